@@ -1,0 +1,30 @@
+# Thin wrapper over CMake: `make run` builds and starts the program, `make test` builds and runs the tests.
+BUILD ?= build
+TEST_BUILD ?= build-test
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: run test deps build build-test bench clean
+
+deps:
+	@bash scripts/deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@$(BUILD)/quenfold-cli --list
+
+build-test: deps
+	@cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUENFOLD_SANITIZE=ON -DQUENFOLD_WERROR=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(TEST_BUILD) -j $(JOBS)
+
+test: build-test
+	@cd $(TEST_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+
+bench: build
+	@$(BUILD)/quenfold-bench
+
+clean:
+	rm -rf $(BUILD) $(TEST_BUILD)

@@ -1,0 +1,7 @@
+#include "cli/Cli.h"
+
+namespace qf {
+
+int runCli(int, char**) { return 0; }
+
+}  // namespace qf

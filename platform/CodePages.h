@@ -1,0 +1,23 @@
+// Byte codes of 8-bit code pages to Unicode, as Windows' MultiByteToWideChar maps them, built
+// from ICU's converters.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace gdi {
+
+// The 256 characters of a code page; kUnmapped where a byte maps to no character.
+using ByteMap = std::array<char32_t, 256>;
+inline constexpr char32_t kUnmapped = 0xFFFFFFFF;
+
+// Null for a code page we have no mapping for. Tables are built once and live for the process.
+const ByteMap* codePageMap(unsigned codePage);
+
+// The code page through which a font realised with this character set maps byte codes:
+// 0 -> 1252, 238 -> 1250, 204 -> 1251, 161 -> 1253, 162 -> 1254, 177 -> 1255, 178 -> 1256,
+// 186 -> 1257, 163 -> 1258, 222 -> 874, 1 -> 1252, 255 -> oemCodePage. 0 for SYMBOL_CHARSET
+// (the symbol face's own codes) and for character sets without a single-byte code page.
+unsigned codePageOfCharset(unsigned charset, unsigned oemCodePage);
+
+}  // namespace gdi

@@ -1,0 +1,111 @@
+// Fonts, monochrome bitmaps and the memory device context: the GDI objects the rasteriser and the
+// preview draw with, over FreeType. Objects are shared_ptr-owned so a device context can keep the
+// font or bitmap it has selected alive after its creator lets go, as GDI keeps a selected object.
+#pragma once
+
+#include "platform/gdi.h"
+
+#include <memory>
+#include <string>
+
+namespace gdi {
+
+class DeviceContext;
+
+// A realised logical font (what an HFONT stands for): a face of the catalogue matched to the
+// LOGFONT, scaled to its height and width. The byte-code mapping is chosen by lfCharSet; for
+// OEM_CHARSET it is the device context's OEM code page at the time of drawing.
+class Font {
+public:
+    ~Font();
+    Font(const Font&) = delete;
+    Font& operator=(const Font&) = delete;
+
+    // CreateFontIndirectA. Returns null when no face at all can be realised (no fonts installed).
+    static std::shared_ptr<Font> createFontIndirect(const LOGFONT& lf);
+    // CFont::CreatePointFontIndirect: lfHeight in tenths of a point; the em height becomes
+    // -trunc(LOGPIXELSY of dc x lfHeight / 720) pixels.
+    static std::shared_ptr<Font> createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc);
+
+    const LOGFONT& logFont() const;
+    // The face realised for the logical font (after substitution), e.g. for diagnostics.
+    std::string faceName() const;
+
+    struct Impl;
+    Impl& impl() const { return *impl_; }
+
+private:
+    explicit Font(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+// A monochrome bitmap, 1 plane, 1 bit per pixel. Rows are padded to 16 bits, the most significant
+// bit is the leftmost pixel, 1 is the text colour.
+class Bitmap {
+public:
+    // CreateBitmap(width, height, 1, 1, nullptr). Null for a non-positive size or one whose bits
+    // would take more than maxBytes.
+    static std::shared_ptr<Bitmap> create(int width, int height, size_t maxBytes = kMaxBytes);
+    static constexpr size_t kMaxBytes = size_t{64} << 20;
+
+    BITMAP getObject() const;  // GetObjectA(hbm, sizeof(BITMAP), ...), bmBits null
+    // GetBitmapBits: copies up to count bytes of the rows into out; returns the bytes copied.
+    size_t getBitmapBits(size_t count, uint8_t* out) const;
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int widthBytes() const { return widthBytes_; }
+    const uint8_t* bits() const { return bits_.get(); }
+    uint8_t* bits() { return bits_.get(); }
+
+private:
+    Bitmap(int width, int height);
+    int width_ = 0;
+    int height_ = 0;
+    int widthBytes_ = 0;
+    std::unique_ptr<uint8_t[]> bits_;
+};
+
+// A memory device context compatible with the screen (CreateCompatibleDC(NULL)): 96 dpi unless
+// told otherwise, a 1 x 1 monochrome bitmap and a default font selected until others are.
+class DeviceContext {
+public:
+    DeviceContext();
+    ~DeviceContext();
+    DeviceContext(const DeviceContext&) = delete;
+    DeviceContext& operator=(const DeviceContext&) = delete;
+
+    void setResolution(int dpiX, int dpiY);
+    int getDeviceCaps(int index) const;  // LOGPIXELSX, LOGPIXELSY
+
+    // The OEM code page through which OEM_CHARSET fonts map byte codes (437 by default).
+    void setOemCodePage(unsigned codePage);
+    unsigned oemCodePage() const;
+
+    // SelectObject: makes the object current and returns the one it replaces. A null argument
+    // changes nothing and returns null, as a failed SelectObject does.
+    std::shared_ptr<Font> selectObject(std::shared_ptr<Font> font);
+    std::shared_ptr<Bitmap> selectObject(std::shared_ptr<Bitmap> bitmap);
+    const std::shared_ptr<Font>& currentFont() const;
+    const std::shared_ptr<Bitmap>& currentBitmap() const;
+
+    bool getTextMetrics(TEXTMETRIC* tm) const;
+    COLORREF setBkColor(COLORREF colour);
+    COLORREF setTextColor(COLORREF colour);
+    void setViewportOrg(int x, int y);
+
+    // PatBlt on the selected bitmap (BLACKNESS clears to 0 bits, WHITENESS sets 1 bits).
+    bool patBlt(int x, int y, int width, int height, DWORD rop);
+    // TextOutA with the default alignment: the cell's top-left at (x, y), the baseline tmAscent
+    // rows below, each byte drawn at the pen position and advanced by its width. Opaque: the
+    // cell's background is filled with the background colour. Ink outside the bitmap is clipped.
+    bool textOut(int x, int y, const char* text, int count);
+    // GetTextExtentPointA: sum of the advances (whole pixels) and tmHeight.
+    bool getTextExtentPoint(const char* text, int count, SIZE* size) const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace gdi

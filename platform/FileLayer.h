@@ -1,0 +1,34 @@
+// The file operations the program writes its results with, behind an interface so tests can make
+// any of them fail. Every file is written whole or not at all: into a temporary file in the target
+// folder, then renamed over the target.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+namespace qf {
+
+class FileLayer {
+public:
+    virtual ~FileLayer() = default;
+    // POSIX semantics: -1 and errno on failure.
+    virtual int open(const char* path, int flags, mode_t mode);
+    virtual ssize_t write(int fd, const void* data, size_t size);
+    virtual int fsync(int fd);
+    virtual int close(int fd);
+    virtual int rename(const char* from, const char* to);
+    virtual int unlink(const char* path);
+
+    // The layer the program uses unless told otherwise (plain POSIX calls).
+    static FileLayer& system();
+};
+
+// Writes size bytes to path through a temporary file next to it. On success returns an empty
+// string; on failure the reason ("<path>: <strerror>"), with any existing file at path untouched
+// and no temporary file left behind.
+std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size,
+                           FileLayer& files = FileLayer::system());
+
+}  // namespace qf

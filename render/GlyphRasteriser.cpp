@@ -1,0 +1,130 @@
+#include "render/GlyphRasteriser.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace qf {
+
+int32_t renderingHeight(int32_t ascent, int32_t resolutionY, int32_t dpiY)
+{
+    const double sy = static_cast<double>(resolutionY) / static_cast<double>(dpiY);
+    return -static_cast<int32_t>(std::trunc(ascent * sy));
+}
+
+int32_t renderingWidth(int32_t aveCharWidth, int32_t resolutionX, int32_t resolutionY, int32_t dpiX,
+                       int32_t dpiY)
+{
+    if (resolutionX == dpiX)
+        return 0;
+    if (resolutionX == resolutionY && dpiX == dpiY)
+        return 0;
+    const double sx = static_cast<double>(resolutionX) / static_cast<double>(dpiX);
+    return static_cast<int32_t>(std::trunc(aveCharWidth * sx));
+}
+
+GlyphRasteriser::GlyphRasteriser(gdi::DeviceContext& dc) : dc_(dc) {}
+
+GlyphRasteriser::~GlyphRasteriser()
+{
+    finish();
+    // The scratch bitmap, the rendering font and the point font go, in that order. The device
+    // context may still hold the rendering font; it keeps its own reference.
+    scratch_.reset();
+    renderingFont_.reset();
+    pointFont_.reset();
+}
+
+bool GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32_t resolutionX,
+                              int32_t resolutionY, std::string* error)
+{
+    auto refuse = [&](const std::string& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (pointSize < 1 || pointSize > kMaxPointSize)
+        return refuse("point size " + std::to_string(pointSize) + " is outside 1 to " +
+                      std::to_string(kMaxPointSize));
+    if (resolutionX < 1 || resolutionY < 1 || resolutionX > kMaxResolution ||
+        resolutionY > kMaxResolution)
+        return refuse("resolution " + std::to_string(resolutionX) + " x " +
+                      std::to_string(resolutionY) + " is outside 1 to " +
+                      std::to_string(kMaxResolution) + " dpi");
+
+    gdi::LOGFONT lf = font;
+    const int32_t dpiX = dc_.getDeviceCaps(gdi::LOGPIXELSX);
+    const int32_t dpiY = dc_.getDeviceCaps(gdi::LOGPIXELSY);
+
+    lf.lfHeight = 10 * pointSize;
+    pointFont_ = gdi::Font::createPointFontIndirect(lf, dc_);
+    if (pointFont_) {
+        pointFontHeight_ = pointFont_->logFont().lfHeight;
+        dc_.selectObject(pointFont_);
+    }
+    dc_.getTextMetrics(&pointMetrics_);
+
+    lf.lfHeight = renderingHeight(pointMetrics_.tmAscent, resolutionY, dpiY);
+    lf.lfWidth = renderingWidth(pointMetrics_.tmAveCharWidth, resolutionX, resolutionY, dpiX, dpiY);
+    renderingLogFont_ = lf;
+    renderingFont_ = gdi::Font::createFontIndirect(lf);
+    if (renderingFont_)
+        dc_.selectObject(renderingFont_);
+    if (!dc_.getTextMetrics(&metrics_) || !dc_.currentFont())
+        return refuse("no installed font can be realised for \"" + std::string(font.lfFaceName) + "\"");
+    if (metrics_.tmHeight < 1)
+        return refuse("the realised font has no height");
+    return true;
+}
+
+bool GlyphRasteriser::prepare(int width, std::string* error)
+{
+    finish();
+    scratch_ = gdi::Bitmap::create(width, metrics_.tmHeight);
+    if (!scratch_) {
+        if (error)
+            *error = "a " + std::to_string(width) + " x " + std::to_string(metrics_.tmHeight) +
+                     " pixel scratch bitmap would exceed " +
+                     std::to_string(gdi::Bitmap::kMaxBytes >> 20) + " MiB";
+        return false;
+    }
+    previousBitmap_ = dc_.selectObject(scratch_);
+    bitmapSelected_ = true;
+    bitmapInfo_ = scratch_->getObject();
+    dc_.setBkColor(0x000000);
+    dc_.setTextColor(0xFFFFFF);
+    return true;
+}
+
+RenderedGlyph GlyphRasteriser::render(uint8_t code, int originX)
+{
+    RenderedGlyph glyph;
+    glyph.code = code;
+    glyph.widthBytes = bitmapInfo_.bmWidthBytes;
+    glyph.width = bitmapInfo_.bmWidth;
+    glyph.height = bitmapInfo_.bmHeight;
+    if (!bitmapSelected_)
+        return glyph;
+
+    const char text[1] = {static_cast<char>(code)};
+    dc_.patBlt(0, 0, bitmapInfo_.bmWidth + 1, metrics_.tmHeight + 1, gdi::BLACKNESS);
+    dc_.setViewportOrg(0, 0);
+    dc_.textOut(originX, 0, text, 1);
+    // The read-back: the bitmap's own rows are the scratch buffer, so nothing is copied per glyph.
+    glyph.rows = scratch_->bits();
+    gdi::SIZE extent;
+    if (dc_.getTextExtentPoint(text, 1, &extent))
+        glyph.cx = extent.cx;
+    return glyph;
+}
+
+void GlyphRasteriser::finish()
+{
+    if (bitmapSelected_) {
+        if (previousBitmap_)
+            dc_.selectObject(previousBitmap_);
+        previousBitmap_.reset();
+        bitmapSelected_ = false;
+    }
+}
+
+}  // namespace qf

@@ -1,0 +1,95 @@
+// Realises a font at a point size and target resolution, then draws, reads back and measures its
+// characters one at a time on a monochrome scratch bitmap. Every writer packs from these images.
+#pragma once
+
+#include "platform/DeviceContext.h"
+#include "platform/gdi.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qf {
+
+// One character as drawn: its advance width and the scratch rows (top row first, widthBytes per
+// row, most significant bit leftmost, 1 = ink).
+struct RenderedGlyph {
+    int code = 0;
+    int32_t cx = 0;
+    const uint8_t* rows = nullptr;
+    int widthBytes = 0;  // bytes per row (even)
+    int width = 0;       // scratch width in pixels
+    int height = 0;      // rows (tmHeight)
+
+    bool pixel(int x, int y) const
+    {
+        return x >= 0 && y >= 0 && x < width && y < height &&
+               (rows[y * widthBytes + x / 8] & (0x80 >> (x % 8))) != 0;
+    }
+};
+
+// What a writer packs from: the realised font's metrics and its characters. The rasteriser is the
+// real one; tests feed writers synthetic glyphs through the same interface.
+class GlyphSource {
+public:
+    virtual ~GlyphSource() = default;
+    virtual const gdi::TEXTMETRIC& metrics() const = 0;
+    // Prepares a scratch bitmap `width` pixels wide and tmHeight rows high. False, with a reason,
+    // when it cannot be had (a size that would need more memory than we allow).
+    virtual bool prepare(int width, std::string* error) = 0;
+    // Clears the scratch bitmap, draws `code` with the cell's left edge at column originX, reads it
+    // back and measures it. The result's rows stay valid until the next call.
+    virtual RenderedGlyph render(uint8_t code, int originX) = 0;
+    // Puts back the bitmap the device context had before prepare().
+    virtual void finish() = 0;
+};
+
+class GlyphRasteriser final : public GlyphSource {
+public:
+    explicit GlyphRasteriser(gdi::DeviceContext& dc);
+    ~GlyphRasteriser() override;
+    GlyphRasteriser(const GlyphRasteriser&) = delete;
+    GlyphRasteriser& operator=(const GlyphRasteriser&) = delete;
+
+    // Creates the point font and the rendering font and leaves the rendering font selected.
+    // False, with a reason, for a size or resolution we cannot realise.
+    bool realise(const gdi::LOGFONT& font, int32_t pointSize, int32_t resolutionX,
+                 int32_t resolutionY, std::string* error);
+
+    const gdi::TEXTMETRIC& metrics() const override { return metrics_; }
+    bool prepare(int width, std::string* error) override;
+    RenderedGlyph render(uint8_t code, int originX) override;
+    void finish() override;
+
+    // What realise() computed, for those who want to know how the font came about.
+    const gdi::LOGFONT& renderingLogFont() const { return renderingLogFont_; }
+    const gdi::TEXTMETRIC& pointMetrics() const { return pointMetrics_; }
+    int32_t pointFontHeight() const { return pointFontHeight_; }
+    const gdi::BITMAP& scratchBitmap() const { return bitmapInfo_; }
+
+    // Largest point size and resolution accepted at all; within them, memory limits decide.
+    static constexpr int32_t kMaxPointSize = 4000;
+    static constexpr int32_t kMaxResolution = 65535;
+
+private:
+    gdi::DeviceContext& dc_;
+    std::shared_ptr<gdi::Font> pointFont_;
+    std::shared_ptr<gdi::Font> renderingFont_;
+    std::shared_ptr<gdi::Bitmap> scratch_;
+    std::shared_ptr<gdi::Bitmap> previousBitmap_;
+    bool bitmapSelected_ = false;
+    gdi::LOGFONT renderingLogFont_{};
+    gdi::TEXTMETRIC pointMetrics_{};
+    gdi::TEXTMETRIC metrics_{};
+    gdi::BITMAP bitmapInfo_{};
+    int32_t pointFontHeight_ = 0;
+};
+
+// The rendering font's height and width from the point font's metrics, with the arithmetic order
+// that matters for the result: quotient first (double), then the product, then truncation.
+int32_t renderingHeight(int32_t ascent, int32_t resolutionY, int32_t dpiY);
+int32_t renderingWidth(int32_t aveCharWidth, int32_t resolutionX, int32_t resolutionY, int32_t dpiX,
+                       int32_t dpiY);
+
+}  // namespace qf
