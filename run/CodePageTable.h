@@ -1,0 +1,27 @@
+// The 28 code pages a run can be made for, in the order the code page list shows them. A choice
+// is always carried as its row index.
+#pragma once
+
+namespace qf {
+
+struct CodePageRow {
+    int codePage;              // Windows code page number
+    const char* pclSymbolSet;  // a blank and a PCL symbol set identifier, e.g. " 9U"
+    const char* description;   // the text of the code page list
+};
+
+class CodePageTable {
+public:
+    static constexpr int kRowCount = 28;
+    static int rowCount() { return kRowCount; }
+    // index must be 0 .. 27.
+    static const CodePageRow& row(int index);
+    // The character set of a row as TranslateCharsetInfo gives it for the row's code page; the
+    // MS-DOS and other OEM pages, which it cannot translate, give OEM_CHARSET (255): fonts made for
+    // them map byte codes through the device context's OEM code page, set to the row's page.
+    static int charsetOfRow(int index);
+    // The row of a code page number, or -1.
+    static int rowOfCodePage(int codePage);
+};
+
+}  // namespace qf

@@ -1,0 +1,43 @@
+// The installed font styles as the program lists them: one FontListEntry per style, built from
+// the platform's font enumeration.
+#pragma once
+
+#include "platform/gdi.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qf {
+
+struct FontListEntry {
+    static constexpr size_t kMaxName = 63;
+
+    std::string name;                // full name of the style, at most 63 bytes; user-editable
+    gdi::LOGFONT logFont{};          // the enumeration's LOGFONT with the size/pitch fields cleared
+    std::vector<int32_t> charsets;   // character sets reported for the style, in report order
+    int32_t selected = 0;            // 1 while checked for generation
+};
+
+// State shared by the two enumeration callbacks while the list is built.
+struct FontEnumContext {
+    std::vector<FontListEntry>* fonts = nullptr;
+    gdi::DeviceContext* hdc = nullptr;
+    bool extended = true;
+    char lastFullName[gdi::LF_FULLFACESIZE] = {};
+    char lastStyle[gdi::LF_FACESIZE] = {};
+    int32_t lastCharset = -1;
+    int32_t currentIndex = -1;
+};
+
+// Enumerates the installed fonts on a memory device context into fonts (emptied first). Extended
+// enumeration is used when osMajorVersion is 4 or more, the older call otherwise.
+void BuildFontList(std::vector<FontListEntry>& fonts, gdi::DWORD osMajorVersion);
+
+// The enumeration callbacks, exposed so tests can drive them with reports of their own.
+int EnumFamilyProc(const gdi::ENUMLOGFONTEX* elf, const gdi::TEXTMETRIC* metrics,
+                   gdi::DWORD fontType, gdi::LPARAM lParam);
+int EnumStyleProc(const gdi::ENUMLOGFONTEX* elf, const gdi::TEXTMETRIC* metrics,
+                  gdi::DWORD fontType, gdi::LPARAM lParam);
+
+}  // namespace qf
