@@ -4,6 +4,10 @@
 
 #include "platform/gdi.h"
 
+namespace gdi {
+class DeviceContext;
+}
+
 #include <cstdint>
 #include <string>
 #include <vector>
