@@ -24,6 +24,18 @@ FileLayer& FileLayer::system()
 
 namespace {
 
+// Read by signal handlers: a fixed buffer, published by its first byte.
+char g_activeTemp[4096];
+
+void setActiveTemporary(const std::string& path)
+{
+    g_activeTemp[0] = '\0';
+    if (path.size() < sizeof g_activeTemp) {
+        std::memcpy(g_activeTemp + 1, path.c_str() + 1, path.size());
+        g_activeTemp[0] = path.empty() ? '\0' : path[0];
+    }
+}
+
 std::string reason(const std::string& path, int error)
 {
     return path + ": " + std::strerror(error);
@@ -42,6 +54,8 @@ std::string temporaryNameFor(const std::string& path)
 
 }  // namespace
 
+const char* activeTemporaryFile() { return g_activeTemp; }
+
 std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size, FileLayer& files)
 {
     std::string temp;
@@ -54,6 +68,10 @@ std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t 
     }
     if (fd < 0)
         return reason(path, errno);
+    setActiveTemporary(temp);
+    struct Clear {
+        ~Clear() { setActiveTemporary({}); }
+    } clear;
 
     size_t done = 0;
     while (done < size) {

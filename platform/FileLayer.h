@@ -31,4 +31,8 @@ public:
 std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size,
                            FileLayer& files = FileLayer::system());
 
+// The temporary file writeFileWhole is writing at this moment, or an empty string. Safe to read
+// from a signal handler, so an interrupted program can remove it before it exits.
+const char* activeTemporaryFile();
+
 }  // namespace qf

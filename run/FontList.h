@@ -10,6 +10,7 @@ class DeviceContext;
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qf {
@@ -37,6 +38,10 @@ struct FontEnumContext {
 // Enumerates the installed fonts on a memory device context into fonts (emptied first). Extended
 // enumeration is used when osMajorVersion is 4 or more, the older call otherwise.
 void BuildFontList(std::vector<FontListEntry>& fonts, gdi::DWORD osMajorVersion);
+
+// Names in the platform's records are ANSI (cp1252) bytes; this gives their UTF-8 text for display
+// and for file names.
+std::string ansiToUtf8(std::string_view ansi);
 
 // The enumeration callbacks, exposed so tests can drive them with reports of their own.
 int EnumFamilyProc(const gdi::ENUMLOGFONTEX* elf, const gdi::TEXTMETRIC* metrics,

@@ -1,0 +1,20 @@
+// The requested point sizes, read from the text the user typed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qf {
+
+// Tokens split at runs of blanks, commas and semicolons; each read for its leading decimal integer
+// as "%d" reads it (leading white space and a sign allowed, the rest of the token ignored); tokens
+// without one and values below 3 dropped; the result ascending without duplicates. Only the first
+// 1023 characters of the text count.
+std::vector<int32_t> parseSizeList(const std::string& text);
+
+// Reads a decimal integer from the start of text as "%d" does; false when there is none. Values
+// beyond the 32-bit range are clamped to it.
+bool scanDecimal(const char* text, int32_t& value);
+
+}  // namespace qf
