@@ -48,6 +48,10 @@ int EnumStyleProc(const gdi::ENUMLOGFONTEX* elf, const gdi::TEXTMETRIC*, gdi::DW
         context.fonts->push_back(makeEntry(*elf));
         context.currentIndex = static_cast<int32_t>(context.fonts->size()) - 1;
         context.fonts->back().charsets.push_back(cs);
+        // Remember the new style's first set: left at the previous style's last set, a style whose
+        // second set equals it would lose that set (a Bold of {0, 238} after a Regular of {0, 238}
+        // would list only 0 and be refused for code page 1250).
+        context.lastCharset = cs;
     } else if (context.currentIndex != -1 && cs != context.lastCharset) {
         context.lastCharset = cs;
         (*context.fonts)[static_cast<size_t>(context.currentIndex)].charsets.push_back(cs);

@@ -1,0 +1,139 @@
+// Files are written whole or not at all, whatever fails on the way.
+#include "platform/FileLayer.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+public:
+    TempDir()
+    {
+        char pattern[] = "/tmp/quenfold-test-XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    const std::string& path() const { return path_; }
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(path_))
+            out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+private:
+    std::string path_;
+};
+
+std::string contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Fails one chosen operation with a chosen errno; writes in small pieces to exercise short writes.
+class FaultyFiles : public qf::FileLayer {
+public:
+    enum class Op { None, Open, Write, Close, Rename };
+    Op failing = Op::None;
+    int error = EIO;
+    int writesBeforeFailure = 0;
+
+    int open(const char* path, int flags, mode_t mode) override
+    {
+        if (failing == Op::Open) {
+            errno = error;
+            return -1;
+        }
+        return FileLayer::open(path, flags, mode);
+    }
+    ssize_t write(int fd, const void* data, size_t size) override
+    {
+        if (failing == Op::Write && writesBeforeFailure-- <= 0) {
+            errno = error;
+            return -1;
+        }
+        return FileLayer::write(fd, data, size < 3 ? size : 3);
+    }
+    int close(int fd) override
+    {
+        const int r = FileLayer::close(fd);
+        if (failing == Op::Close) {
+            errno = error;
+            return -1;
+        }
+        return r;
+    }
+    int rename(const char* from, const char* to) override
+    {
+        if (failing == Op::Rename) {
+            errno = error;
+            return -1;
+        }
+        return FileLayer::rename(from, to);
+    }
+};
+
+TEST(FileLayer, WritesWholeFileThroughShortWrites)
+{
+    TempDir dir;
+    FaultyFiles files;
+    const std::string target = dir.path() + "/a b.fnt";
+    const std::string data = "0123456789abcdef";
+    EXPECT_EQ(qf::writeFileWhole(target, reinterpret_cast<const uint8_t*>(data.data()), data.size(), files), "");
+    EXPECT_EQ(contents(target), data);
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"a b.fnt"});
+    EXPECT_STREQ(qf::activeTemporaryFile(), "");
+}
+
+TEST(FileLayer, EveryFailureIsReportedAndLeavesTheOldFileAndNoTemporary)
+{
+    const struct {
+        FaultyFiles::Op op;
+        int error;
+        const char* text;
+    } cases[] = {
+        {FaultyFiles::Op::Open, EACCES, "Permission denied"},
+        {FaultyFiles::Op::Write, ENOSPC, "No space left on device"},
+        {FaultyFiles::Op::Close, EIO, "Input/output error"},
+        {FaultyFiles::Op::Rename, EXDEV, "Invalid cross-device link"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string target = dir.path() + "/font.fon";
+        {
+            std::ofstream(target, std::ios::binary) << "old contents";
+        }
+        FaultyFiles files;
+        files.failing = c.op;
+        files.error = c.error;
+        files.writesBeforeFailure = 2;
+        const std::string data(100, 'x');
+        const std::string reason =
+            qf::writeFileWhole(target, reinterpret_cast<const uint8_t*>(data.data()), data.size(), files);
+        EXPECT_EQ(reason, target + ": " + c.text);
+        EXPECT_EQ(contents(target), "old contents") << c.text;
+        EXPECT_EQ(dir.names(), std::vector<std::string>{"font.fon"}) << c.text;
+    }
+}
+
+TEST(FileLayer, MissingFolderIsReported)
+{
+    TempDir dir;
+    const std::string target = dir.path() + "/gone/x.bdf";
+    const uint8_t byte = 1;
+    EXPECT_EQ(qf::writeFileWhole(target, &byte, 1), target + ": No such file or directory");
+}
+
+}  // namespace
