@@ -1,0 +1,291 @@
+#include "formats/FonWriter.h"
+
+#include "formats/ByteWriter.h"
+#include "formats/FntBuilder.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace qf {
+
+namespace {
+
+constexpr char kModuleName[] = "QUENFOLD";
+constexpr int64_t kModuleNameLength = sizeof kModuleName - 1;
+constexpr size_t kMaxDescription = 255;       // its length is stored in one byte
+constexpr size_t kMaxDirectoryFaceName = 64;  // face names are cut to this in the font directory
+constexpr int64_t kNeHeaderOffset = 128;
+constexpr int64_t kFirstFontOrdinal = 16;
+
+// Set DS to CS, print the message at offset 14 of the stub (DOS function 9), exit with code 1.
+constexpr uint8_t kStubCode[] = {0x0E, 0x1F, 0xBA, 0x0E, 0x00, 0xB4, 0x09,
+                                 0xCD, 0x21, 0xB8, 0x01, 0x4C, 0xCD, 0x21};
+constexpr char kStubMessage[] = "This program cannot be run in DOS mode.";
+constexpr uint8_t kStubMessageEnd[] = {0x0D, 0x0A, '$'};
+
+// FNT header fields the library repeats (offsets into the 118-byte header).
+constexpr size_t kFntPoints = 68;
+constexpr size_t kFntVertRes = 70;
+constexpr size_t kFntHorizRes = 72;
+constexpr size_t kFntFace = 105;
+constexpr size_t kFntDirectoryPrefix = 99;  // dfVersion through dfBreakChar
+
+int64_t roundUp16(int64_t value) { return (value + 15) / 16 * 16; }
+
+uint32_t readLe16(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
+uint32_t readLe32(const uint8_t* p) { return readLe16(p) | readLe16(p + 2) << 16; }
+
+// What the library takes from one FNT image.
+struct FontFacts {
+    const uint8_t* image = nullptr;
+    int64_t length = 0;
+    uint32_t face = 0;           // dfFace
+    std::string_view faceName;   // the zero-terminated name at dfFace
+};
+
+bool readFacts(const ImageSlot& slot, FontFacts& facts, std::string& why)
+{
+    if (!slot.image) {
+        why = "it has no image";
+        return false;
+    }
+    if (slot.length < static_cast<uint32_t>(FntBuilder::kHeaderSize)) {
+        why = std::to_string(slot.length) + " bytes cannot hold the " +
+              std::to_string(FntBuilder::kHeaderSize) + "-byte header";
+        return false;
+    }
+    facts.image = slot.image.get();
+    facts.length = slot.length;
+    facts.face = readLe32(facts.image + kFntFace);
+    if (facts.face >= slot.length) {
+        why = "its face name offset " + std::to_string(facts.face) + " lies past its " +
+              std::to_string(slot.length) + " bytes";
+        return false;
+    }
+    const auto* name = reinterpret_cast<const char*>(facts.image + facts.face);
+    const void* terminator = std::memchr(name, 0, slot.length - facts.face);
+    if (!terminator) {
+        why = "its face name is not terminated within the image";
+        return false;
+    }
+    facts.faceName = std::string_view(name, static_cast<const char*>(terminator) - name);
+    return true;
+}
+
+std::string describe(const std::vector<FontFacts>& fonts)
+{
+    const uint8_t* first = fonts.front().image;
+    std::string text = "FONTRES 100," + std::to_string(readLe16(first + kFntVertRes)) + "," +
+                       std::to_string(readLe16(first + kFntHorizRes)) + ":" +
+                       std::string(fonts.front().faceName) + " ";
+    for (size_t i = 0; i < fonts.size(); ++i) {
+        if (i > 0)
+            text += ",";
+        text += std::to_string(readLe16(fonts[i].image + kFntPoints));
+        if (text.size() > kMaxDescription)
+            break;
+    }
+    if (text.size() > kMaxDescription)
+        text.resize(kMaxDescription);
+    return text;
+}
+
+Image refuse(uint32_t& length, std::string* error, uint32_t reported, std::string why)
+{
+    length = reported;
+    if (error)
+        *error = std::move(why);
+    return nullptr;
+}
+
+}  // namespace
+
+Image FonWriter::build(const ImageSlot* slots, int32_t count, uint32_t& length, std::string* error)
+{
+    length = 0;
+    if (count < 1 || !slots)
+        return refuse(length, error, 0, "a font library needs at least one font image, and none was given");
+
+    std::vector<FontFacts> fonts(static_cast<size_t>(count));
+    uint64_t lengths = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        std::string why;
+        if (!readFacts(slots[i], fonts[i], why))
+            return refuse(length, error, 0,
+                          "font image " + std::to_string(i + 1) + " of " + std::to_string(count) +
+                              " is not a usable FNT resource: " + why);
+        lengths += slots[i].length;
+    }
+
+    // The 64 KB budget: the images plus a fixed 8,192 bytes for everything around them.
+    const uint64_t total = kHeaderArea + lengths;
+    if (total > kBudgetLimit)
+        return refuse(length, error, static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX)),
+                      "the font library would need " + std::to_string(total) + " bytes (" +
+                          std::to_string(kHeaderArea) + " + " + std::to_string(lengths) +
+                          " of fonts), more than the " + std::to_string(kBudgetLimit) + " allowed");
+
+    const std::string description = describe(fonts);
+    const int64_t c = count;
+    const int64_t m = kModuleNameLength;
+    const int64_t d = static_cast<int64_t>(description.size());
+
+    // Where everything goes. The tables come first, at positions fixed by c, m and d; the font
+    // directory and the fonts follow, each on a 16-byte boundary. The area before the fonts is as
+    // large as they need, 8,192 bytes or more.
+    const int64_t entryTable = 12 * c + m + 108;  // NE-relative
+    const int64_t nonResidentNames = kNeHeaderOffset + entryTable + 1;  // a file offset
+    const int64_t nonResidentEnd = nonResidentNames + 1 + d + 2 + 1;
+    const int64_t directory = roundUp16(nonResidentEnd);
+    int64_t directorySize = 2;
+    for (const FontFacts& font : fonts)
+        directorySize += 116 + static_cast<int64_t>(std::min(font.faceName.size(), kMaxDirectoryFaceName)) + 1;
+    const int64_t firstFont = roundUp16(directory + directorySize);
+    std::vector<int64_t> fontUnits(fonts.size());
+    int64_t end = firstFont;
+    for (size_t i = 0; i < fonts.size(); ++i) {
+        fontUnits[i] = (fonts[i].length + 15) / 16;
+        end += 16 * fontUnits[i];
+    }
+    if (static_cast<uint64_t>(end) > kMaxAllocation)
+        return refuse(length, error, 0,
+                      "the font library would need " + std::to_string(end) + " bytes, more than the " +
+                          std::to_string(kMaxAllocation) + " allowed");
+
+    Image image = allocateImage(static_cast<size_t>(end));
+    ByteWriter w(image.get(), static_cast<size_t>(end));
+
+    // MS-DOS header.
+    w.le16("e_magic", 0x5A4D)
+        .le16("e_cblp", 0x00F1)
+        .le16("e_cp", 1)
+        .le16("e_crlc", 0)
+        .le16("e_cparhdr", 4)
+        .le16("e_minalloc", 0)
+        .le16("e_maxalloc", 0xFFFF)
+        .le16("e_ss", 0)
+        .le16("e_sp", 0x00B8)
+        .le16("e_csum", 0)
+        .le16("e_ip", 0)
+        .le16("e_cs", 0)
+        .le16("e_lfarlc", 0x0040)
+        .le16("e_ovno", 0)
+        .zeros("e_res, e_oemid, e_oeminfo, e_res2", 32)
+        .le32("e_lfanew", kNeHeaderOffset);
+
+    // MS-DOS stub.
+    w.bytes("stub code", kStubCode, sizeof kStubCode)
+        .bytes("stub message", kStubMessage, sizeof kStubMessage - 1)
+        .bytes("stub message end", kStubMessageEnd, sizeof kStubMessageEnd)
+        .zeros("stub padding", 8);
+
+    // NE header.
+    w.le16("ne_magic", 0x454E)
+        .u8("ne_ver", 5)
+        .u8("ne_rev", 60)
+        .le16("ne_enttab", entryTable)
+        .le16("ne_cbenttab", 1)
+        .le32("ne_crc", 0)
+        .le16("ne_flags", 0x8300)
+        .le16("ne_autodata", 0)
+        .le16("ne_heap", 0)
+        .le16("ne_stack", 0)
+        .le32("ne_csip", 0)
+        .le32("ne_sssp", 0)
+        .le16("ne_cseg", 0)
+        .le16("ne_cmod", 0)
+        .le16("ne_cbnrestab", d + 4)
+        .le16("ne_segtab", 0x0040)
+        .le16("ne_rsrctab", 0x0040)
+        .le16("ne_restab", 12 * c + 104)
+        .le16("ne_modtab", entryTable)
+        .le16("ne_imptab", entryTable)
+        .le32("ne_nrestab", nonResidentNames)
+        .le16("ne_cmovent", 0)
+        .le16("ne_align", 4)
+        .le16("ne_cres", 0)
+        .u8("ne_exetyp", 2)
+        .u8("ne_flagsothers", 0)
+        .le16("ne_pretthunks", 0)
+        .le16("ne_psegrefbytes", 0)
+        .le16("ne_swaparea", 0)
+        .le16("ne_expver", 0x0300);
+
+    // Resource table: the font directory, then the fonts.
+    const int64_t directoryNameOffset = 12 * c + 32;  // from the start of the resource table
+    w.le16("rscAlignShift", 4)
+        .le16("rtTypeID", 0x8007)
+        .le16("rtResourceCount", 1)
+        .le32("rtReserved", 0)
+        .le16("rnOffset", directory / 16)
+        .le16("rnLength", firstFont / 16 - directory / 16)
+        .le16("rnFlags", 0x0C50)
+        .le16("rnID", directoryNameOffset)
+        .le16("rnHandle", 0)
+        .le16("rnUsage", 0)
+        .le16("rtTypeID", 0x8008)
+        .le16("rtResourceCount", c)
+        .le32("rtReserved", 0);
+    int64_t position = firstFont;
+    for (size_t i = 0; i < fonts.size(); ++i) {
+        w.le16("rnOffset", position / 16)
+            .le16("rnLength", fontUnits[i])
+            .le16("rnFlags", 0x1C30)
+            .le16("rnID", 0x8000 + kFirstFontOrdinal + static_cast<int64_t>(i))
+            .le16("rnHandle", 0)
+            .le16("rnUsage", 0);
+        position += 16 * fontUnits[i];
+    }
+    w.le16("rscEndTypes", 0)
+        .u8("rscResourceNameLength", 7)
+        .bytes("rscResourceName", "FONTDIR", 7);
+
+    // Resident names (the module), the empty entry table, non-resident names (the description).
+    w.u8("resident name length", m)
+        .bytes("resident name", kModuleName, static_cast<size_t>(m))
+        .le16("resident name ordinal", 0)
+        .u8("resident names end", 0)
+        .u8("entry table", 0)
+        .u8("non-resident name length", d)
+        .bytes("non-resident name", description.data(), description.size())
+        .le16("non-resident name ordinal", 0)
+        .u8("non-resident names end", 0);
+
+    // Font directory: the count, then per font its ordinal and the header facts a loader lists
+    // fonts by, without loading them.
+    w.zeros("font directory alignment", static_cast<size_t>(directory - nonResidentEnd))
+        .le16("font count", c);
+    for (size_t i = 0; i < fonts.size(); ++i) {
+        const FontFacts& font = fonts[i];
+        const size_t nameLength = std::min(font.faceName.size(), kMaxDirectoryFaceName);
+        w.le16("font ordinal", kFirstFontOrdinal + static_cast<int64_t>(i))
+            .bytes("dfVersion to dfBreakChar", font.image, kFntDirectoryPrefix)
+            .le16("dfWidthBytes", 0)
+            .le32("dfDevice", 0)
+            .le32("dfFace", font.face)
+            .le32("dfReserved", 0)
+            .u8("device name", 0)
+            .bytes("face name", font.faceName.data(), nameLength)
+            .u8("face name end", 0);
+    }
+
+    // The fonts, unchanged, each padded to whole 16-byte units.
+    w.zeros("fonts alignment", static_cast<size_t>(firstFont - (directory + directorySize)));
+    for (size_t i = 0; i < fonts.size(); ++i)
+        w.bytes("font", fonts[i].image, static_cast<size_t>(fonts[i].length))
+            .zeros("font padding", static_cast<size_t>(16 * fontUnits[i] - fonts[i].length));
+
+    if (!w.ok())
+        return refuse(length, error, 0, "the font library cannot be written: " + w.error());
+    if (w.position() != static_cast<size_t>(end))
+        return refuse(length, error, 0,
+                      "the font library came out at " + std::to_string(w.position()) +
+                          " bytes instead of " + std::to_string(end));
+    length = static_cast<uint32_t>(end);
+    return image;
+}
+
+}  // namespace qf
