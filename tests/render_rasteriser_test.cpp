@@ -1,0 +1,143 @@
+// Facts of the glyph rasteriser that every writer's output depends on.
+#include "platform/DeviceContext.h"
+#include "platform/FontCatalog.h"
+#include "render/GlyphRasteriser.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+using qf::GlyphRasteriser;
+
+bool haveFonts() { return !gdi::FontCatalog::instance().faces().empty(); }
+
+gdi::LOGFONT logFont(const char* face)
+{
+    gdi::LOGFONT lf;
+    std::strncpy(lf.lfFaceName, face, sizeof lf.lfFaceName - 1);
+    lf.lfWeight = gdi::FW_NORMAL;
+    lf.lfCharSet = gdi::ANSI_CHARSET;
+    return lf;
+}
+
+TEST(RenderArithmetic, RenderingHeightTakesTheQuotientFirst)
+{
+    EXPECT_EQ(qf::renderingHeight(13, 300, 96), -40);  // 13 x 3.125 = 40.625
+    EXPECT_EQ(qf::renderingHeight(13, 96, 96), -13);
+    // 84 / 120 rounds to just under 0.7, so 90 x that is 62.99999999999999: -62, not -63.
+    EXPECT_EQ(qf::renderingHeight(90, 84, 120), -62);
+}
+
+TEST(RenderArithmetic, RenderingWidthKeepsTheFontsAspectWhereItCan)
+{
+    // The device's own horizontal resolution: 0, whatever the vertical one.
+    EXPECT_EQ(qf::renderingWidth(7, 96, 300, 96, 96), 0);
+    // A square target on a square device: 0.
+    EXPECT_EQ(qf::renderingWidth(7, 300, 300, 96, 96), 0);
+    // Otherwise the point font's average width scaled: trunc(7 x 200 / 96) = trunc(14.58).
+    EXPECT_EQ(qf::renderingWidth(7, 200, 100, 96, 96), 14);
+    // A square target on a device that is not square is scaled too.
+    EXPECT_EQ(qf::renderingWidth(7, 300, 300, 96, 120), 21);
+    EXPECT_EQ(qf::renderingWidth(9, 84, 120, 120, 120), static_cast<int>(std::trunc(9 * (84.0 / 120.0))));
+}
+
+TEST(RenderScratch, RowsArePaddedToWholeWords)
+{
+    // The FNT builder's scratch for a 13-pixel cell: 130 x 13 pixels, 18 bytes a row, 234 bytes.
+    const auto bitmap = gdi::Bitmap::create(130, 13);
+    ASSERT_TRUE(bitmap);
+    const gdi::BITMAP bm = bitmap->getObject();
+    EXPECT_EQ(bm.bmWidthBytes, 18);
+    EXPECT_EQ(bm.bmHeight, 13);
+    EXPECT_EQ(bm.bmWidthBytes * bm.bmHeight, 234);
+    EXPECT_EQ(gdi::Bitmap::create(16, 1)->getObject().bmWidthBytes, 2);
+    EXPECT_EQ(gdi::Bitmap::create(17, 1)->getObject().bmWidthBytes, 4);
+    EXPECT_FALSE(gdi::Bitmap::create(100000, 100000));  // over the allocation limit: refused
+}
+
+TEST(RenderRealise, SizesAndResolutionsOutsideTheLimitsAreRefused)
+{
+    gdi::DeviceContext dc;
+    GlyphRasteriser rasteriser(dc);
+    std::string why;
+    EXPECT_FALSE(rasteriser.realise(logFont("DejaVu Sans"), 0, 96, 96, &why));
+    EXPECT_NE(why.find("point size 0"), std::string::npos) << why;
+    EXPECT_FALSE(rasteriser.realise(logFont("DejaVu Sans"), 12, 96, 70000, &why));
+    EXPECT_NE(why.find("70000"), std::string::npos) << why;
+}
+
+TEST(RenderRealise, PointFontHeightFollowsTheDevicesResolution)
+{
+    if (!haveFonts())
+        GTEST_SKIP() << "no installed fonts from the platform layer";
+    gdi::DeviceContext dc;
+    {
+        GlyphRasteriser rasteriser(dc);
+        ASSERT_TRUE(rasteriser.realise(logFont("DejaVu Sans"), 10, 96, 96, nullptr));
+        EXPECT_EQ(rasteriser.pointFontHeight(), -13);  // trunc(96 x 100 / 720)
+    }
+    dc.setResolution(120, 120);
+    GlyphRasteriser rasteriser(dc);
+    ASSERT_TRUE(rasteriser.realise(logFont("DejaVu Sans"), 10, 120, 120, nullptr));
+    EXPECT_EQ(rasteriser.pointFontHeight(), -16);
+}
+
+TEST(RenderRealise, RenderingFontFromThePointFontsMetrics)
+{
+    if (!haveFonts())
+        GTEST_SKIP() << "no installed fonts from the platform layer";
+    struct Case {
+        int resX, resY;
+    };
+    for (const Case& c : {Case{96, 96}, Case{300, 300}, Case{96, 300}, Case{200, 100}}) {
+        gdi::DeviceContext dc;
+        GlyphRasteriser rasteriser(dc);
+        ASSERT_TRUE(rasteriser.realise(logFont("Liberation Sans"), 12, c.resX, c.resY, nullptr));
+        const gdi::TEXTMETRIC& point = rasteriser.pointMetrics();
+        const gdi::LOGFONT& lf = rasteriser.renderingLogFont();
+        EXPECT_EQ(lf.lfHeight, -static_cast<int>(std::trunc(point.tmAscent * (c.resY / 96.0))))
+            << c.resX << "x" << c.resY;
+        const int width = c.resX == 96 || c.resX == c.resY
+                              ? 0
+                              : static_cast<int>(std::trunc(point.tmAveCharWidth * (c.resX / 96.0)));
+        EXPECT_EQ(lf.lfWidth, width) << c.resX << "x" << c.resY;
+        EXPECT_STREQ(lf.lfFaceName, "Liberation Sans");  // everything else as the caller gave it
+        EXPECT_EQ(rasteriser.metrics().tmFirstChar, 0x1E);
+        EXPECT_EQ(rasteriser.metrics().tmLastChar, 0xFF);
+    }
+}
+
+TEST(RenderGlyphs, ScratchOfTenCellsAndOneReadBackPerCharacter)
+{
+    if (!haveFonts())
+        GTEST_SKIP() << "no installed fonts from the platform layer";
+    gdi::DeviceContext dc;
+    GlyphRasteriser rasteriser(dc);
+    ASSERT_TRUE(rasteriser.realise(logFont("DejaVu Sans"), 10, 96, 96, nullptr));
+    const int height = rasteriser.metrics().tmHeight;
+    ASSERT_TRUE(rasteriser.prepare(10 * height, nullptr));
+    const gdi::BITMAP& bm = rasteriser.scratchBitmap();
+    EXPECT_EQ(bm.bmWidth, 10 * height);
+    EXPECT_EQ(bm.bmHeight, height);
+    EXPECT_EQ(bm.bmWidthBytes, (10 * height + 15) / 16 * 2);
+
+    // 'H' has ink and an advance; drawing a space afterwards leaves no trace of it.
+    const qf::RenderedGlyph h = rasteriser.render('H', 0);
+    EXPECT_GT(h.cx, 0);
+    int ink = 0;
+    for (int y = 0; y < h.height; ++y)
+        for (int x = 0; x < h.width; ++x)
+            ink += h.pixel(x, y);
+    EXPECT_GT(ink, 0);
+    const qf::RenderedGlyph space = rasteriser.render(' ', 0);
+    EXPECT_GT(space.cx, 0);
+    for (int y = 0; y < space.height; ++y)
+        for (int x = 0; x < space.width; ++x)
+            ASSERT_FALSE(space.pixel(x, y)) << x << "," << y;
+    rasteriser.finish();
+}
+
+}  // namespace
