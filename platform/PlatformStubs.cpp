@@ -8,7 +8,6 @@
 
 namespace gdi {
 
-bool TranslateCharsetInfo(DWORD, CHARSETINFO*, DWORD) { return false; }
 DWORD OsMajorVersion() { return 6; }
 void SetOsMajorVersionOverride(DWORD) {}
 
@@ -94,7 +93,5 @@ const FontCatalog& FontCatalog::instance()
 }
 const FaceInfo* FontCatalog::match(const std::string&, int, bool) const { return nullptr; }
 
-const ByteMap* codePageMap(unsigned) { return nullptr; }
-unsigned codePageOfCharset(unsigned, unsigned) { return 1252; }
 
 }  // namespace gdi

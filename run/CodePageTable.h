@@ -2,6 +2,8 @@
 // is always carried as its row index.
 #pragma once
 
+#include "platform/DeviceContext.h"
+
 namespace qf {
 
 struct CodePageRow {
@@ -22,6 +24,10 @@ public:
     static int charsetOfRow(int index);
     // The row of a code page number, or -1.
     static int rowOfCodePage(int codePage);
+    // What a run does before it renders for a row: returns charsetOfRow(index) and, for the OEM
+    // rows, makes the row's code page the device context's OEM code page, so that byte codes of
+    // fonts realised with OEM_CHARSET map through the chosen page.
+    static int prepareDeviceContext(int index, gdi::DeviceContext& dc);
 };
 
 }  // namespace qf

@@ -1,0 +1,78 @@
+#include "run/CodePageTable.h"
+
+#include "platform/gdi.h"
+
+namespace qf {
+
+namespace {
+
+constexpr CodePageRow kRows[CodePageTable::kRowCount] = {
+    {1252, " 9U", "Windows Latin 1 (US, Western Europe)"},
+    {1250, " 9U", "Windows Eastern European"},
+    {1251, " 9U", "Windows Cyrillic"},
+    {1253, " 9U", "Windows Greek"},
+    {1254, " 9U", "Windows Turkish"},
+    {1255, " 9U", "Windows Hebrew"},
+    {1256, " 9U", "Windows Arabic"},
+    {1257, " 9U", "Windows Baltic"},
+    {437, " 8U", "MS-DOS United States"},
+    {850, " 8U", "MS-DOS Multilingual (Latin I)"},
+    {866, " 3R", "MS-DOS Russian (former USSR)"},
+    {737, " 8G", "Greek (formerly 437G)"},
+    {862, " 8H", "Hebrew"},
+    {864, " 8V", "Arabic"},
+    {775, " 8U", "Baltic"},
+    {874, " 8U", "Thai"},
+    {852, " 8U", "MS-DOS Slavic (Latin II)"},
+    {860, " 8U", "MS-DOS Portuguese"},
+    {861, " 8U", "MS-DOS Icelandic"},
+    {863, " 8U", "MS-DOS Canadian-French"},
+    {865, " 8U", "MS-DOS Nordic"},
+    {855, " 0R", "IBM Cyrillic (primarily Russian)"},
+    {869, " 8G", "IBM Modern Greek"},
+    {857, " 8T", "IBM Turkish"},
+    {708, " 8V", "Arabic (ASMO 708)"},
+    {709, " 8V", "Arabic (ASMO 449+, BCON V4)"},
+    {710, " 8V", "Arabic (Transparent Arabic)"},
+    {720, " 8V", "Arabic (Transparent ASMO)"},
+};
+
+}  // namespace
+
+const CodePageRow& CodePageTable::row(int index)
+{
+    // An index out of range is a caller's fault; answer with the first row rather than read
+    // past the table.
+    if (index < 0 || index >= kRowCount)
+        index = 0;
+    return kRows[index];
+}
+
+int CodePageTable::charsetOfRow(int index)
+{
+    gdi::CHARSETINFO info;
+    if (gdi::TranslateCharsetInfo(static_cast<gdi::DWORD>(row(index).codePage), &info,
+                                  gdi::TCI_SRCCODEPAGE))
+        return static_cast<int>(info.ciCharset);
+    // The MS-DOS and other OEM pages have no character set of their own: fonts for them are
+    // realised with OEM_CHARSET, and the device context's OEM code page selects the page.
+    return gdi::OEM_CHARSET;
+}
+
+int CodePageTable::rowOfCodePage(int codePage)
+{
+    for (int i = 0; i < kRowCount; ++i)
+        if (kRows[i].codePage == codePage)
+            return i;
+    return -1;
+}
+
+int CodePageTable::prepareDeviceContext(int index, gdi::DeviceContext& dc)
+{
+    const int charset = charsetOfRow(index);
+    if (charset == gdi::OEM_CHARSET)
+        dc.setOemCodePage(static_cast<unsigned>(row(index).codePage));
+    return charset;
+}
+
+}  // namespace qf

@@ -1,0 +1,192 @@
+#include "platform/CodePages.h"
+#include "platform/DeviceContext.h"
+#include "platform/gdi.h"
+#include "run/CodePageTable.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+namespace {
+
+using qf::CodePageTable;
+
+TEST(CodePageTable, RowsInListOrderWithTheirSymbolSets)
+{
+    const struct {
+        int codePage;
+        const char* symbolSet;
+    } expected[] = {{1252, " 9U"}, {1250, " 9U"}, {1251, " 9U"}, {1253, " 9U"}, {1254, " 9U"},
+                    {1255, " 9U"}, {1256, " 9U"}, {1257, " 9U"}, {437, " 8U"},  {850, " 8U"},
+                    {866, " 3R"},  {737, " 8G"},  {862, " 8H"},  {864, " 8V"},  {775, " 8U"},
+                    {874, " 8U"},  {852, " 8U"},  {860, " 8U"},  {861, " 8U"},  {863, " 8U"},
+                    {865, " 8U"},  {855, " 0R"},  {869, " 8G"},  {857, " 8T"},  {708, " 8V"},
+                    {709, " 8V"},  {710, " 8V"},  {720, " 8V"}};
+    ASSERT_EQ(CodePageTable::rowCount(), 28);
+    for (int i = 0; i < 28; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(CodePageTable::row(i).codePage, expected[i].codePage);
+        EXPECT_STREQ(CodePageTable::row(i).pclSymbolSet, expected[i].symbolSet);
+        EXPECT_EQ(CodePageTable::rowOfCodePage(expected[i].codePage), i);
+    }
+    EXPECT_STREQ(CodePageTable::row(0).description, "Windows Latin 1 (US, Western Europe)");
+    EXPECT_STREQ(CodePageTable::row(10).description, "MS-DOS Russian (former USSR)");
+    EXPECT_STREQ(CodePageTable::row(11).description, "Greek (formerly 437G)");
+    EXPECT_STREQ(CodePageTable::row(25).description, "Arabic (ASMO 449+, BCON V4)");
+    EXPECT_STREQ(CodePageTable::row(27).description, "Arabic (Transparent ASMO)");
+    EXPECT_EQ(CodePageTable::rowOfCodePage(1258), -1);
+}
+
+TEST(CodePageTable, CharacterSetOfEachRow)
+{
+    const int ansi[] = {0, 238, 204, 161, 162, 177, 178, 186};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(CodePageTable::charsetOfRow(i), ansi[i]) << "row " << i;
+    for (int i = 8; i < 28; ++i)
+        EXPECT_EQ(CodePageTable::charsetOfRow(i), i == 15 ? gdi::THAI_CHARSET : gdi::OEM_CHARSET)
+            << "row " << i << ", code page " << CodePageTable::row(i).codePage;
+}
+
+TEST(CodePageTable, OemRowsCarryTheirPageOnTheDeviceContext)
+{
+    gdi::DeviceContext dc;
+    dc.setOemCodePage(437);
+    EXPECT_EQ(CodePageTable::prepareDeviceContext(2, dc), gdi::RUSSIAN_CHARSET);
+    EXPECT_EQ(dc.oemCodePage(), 437u);  // an ANSI row leaves it alone
+
+    ASSERT_EQ(CodePageTable::prepareDeviceContext(10, dc), gdi::OEM_CHARSET);
+    EXPECT_EQ(dc.oemCodePage(), 866u);
+    // A font realised for the row maps its bytes through the row's page: Cyrillic A at 0x80.
+    const gdi::ByteMap* map = gdi::codePageMap(gdi::codePageOfCharset(gdi::OEM_CHARSET, dc.oemCodePage()));
+    ASSERT_NE(map, nullptr);
+    EXPECT_EQ((*map)[0x80], U'\u0410');
+
+    ASSERT_EQ(CodePageTable::prepareDeviceContext(8, dc), gdi::OEM_CHARSET);
+    map = gdi::codePageMap(gdi::codePageOfCharset(gdi::OEM_CHARSET, dc.oemCodePage()));
+    ASSERT_NE(map, nullptr);
+    EXPECT_EQ((*map)[0xA3], U'\u00FA');  // u acute in MS-DOS United States
+}
+
+TEST(CodePageTranslate, CharsetAndCodePageBothWays)
+{
+    gdi::CHARSETINFO info;
+    ASSERT_TRUE(gdi::TranslateCharsetInfo(874, &info, gdi::TCI_SRCCODEPAGE));
+    EXPECT_EQ(info.ciCharset, gdi::THAI_CHARSET);
+    EXPECT_EQ(info.ciACP, 874u);
+    EXPECT_EQ(info.fs.fsCsb[0], 1u << 16);
+    ASSERT_TRUE(gdi::TranslateCharsetInfo(gdi::EASTEUROPE_CHARSET, &info, gdi::TCI_SRCCHARSET));
+    EXPECT_EQ(info.ciACP, 1250u);
+
+    // What it cannot translate leaves the record as it was.
+    gdi::CHARSETINFO untouched;
+    untouched.ciCharset = 77;
+    EXPECT_FALSE(gdi::TranslateCharsetInfo(437, &untouched, gdi::TCI_SRCCODEPAGE));
+    EXPECT_FALSE(gdi::TranslateCharsetInfo(gdi::OEM_CHARSET, &untouched, gdi::TCI_SRCCHARSET));
+    EXPECT_FALSE(gdi::TranslateCharsetInfo(1252, &untouched, gdi::TCI_SRCFONTSIG));
+    EXPECT_EQ(untouched.ciCharset, 77u);
+}
+
+TEST(CodePageTranslate, CodePageOfCharset)
+{
+    EXPECT_EQ(gdi::codePageOfCharset(gdi::ANSI_CHARSET, 437), 1252u);
+    EXPECT_EQ(gdi::codePageOfCharset(gdi::DEFAULT_CHARSET, 437), 1252u);
+    EXPECT_EQ(gdi::codePageOfCharset(gdi::VIETNAMESE_CHARSET, 437), 1258u);
+    EXPECT_EQ(gdi::codePageOfCharset(gdi::THAI_CHARSET, 437), 874u);
+    EXPECT_EQ(gdi::codePageOfCharset(gdi::OEM_CHARSET, 866), 866u);
+    EXPECT_EQ(gdi::codePageOfCharset(gdi::SYMBOL_CHARSET, 437), 0u);
+    EXPECT_EQ(gdi::codePageOfCharset(gdi::SHIFTJIS_CHARSET, 437), 0u);  // no single-byte page
+    EXPECT_EQ(gdi::codePageMap(932), nullptr);
+}
+
+// What Windows' MultiByteToWideChar gives at four bytes of every row's page (0 where the page
+// has no character there). 0x1A and 0x7F are the control codes IBM's tables move about.
+TEST(CodePageMap, EveryRowAtFourBytesAsWindowsMapsThem)
+{
+    const struct {
+        int codePage;
+        char32_t at80, atA3;
+    } expected[] = {
+        {1252, 0x20AC, 0x00A3}, {1250, 0x20AC, 0x0141}, {1251, 0x0402, 0x0408},
+        {1253, 0x20AC, 0x00A3}, {1254, 0x20AC, 0x00A3}, {1255, 0x20AC, 0x00A3},
+        {1256, 0x20AC, 0x00A3}, {1257, 0x20AC, 0x00A3}, {437, 0x00C7, 0x00FA},
+        {850, 0x00C7, 0x00FA},  {866, 0x0410, 0x0433},  {737, 0x0391, 0x03BC},
+        {862, 0x05D0, 0x00FA},  {864, 0x00B0, 0x00A3},  {775, 0x0106, 0x017B},
+        {874, 0x20AC, 0x0E03},  {852, 0x00C7, 0x00FA},  {860, 0x00C7, 0x00FA},
+        {861, 0x00C7, 0x00FA},  {863, 0x00C7, 0x00FA},  {865, 0x00C7, 0x00FA},
+        {855, 0x0452, 0x0411},  {869, 0x0080, 0x03CD},  {857, 0x00C7, 0x00FA},
+        // ASMO 708 (ISO 8859-6 layout): C1 controls at 0x80, nothing at 0xA3; 709 maps as 708.
+        {708, 0x0080, gdi::kUnmapped}, {709, 0x0080, gdi::kUnmapped},
+        // 720 has no character at 0x80 (a C1 control, as Windows leaves its OEM holes); 710 as 720.
+        {710, 0x0080, 0x062B}, {720, 0x0080, 0x062B},
+    };
+    ASSERT_EQ(std::size(expected), 28u);
+    for (int i = 0; i < 28; ++i) {
+        const int cp = CodePageTable::row(i).codePage;
+        SCOPED_TRACE("code page " + std::to_string(cp));
+        ASSERT_EQ(expected[i].codePage, cp);
+        const gdi::ByteMap* map = gdi::codePageMap(static_cast<unsigned>(cp));
+        ASSERT_NE(map, nullptr);
+        EXPECT_EQ((*map)[0x1A], U'\x1A');
+        EXPECT_EQ((*map)[0x1C], U'\x1C');
+        EXPECT_EQ((*map)[0x7F], U'\x7F');
+        EXPECT_EQ((*map)[0x80], expected[i].at80);
+        EXPECT_EQ((*map)[0xA3], expected[i].atA3);
+        for (int b = 0x20; b < 0x7F; ++b)  // every page keeps ASCII
+            EXPECT_EQ((*map)[b], static_cast<char32_t>(b)) << "byte " << b;
+    }
+}
+
+TEST(CodePageMap, WindowsValuesWhereIcuTablesDiffer)
+{
+    auto at = [](unsigned cp, int b) { return (*gdi::codePageMap(cp))[b]; };
+    EXPECT_EQ(at(437, 0xE6), U'\u00B5');   // micro sign, not Greek mu
+    EXPECT_EQ(at(865, 0xE6), U'\u00B5');
+    EXPECT_EQ(at(1253, 0xAA), U'\uF8F9');  // holes filled with private-use characters
+    EXPECT_EQ(at(1255, 0xCA), U'\u05BA');
+    EXPECT_EQ(at(857, 0xD5), U'\uF8BB');
+    EXPECT_EQ(at(852, 0xAA), U'\u00AC');
+    EXPECT_EQ(at(864, 0x9F), U'\u009F');
+    EXPECT_EQ(at(869, 0x88), U'\u00B7');
+    EXPECT_EQ(at(874, 0x80), U'\u20AC');   // Windows' Thai table, with the euro sign
+    // Hebrew's zero-width direction marks.
+    EXPECT_EQ(at(1255, 0xFD), U'\u200E');
+    EXPECT_EQ(at(1255, 0xFE), U'\u200F');
+}
+
+TEST(CodePageMap, PagesWithoutConverterMapAsTheirNearestNeighbour)
+{
+    const gdi::ByteMap* asmo449 = gdi::codePageMap(709);
+    const gdi::ByteMap* asmo708 = gdi::codePageMap(708);
+    const gdi::ByteMap* transparentArabic = gdi::codePageMap(710);
+    const gdi::ByteMap* transparentAsmo = gdi::codePageMap(720);
+    ASSERT_TRUE(asmo449 && asmo708 && transparentArabic && transparentAsmo);
+    EXPECT_EQ(*asmo449, *asmo708);
+    EXPECT_EQ(*transparentArabic, *transparentAsmo);
+    // Latin letters stay Latin; the Arabic letters sit where 8-bit Arabic fonts have them.
+    EXPECT_EQ((*asmo449)['A'], U'A');
+    EXPECT_EQ((*asmo449)[0xC7], U'\u0627');  // alef
+    EXPECT_EQ((*asmo449)[0xAC], U'\u060C');  // Arabic comma
+    // Transparent: the PC's line drawing keeps its place.
+    EXPECT_EQ((*transparentArabic)[0xB3], U'\u2502');
+    EXPECT_EQ((*transparentArabic)[0xC8], U'\u255A');
+    EXPECT_EQ((*transparentArabic)[0x9F], U'\u0627');
+}
+
+// A byte that two codes shared would leave a BDF glyph unreachable by its character.
+TEST(CodePageMap, NoCharacterTwiceInAPage)
+{
+    for (int i = 0; i < CodePageTable::rowCount(); ++i) {
+        const int cp = CodePageTable::row(i).codePage;
+        const gdi::ByteMap* map = gdi::codePageMap(static_cast<unsigned>(cp));
+        ASSERT_NE(map, nullptr);
+        std::set<char32_t> seen;
+        for (int b = 0; b < 256; ++b) {
+            if ((*map)[b] != gdi::kUnmapped) {
+                EXPECT_TRUE(seen.insert((*map)[b]).second) << "code page " << cp << " byte " << b;
+            }
+        }
+    }
+}
+
+}  // namespace
