@@ -1,0 +1,263 @@
+#include "formats/BdfWriter.h"
+
+#include "formats/Image.h"
+#include "formats/InkScan.h"
+#include "render/GlyphRasteriser.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+namespace qf {
+
+namespace {
+
+// The file's text, grown by hand so that no allocation ever exceeds what a writer may take (a
+// string left to grow by itself may double its block past that).
+class BoundedText {
+public:
+    explicit BoundedText(std::string& text) : text_(text) { text_.clear(); }
+
+    bool ok() const { return ok_; }
+
+    void append(const char* data, size_t size)
+    {
+        if (!ok_)
+            return;
+        const size_t needed = text_.size() + size;
+        if (needed > kMaxAllocation) {
+            ok_ = false;
+            return;
+        }
+        if (needed > text_.capacity())
+            text_.reserve(std::min<size_t>(kMaxAllocation, std::max(needed, text_.capacity() * 2)));
+        text_.append(data, size);
+    }
+
+    // One line, the CR LF added.
+    void line(const char* format, ...) __attribute__((format(printf, 2, 3)))
+    {
+        char buffer[256];
+        va_list args;
+        va_start(args, format);
+        const int n = std::vsnprintf(buffer, sizeof buffer - 2, format, args);
+        va_end(args);
+        const size_t length = n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), sizeof buffer - 3);
+        buffer[length] = '\r';
+        buffer[length + 1] = '\n';
+        append(buffer, length + 2);
+    }
+
+private:
+    std::string& text_;
+    bool ok_ = true;
+};
+
+bool keptInName(unsigned char c) { return c >= 0x21 && c <= 0x7F; }
+
+std::string filtered(const char* s)
+{
+    std::string out;
+    if (s)
+        for (; *s; ++s)
+            if (keptInName(static_cast<unsigned char>(*s)))
+                out += *s;
+    return out;
+}
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+}  // namespace
+
+std::string BdfWriter::fontName(const char* name, const char* faceName)
+{
+    std::string result = filtered(name);
+    if (result.empty())
+        result = filtered(faceName);
+    if (result.empty())
+        result = kFallbackName;
+    return result;
+}
+
+gdi::ByteMap BdfWriter::characterMap(unsigned charset, unsigned oemCodePage)
+{
+    gdi::ByteMap map;
+    if (charset == gdi::SYMBOL_CHARSET) {
+        for (int c = 0; c < 256; ++c)
+            map[c] = 0xF000 + static_cast<char32_t>(c);
+        return map;
+    }
+    const gdi::ByteMap* table = gdi::codePageMap(gdi::codePageOfCharset(charset, oemCodePage));
+    if (!table)
+        table = gdi::codePageMap(1252);  // the platform draws such fonts through 1252 as well
+    if (table)
+        return *table;
+    map.fill(gdi::kUnmapped);
+    return map;
+}
+
+bool BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters, int32_t pointSize,
+                     int32_t resolutionX, int32_t resolutionY, const char* name,
+                     const char* faceName, std::string& out, std::string* error)
+{
+    const gdi::TEXTMETRIC& tm = glyphs.metrics();
+    auto refuse = [&](const std::string& why) {
+        out.clear();
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (tm.tmHeight < 1 || tm.tmMaxCharWidth < 0)
+        return refuse("the realised font has no usable cell (height " + std::to_string(tm.tmHeight) +
+                      ", widest character " + std::to_string(tm.tmMaxCharWidth) + ")");
+
+    const int64_t scratchWidth = int64_t{4} * tm.tmMaxCharWidth + 2 * kMargin;
+    if (scratchWidth > INT32_MAX)
+        return refuse("a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
+    if (!glyphs.prepare(static_cast<int>(scratchWidth), error)) {
+        out.clear();
+        return false;
+    }
+
+    const int first = tm.tmFirstChar;
+    const int last = tm.tmLastChar;
+    const int count = last >= first ? last - first + 1 : 0;
+    const int height = tm.tmHeight;
+
+    BoundedText text(out);
+    text.line("STARTFONT 2.1");
+    text.line("FONT %s", fontName(name, faceName).c_str());
+    text.line("SIZE %d %d %d", pointSize, resolutionX, resolutionY);
+    text.line("FONTBOUNDINGBOX %d %d 0 %d", tm.tmMaxCharWidth, tm.tmHeight, tm.tmAscent - tm.tmHeight);
+    // X11's bdftopcf needs the ascent and descent, and readers map glyphs by character only when
+    // the registry says the encodings are Unicode values.
+    text.line("STARTPROPERTIES 8");
+    text.line("FONT_ASCENT %d", tm.tmAscent);
+    text.line("FONT_DESCENT %d", tm.tmHeight - tm.tmAscent);
+    text.line("POINT_SIZE %lld", static_cast<long long>(pointSize) * 10);
+    text.line("PIXEL_SIZE %d", tm.tmHeight - tm.tmInternalLeading);
+    text.line("RESOLUTION_X %d", resolutionX);
+    text.line("RESOLUTION_Y %d", resolutionY);
+    text.line("CHARSET_REGISTRY \"ISO10646\"");
+    text.line("CHARSET_ENCODING \"1\"");
+    text.line("ENDPROPERTIES");
+    text.line("CHARS %d", count);
+
+    const int64_t swidthDivisor = static_cast<int64_t>(pointSize) * resolutionX;
+    std::vector<bool> taken(0x10000, false);  // characters an earlier code took
+    std::vector<uint8_t> columns;
+    std::vector<uint8_t> cropped;
+    std::string rowText;
+
+    for (int i = 0; i < count && text.ok(); ++i) {
+        const auto code = static_cast<uint8_t>(first + i);
+        const RenderedGlyph glyph = glyphs.render(code, kMargin);
+        const int32_t cx = glyph.cx;
+        const ink::RowLayout layout(glyph);
+
+        // Rows: blank when no byte of the whole row holds ink.
+        int top = height;
+        int bottom = height - 1;
+        if (glyph.rows) {
+            for (int r = 0; r < glyph.height && r < height; ++r)
+                if (ink::rowHasInk(glyph, layout, r, layout.readableBytes)) {
+                    top = r;
+                    break;
+                }
+            while (bottom > top && !ink::rowHasInk(glyph, layout, bottom, layout.readableBytes))
+                --bottom;
+        }
+
+        // Columns: 32 left of the origin, the advance, and 32 right of it, within the bitmap.
+        int left = cx + 2 * kMargin;
+        int right = cx + 2 * kMargin - 1;
+        const int lastColumn =
+            static_cast<int>(std::min<int64_t>(int64_t{cx} + 2 * kMargin - 1, glyph.width - 1));
+        if (top < height && lastColumn >= 0) {
+            const int bytes = lastColumn / 8 + 1;
+            columns.assign(static_cast<size_t>(bytes), 0);
+            ink::orRows(glyph, layout, top, bottom, bytes, columns.data());
+            const int l = ink::firstSetColumn(columns.data(), 0, lastColumn);
+            if (l >= 0) {
+                left = l;
+                right = ink::lastSetColumn(columns.data(), l, lastColumn);
+            }
+        }
+        const int w = right - left + 1;
+        const int h = bottom - top + 1;
+
+        const char32_t u = characters[code];
+        bool encoded = u != gdi::kUnmapped && u < taken.size() && !taken[u];
+        if (encoded)
+            taken[u] = true;
+        if (u == gdi::kUnmapped)
+            text.line("STARTCHAR uniFFFD.%.4X", code);  // no character: named by its byte code
+        else
+            text.line("STARTCHAR uni%.4X.%.4X", static_cast<unsigned>(u), static_cast<unsigned>(u));
+        text.line("ENCODING %ld", encoded ? static_cast<long>(u) : -1L);
+        text.line("SWIDTH %lld 0",
+                  swidthDivisor > 0 ? static_cast<long long>(int64_t{cx} * 72000 / swidthDivisor) : 0LL);
+        text.line("DWIDTH %d 0", cx);
+        if (w >= 1)
+            text.line("BBX %d %d %d %d", w, h, left - kMargin, tm.tmAscent - bottom - 1);
+        else
+            text.line("BBX 0 0 0 0");
+        text.line("BITMAP");
+        if (w >= 1 && h >= 1) {
+            const int bpr = (w + 7) / 8;
+            cropped.resize(static_cast<size_t>(bpr));
+            rowText.resize(static_cast<size_t>(bpr) * 2 + 2);
+            for (int r = top; r <= bottom; ++r) {
+                ink::cropRow(glyph, layout, r, left, bpr, cropped.data());
+                for (int k = 0; k < bpr; ++k) {
+                    rowText[2 * k] = kHex[cropped[k] >> 4];
+                    rowText[2 * k + 1] = kHex[cropped[k] & 0x0F];
+                }
+                rowText[2 * bpr] = '\r';
+                rowText[2 * bpr + 1] = '\n';
+                text.append(rowText.data(), rowText.size());
+            }
+        }
+        text.line("ENDCHAR");
+    }
+    glyphs.finish();
+    text.line("ENDFONT");
+    if (!text.ok())
+        return refuse("the BDF text would exceed " + std::to_string(kMaxAllocation >> 20) + " MiB");
+    return true;
+}
+
+int BdfWriter::write(gdi::DeviceContext& dc, const gdi::LOGFONT& font, int32_t pointSize,
+                     int32_t resolutionX, int32_t resolutionY, const std::string& fileName,
+                     const char* name, std::string* error, FileLayer& files)
+{
+    const std::string prefix = fileName + ": ";
+    std::string why;
+    GlyphRasteriser rasteriser(dc);
+    if (!rasteriser.realise(font, pointSize, resolutionX, resolutionY, &why)) {
+        if (error)
+            *error = prefix + why;
+        return -1;
+    }
+    const gdi::ByteMap characters = characterMap(font.lfCharSet, dc.oemCodePage());
+    std::string text;
+    if (!pack(rasteriser, characters, pointSize, resolutionX, resolutionY, name, font.lfFaceName,
+              text, &why)) {
+        if (error)
+            *error = prefix + why;
+        return -1;
+    }
+    const std::string failure =
+        writeFileWhole(fileName, reinterpret_cast<const uint8_t*>(text.data()), text.size(), files);
+    if (!failure.empty()) {
+        if (error)
+            *error = failure;
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace qf

@@ -1,0 +1,128 @@
+#include "formats/InkScan.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qf::ink {
+
+namespace {
+
+uint64_t load64(const uint8_t* p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
+
+}  // namespace
+
+RowLayout::RowLayout(const RenderedGlyph& glyph)
+{
+    if (!glyph.rows || glyph.width <= 0 || glyph.widthBytes <= 0 || glyph.height <= 0)
+        return;
+    readableBytes = std::min((glyph.width + 7) / 8, glyph.widthBytes);
+    lastMask = glyph.width % 8 == 0 ? 0xFF : static_cast<uint8_t>(0xFF00 >> (glyph.width % 8));
+}
+
+bool rowHasInk(const RenderedGlyph& glyph, const RowLayout& layout, int row, int bytes)
+{
+    const int n = std::min(bytes, layout.readableBytes);
+    if (n <= 0 || row < 0 || row >= glyph.height)
+        return false;
+    const uint8_t* p = glyph.rows + static_cast<size_t>(row) * glyph.widthBytes;
+    // The last readable byte may hold padding bits; it is looked at on its own.
+    const int whole = n == layout.readableBytes ? n - 1 : n;
+    int j = 0;
+    for (; j + 8 <= whole; j += 8)
+        if (load64(p + j) != 0)
+            return true;
+    for (; j < whole; ++j)
+        if (p[j] != 0)
+            return true;
+    return whole < n && layout.byteAt(p, n - 1) != 0;
+}
+
+void orRows(const RenderedGlyph& glyph, const RowLayout& layout, int first, int last, int bytes,
+            uint8_t* acc)
+{
+    const int n = std::min(bytes, layout.readableBytes);
+    if (n <= 0)
+        return;
+    first = std::max(first, 0);
+    last = std::min(last, glyph.height - 1);
+    const bool padded = n == layout.readableBytes;
+    for (int r = first; r <= last; ++r) {
+        const uint8_t* p = glyph.rows + static_cast<size_t>(r) * glyph.widthBytes;
+        int j = 0;
+        for (; j + 8 <= n; j += 8)
+            store64(acc + j, load64(acc + j) | load64(p + j));
+        for (; j < n; ++j)
+            acc[j] |= p[j];
+    }
+    if (padded && first <= last)
+        acc[n - 1] &= layout.lastMask;
+}
+
+int firstSetColumn(const uint8_t* acc, int from, int to)
+{
+    if (from < 0)
+        from = 0;
+    for (int x = from; x <= to;) {
+        const int j = x / 8;
+        // Bits of byte j from column x on, and up to column `to`.
+        uint8_t bits = static_cast<uint8_t>(acc[j] & (0xFF >> (x % 8)));
+        if (j == to / 8)
+            bits &= static_cast<uint8_t>(0xFF00 >> (to % 8 + 1));
+        if (bits)
+            return j * 8 + __builtin_clz(static_cast<unsigned>(bits)) - 24;
+        x = (j + 1) * 8;
+    }
+    return -1;
+}
+
+int lastSetColumn(const uint8_t* acc, int from, int to)
+{
+    if (from < 0)
+        from = 0;
+    for (int x = to; x >= from;) {
+        const int j = x / 8;
+        uint8_t bits = static_cast<uint8_t>(acc[j] & (0xFF00 >> (x % 8 + 1)));
+        if (j == from / 8)
+            bits &= static_cast<uint8_t>(0xFF >> (from % 8));
+        if (bits)
+            return j * 8 + 7 - __builtin_ctz(static_cast<unsigned>(bits));
+        x = j * 8 - 1;
+    }
+    return -1;
+}
+
+void cropRow(const RenderedGlyph& glyph, const RowLayout& layout, int row, int left,
+             int bytesPerRow, uint8_t* out)
+{
+    const uint8_t* p = glyph.rows + static_cast<size_t>(row) * glyph.widthBytes;
+    const int start = left / 8;
+    const int shift = left % 8;
+    // Inside the readable bytes but clear of the padded last one, bytes are taken as they are.
+    const int plain = layout.readableBytes - 1;
+    if (shift == 0) {
+        int k = 0;
+        const int direct = std::clamp(plain - start, 0, bytesPerRow);
+        if (direct > 0) {
+            std::memcpy(out, p + start, static_cast<size_t>(direct));
+            k = direct;
+        }
+        for (; k < bytesPerRow; ++k)
+            out[k] = layout.byteAt(p, start + k);
+        return;
+    }
+    int k = 0;
+    for (; k < bytesPerRow && start + k + 1 < plain; ++k)
+        out[k] = static_cast<uint8_t>((p[start + k] << shift) | (p[start + k + 1] >> (8 - shift)));
+    for (; k < bytesPerRow; ++k)
+        out[k] = static_cast<uint8_t>((layout.byteAt(p, start + k) << shift) |
+                                      (layout.byteAt(p, start + k + 1) >> (8 - shift)));
+}
+
+}  // namespace qf::ink

@@ -1,0 +1,44 @@
+// Finding and cutting out a glyph's ink in the scratch rows, a byte or a machine word at a time.
+// Only the scratch bitmap itself is read: bytes past a row's end, and the pixels of the row
+// padding right of the bitmap's last column, read as blank.
+#pragma once
+
+#include "render/GlyphRasteriser.h"
+
+#include <cstdint>
+
+namespace qf::ink {
+
+// The bytes of a row that hold pixels of the bitmap, and the mask of the last one's valid bits.
+struct RowLayout {
+    explicit RowLayout(const RenderedGlyph& glyph);
+    int readableBytes = 0;
+    uint8_t lastMask = 0xFF;
+
+    // Byte j of a row (0 past the readable bytes), its padding bits cleared.
+    uint8_t byteAt(const uint8_t* row, int j) const
+    {
+        if (j < 0 || j >= readableBytes)
+            return 0;
+        return j == readableBytes - 1 ? row[j] & lastMask : row[j];
+    }
+};
+
+// True when any of the first `bytes` bytes of the row holds ink.
+bool rowHasInk(const RenderedGlyph& glyph, const RowLayout& layout, int row, int bytes);
+
+// acc[0 .. bytes) |= the first `bytes` bytes of rows first .. last: which columns hold ink in any
+// of those rows. acc must hold `bytes` bytes and is not cleared first.
+void orRows(const RenderedGlyph& glyph, const RowLayout& layout, int first, int last, int bytes,
+            uint8_t* acc);
+
+// The first (last) column from `from` to `to`, both included, whose bit is set in acc; -1 if none.
+// acc holds (to + 8) / 8 bytes at least.
+int firstSetColumn(const uint8_t* acc, int from, int to);
+int lastSetColumn(const uint8_t* acc, int from, int to);
+
+// Writes bytesPerRow bytes of the row starting at column `left`: bit 7 of out[0] is column left.
+void cropRow(const RenderedGlyph& glyph, const RowLayout& layout, int row, int left,
+             int bytesPerRow, uint8_t* out);
+
+}  // namespace qf::ink

@@ -1,0 +1,325 @@
+#include "formats/PclSoftFontWriter.h"
+
+#include "formats/ByteWriter.h"
+#include "formats/InkScan.h"
+#include "render/GlyphRasteriser.h"
+#include "run/CodePageTable.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace qf {
+
+namespace {
+
+constexpr char kFontHeaderCommand[] = "\x1b)s64W";
+constexpr size_t kDescriptorSize = 64;
+constexpr size_t kFontNameSize = 16;
+// Image offsets of the fields known only once every character has been rendered.
+constexpr size_t kOffsetCellWidth = 6 + 8;
+constexpr size_t kOffsetPitch = 6 + 16;
+
+constexpr uint8_t kFormatLaserJet = 4;
+constexpr uint8_t kClassBitmap = 1;
+
+// The image as it is written, grown by hand so that no block ever exceeds what a writer may take.
+class ImageBuffer {
+public:
+    bool ok() const { return ok_; }
+    size_t size() const { return data_.size(); }
+    const uint8_t* data() const { return data_.data(); }
+
+    void append(const void* bytes, size_t count)
+    {
+        if (!ok_ || count == 0)
+            return;
+        const size_t needed = data_.size() + count;
+        if (needed > kMaxAllocation) {
+            ok_ = false;
+            return;
+        }
+        if (needed > data_.capacity())
+            data_.reserve(std::min<size_t>(kMaxAllocation, std::max(needed, data_.capacity() * 2)));
+        const auto* p = static_cast<const uint8_t*>(bytes);
+        data_.insert(data_.end(), p, p + count);
+    }
+
+    void command(const char* format, long value)
+    {
+        char text[32];
+        const int n = std::snprintf(text, sizeof text, format, value);
+        append(text, static_cast<size_t>(std::clamp(n, 0, static_cast<int>(sizeof text) - 1)));
+    }
+
+private:
+    std::vector<uint8_t> data_;
+    bool ok_ = true;
+};
+
+struct InkBox {
+    int left = 0, right = 0, top = 0, bottom = 0;
+    int width() const { return right - left + 1; }
+    int height() const { return bottom - top + 1; }
+};
+
+// The box of a character's ink as a printer will place it: rows count when their bytes up to the
+// advance hold ink; columns from the origin up to one past the advance. False for a character that
+// leaves no such ink, or whose ink lies only right of its advance.
+bool findInkBox(const RenderedGlyph& glyph, const ink::RowLayout& layout, int height,
+                std::vector<uint8_t>& columns, InkBox& box)
+{
+    const int32_t cx = glyph.cx;
+    if (!glyph.rows || cx <= 0)
+        return false;
+    const int testedBytes = static_cast<int>(std::min<int64_t>((int64_t{cx} + 7) / 8, layout.readableBytes));
+    const int rows = std::min(height, glyph.height);
+    box.top = -1;
+    for (int r = 0; r < rows; ++r)
+        if (ink::rowHasInk(glyph, layout, r, testedBytes)) {
+            box.top = r;
+            break;
+        }
+    if (box.top < 0)
+        return false;
+    box.bottom = rows - 1;
+    while (box.bottom > 0 && !ink::rowHasInk(glyph, layout, box.bottom, testedBytes))
+        --box.bottom;
+
+    // Column cx, one past the advance, still belongs to the character.
+    const int lastColumn = static_cast<int>(std::min<int64_t>(cx, glyph.width - 1));
+    const int bytes = lastColumn / 8 + 1;
+    columns.assign(static_cast<size_t>(bytes), 0);
+    ink::orRows(glyph, layout, 0, rows - 1, bytes, columns.data());
+    const int left = ink::firstSetColumn(columns.data(), 0, std::min(cx - 1, lastColumn));
+    box.left = left < 0 ? cx : left;
+    const int right = ink::lastSetColumn(columns.data(), 0, lastColumn);
+    box.right = right < 0 ? 0 : right;
+    return box.width() >= 1;
+}
+
+// Turns the cropped rows 90 degrees counter-clockwise: output row j holds cropped column
+// w - 1 - j, its bit m set when cropped row m has ink there.
+void rotate(const std::vector<uint8_t>& cropped, int w, int h, std::vector<uint8_t>& out)
+{
+    const int inBytes = (w + 7) / 8;
+    const int outBytes = (h + 7) / 8;
+    out.assign(static_cast<size_t>(w) * outBytes, 0);
+    for (int m = 0; m < h; ++m) {
+        const uint8_t* row = cropped.data() + static_cast<size_t>(m) * inBytes;
+        const auto bit = static_cast<uint8_t>(0x80 >> (m % 8));
+        for (int k = 0; k < inBytes; ++k) {
+            uint8_t bits = row[k];
+            if (k == inBytes - 1 && w % 8 != 0)
+                bits &= static_cast<uint8_t>(0xFF00 >> (w % 8));  // pixels right of the box
+            while (bits) {
+                const int x = k * 8 + __builtin_clz(static_cast<unsigned>(bits)) - 24;
+                bits &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
+                out[static_cast<size_t>(w - 1 - x) * outBytes + m / 8] |= bit;
+            }
+        }
+    }
+}
+
+Image refuse(uint32_t& length, std::string* error, const std::string& why)
+{
+    length = 0;
+    if (error)
+        *error = why;
+    return nullptr;
+}
+
+}  // namespace
+
+int PclSoftFontWriter::symbolSetValue(const char* id)
+{
+    if (!id)
+        return 0;
+    int value = 0;
+    int weight = 32;
+    for (size_t i = std::strlen(id); i-- > 0;) {
+        const char c = id[i];
+        if (c == ' ')
+            break;
+        if (c >= '0' && c <= '9') {
+            value += (c - '0') * weight;
+            weight *= 10;
+        } else {
+            value += static_cast<unsigned char>(c) - 64;
+        }
+    }
+    return value;
+}
+
+Image PclSoftFontWriter::pack(GlyphSource& glyphs, int codePageIndex, uint32_t& length,
+                              bool landscape, const char* name, std::string* error)
+{
+    length = 0;
+    const gdi::TEXTMETRIC& tm = glyphs.metrics();
+    if (tm.tmHeight < 1 || tm.tmMaxCharWidth < 1)
+        return refuse(length, error,
+                      "the realised font has no usable cell (height " + std::to_string(tm.tmHeight) +
+                          ", widest character " + std::to_string(tm.tmMaxCharWidth) + ")");
+    const int64_t scratchWidth = int64_t{4} * tm.tmMaxCharWidth;
+    if (scratchWidth > INT32_MAX)
+        return refuse(length, error, "a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
+
+    // Font header: the command, then the descriptor. Cell Width and Pitch are filled in last.
+    uint8_t header[kHeaderSize] = {};
+    ByteWriter out(header, sizeof header);
+    const std::string fontName = std::string(name ? name : "").substr(0, kFontNameSize) +
+                                 std::string(kFontNameSize, ' ');
+    out.bytes("font header command", kFontHeaderCommand, 6)
+        .be16("Font Descriptor Size", kDescriptorSize)
+        .u8("Header Format", 0)
+        .u8("Font Type", 2)
+        .u8("Style MSB", 0)
+        .u8("Reserved", 0)
+        .be16("Baseline Position", tm.tmAscent)
+        .be16("Cell Width", 0)
+        .be16("Cell Height", tm.tmHeight)
+        .u8("Orientation", landscape ? 1 : 0)
+        .u8("Spacing", 1)
+        .be16("Symbol Set", symbolSetValue(CodePageTable::row(codePageIndex).pclSymbolSet))
+        .be16("Pitch", 0)
+        .be16("Height", int64_t{4} * (tm.tmAscent - tm.tmInternalLeading))
+        .be16("xHeight", 0)
+        .s8("Width Type", 0)
+        .u8("Style LSB", 0)
+        .s8("Stroke Weight", 0)
+        .u8("Typeface LSB", 0)
+        .u8("Typeface MSB", 0)
+        .u8("Serif Style", 0)
+        .u8("Quality", 0)
+        .s8("Placement", 0)
+        .s8("Underline Distance", 0)
+        .u8("Underline Height", 0)
+        .be16("Text Height", 0)
+        .be16("Text Width", 0)
+        .be16("First Code", tm.tmFirstChar)
+        .be16("Last Code", tm.tmLastChar)
+        .u8("Pitch Extended", 0)
+        .u8("Height Extended", 0)
+        .be16("Cap Height", 0)
+        .be32("Font Number", 0)
+        .bytes("Font Name", fontName.data(), kFontNameSize);
+    if (!out.ok())
+        return refuse(length, error, out.error());
+
+    if (!glyphs.prepare(static_cast<int>(scratchWidth), error)) {
+        length = 0;
+        return nullptr;
+    }
+
+    ImageBuffer image;
+    image.append(header, sizeof header);
+
+    const int first = tm.tmFirstChar;
+    const int last = tm.tmLastChar;
+    const int height = tm.tmHeight;
+    int32_t widest = 0;
+    int32_t breakAdvance = -1;
+    std::vector<uint8_t> columns;
+    std::vector<uint8_t> cropped;
+    std::vector<uint8_t> rotated;
+    std::string failure;
+
+    for (int code = first; code <= last && image.ok() && failure.empty(); ++code) {
+        const RenderedGlyph glyph = glyphs.render(static_cast<uint8_t>(code), 0);
+        widest = std::max(widest, glyph.cx);
+        if (code == tm.tmBreakChar)
+            breakAdvance = glyph.cx;
+        const ink::RowLayout layout(glyph);
+        InkBox box;
+        if (!findInkBox(glyph, layout, height, columns, box))
+            continue;  // nothing a printer would show: not downloaded
+        const int w = box.width();
+        const int h = box.height();
+        const int bpr = (w + 7) / 8;
+        cropped.resize(static_cast<size_t>(h) * bpr);
+        for (int r = 0; r < h; ++r)
+            ink::cropRow(glyph, layout, box.top + r, box.left, bpr, cropped.data() + static_cast<size_t>(r) * bpr);
+        const std::vector<uint8_t>* raster = &cropped;
+        if (landscape) {
+            rotate(cropped, w, h, rotated);
+            raster = &rotated;
+        }
+
+        uint8_t descriptor[kCharDescriptorSize];
+        ByteWriter d(descriptor, sizeof descriptor);
+        d.u8("Format", kFormatLaserJet)
+            .u8("Continuation", 0)
+            .u8("Descriptor Size", 14)
+            .u8("Class", kClassBitmap)
+            .u8("Orientation", landscape ? 1 : 0)
+            .u8("Reserved", 0)
+            .sbe16("Left Offset", landscape ? box.top - tm.tmAscent : box.left)
+            .sbe16("Top Offset", landscape ? box.right : tm.tmAscent - box.top)
+            .be16("Character Width", landscape ? h : w)
+            .be16("Character Height", landscape ? w : h)
+            .sbe16("Delta X", int64_t{4} * glyph.cx);
+        if (!d.ok()) {
+            failure = "character " + std::to_string(code) + ": " + d.error();
+            break;
+        }
+
+        // One download carries at most 32,767 bytes; the rest follows in continuation blocks,
+        // each at least 4 bytes long (2 of header, 2 of raster).
+        const size_t total = raster->size();
+        size_t chunk = std::min<size_t>(total, kMaxBlock - kCharDescriptorSize);
+        if (total - chunk == 1)
+            --chunk;
+        image.command("\x1b*c%ldE", code);
+        image.command("\x1b(s%ldW", static_cast<long>(kCharDescriptorSize + chunk));
+        image.append(descriptor, sizeof descriptor);
+        image.append(raster->data(), chunk);
+        for (size_t pos = chunk; pos < total; pos += chunk) {
+            chunk = std::min<size_t>(total - pos, kMaxBlock - 2);
+            if (total - pos - chunk == 1)
+                --chunk;
+            const uint8_t continuation[2] = {kFormatLaserJet, 1};
+            image.command("\x1b(s%ldW", static_cast<long>(2 + chunk));
+            image.append(continuation, sizeof continuation);
+            image.append(raster->data() + pos, chunk);
+        }
+    }
+    glyphs.finish();
+    if (!failure.empty())
+        return refuse(length, error, failure);
+    if (!image.ok())
+        return refuse(length, error,
+                      "the soft font would exceed " + std::to_string(kMaxAllocation >> 20) + " MiB");
+
+    Image result = allocateImage(image.size());
+    std::memcpy(result.get(), image.data(), image.size());
+    // A printer advances over a code the font does not download (the space above all) by the
+    // header's pitch, so it carries the break character's advance; the average width stands in
+    // for a font without one.
+    const int64_t pitch = breakAdvance > 0 ? breakAdvance : tm.tmAveCharWidth;
+    ByteWriter patch(result.get(), image.size());
+    patch.seek(kOffsetCellWidth).be16("Cell Width", widest);
+    patch.seek(kOffsetPitch).be16("Pitch", 4 * pitch);
+    if (!patch.ok())
+        return refuse(length, error, patch.error());
+    length = static_cast<uint32_t>(image.size());
+    return result;
+}
+
+Image PclSoftFontWriter::build(gdi::DeviceContext& dc, const gdi::LOGFONT& font, int32_t pointSize,
+                               int32_t resolutionX, int32_t resolutionY, int codePageIndex,
+                               uint32_t& length, bool landscape, const char* name, std::string* error)
+{
+    length = 0;
+    const std::string prefix = std::string(name ? name : "") + " at " + std::to_string(pointSize) + " points: ";
+    std::string why;
+    GlyphRasteriser rasteriser(dc);
+    if (!rasteriser.realise(font, pointSize, resolutionX, resolutionY, &why))
+        return refuse(length, error, prefix + why);
+    Image image = pack(rasteriser, codePageIndex, length, landscape, name, &why);
+    if (!image)
+        return refuse(length, error, prefix + why);
+    return image;
+}
+
+}  // namespace qf

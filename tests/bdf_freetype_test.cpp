@@ -1,0 +1,155 @@
+// Real fonts through the BDF writer, read back as the tools that use BDF read it: FreeType maps
+// every encoded glyph by its Unicode character and gives the pixels that were drawn, and X11's
+// bdftopcf accepts the file.
+#include "formats/BdfWriter.h"
+#include "render/GlyphRasteriser.h"
+#include "run/CodePageTable.h"
+#include "tests/WriterTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <fstream>
+#include <memory>
+#include <set>
+
+namespace {
+
+using qf::BdfWriter;
+using qf::CodePageTable;
+
+struct Case {
+    const char* family;
+    int points;
+    int dpi;
+    int codePage;
+};
+
+std::string describe(const Case& c)
+{
+    return std::string(c.family) + " " + std::to_string(c.points) + " pt at " + std::to_string(c.dpi) +
+           " dpi, code page " + std::to_string(c.codePage);
+}
+
+void checkRoundTrip(const Case& c)
+{
+    SCOPED_TRACE(describe(c));
+    const int row = CodePageTable::rowOfCodePage(c.codePage);
+    ASSERT_GE(row, 0);
+    gdi::DeviceContext dc;
+    const int charset = CodePageTable::prepareDeviceContext(row, dc);
+    const gdi::LOGFONT lf = qf::test::logFontFor(c.family, charset);
+
+    qf::GlyphRasteriser rasteriser(dc);
+    std::string error;
+    ASSERT_TRUE(rasteriser.realise(lf, c.points, c.dpi, c.dpi, &error)) << error;
+    qf::test::RecordingSource recorded(rasteriser);
+    const gdi::ByteMap characters = BdfWriter::characterMap(lf.lfCharSet, dc.oemCodePage());
+    std::string text;
+    ASSERT_TRUE(BdfWriter::pack(recorded, characters, c.points, c.dpi, c.dpi, c.family, lf.lfFaceName,
+                                text, &error))
+        << error;
+    const gdi::TEXTMETRIC tm = rasteriser.metrics();
+
+    qf::test::TempFolder folder;
+    const std::string path = folder.file("font.bdf");
+    std::ofstream(path, std::ios::binary) << text;
+    const auto pcf = qf::test::runBdftopcf(path);
+    if (pcf.ran) {
+        EXPECT_EQ(pcf.status, 0) << pcf.output;
+    } else {
+        std::cout << "[ NOTE     ] bdftopcf is not installed (package xfonts-utils); not run\n";
+    }
+
+    FT_Library library = nullptr;
+    ASSERT_EQ(FT_Init_FreeType(&library), 0);
+    std::unique_ptr<FT_LibraryRec_, decltype(&FT_Done_FreeType)> libraryOwner(library, &FT_Done_FreeType);
+    FT_Face face = nullptr;
+    ASSERT_EQ(FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte*>(text.data()),
+                                 static_cast<FT_Long>(text.size()), 0, &face),
+              0);
+    std::unique_ptr<FT_FaceRec_, decltype(&FT_Done_Face)> faceOwner(face, &FT_Done_Face);
+    ASSERT_EQ(FT_Select_Charmap(face, FT_ENCODING_UNICODE), 0);
+
+    std::set<char32_t> taken;
+    int checked = 0;
+    for (int code = tm.tmFirstChar; code <= tm.tmLastChar; ++code) {
+        const char32_t u = characters[code];
+        if (u == gdi::kUnmapped || !taken.insert(u).second)
+            continue;
+        SCOPED_TRACE("code " + std::to_string(code) + ", U+" + std::to_string(u));
+        const FT_UInt index = FT_Get_Char_Index(face, u);
+        ASSERT_NE(index, 0u);
+        ASSERT_EQ(FT_Load_Glyph(face, index, FT_LOAD_DEFAULT), 0);
+        const FT_GlyphSlot slot = face->glyph;
+        const auto& drawn = recorded.glyphs.at(code);
+        EXPECT_EQ(slot->advance.x >> 6, drawn.cx);
+        const FT_Bitmap& bitmap = slot->bitmap;
+        auto ftInk = [&](int x, int y) {
+            return x >= 0 && y >= 0 && x < static_cast<int>(bitmap.width) && y < static_cast<int>(bitmap.rows) &&
+                   (bitmap.buffer[y * bitmap.pitch + x / 8] & (0x80 >> (x % 8))) != 0;
+        };
+        // Scratch pixel (x, y) is glyph pixel (x - 32 - left, y - (ascent - top)); every column
+        // the writer searched must agree, ink and blank alike.
+        const int lastColumn = std::min(drawn.cx + 2 * BdfWriter::kMargin - 1, drawn.width - 1);
+        int mismatches = 0;
+        for (int y = 0; y < drawn.height; ++y)
+            for (int x = 0; x <= lastColumn; ++x)
+                if (drawn.pixel(x, y) !=
+                    ftInk(x - BdfWriter::kMargin - slot->bitmap_left, y - (tm.tmAscent - slot->bitmap_top)))
+                    ++mismatches;
+        EXPECT_EQ(mismatches, 0);
+        ++checked;
+    }
+    EXPECT_GT(checked, 150);
+}
+
+TEST(BdfFreeType, EveryGlyphFoundByItsCharacterWithItsPixels)
+{
+    if (!qf::test::haveRealFonts())
+        GTEST_SKIP() << "no installed faces yet: the font engine has not landed";
+    const Case cases[] = {
+        {"DejaVu Sans", 12, 96, 1252},     {"DejaVu Sans", 8, 96, 1250},
+        {"DejaVu Sans", 10, 96, 1251},     {"DejaVu Sans", 12, 96, 437},
+        {"DejaVu Sans", 12, 96, 866},      {"Liberation Sans", 12, 96, 1252},
+        {"Liberation Sans", 14, 96, 1251}, {"Liberation Sans", 8, 96, 866},
+        {"Liberation Mono", 12, 96, 437},  {"Liberation Mono", 10, 96, 1250},
+        {"DejaVu Sans", 12, 300, 1252},    {"Liberation Mono", 72, 96, 866},
+    };
+    for (const Case& c : cases)
+        checkRoundTrip(c);
+}
+
+TEST(BdfFreeType, LargeSizes)
+{
+    if (!qf::test::haveRealFonts())
+        GTEST_SKIP() << "no installed faces yet: the font engine has not landed";
+    checkRoundTrip({"DejaVu Sans", 72, 96, 1252});
+    checkRoundTrip({"Liberation Sans", 36, 300, 1250});
+}
+
+TEST(BdfFreeType, WriteProducesTheFileWhole)
+{
+    if (!qf::test::haveRealFonts())
+        GTEST_SKIP() << "no installed faces yet: the font engine has not landed";
+    qf::test::TempFolder folder;
+    const std::string path = folder.file("DejaVu Sans_12.bdf");
+    gdi::DeviceContext dc;
+    std::string error;
+    ASSERT_EQ(BdfWriter::write(dc, qf::test::logFontFor("DejaVu Sans", 0), 12, 96, 96, path,
+                               "DejaVu Sans Book", &error),
+              0)
+        << error;
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.rfind("STARTFONT 2.1\r\nFONT DejaVuSansBook\r\nSIZE 12 96 96\r\n", 0), 0u);
+    EXPECT_EQ(text.substr(text.size() - 9), "ENDFONT\r\n");
+    const auto pcf = qf::test::runBdftopcf(path);
+    if (pcf.ran) {
+        EXPECT_EQ(pcf.status, 0) << pcf.output;
+    }
+}
+
+}  // namespace

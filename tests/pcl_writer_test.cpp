@@ -1,0 +1,312 @@
+#include "formats/PclSoftFontWriter.h"
+#include "render/GlyphRasteriser.h"
+#include "run/CodePageTable.h"
+#include "tests/PclDecoder.h"
+#include "tests/TestGlyphSource.h"
+#include "tests/WriterTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+using qf::PclSoftFontWriter;
+using qf::test::decodePcl;
+using qf::test::PclFont;
+using qf::test::TestGlyphSource;
+
+struct Packed {
+    qf::Image image;
+    uint32_t length = 0;
+    PclFont font;
+};
+
+Packed pack(TestGlyphSource& source, bool landscape, int row = 0, const char* name = "Test Face")
+{
+    Packed p;
+    std::string error;
+    p.image = PclSoftFontWriter::pack(source, row, p.length, landscape, name, &error);
+    EXPECT_TRUE(p.image) << error;
+    if (p.image) {
+        p.font = decodePcl(p.image.get(), p.length);
+        EXPECT_EQ(p.font.error, "");
+    }
+    return p;
+}
+
+TestGlyphSource barFont()
+{
+    // Cell 20 high, ascent 16; a space, a 1-pixel bar of height 10 at column 3, and a box.
+    TestGlyphSource source(TestGlyphSource::metricsFor(0x20, 0x43, 20, 6, 9));
+    source.tm().tmBreakChar = 0x20;
+    source.tm().tmInternalLeading = 3;
+    source.setGlyph(0x20, 5);
+    std::vector<std::string> bar(16);
+    for (int r = 6; r < 16; ++r)
+        bar[r] = "...#";
+    source.setGlyph('A', 6, bar);
+    source.setGlyph('B', 9, {"", "", "", "", "", "", "", "", "", "", "#########", "#.......#", "#########"});
+    return source;
+}
+
+TEST(PclWriter, FontHeader)
+{
+    TestGlyphSource source = barFont();
+    source.setGlyph('C', 12);  // the widest advance, although blank
+    const Packed p = pack(source, false, 0, "A Long Font Name Over Sixteen");
+    ASSERT_GE(p.length, 70u);
+    EXPECT_EQ(std::memcmp(p.image.get(), "\x1b)s64W", 6), 0);
+    const PclFont& f = p.font;
+    EXPECT_EQ(f.descriptorSize, 64);
+    EXPECT_EQ(f.headerFormat, 0);
+    EXPECT_EQ(f.fontType, 2);
+    EXPECT_EQ(f.baseline, 16);
+    EXPECT_EQ(f.cellWidth, 12);
+    EXPECT_EQ(f.cellHeight, 20);
+    EXPECT_EQ(f.orientation, 0);
+    EXPECT_EQ(f.spacing, 1);
+    EXPECT_EQ(f.symbolSet, 309);
+    EXPECT_EQ(f.pitch, 20);   // the space's advance of 5, in quarter-dots
+    EXPECT_EQ(f.height, 52);  // 4 x (16 - 3)
+    EXPECT_EQ(f.firstCode, 0x20);
+    EXPECT_EQ(f.lastCode, 0x43);
+    EXPECT_EQ(f.name, "A Long Font Name");
+    EXPECT_EQ(source.preparedWidth, 36);
+    // Everything else in the descriptor is zero.
+    for (int offset : {4, 5, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 40, 41,
+                       42, 43, 44, 45, 46, 47})
+        EXPECT_EQ(f.descriptor[offset], 0) << "descriptor byte " << offset;
+
+    EXPECT_EQ(pack(source, false, 0, "Short").font.name, "Short           ");
+}
+
+TEST(PclWriter, SymbolSetFollowsTheCodePageRow)
+{
+    EXPECT_EQ(PclSoftFontWriter::symbolSetValue(" 9U"), 309);
+    EXPECT_EQ(PclSoftFontWriter::symbolSetValue(" 8U"), 277);
+    EXPECT_EQ(PclSoftFontWriter::symbolSetValue(" 3R"), 114);
+    EXPECT_EQ(PclSoftFontWriter::symbolSetValue(" 0R"), 18);
+    EXPECT_EQ(PclSoftFontWriter::symbolSetValue(" 8G"), 263);
+    EXPECT_EQ(PclSoftFontWriter::symbolSetValue("19U"), 629);
+    TestGlyphSource source = barFont();
+    EXPECT_EQ(pack(source, false, 10).font.symbolSet, 114);  // MS-DOS Russian: 3R
+    EXPECT_EQ(pack(source, false, 23).font.symbolSet, 276);  // IBM Turkish: 8T
+}
+
+TEST(PclWriter, VerticalBarPortraitAndLandscape)
+{
+    TestGlyphSource source = barFont();
+    const Packed portrait = pack(source, false);
+    ASSERT_TRUE(portrait.font.characters.count('A'));
+    const auto& a = portrait.font.characters.at('A');
+    EXPECT_EQ(a.codeCommand, "\x1b*c65E");
+    EXPECT_EQ(a.blockCounts, std::vector<int>{26});
+    EXPECT_EQ(a.format, 4);
+    EXPECT_EQ(a.continuation, 0);
+    EXPECT_EQ(a.descriptorSize, 14);
+    EXPECT_EQ(a.charClass, 1);
+    EXPECT_EQ(a.orientation, 0);
+    EXPECT_EQ(a.leftOffset, 3);
+    EXPECT_EQ(a.topOffset, 10);  // ascent 16 - top row 6
+    EXPECT_EQ(a.width, 1);
+    EXPECT_EQ(a.height, 10);
+    EXPECT_EQ(a.deltaX, 24);
+    EXPECT_EQ(a.raster, std::vector<uint8_t>(10, 0x80));
+
+    const Packed landscape = pack(source, true);
+    const auto& l = landscape.font.characters.at('A');
+    EXPECT_EQ(l.orientation, 1);
+    EXPECT_EQ(l.leftOffset, 6 - 16);
+    EXPECT_EQ(l.topOffset, 3);
+    EXPECT_EQ(l.width, 10);
+    EXPECT_EQ(l.height, 1);
+    EXPECT_EQ(l.deltaX, 24);
+    EXPECT_EQ(l.raster, (std::vector<uint8_t>{0xFF, 0xC0}));
+}
+
+TEST(PclWriter, PortraitAndLandscapeAgree)
+{
+    TestGlyphSource source = barFont();
+    source.setGlyph('C', 7, {"", "", "", "", "#......", "##.....", "#.#....", "#..#...", "#...#..", "#######"});
+    const Packed portrait = pack(source, false);
+    const Packed landscape = pack(source, true);
+    ASSERT_GT(portrait.length, 70u);
+    EXPECT_EQ(portrait.font.order, landscape.font.order);
+    // The descriptors differ in the orientation byte only.
+    std::vector<uint8_t> a = portrait.font.descriptor, b = landscape.font.descriptor;
+    EXPECT_EQ(a[12], 0);
+    EXPECT_EQ(b[12], 1);
+    b[12] = 0;
+    EXPECT_EQ(a, b);
+    for (int code : portrait.font.order) {
+        SCOPED_TRACE(code);
+        const auto& p = portrait.font.characters.at(code);
+        const auto& l = landscape.font.characters.at(code);
+        EXPECT_EQ(p.codeCommand, l.codeCommand);
+        EXPECT_EQ(p.deltaX, l.deltaX);
+        EXPECT_EQ(l.width, p.height);
+        EXPECT_EQ(l.height, p.width);
+        EXPECT_EQ(l.raster.size(), static_cast<size_t>(p.width) * ((p.height + 7) / 8));
+        ASSERT_EQ(p.uprightWidth(), l.uprightWidth());
+        ASSERT_EQ(p.uprightHeight(), l.uprightHeight());
+        for (int y = 0; y < p.uprightHeight(); ++y)
+            for (int x = 0; x < p.uprightWidth(); ++x)
+                EXPECT_EQ(p.uprightPixel(x, y), l.uprightPixel(x, y)) << x << "," << y;
+    }
+}
+
+TEST(PclWriter, BlankCodesAreNotDownloaded)
+{
+    TestGlyphSource blank(TestGlyphSource::metricsFor(0x1E, 0xFF, 12, 5, 8));
+    blank.tm().tmBreakChar = 0x20;
+    blank.setDefaultAdvance(5);
+    const Packed p = pack(blank, false);
+    EXPECT_EQ(p.length, 70u);
+    EXPECT_TRUE(p.font.characters.empty());
+    EXPECT_EQ(p.font.pitch, 20);  // the space exists, with an advance of 5
+
+    // Without a break character in range, the average width stands in for the pitch.
+    TestGlyphSource noSpace(TestGlyphSource::metricsFor(0x41, 0x5A, 12, 6, 8));
+    noSpace.tm().tmBreakChar = 0x20;
+    EXPECT_EQ(pack(noSpace, false).font.pitch, 24);
+}
+
+TEST(PclWriter, InkBoxEdges)
+{
+    // 4 x 13 = 52 columns: rows padded to 64 bits.
+    TestGlyphSource source(TestGlyphSource::metricsFor(0x01, 0x06, 12, 5, 13));
+    // Control codes are written like any other code.
+    source.setGlyph(0x01, 4, {"#"});
+    // Ink exactly at column cx is kept; further right it is not part of the box.
+    source.setGlyph(0x02, 4, {"#...#", "#....#"});
+    // Ink only right of the advance: nothing a printer could place, not downloaded.
+    source.setGlyph(0x03, 4, {".....#"});
+    // Advance 0: never downloaded.
+    source.setGlyph(0x04, 0, {"###"});
+    // Ink right of the advance within the tested byte still makes the row count.
+    source.setGlyph(0x05, 2, {"#", "", ".....#"});
+    // Padding past the bitmap is never read.
+    source.setGlyph(0x06, 12, {"", "############"});
+    source.setInkInPadding(true);
+    const Packed p = pack(source, false);
+    EXPECT_EQ(p.font.order, (std::vector<int>{1, 2, 5, 6}));
+    const auto& c1 = p.font.characters.at(1);
+    EXPECT_EQ(c1.codeCommand, "\x1b*c1E");
+    const auto& c2 = p.font.characters.at(2);
+    EXPECT_EQ(c2.width, 5);
+    EXPECT_EQ(c2.height, 2);
+    // Bits past the box width hold the scratch pixels right of it.
+    EXPECT_EQ(c2.raster, (std::vector<uint8_t>{0x88, 0x84}));
+    const auto& c5 = p.font.characters.at(5);
+    EXPECT_EQ(c5.height, 3);
+    EXPECT_EQ(c5.width, 1);
+    const auto& c6 = p.font.characters.at(6);
+    EXPECT_EQ(c6.width, 12);
+    EXPECT_EQ(c6.height, 1);
+    EXPECT_EQ(c6.raster, (std::vector<uint8_t>{0xFF, 0xF0}));
+}
+
+// A glyph whose raster does not fit one download goes on in continuation blocks that a printer
+// joins back together.
+void checkContinuation(int width, int height, std::vector<int> expectedCounts)
+{
+    SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+    TestGlyphSource source(TestGlyphSource::metricsFor(0x41, 0x41, height, width, width));
+    source.tm().tmInternalLeading = source.tm().tmAscent - 10;  // keeps the Height field small
+    std::vector<std::string> rows(static_cast<size_t>(height));
+    for (int r = 0; r < height; ++r) {
+        rows[r].assign(static_cast<size_t>(width), '.');
+        rows[r][0] = rows[r][width - 1] = '#';
+        rows[r][r % width] = '#';
+    }
+    source.setGlyph('A', width, rows);
+    for (bool landscape : {false, true}) {
+        const Packed p = pack(source, landscape);
+        ASSERT_TRUE(p.font.characters.count('A'));
+        const auto& a = p.font.characters.at('A');
+        if (!landscape) {
+            EXPECT_EQ(a.blockCounts, expectedCounts);
+        }
+        for (int count : a.blockCounts) {
+            EXPECT_LE(count, 32767);
+            EXPECT_GE(count, 4);
+        }
+        ASSERT_EQ(a.uprightWidth(), width);
+        ASSERT_EQ(a.uprightHeight(), height);
+        int wrong = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                wrong += a.uprightPixel(x, y) != (rows[y][x] == '#');
+        EXPECT_EQ(wrong, 0) << (landscape ? "landscape" : "portrait");
+    }
+}
+
+TEST(PclWriter, ContinuationBlocks)
+{
+    // 900 x 300: 113 bytes a row, 33,900 bytes in all.
+    checkContinuation(900, 300, {32767, 2 + 33900 - 32751});
+    // 128 x 2047: 32,752 bytes, one more than the first block holds; the last block keeps 2.
+    checkContinuation(128, 2047, {32766, 4});
+    // Exactly what the first block holds.
+    checkContinuation(8, 32751, {32767});
+}
+
+TEST(PclWriter, RefusesWhatDoesNotFitItsField)
+{
+    TestGlyphSource source(TestGlyphSource::metricsFor(0x41, 0x41, 12, 5, 8));
+    source.setGlyph('A', 9000, {"#"});  // 4 x 9000 quarter-dots do not fit Delta X
+    uint32_t length = 99;
+    std::string error;
+    EXPECT_FALSE(PclSoftFontWriter::pack(source, 0, length, false, "X", &error));
+    EXPECT_EQ(length, 0u);
+    EXPECT_NE(error.find("Delta X"), std::string::npos) << error;
+}
+
+TEST(PclRealFont, DecodedCharactersAreWhatWasDrawn)
+{
+    if (!qf::test::haveRealFonts())
+        GTEST_SKIP() << "no installed faces yet: the font engine has not landed";
+    for (const char* family : {"DejaVu Sans", "Liberation Mono"})
+        for (int points : {12, 36}) {
+            SCOPED_TRACE(std::string(family) + " " + std::to_string(points));
+            gdi::DeviceContext dc;
+            const int row = qf::CodePageTable::rowOfCodePage(points == 12 ? 1252 : 866);
+            const int charset = qf::CodePageTable::prepareDeviceContext(row, dc);
+            qf::GlyphRasteriser rasteriser(dc);
+            std::string error;
+            ASSERT_TRUE(rasteriser.realise(qf::test::logFontFor(family, charset), points, 300, 300, &error))
+                << error;
+            qf::test::RecordingSource recorded(rasteriser);
+            uint32_t length = 0;
+            const qf::Image image = PclSoftFontWriter::pack(recorded, row, length, false, family, &error);
+            ASSERT_TRUE(image) << error;
+            const PclFont font = decodePcl(image.get(), length);
+            ASSERT_EQ(font.error, "");
+            const gdi::TEXTMETRIC& tm = rasteriser.metrics();
+            EXPECT_EQ(font.pitch, 4 * recorded.glyphs.at(0x20).cx);
+            EXPECT_FALSE(font.characters.count(0x20));
+            EXPECT_GT(font.characters.size(), 150u);
+            for (const auto& [code, c] : font.characters) {
+                SCOPED_TRACE(code);
+                const auto& drawn = recorded.glyphs.at(code);
+                EXPECT_EQ(c.deltaX, 4 * drawn.cx);
+                const int left = c.leftOffset;
+                const int top = tm.tmAscent - c.topOffset;
+                int wrong = 0;
+                // The box holds what was drawn there...
+                for (int y = 0; y < c.height; ++y)
+                    for (int x = 0; x < c.width; ++x)
+                        wrong += c.storedPixel(x, y) != drawn.pixel(left + x, top + y);
+                // ...and every pixel drawn left of the advance lies in the box.
+                for (int y = 0; y < drawn.height; ++y)
+                    for (int x = 0; x < drawn.cx && x < drawn.width; ++x) {
+                        if (drawn.pixel(x, y))
+                            wrong += !c.storedPixel(x - left, y - top);
+                    }
+                EXPECT_EQ(wrong, 0);
+            }
+        }
+}
+
+}  // namespace
