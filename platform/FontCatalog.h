@@ -18,6 +18,14 @@ struct FaceInfo {
     bool italic = false;
     bool symbol = false;   // a symbol face (code page bit 31): enumerated with SYMBOL_CHARSET
     std::vector<int> charsets;  // ascending
+
+    // What enumeration reports besides names and character sets: the weight as GDI states it
+    // (lfWeight), the face's tmPitchAndFamily bits, and its cell height and average width at the
+    // 32 pixels per em GDI enumerates outline faces with.
+    int enumWeight = 400;
+    int pitchAndFamily = 0;
+    int enumHeight = 0;
+    int enumAveWidth = 0;
 };
 
 class FontCatalog {
@@ -33,6 +41,12 @@ public:
     // matches the face it was cut from), then the nearest weight and italic; an unknown family
     // falls back to the default face, as GDI substitutes. Null only when no face is installed.
     const FaceInfo* match(const std::string& family, int weight, bool italic) const;
+    // The same for realising a LOGFONT: a face that cannot draw the character set (a symbol face
+    // for a text set, a text face for SYMBOL_CHARSET) gives way to the substitute a GDI would pick,
+    // preferring one that lists the set; pitchAndFamily (lfPitchAndFamily) chooses between the
+    // default sans serif, serif and fixed-pitch faces.
+    const FaceInfo* match(const std::string& family, int weight, bool italic, int charset,
+                          int pitchAndFamily) const;
 
     explicit FontCatalog(std::vector<FaceInfo> faces);
 

@@ -1,0 +1,664 @@
+#include "platform/DeviceContext.h"
+
+#include "platform/CodePages.h"
+#include "platform/FontCatalog.h"
+#include "platform/FreeTypeSupport.h"
+
+#include FT_OUTLINE_H
+#include FT_ADVANCES_H
+#include FT_SIZES_H
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+namespace gdi {
+
+namespace {
+
+// Sizes are kept exact far beyond anything drawable, so a caller sizing its bitmaps from the
+// metrics refuses an absurd size instead of getting a silently smaller font.
+constexpr int64_t kMaxPpem = int64_t{1} << 24;
+// FreeType keeps pixel sizes in 16 bits and its rasteriser works in bands of 16-bit rows: glyphs
+// are drawn up to this size; larger ones are measured but not drawn.
+constexpr int64_t kMaxDrawnPpem = 16383;
+// Glyphs are rasterised in tiles of at most this many pixels a side, clipped to the bitmap, so a
+// huge glyph never needs a bitmap of its own.
+constexpr int64_t kTile = 2048;
+
+constexpr LONG clampLong(int64_t v)
+{
+    return static_cast<LONG>(std::clamp<int64_t>(v, std::numeric_limits<LONG>::min(),
+                                                 std::numeric_limits<LONG>::max()));
+}
+
+int64_t mulDivRound(int64_t a, int64_t b, int64_t c)
+{
+    return c == 0 ? 0 : (a * b + c / 2) / c;
+}
+
+LONG gdiRound(double v)
+{
+    return clampLong(static_cast<int64_t>(std::floor(std::min(v, 4e18) + 0.5)));
+}
+
+// A colour on a monochrome surface: 1 (white) when it is nearer white than black.
+bool monoBit(COLORREF colour)
+{
+    const unsigned r = colour & 0xFF, g = (colour >> 8) & 0xFF, b = (colour >> 16) & 0xFF;
+    return r * 30 + g * 59 + b * 11 >= 128 * 100;
+}
+
+// FreeType's own pixel box for a monochrome rendering of an outline (what FT_Render_Glyph would
+// allocate): rounded so that a pixel is inside when its centre is, widened to one pixel when it
+// collapses. Drawing clipped to this box gives exactly FreeType's pixels.
+struct PixelBox {
+    int64_t xMin = 0, yMin = 0, xMax = 0, yMax = 0;
+};
+
+void roundAxis(FT_Pos lo, FT_Pos hi, int64_t* outLo, int64_t* outHi)
+{
+    int64_t a = (lo >> 6) + (((lo & 63) + 31) >> 6);
+    int64_t b = (hi >> 6) + (((hi & 63) + 32) >> 6);
+    if (a == b) {
+        if ((((lo & 63) + 31) & 63) - 31 + (((hi & 63) + 32) & 63) - 32 < 0)
+            --a;
+        else
+            ++b;
+    }
+    *outLo = a;
+    *outHi = b;
+}
+
+PixelBox monoPixelBox(const FT_Outline& outline)
+{
+    FT_BBox cbox;
+    FT_Outline_Get_CBox(&outline, &cbox);
+    PixelBox box;
+    roundAxis(cbox.xMin, cbox.xMax, &box.xMin, &box.xMax);
+    roundAxis(cbox.yMin, cbox.yMax, &box.yMin, &box.yMax);
+    return box;
+}
+
+// Characters of a code page we have no table for: the printable ASCII and Latin-1 bytes map to
+// themselves (cp1252 agrees with Latin-1 there), everything else to no character.
+char32_t latin1Fallback(uint8_t byte)
+{
+    if ((byte >= 0x20 && byte < 0x7F) || byte >= 0xA0)
+        return byte;
+    return kUnmapped;
+}
+
+}  // namespace
+
+// ---- Font --------------------------------------------------------------------------------
+
+struct Font::Impl {
+    struct Glyph {
+        int32_t advance = 0;        // whole pixels
+        ft::GlyphPtr image;         // the hinted (and synthesised) outline, null when nothing to draw
+        PixelBox box;               // FreeType's pixel box, relative to the pen on the baseline
+    };
+
+    LOGFONT lf{};
+    FaceInfo face;
+    std::shared_ptr<ft::SharedFace> shared;
+    ft::DesignMetrics design;
+    int64_t ppem = 0;
+    int64_t xppem = 0;  // horizontal pixels per em: ppem, stretched by lfWidth
+    bool fakeBold = false;
+    bool fakeItalic = false;
+    TEXTMETRIC tm{};
+    bool drawable = false;
+    ft::SizePtr size;
+
+    std::unordered_map<FT_UInt, Glyph> glyphs;
+    std::array<Glyph*, 256> byteGlyphs{};
+    unsigned mappedCodePage = 0;
+    bool mapped = false;
+
+    ~Impl()
+    {
+        if (size && shared) {
+            auto lock = shared->lock();
+            size.reset();
+        }
+    }
+
+    void computeMetrics();
+    Glyph& glyphFor(uint8_t byte, unsigned oemCodePage);
+    Glyph& load(FT_UInt index);
+    void mapBytes(unsigned codePage);
+};
+
+void Font::Impl::computeMetrics()
+{
+    const int64_t es = ft::emScale(ppem, design.unitsPerEm);
+    const int64_t ascent = ft::scaleRound(design.ascent, es);
+    const int64_t descent = ft::scaleRound(design.descent, es);
+    tm.tmAscent = clampLong(ascent);
+    tm.tmDescent = clampLong(descent);
+    tm.tmHeight = clampLong(ascent + descent);
+    tm.tmInternalLeading =
+        clampLong(ft::scaleRound(int64_t{design.ascent} + design.descent - design.unitsPerEm, es));
+    // GDI's external leading: the line gap less what the Windows ascent and descent already add
+    // to the typographic ones.
+    const int64_t gap = int64_t{design.lineGap} -
+                        ((int64_t{design.ascent} + design.descent) - (design.hheaAscender - design.hheaDescender));
+    tm.tmExternalLeading = clampLong(std::max<int64_t>(0, ft::scaleRound(gap, es)));
+    int64_t average = ft::scaleRound(design.xAvgCharWidth, es);
+    if (average == 0)
+        average = 1;
+    const int64_t maximum = ft::scaleRound(design.bboxWidth, es);
+    xppem = ppem;
+    if (lf.lfWidth != 0) {
+        // lfWidth asks for an average character width: everything horizontal scales by its ratio
+        // to the face's own average at this height.
+        const double scaleX = std::abs(static_cast<double>(lf.lfWidth)) / static_cast<double>(average);
+        tm.tmAveCharWidth = gdiRound(static_cast<double>(average) * scaleX);
+        tm.tmMaxCharWidth = gdiRound(static_cast<double>(maximum) * scaleX);
+        xppem = std::clamp<int64_t>(gdiRound(static_cast<double>(ppem) * scaleX), 1, kMaxPpem);
+    } else {
+        tm.tmAveCharWidth = clampLong(average);
+        tm.tmMaxCharWidth = clampLong(maximum);
+    }
+    tm.tmWeight = fakeBold ? FW_BOLD : ft::reportedWeight(design);
+    tm.tmOverhang = 0;
+    tm.tmItalic = (face.italic || fakeItalic) ? 255 : 0;
+    tm.tmUnderlined = lf.lfUnderline ? 255 : 0;
+    tm.tmStruckOut = lf.lfStrikeOut ? 255 : 0;
+    tm.tmPitchAndFamily = design.pitchAndFamily;
+    if (tm.tmCharSet == SYMBOL_CHARSET && design.symbol) {
+        // A symbol face covers the codes its (3,0) cmap has.
+        tm.tmFirstChar = static_cast<BYTE>(design.symbolFirst);
+        tm.tmLastChar = static_cast<BYTE>(design.symbolLast);
+        tm.tmDefaultChar = static_cast<BYTE>(std::max(design.symbolFirst, 0x1F));
+        tm.tmBreakChar = static_cast<BYTE>(std::clamp(0x20, design.symbolFirst, design.symbolLast));
+    } else {
+        // What GDI reports for every TrueType text face in an 8-bit code page.
+        tm.tmFirstChar = 0x1E;
+        tm.tmLastChar = 0xFF;
+        tm.tmDefaultChar = 0x1F;
+        tm.tmBreakChar = 0x20;
+    }
+    drawable = ppem <= kMaxDrawnPpem && xppem <= kMaxDrawnPpem;
+}
+
+void Font::Impl::mapBytes(unsigned codePage)
+{
+    std::array<FT_UInt, 256> indices{};
+    {
+        auto lock = shared->lock();
+        FT_Face f = shared->face();
+        if (design.symbol) {
+            // Symbol faces keep their codes at U+F000 + byte (some old ones at the byte itself).
+            FT_Select_Charmap(f, FT_ENCODING_MS_SYMBOL);
+            for (int b = 0; b < 256; ++b) {
+                indices[b] = FT_Get_Char_Index(f, 0xF000u + b);
+                if (indices[b] == 0)
+                    indices[b] = FT_Get_Char_Index(f, b);
+            }
+        } else {
+            const ByteMap* map = codePageMap(codePage);
+            if (FT_Select_Charmap(f, FT_ENCODING_UNICODE) == 0) {
+                for (int b = 0; b < 256; ++b) {
+                    const char32_t c = map ? (*map)[b] : latin1Fallback(static_cast<uint8_t>(b));
+                    // A byte without a character, or a character the face lacks, draws glyph 0,
+                    // the face's missing-glyph box, as GDI does.
+                    indices[b] = c == kUnmapped ? 0 : FT_Get_Char_Index(f, c);
+                }
+            }
+        }
+    }
+    for (int b = 0; b < 256; ++b)
+        byteGlyphs[b] = &load(indices[b]);
+    mappedCodePage = codePage;
+    mapped = true;
+}
+
+Font::Impl::Glyph& Font::Impl::glyphFor(uint8_t byte, unsigned oemCodePage)
+{
+    const unsigned codePage = codePageOfCharset(tm.tmCharSet, oemCodePage);
+    if (!mapped || codePage != mappedCodePage)
+        mapBytes(codePage);
+    return *byteGlyphs[byte];
+}
+
+Font::Impl::Glyph& Font::Impl::load(FT_UInt index)
+{
+    auto [it, inserted] = glyphs.try_emplace(index);
+    Glyph& glyph = it->second;
+    if (!inserted)
+        return glyph;
+
+    auto lock = shared->lock();
+    FT_Face f = shared->face();
+    if (!drawable) {
+        // Too large to draw: the advance is the face's, scaled linearly.
+        FT_Fixed advance = 0;
+        if (FT_Get_Advance(f, index, FT_LOAD_NO_SCALE, &advance) == 0)
+            glyph.advance = clampLong(mulDivRound(advance, xppem, design.unitsPerEm));
+        return glyph;
+    }
+    if (!size) {
+        FT_Size created = nullptr;
+        if (FT_New_Size(f, &created) != 0)
+            return glyph;
+        size.reset(created);
+        FT_Activate_Size(created);
+        if (FT_Set_Pixel_Sizes(f, static_cast<FT_UInt>(xppem), static_cast<FT_UInt>(ppem)) != 0) {
+            size.reset();
+            drawable = false;
+            return glyph;
+        }
+    } else {
+        FT_Activate_Size(size.get());
+    }
+
+    // The monochrome hinting of the face's own instructions, outlines only (the pixels come from
+    // our clipped rasterisation, at any size).
+    const FT_Int32 flags = FT_LOAD_TARGET_MONO | FT_LOAD_NO_BITMAP | FT_LOAD_IGNORE_GLOBAL_ADVANCE_WIDTH;
+    if (FT_Load_Glyph(f, index, flags) != 0 && FT_Load_Glyph(f, index, flags | FT_LOAD_NO_HINTING) != 0)
+        return glyph;
+    FT_GlyphSlot slot = f->glyph;
+    if (slot->format != FT_GLYPH_FORMAT_OUTLINE)
+        return glyph;
+    int64_t advance = (slot->advance.x + 32) >> 6;
+    if (fakeBold) {
+        // GDI's synthetic bold: the outline thickened by a 24th of the em, one pixel more advance.
+        FT_Outline_Embolden(&slot->outline, FT_MulDiv(static_cast<FT_Long>(ppem), 64, 24));
+        ++advance;
+    }
+    if (fakeItalic) {
+        // GDI's synthetic italic: a shear of one in four.
+        FT_Matrix shear{0x10000, 0x4000, 0, 0x10000};
+        FT_Outline_Transform(&slot->outline, &shear);
+    }
+    glyph.advance = clampLong(advance);
+    FT_Glyph image = nullptr;
+    if (slot->outline.n_points > 0 && FT_Get_Glyph(slot, &image) == 0) {
+        glyph.image.reset(image);
+        glyph.box = monoPixelBox(reinterpret_cast<FT_OutlineGlyph>(image)->outline);
+    }
+    return glyph;
+}
+
+Font::Font(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Font::~Font() = default;
+
+std::shared_ptr<Font> Font::createFontIndirect(const LOGFONT& lf)
+{
+    const std::string name(lf.lfFaceName, strnlen(lf.lfFaceName, LF_FACESIZE));
+    const FaceInfo* info =
+        FontCatalog::instance().match(name, lf.lfWeight, lf.lfItalic != 0, lf.lfCharSet, lf.lfPitchAndFamily);
+    if (!info)
+        return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->shared = ft::SharedFace::get(info->file, info->faceIndex);
+    if (!impl->shared)
+        return nullptr;
+    impl->lf = lf;
+    impl->face = *info;
+    {
+        auto lock = impl->shared->lock();
+        impl->design = ft::readDesignMetrics(impl->shared->face());
+    }
+    const ft::DesignMetrics& d = impl->design;
+
+    // lfHeight < 0: the em in pixels; > 0: the cell (ascent + descent), the largest em that fits
+    // it; 0: GDI's default cell of 16 pixels.
+    int64_t height = lf.lfHeight == 0 ? 16 : lf.lfHeight;
+    int64_t ppem = 0;
+    if (height < 0) {
+        ppem = -height;
+    } else {
+        const int64_t cell = int64_t{d.ascent} + d.descent > 0 ? int64_t{d.ascent} + d.descent
+                                                               : int64_t{d.hheaAscender} - d.hheaDescender;
+        ppem = mulDivRound(d.unitsPerEm, height, std::max<int64_t>(cell, 1));
+        if (ppem > 1 && mulDivRound(cell, ppem, d.unitsPerEm) > height)
+            --ppem;
+    }
+    impl->ppem = std::clamp<int64_t>(ppem, 1, kMaxPpem);
+
+    impl->fakeBold = lf.lfWeight > 550 && info->weight <= 550;
+    impl->fakeItalic = lf.lfItalic != 0 && !info->italic;
+
+    // The character set realised: the one asked for when the face can draw it; DEFAULT_CHARSET
+    // becomes the face's Western set (or its first one); a face substituted because it cannot
+    // draw the set reports what it can.
+    auto lists = [&](int cs) { return std::find(info->charsets.begin(), info->charsets.end(), cs) != info->charsets.end(); };
+    const int fallback = info->symbol ? SYMBOL_CHARSET
+                                      : (lists(ANSI_CHARSET) || info->charsets.empty() ? ANSI_CHARSET
+                                                                                        : info->charsets.front());
+    int charset = lf.lfCharSet;
+    if (charset == DEFAULT_CHARSET || (charset == SYMBOL_CHARSET) != info->symbol)
+        charset = fallback;
+    impl->tm.tmCharSet = static_cast<BYTE>(charset);
+    impl->computeMetrics();
+    return std::shared_ptr<Font>(new Font(std::move(impl)));
+}
+
+std::shared_ptr<Font> Font::createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc)
+{
+    LOGFONT copy = lf;
+    const int64_t y = int64_t{dc.getDeviceCaps(LOGPIXELSY)} * lf.lfHeight / 720;
+    copy.lfHeight = clampLong(-std::llabs(y));
+    return createFontIndirect(copy);
+}
+
+const LOGFONT& Font::logFont() const { return impl_->lf; }
+
+std::string Font::faceName() const { return impl_->face.family; }
+
+// ---- Bitmap ------------------------------------------------------------------------------
+
+Bitmap::Bitmap(int width, int height)
+    : width_(width), height_(height), widthBytes_((width + 15) / 16 * 2),
+      bits_(new (std::nothrow) uint8_t[static_cast<size_t>(widthBytes_) * static_cast<size_t>(height)]())
+{
+}
+
+std::shared_ptr<Bitmap> Bitmap::create(int width, int height, size_t maxBytes)
+{
+    if (width <= 0 || height <= 0)
+        return nullptr;
+    // Rows are padded to 16 bits.
+    const uint64_t rowBytes = (static_cast<uint64_t>(width) + 15) / 16 * 2;
+    if (rowBytes > static_cast<uint64_t>(std::numeric_limits<int>::max()) ||
+        rowBytes * static_cast<uint64_t>(height) > maxBytes)
+        return nullptr;
+    std::shared_ptr<Bitmap> bitmap(new (std::nothrow) Bitmap(width, height));
+    if (!bitmap || !bitmap->bits_)
+        return nullptr;
+    return bitmap;
+}
+
+BITMAP Bitmap::getObject() const
+{
+    BITMAP bm;
+    bm.bmType = 0;
+    bm.bmWidth = width_;
+    bm.bmHeight = height_;
+    bm.bmWidthBytes = widthBytes_;
+    bm.bmPlanes = 1;
+    bm.bmBitsPixel = 1;
+    bm.bmBits = nullptr;
+    return bm;
+}
+
+size_t Bitmap::getBitmapBits(size_t count, uint8_t* out) const
+{
+    if (!out)
+        return 0;
+    const size_t n = std::min(count, static_cast<size_t>(widthBytes_) * static_cast<size_t>(height_));
+    std::memcpy(out, bits_.get(), n);
+    return n;
+}
+
+// ---- DeviceContext -----------------------------------------------------------------------
+
+struct DeviceContext::Impl {
+    int dpiX = 96;
+    int dpiY = 96;
+    unsigned oemCodePage = 437;
+    std::shared_ptr<Font> font;
+    std::shared_ptr<Bitmap> bitmap;
+    COLORREF bkColour = 0xFFFFFF;
+    COLORREF textColour = 0x000000;
+    int viewportX = 0;
+    int viewportY = 0;
+    std::vector<uint8_t> tile;  // one glyph tile at a time, reused
+
+    void drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline, bool ink);
+};
+
+namespace {
+
+// Sets or clears the bits of a rectangle, clipped to the bitmap.
+void fillRect(Bitmap& target, int64_t x, int64_t y, int64_t width, int64_t height, bool bit)
+{
+    const int64_t x0 = std::max<int64_t>(x, 0), x1 = std::min<int64_t>(x + width, target.width());
+    const int64_t y0 = std::max<int64_t>(y, 0), y1 = std::min<int64_t>(y + height, target.height());
+    if (x0 >= x1 || y0 >= y1)
+        return;
+    const int64_t b0 = x0 >> 3, b1 = (x1 - 1) >> 3;
+    const auto firstMask = static_cast<uint8_t>(0xFF >> (x0 & 7));
+    const auto lastMask = static_cast<uint8_t>(0xFF << (7 - ((x1 - 1) & 7)));
+    for (int64_t row = y0; row < y1; ++row) {
+        uint8_t* p = target.bits() + row * target.widthBytes();
+        auto apply = [&](int64_t index, uint8_t mask) {
+            p[index] = bit ? static_cast<uint8_t>(p[index] | mask) : static_cast<uint8_t>(p[index] & ~mask);
+        };
+        if (b0 == b1) {
+            apply(b0, firstMask & lastMask);
+            continue;
+        }
+        apply(b0, firstMask);
+        if (b1 > b0 + 1)
+            std::memset(p + b0 + 1, bit ? 0xFF : 0x00, static_cast<size_t>(b1 - b0 - 1));
+        apply(b1, lastMask);
+    }
+}
+
+// Puts a tile's 1 bits (pixels from column 0 of each source row) into the bitmap at (x, y) with
+// byte shifts: set for ink 1, cleared for ink 0. The tile lies inside the bitmap.
+void blitTile(const uint8_t* source, int64_t pitch, int64_t width, int64_t height, Bitmap& target,
+              int64_t x, int64_t y, bool ink)
+{
+    const int shift = static_cast<int>(x & 7);
+    const int64_t sourceBytes = (width + 7) >> 3;
+    const int64_t lastByte = ((x + width - 1) >> 3) - (x >> 3);
+    for (int64_t row = 0; row < height; ++row) {
+        const uint8_t* s = source + row * pitch;
+        uint8_t* d = target.bits() + (y + row) * target.widthBytes() + (x >> 3);
+        for (int64_t i = 0; i < sourceBytes; ++i) {
+            const uint8_t v = s[i];
+            if (v == 0)
+                continue;
+            const auto high = static_cast<uint8_t>(v >> shift);
+            const auto low = static_cast<uint8_t>(v << (8 - shift));
+            if (ink) {
+                d[i] |= high;
+                if (shift != 0 && i + 1 <= lastByte)
+                    d[i + 1] |= low;
+            } else {
+                d[i] &= static_cast<uint8_t>(~high);
+                if (shift != 0 && i + 1 <= lastByte)
+                    d[i + 1] &= static_cast<uint8_t>(~low);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void DeviceContext::Impl::drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline,
+                                    bool ink)
+{
+    if (!glyph.image)
+        return;
+    FT_Outline& outline = reinterpret_cast<FT_OutlineGlyph>(glyph.image.get())->outline;
+    const int64_t left = std::max<int64_t>(penX + glyph.box.xMin, 0);
+    const int64_t right = std::min<int64_t>(penX + glyph.box.xMax, target.width());
+    const int64_t top = std::max<int64_t>(baseline - glyph.box.yMax, 0);
+    const int64_t bottom = std::min<int64_t>(baseline - glyph.box.yMin, target.height());
+    for (int64_t ty = top; ty < bottom; ty += kTile) {
+        const int64_t h = std::min(kTile, bottom - ty);
+        for (int64_t tx = left; tx < right; tx += kTile) {
+            const int64_t w = std::min(kTile, right - tx);
+            const int64_t pitch = (w + 7) >> 3;
+            const auto bytes = static_cast<size_t>(pitch * h);
+            if (tile.size() < bytes)
+                tile.resize(bytes);
+            std::memset(tile.data(), 0, bytes);
+            FT_Bitmap bitmap{};
+            bitmap.rows = static_cast<unsigned>(h);
+            bitmap.width = static_cast<unsigned>(w);
+            bitmap.pitch = static_cast<int>(pitch);
+            bitmap.buffer = tile.data();
+            bitmap.pixel_mode = FT_PIXEL_MODE_MONO;
+            bitmap.num_grays = 2;
+            // Whole-pixel moves leave FreeType's pixel decisions as they are, so each tile holds
+            // the same pixels FreeType's own rendering of the glyph has there.
+            const FT_Pos dx = static_cast<FT_Pos>((penX - tx) * 64);
+            const FT_Pos dy = static_cast<FT_Pos>((ty + h - baseline) * 64);
+            FT_Outline_Translate(&outline, dx, dy);
+            FT_Outline_Get_Bitmap(ft::library(), &outline, &bitmap);
+            FT_Outline_Translate(&outline, -dx, -dy);
+            blitTile(tile.data(), pitch, w, h, target, tx, ty, ink);
+        }
+    }
+}
+
+DeviceContext::DeviceContext() : impl_(std::make_unique<Impl>())
+{
+    // A fresh memory device context has a one-pixel monochrome bitmap and the default font.
+    impl_->bitmap = Bitmap::create(1, 1);
+    impl_->font = Font::createFontIndirect(LOGFONT{});
+}
+
+DeviceContext::~DeviceContext() = default;
+
+void DeviceContext::setResolution(int dpiX, int dpiY)
+{
+    if (dpiX > 0)
+        impl_->dpiX = dpiX;
+    if (dpiY > 0)
+        impl_->dpiY = dpiY;
+}
+
+int DeviceContext::getDeviceCaps(int index) const
+{
+    switch (index) {
+    case LOGPIXELSX: return impl_->dpiX;
+    case LOGPIXELSY: return impl_->dpiY;
+    default: return 0;
+    }
+}
+
+void DeviceContext::setOemCodePage(unsigned codePage) { impl_->oemCodePage = codePage; }
+unsigned DeviceContext::oemCodePage() const { return impl_->oemCodePage; }
+
+std::shared_ptr<Font> DeviceContext::selectObject(std::shared_ptr<Font> font)
+{
+    if (!font)
+        return nullptr;
+    std::swap(font, impl_->font);
+    return font;
+}
+
+std::shared_ptr<Bitmap> DeviceContext::selectObject(std::shared_ptr<Bitmap> bitmap)
+{
+    if (!bitmap)
+        return nullptr;
+    std::swap(bitmap, impl_->bitmap);
+    return bitmap;
+}
+
+const std::shared_ptr<Font>& DeviceContext::currentFont() const { return impl_->font; }
+const std::shared_ptr<Bitmap>& DeviceContext::currentBitmap() const { return impl_->bitmap; }
+
+bool DeviceContext::getTextMetrics(TEXTMETRIC* tm) const
+{
+    if (!tm || !impl_->font)
+        return false;
+    *tm = impl_->font->impl().tm;
+    tm->tmDigitizedAspectX = impl_->dpiX;
+    tm->tmDigitizedAspectY = impl_->dpiY;
+    return true;
+}
+
+COLORREF DeviceContext::setBkColor(COLORREF colour)
+{
+    std::swap(colour, impl_->bkColour);
+    return colour;
+}
+
+COLORREF DeviceContext::setTextColor(COLORREF colour)
+{
+    std::swap(colour, impl_->textColour);
+    return colour;
+}
+
+void DeviceContext::setViewportOrg(int x, int y)
+{
+    impl_->viewportX = x;
+    impl_->viewportY = y;
+}
+
+bool DeviceContext::patBlt(int x, int y, int width, int height, DWORD rop)
+{
+    if (!impl_->bitmap || (rop != BLACKNESS && rop != WHITENESS))
+        return false;
+    int64_t x0 = int64_t{x} + impl_->viewportX, y0 = int64_t{y} + impl_->viewportY;
+    int64_t w = width, h = height;
+    if (w < 0) {
+        x0 += w;
+        w = -w;
+    }
+    if (h < 0) {
+        y0 += h;
+        h = -h;
+    }
+    fillRect(*impl_->bitmap, x0, y0, w, h, rop == WHITENESS);
+    return true;
+}
+
+bool DeviceContext::textOut(int x, int y, const char* text, int count)
+{
+    if (count < 0 || (count > 0 && !text) || !impl_->font || !impl_->bitmap)
+        return false;
+    Font::Impl& font = impl_->font->impl();
+    Bitmap& target = *impl_->bitmap;
+    const int64_t originX = int64_t{x} + impl_->viewportX;
+    const int64_t top = int64_t{y} + impl_->viewportY;
+    const bool ink = monoBit(impl_->textColour);
+    const bool paper = monoBit(impl_->bkColour);
+
+    int64_t width = 0;
+    for (int i = 0; i < count; ++i)
+        width += font.glyphFor(static_cast<uint8_t>(text[i]), impl_->oemCodePage).advance;
+    // The default background mode is opaque: the text's cell is filled first.
+    fillRect(target, originX, top, width, font.tm.tmHeight, paper);
+
+    const int64_t baseline = top + font.tm.tmAscent;
+    int64_t pen = originX;
+    for (int i = 0; i < count; ++i) {
+        Font::Impl::Glyph& glyph = font.glyphFor(static_cast<uint8_t>(text[i]), impl_->oemCodePage);
+        impl_->drawGlyph(target, glyph, pen, baseline, ink);
+        pen += glyph.advance;
+    }
+
+    if (font.lf.lfUnderline || font.lf.lfStrikeOut) {
+        const int64_t es = ft::emScale(font.ppem, font.design.unitsPerEm);
+        auto line = [&](int position, int thickness) {
+            const int64_t t = std::max<int64_t>(1, ft::scaleRound(thickness, es));
+            fillRect(target, originX, baseline - ft::scaleRound(position, es), width, t, ink);
+        };
+        if (font.lf.lfUnderline)
+            line(font.design.underlinePosition, font.design.underlineThickness);
+        if (font.lf.lfStrikeOut)
+            line(font.design.strikeoutPosition, font.design.strikeoutThickness);
+    }
+    return true;
+}
+
+bool DeviceContext::getTextExtentPoint(const char* text, int count, SIZE* size) const
+{
+    if (!size || count < 0 || (count > 0 && !text) || !impl_->font)
+        return false;
+    Font::Impl& font = impl_->font->impl();
+    int64_t width = 0;
+    for (int i = 0; i < count; ++i)
+        width += font.glyphFor(static_cast<uint8_t>(text[i]), impl_->oemCodePage).advance;
+    size->cx = clampLong(width);
+    size->cy = font.tm.tmHeight;
+    return true;
+}
+
+}  // namespace gdi

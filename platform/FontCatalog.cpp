@@ -1,0 +1,298 @@
+#include "platform/FontCatalog.h"
+
+#include "platform/FreeTypeSupport.h"
+#include "platform/gdi.h"
+
+#include FT_TRUETYPE_TAGS_H
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <tuple>
+
+namespace gdi {
+
+namespace {
+
+constexpr size_t kMaxFamily = LF_FACESIZE - 1;
+constexpr size_t kMaxStyle = LF_FACESIZE - 1;
+constexpr size_t kMaxFullName = LF_FULLFACESIZE - 1;
+
+std::string cut(std::string s, size_t n)
+{
+    if (s.size() > n)
+        s.resize(n);
+    return s;
+}
+
+bool hasOutlines(FT_Face face)
+{
+    FT_ULong length = 0;
+    return FT_Load_Sfnt_Table(face, TTAG_glyf, 0, nullptr, &length) == 0 ||
+           FT_Load_Sfnt_Table(face, TTAG_CFF, 0, nullptr, &length) == 0 ||
+           FT_Load_Sfnt_Table(face, TTAG_CFF2, 0, nullptr, &length) == 0;
+}
+
+int64_t mulDiv(int64_t a, int64_t b, int64_t c)
+{
+    return c == 0 ? 0 : (a * b + c / 2) / c;
+}
+
+std::optional<FaceInfo> readFace(const std::string& file, int faceIndex)
+{
+    ft::FacePtr face = ft::openFace(file, faceIndex);
+    // Only outline faces of TrueType/OpenType files: bitmap-only sfnts (colour emoji strikes, for
+    // instance) cannot be drawn at an arbitrary size.
+    if (!face || !FT_IS_SFNT(face.get()) || !FT_IS_SCALABLE(face.get()) || !hasOutlines(face.get()))
+        return std::nullopt;
+    const ft::FaceNames names = ft::readNames(face.get());
+    const ft::DesignMetrics m = ft::readDesignMetrics(face.get());
+
+    FaceInfo info;
+    info.family = cut(names.family, kMaxFamily);
+    info.style = cut(names.style, kMaxStyle);
+    info.fullName = cut(names.fullName, kMaxFullName);
+    info.postscriptName = names.postscriptName;
+    info.file = file;
+    info.faceIndex = faceIndex;
+    info.weight = m.weightClass;
+    info.italic = m.italic;
+    info.symbol = m.symbol;
+    info.charsets = ft::faceCharsets(face.get(), m.symbol);
+    info.enumWeight = ft::reportedWeight(m);
+    info.pitchAndFamily = m.pitchAndFamily;
+    // GDI enumerates an outline face as realised at its em size and scales the cell to 32 pixels
+    // per em; at that size the cell is exactly the design ascent plus descent.
+    const int64_t cell = int64_t{m.ascent} + m.descent;
+    info.enumHeight = static_cast<int>(mulDiv(32, cell, m.unitsPerEm));
+    info.enumAveWidth = static_cast<int>(mulDiv(info.enumHeight, m.xAvgCharWidth, cell));
+    return info;
+}
+
+bool isPreferredFile(const std::string& file)
+{
+    const size_t dot = file.rfind('.');
+    if (dot == std::string::npos)
+        return false;
+    std::string ext = file.substr(dot + 1);
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "ttf" || ext == "otf";
+}
+
+// The installed faces as fontconfig lists them, one per family and style.
+std::vector<FaceInfo> loadInstalledFaces()
+{
+    std::vector<FaceInfo> faces;
+    if (!ft::fontconfigReady())
+        return faces;
+    ft::FcPatternPtr pattern(FcPatternCreate());
+    ft::FcObjectSetPtr objects(FcObjectSetBuild(FC_FILE, FC_INDEX, FC_FONTFORMAT, FC_SCALABLE, nullptr));
+    if (!pattern || !objects)
+        return faces;
+    ft::FcFontSetPtr set(FcFontList(nullptr, pattern.get(), objects.get()));
+    if (!set)
+        return faces;
+
+    for (int i = 0; i < set->nfont; ++i) {
+        FcPattern* font = set->fonts[i];
+        FcChar8* file = nullptr;
+        FcChar8* format = nullptr;
+        int index = 0;
+        FcBool scalable = FcFalse;
+        if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch)
+            continue;
+        if (FcPatternGetInteger(font, FC_INDEX, 0, &index) != FcResultMatch)
+            index = 0;
+        if (FcPatternGetBool(font, FC_SCALABLE, 0, &scalable) != FcResultMatch || !scalable)
+            continue;
+        // TrueType and OpenType only: Type 1, PCF, BDF and the like are left out.
+        if (FcPatternGetString(font, FC_FONTFORMAT, 0, &format) != FcResultMatch)
+            continue;
+        const std::string fmt = reinterpret_cast<const char*>(format);
+        if (fmt != "TrueType" && fmt != "CFF")
+            continue;
+        // Named instances of variable fonts carry the instance in the upper bits; GDI lists the
+        // default instance only.
+        if (index < 0 || index > 0xFFFF)
+            continue;
+        if (auto info = readFace(reinterpret_cast<const char*>(file), index))
+            faces.push_back(std::move(*info));
+    }
+
+    // One face per family and style: .ttf/.otf before other files (collections, web fonts), then
+    // the path, so the choice does not depend on fontconfig's order.
+    std::sort(faces.begin(), faces.end(), [](const FaceInfo& a, const FaceInfo& b) {
+        if (const int c = ft::compareNames(a.family, b.family))
+            return c < 0;
+        if (const int c = ft::compareNames(a.style, b.style))
+            return c < 0;
+        const bool pa = isPreferredFile(a.file), pb = isPreferredFile(b.file);
+        if (pa != pb)
+            return pa;
+        return std::tie(a.file, a.faceIndex) < std::tie(b.file, b.faceIndex);
+    });
+    faces.erase(std::unique(faces.begin(), faces.end(),
+                            [](const FaceInfo& a, const FaceInfo& b) {
+                                return ft::sameName(a.family, b.family) && ft::sameName(a.style, b.style);
+                            }),
+                faces.end());
+    return faces;
+}
+
+bool listsCharset(const FaceInfo& face, int charset)
+{
+    return charset == DEFAULT_CHARSET ||
+           std::find(face.charsets.begin(), face.charsets.end(), charset) != face.charsets.end();
+}
+
+// Whether a face can stand for a LOGFONT of this character set at all: text faces map any 8-bit
+// code page (characters they lack draw as the missing-glyph box), symbol faces only their codes.
+bool canDraw(const FaceInfo& face, int charset)
+{
+    if (charset == DEFAULT_CHARSET)
+        return true;
+    return (charset == SYMBOL_CHARSET) == face.symbol;
+}
+
+// GDI's default faces by pitch and family, each with the metric-compatible faces that stand in
+// for it on Linux, and the DejaVu faces that every Debian system has.
+const std::vector<const char*>& defaultFamilies(int pitchAndFamily)
+{
+    static const std::vector<const char*> sans = {"Arial", "Liberation Sans", "Arimo",
+                                                  "Bitstream Vera Sans", "DejaVu Sans"};
+    static const std::vector<const char*> serif = {"Times New Roman", "Liberation Serif", "Tinos",
+                                                   "Bitstream Vera Serif", "DejaVu Serif"};
+    static const std::vector<const char*> fixed = {"Courier New", "Liberation Mono", "Cousine",
+                                                   "Bitstream Vera Sans Mono", "DejaVu Sans Mono"};
+    constexpr int kFixedPitch = 1;  // lfPitchAndFamily's FIXED_PITCH
+    if ((pitchAndFamily & 0x03) == kFixedPitch || (pitchAndFamily & 0xF0) == FF_MODERN)
+        return fixed;
+    if ((pitchAndFamily & 0xF0) == FF_ROMAN)
+        return serif;
+    return sans;
+}
+
+}  // namespace
+
+FontCatalog::FontCatalog(std::vector<FaceInfo> faces) : faces_(std::move(faces))
+{
+    // The order is what --list indices and the enumeration rest on: families by name without
+    // regard to case, then a family's styles by weight and italic.
+    std::stable_sort(faces_.begin(), faces_.end(), [](const FaceInfo& a, const FaceInfo& b) {
+        if (const int c = ft::compareNames(a.family, b.family))
+            return c < 0;
+        if (a.family != b.family)
+            return a.family < b.family;
+        if (a.weight != b.weight)
+            return a.weight < b.weight;
+        if (a.italic != b.italic)
+            return !a.italic;
+        if (const int c = ft::compareNames(a.style, b.style))
+            return c < 0;
+        return std::tie(a.fullName, a.file, a.faceIndex) < std::tie(b.fullName, b.file, b.faceIndex);
+    });
+}
+
+const FontCatalog& FontCatalog::instance()
+{
+    static const FontCatalog catalog(loadInstalledFaces());
+    return catalog;
+}
+
+const FaceInfo* FontCatalog::match(const std::string& family, int weight, bool italic) const
+{
+    return match(family, weight, italic, DEFAULT_CHARSET, 0);
+}
+
+const FaceInfo* FontCatalog::match(const std::string& requested, int weight, bool italic, int charset,
+                                   int pitchAndFamily) const
+{
+    if (faces_.empty())
+        return nullptr;
+    const std::string name = requested.substr(0, requested.find('\0'));
+    if (weight <= 0)
+        weight = FW_NORMAL;
+
+    auto familyFaces = [&](const std::string& family) {
+        std::vector<const FaceInfo*> found;
+        if (family.empty())
+            return found;
+        // lfFaceName holds at most 31 bytes, and so do catalogue families: a longer request is
+        // compared by the part that a LOGFONT could carry.
+        const std::string key = family.size() > kMaxFamily ? family.substr(0, kMaxFamily) : family;
+        for (const FaceInfo& f : faces_)
+            if (ft::sameName(f.family, key))
+                found.push_back(&f);
+        return found;
+    };
+    // Nearest style: fewest bold/italic mismatches, then the closest weight, then catalogue order.
+    auto bestStyle = [&](const std::vector<const FaceInfo*>& candidates) -> const FaceInfo* {
+        const bool wantBold = weight > 550;
+        const FaceInfo* best = nullptr;
+        std::tuple<int, int> bestScore{};
+        for (const FaceInfo* f : candidates) {
+            const int mismatches = ((f->weight > 550) != wantBold) + (f->italic != italic);
+            const std::tuple<int, int> score{mismatches, std::abs(f->weight - weight)};
+            if (!best || score < bestScore) {
+                best = f;
+                bestScore = score;
+            }
+        }
+        return best;
+    };
+    auto filtered = [](const std::vector<const FaceInfo*>& faces, auto&& keep) {
+        std::vector<const FaceInfo*> out;
+        for (const FaceInfo* f : faces)
+            if (keep(*f))
+                out.push_back(f);
+        return out;
+    };
+
+    // The named family (or a face by its full name, as GDI also accepts), if it can draw the set.
+    std::vector<const FaceInfo*> named = familyFaces(name);
+    if (named.empty() && !name.empty()) {
+        for (const FaceInfo& f : faces_)
+            if (ft::sameName(f.fullName.substr(0, kMaxFamily), name.substr(0, kMaxFamily)))
+                named.push_back(&f);
+    }
+    const auto drawable = filtered(named, [&](const FaceInfo& f) { return canDraw(f, charset); });
+    if (!drawable.empty())
+        return bestStyle(drawable);
+
+    // Substitution: fontconfig's aliases for the name (Arial -> Liberation Sans), GDI's default
+    // faces for the pitch and family, fontconfig's own best match; first a family that lists the
+    // character set, then any face that does, then any of them at all, then the first face.
+    std::vector<std::string> chain = ft::fontconfigAliases(name);
+    for (const char* d : defaultFamilies(pitchAndFamily)) {
+        chain.emplace_back(d);
+        for (std::string& alias : ft::fontconfigAliases(d))
+            chain.push_back(std::move(alias));
+    }
+    if (!name.empty())
+        chain.push_back(ft::fontconfigMatch(name));
+
+    for (const std::string& family : chain) {
+        const auto ok = filtered(familyFaces(family),
+                                 [&](const FaceInfo& f) { return canDraw(f, charset) && listsCharset(f, charset); });
+        if (!ok.empty())
+            return bestStyle(ok);
+    }
+    if (charset != DEFAULT_CHARSET) {
+        for (const FaceInfo& f : faces_) {
+            if (canDraw(f, charset) && listsCharset(f, charset)) {
+                const auto ok = filtered(familyFaces(f.family),
+                                         [&](const FaceInfo& g) { return canDraw(g, charset) && listsCharset(g, charset); });
+                return bestStyle(ok);
+            }
+        }
+    }
+    for (const std::string& family : chain) {
+        const auto any = familyFaces(family);
+        if (!any.empty())
+            return bestStyle(any);
+    }
+    return bestStyle(familyFaces(faces_.front().family));
+}
+
+}  // namespace gdi

@@ -1,0 +1,638 @@
+#include "platform/FreeTypeSupport.h"
+
+#include FT_SFNT_NAMES_H
+#include FT_TRUETYPE_IDS_H
+#include FT_TRUETYPE_TAGS_H
+
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <set>
+#include <utility>
+
+namespace gdi::ft {
+
+// ---- library and faces -----------------------------------------------------------------------
+
+namespace {
+
+struct LibraryHolder {
+    FT_Library library = nullptr;
+    LibraryHolder()
+    {
+        if (FT_Init_FreeType(&library) != 0)
+            library = nullptr;
+    }
+    // Never released: faces cached in other static objects are closed during exit and need it.
+};
+
+LibraryHolder& holder()
+{
+    static LibraryHolder* h = new LibraryHolder;  // intentionally lives until the process ends
+    return *h;
+}
+
+}  // namespace
+
+FT_Library library() { return holder().library; }
+
+std::mutex& libraryMutex()
+{
+    static std::mutex* m = new std::mutex;
+    return *m;
+}
+
+void FaceDeleter::operator()(FT_Face face) const
+{
+    std::lock_guard<std::mutex> lock(libraryMutex());
+    FT_Done_Face(face);
+}
+
+void SizeDeleter::operator()(FT_Size size) const { FT_Done_Size(size); }
+
+FacePtr openFace(const std::string& file, int faceIndex)
+{
+    FT_Library lib = library();
+    if (!lib)
+        return nullptr;
+    FT_Face face = nullptr;
+    std::lock_guard<std::mutex> lock(libraryMutex());
+    if (FT_New_Face(lib, file.c_str(), faceIndex, &face) != 0)
+        return nullptr;
+    return FacePtr(face);
+}
+
+std::shared_ptr<SharedFace> SharedFace::get(const std::string& file, int faceIndex)
+{
+    struct Cache {
+        std::mutex mutex;
+        std::map<std::pair<std::string, int>, std::weak_ptr<SharedFace>> open;
+        std::deque<std::shared_ptr<SharedFace>> recent;
+    };
+    static Cache* cache = new Cache;  // faces stay valid for fonts destroyed during exit
+    constexpr size_t kRecent = 8;
+
+    std::lock_guard<std::mutex> lock(cache->mutex);
+    const auto key = std::make_pair(file, faceIndex);
+    std::shared_ptr<SharedFace> face = cache->open[key].lock();
+    if (!face) {
+        FacePtr opened = openFace(file, faceIndex);
+        if (!opened) {
+            cache->open.erase(key);
+            return nullptr;
+        }
+        face = std::make_shared<SharedFace>(std::move(opened));
+        cache->open[key] = face;
+    }
+    auto it = std::find(cache->recent.begin(), cache->recent.end(), face);
+    if (it != cache->recent.end())
+        cache->recent.erase(it);
+    cache->recent.push_front(face);
+    if (cache->recent.size() > kRecent)
+        cache->recent.pop_back();
+    for (auto entry = cache->open.begin(); entry != cache->open.end();) {
+        if (entry->second.expired())
+            entry = cache->open.erase(entry);
+        else
+            ++entry;
+    }
+    return face;
+}
+
+// ---- facts about a face ----------------------------------------------------------------------
+
+namespace {
+
+bool hasCharmap(FT_Face face, FT_Encoding encoding)
+{
+    for (int i = 0; i < face->num_charmaps; ++i)
+        if (face->charmaps[i]->encoding == encoding)
+            return true;
+    return false;
+}
+
+// tmPitchAndFamily as GDI derives it for an sfnt face: the pitch bit (set for proportional faces)
+// from the face's fixed-width flag and PANOSE proportion, the family from PANOSE (family kind, then
+// serif style), with the OS/2 family class where PANOSE says nothing.
+BYTE pitchAndFamilyOf(FT_Face face, const TT_OS2* os2)
+{
+    const bool haveOs2 = os2 && os2->version != 0xFFFF;
+    const BYTE familyKind = haveOs2 ? os2->panose[0] : 0;
+    const BYTE serifStyle = haveOs2 ? os2->panose[1] : 0;
+    const BYTE proportion = haveOs2 ? os2->panose[3] : 0;
+    constexpr BYTE kPanoseMonospaced = 9;
+
+    BYTE bits = 0;
+    if (!FT_IS_FIXED_WIDTH(face) && (!haveOs2 || proportion != kPanoseMonospaced))
+        bits = TMPF_FIXED_PITCH;
+
+    BYTE family = FF_DONTCARE;
+    if (familyKind == 3) {
+        family = FF_SCRIPT;
+    } else if (familyKind == 4) {
+        family = FF_DECORATIVE;
+    } else if (bits == 0 || proportion == kPanoseMonospaced) {
+        family = FF_MODERN;
+    } else if (serifStyle >= 2 && serifStyle <= 10) {
+        family = FF_ROMAN;
+    } else if (serifStyle >= 11 && serifStyle <= 15) {
+        family = FF_SWISS;
+    } else if (haveOs2) {
+        switch (static_cast<uint16_t>(os2->sFamilyClass) >> 8) {
+        case 1: case 2: case 3: case 4: case 5: case 7: family = FF_ROMAN; break;
+        case 8: family = FF_SWISS; break;
+        case 9: case 12: family = FF_DECORATIVE; break;
+        case 10: family = FF_SCRIPT; break;
+        default: break;
+        }
+    }
+    bits |= family;
+    bits |= TMPF_VECTOR;
+    // PostScript-flavoured OpenType is reported as a device font, TrueType outlines as TrueType.
+    FT_ULong length = 0;
+    const bool cff = FT_Load_Sfnt_Table(face, TTAG_CFF, 0, nullptr, &length) == 0 ||
+                     FT_Load_Sfnt_Table(face, TTAG_CFF2, 0, nullptr, &length) == 0;
+    bits |= cff ? TMPF_DEVICE : TMPF_TRUETYPE;
+    return bits;
+}
+
+}  // namespace
+
+DesignMetrics readDesignMetrics(FT_Face face)
+{
+    DesignMetrics m;
+    m.unitsPerEm = face->units_per_EM > 0 ? face->units_per_EM : 2048;
+    const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+    const auto* hhea = static_cast<const TT_HoriHeader*>(FT_Get_Sfnt_Table(face, FT_SFNT_HHEA));
+    const auto* post = static_cast<const TT_Postscript*>(FT_Get_Sfnt_Table(face, FT_SFNT_POST));
+    const bool haveOs2 = os2 && os2->version != 0xFFFF;
+
+    m.hheaAscender = hhea ? hhea->Ascender : face->ascender;
+    m.hheaDescender = hhea ? hhea->Descender : face->descender;
+    m.lineGap = hhea ? hhea->Line_Gap : 0;
+    // Some fonts store usWinDescent as a negative signed value; GDI takes its magnitude.
+    const int winAscent = haveOs2 ? os2->usWinAscent : 0;
+    const int winDescent = haveOs2 ? std::abs(static_cast<int16_t>(os2->usWinDescent)) : 0;
+    if (winAscent + winDescent == 0) {
+        m.ascent = m.hheaAscender;
+        m.descent = -m.hheaDescender;
+    } else {
+        m.ascent = winAscent;
+        m.descent = winDescent;
+    }
+    if (haveOs2 && os2->xAvgCharWidth > 0)
+        m.xAvgCharWidth = os2->xAvgCharWidth;
+    else
+        m.xAvgCharWidth = (hhea ? hhea->advance_Width_Max : face->max_advance_width) / 2;
+    m.bboxWidth = static_cast<int>(face->bbox.xMax - face->bbox.xMin);
+
+    int weight = haveOs2 ? os2->usWeightClass : 0;
+    if (weight >= 1 && weight <= 9)
+        weight *= 100;  // fonts made for the old 1-9 scale
+    m.boldStyle = (face->style_flags & FT_STYLE_FLAG_BOLD) != 0;
+    if (weight == 0)
+        weight = m.boldStyle ? FW_BOLD : FW_NORMAL;
+    m.weightClass = weight;
+    m.italic = (face->style_flags & FT_STYLE_FLAG_ITALIC) != 0 ||
+               (haveOs2 && (os2->fsSelection & 0x0201) != 0);  // ITALIC or OBLIQUE
+    m.pitchAndFamily = pitchAndFamilyOf(face, os2);
+    m.symbol = hasCharmap(face, FT_ENCODING_MS_SYMBOL) &&
+               ((haveOs2 && (os2->ulCodePageRange1 & 0x80000000u) != 0) ||
+                !hasCharmap(face, FT_ENCODING_UNICODE));
+    if (m.symbol) {
+        FT_Select_Charmap(face, FT_ENCODING_MS_SYMBOL);
+        int first = -1, last = -1;
+        for (int c = 0; c < 256; ++c) {
+            if (FT_Get_Char_Index(face, 0xF000u + c) != 0 || FT_Get_Char_Index(face, c) != 0) {
+                if (first < 0)
+                    first = c;
+                last = c;
+            }
+        }
+        if (first >= 0) {
+            m.symbolFirst = first;
+            m.symbolLast = last;
+        }
+    }
+    m.underlineThickness = post && post->underlineThickness > 0 ? post->underlineThickness : m.unitsPerEm / 20;
+    m.underlinePosition = post ? post->underlinePosition : -m.unitsPerEm / 10;
+    if (haveOs2 && os2->yStrikeoutSize > 0) {
+        m.strikeoutThickness = os2->yStrikeoutSize;
+        m.strikeoutPosition = os2->yStrikeoutPosition;
+    } else {
+        m.strikeoutThickness = m.underlineThickness;
+        m.strikeoutPosition = m.unitsPerEm / 4;
+    }
+    return m;
+}
+
+int reportedWeight(const DesignMetrics& m)
+{
+    // GDI believes the weight class only when it agrees with the face's own bold flag.
+    constexpr int kMedium = 500;
+    if (m.boldStyle)
+        return m.weightClass > kMedium ? m.weightClass : FW_NORMAL;
+    return m.weightClass <= kMedium ? m.weightClass : FW_NORMAL;
+}
+
+int64_t emScale(int64_t ppem, int unitsPerEm)
+{
+    const int64_t upem = unitsPerEm > 0 ? unitsPerEm : 2048;
+    return (ppem * 65536 + upem / 2) / upem;
+}
+
+int64_t scaleRound(int64_t value, int64_t emScale16)
+{
+    const bool negative = (value < 0) != (emScale16 < 0);
+    const int64_t magnitude = (std::llabs(value) * std::llabs(emScale16) + 0x8000) >> 16;
+    return negative ? -magnitude : magnitude;
+}
+
+// ---- names -------------------------------------------------------------------------------
+
+namespace {
+
+// Windows-1252 bytes 0x80..0x9F; 0 where the code page leaves a byte undefined.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+
+bool encodeCp1252(char32_t c, char* byte)
+{
+    if ((c >= 0x20 && c < 0x7F) || (c >= 0xA0 && c <= 0xFF)) {
+        *byte = static_cast<char>(c);
+        return true;
+    }
+    for (int i = 0; i < 32; ++i) {
+        if (kCp1252High[i] != 0 && kCp1252High[i] == c) {
+            *byte = static_cast<char>(0x80 + i);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Decodes UTF-16 (from big-endian bytes) into code points; false on a broken surrogate pair.
+bool decodeUtf16Be(const FT_Byte* bytes, FT_UInt length, std::u16string* out)
+{
+    if (length % 2 != 0)
+        return false;
+    out->clear();
+    for (FT_UInt i = 0; i + 1 < length; i += 2)
+        out->push_back(static_cast<char16_t>((bytes[i] << 8) | bytes[i + 1]));
+    while (!out->empty() && out->back() == 0)
+        out->pop_back();  // some fonts terminate their names
+    return true;
+}
+
+std::u16string asciiToUtf16(const FT_Byte* bytes, FT_UInt length, bool* ascii)
+{
+    std::u16string text;
+    *ascii = true;
+    for (FT_UInt i = 0; i < length; ++i) {
+        if (bytes[i] >= 0x80)
+            *ascii = false;
+        text.push_back(bytes[i]);
+    }
+    while (!text.empty() && text.back() == 0)
+        text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+char32_t cp1252ToUnicode(uint8_t byte)
+{
+    if (byte >= 0x80 && byte < 0xA0)
+        return kCp1252High[byte - 0x80];
+    return byte;
+}
+
+bool utf16ToCp1252(std::u16string_view text, std::string* out)
+{
+    out->clear();
+    for (const char16_t unit : text) {
+        char byte = 0;
+        // A surrogate (a character beyond the BMP) never fits cp1252.
+        if (!encodeCp1252(unit, &byte))
+            return false;
+        out->push_back(byte);
+    }
+    return true;
+}
+
+FaceNames readNames(FT_Face face)
+{
+    // Rank of a name record: 0 Microsoft US English, 1 Microsoft other English, 2 Unicode platform
+    // or Macintosh English (ASCII only), 3 Microsoft other languages. Lower is better.
+    struct Best {
+        int rank = 99;
+        std::u16string text;
+    };
+    Best best[7];
+    const FT_UInt count = FT_Get_Sfnt_Name_Count(face);
+    for (FT_UInt i = 0; i < count; ++i) {
+        FT_SfntName name;
+        if (FT_Get_Sfnt_Name(face, i, &name) != 0)
+            continue;
+        if (name.name_id != TT_NAME_ID_FONT_FAMILY && name.name_id != TT_NAME_ID_FONT_SUBFAMILY &&
+            name.name_id != TT_NAME_ID_FULL_NAME)
+            continue;
+        int rank = 99;
+        std::u16string text;
+        if (name.platform_id == TT_PLATFORM_MICROSOFT &&
+            (name.encoding_id == TT_MS_ID_UNICODE_CS || name.encoding_id == TT_MS_ID_UCS_4 ||
+             name.encoding_id == TT_MS_ID_SYMBOL_CS)) {
+            if (!decodeUtf16Be(name.string, name.string_len, &text))
+                continue;
+            if (name.language_id == 0x0409)
+                rank = 0;
+            else if ((name.language_id & 0x3FF) == 0x09)
+                rank = 1;
+            else
+                rank = 3;
+        } else if (name.platform_id == TT_PLATFORM_APPLE_UNICODE) {
+            if (!decodeUtf16Be(name.string, name.string_len, &text))
+                continue;
+            rank = 2;
+        } else if (name.platform_id == TT_PLATFORM_MACINTOSH && name.encoding_id == TT_MAC_ID_ROMAN &&
+                   name.language_id == TT_MAC_LANGID_ENGLISH) {
+            bool ascii = false;
+            text = asciiToUtf16(name.string, name.string_len, &ascii);
+            if (!ascii)
+                continue;
+            rank = 2;
+        } else {
+            continue;
+        }
+        if (text.empty())
+            continue;
+        Best& slot = best[name.name_id];
+        if (rank < slot.rank) {
+            slot.rank = rank;
+            slot.text = std::move(text);
+        }
+    }
+
+    FaceNames names;
+    const char* ps = FT_Get_Postscript_Name(face);
+    names.postscriptName = ps ? ps : "";
+    // A name that cp1252 cannot hold, or that the face lacks, becomes the PostScript name; FreeType's
+    // own names (and finally a neutral word) stand in for faces without a PostScript name either.
+    auto take = [&](int id, const char* freetypeName, const char* lastResort) {
+        std::string bytes;
+        if (best[id].rank < 99 && utf16ToCp1252(best[id].text, &bytes) && !bytes.empty())
+            return bytes;
+        if (!names.postscriptName.empty())
+            return names.postscriptName;
+        bytes.clear();
+        for (const char* p = freetypeName; p && *p; ++p)
+            bytes.push_back((*p >= 0x20 && *p < 0x7F) ? *p : '?');
+        return bytes.empty() ? std::string(lastResort) : bytes;
+    };
+    names.family = take(TT_NAME_ID_FONT_FAMILY, face->family_name, "Unnamed");
+    names.style = take(TT_NAME_ID_FONT_SUBFAMILY, face->style_name, "Regular");
+    names.fullName = take(TT_NAME_ID_FULL_NAME, face->family_name, "Unnamed");
+    return names;
+}
+
+// ---- character sets ------------------------------------------------------------------------
+
+namespace {
+
+struct CodePageBit {
+    int bit;
+    int charset;
+    // Characters a face without code page ranges must have to be taken as covering the page.
+    char32_t probes[4];
+};
+
+// ulCodePageRange1 bits and the character sets the platform reports for them.
+constexpr CodePageBit kCodePageBits[] = {
+    {0, ANSI_CHARSET, {U'A', U'a', 0x00E9, 0}},
+    {1, EASTEUROPE_CHARSET, {0x0150, 0x0151, 0x0165, 0}},
+    {2, RUSSIAN_CHARSET, {0x0416, 0x0436, 0x0451, 0}},
+    {3, GREEK_CHARSET, {0x0391, 0x03A9, 0x03C9, 0}},
+    {4, TURKISH_CHARSET, {0x011E, 0x0130, 0x015F, 0}},
+    {5, HEBREW_CHARSET, {0x05D0, 0x05EA, 0, 0}},
+    {6, ARABIC_CHARSET, {0x0627, 0x0639, 0, 0}},
+    {7, BALTIC_CHARSET, {0x0100, 0x0116, 0x0173, 0}},
+    {8, VIETNAMESE_CHARSET, {0x01A0, 0x01AF, 0x20AB, 0}},
+    {16, THAI_CHARSET, {0x0E01, 0x0E3F, 0, 0}},
+};
+// Box-drawing and shading characters stand for the MS-DOS pages.
+constexpr char32_t kOemProbes[] = {0x2500, 0x2502, 0x2591, 0x2588};
+
+bool hasAll(FT_Face face, const char32_t* probes, size_t n)
+{
+    for (size_t i = 0; i < n && probes[i] != 0; ++i)
+        if (FT_Get_Char_Index(face, probes[i]) == 0)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+std::vector<int> faceCharsets(FT_Face face, bool symbol)
+{
+    std::set<int> sets;
+    const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+    const bool haveRanges = os2 && os2->version != 0xFFFF && os2->version >= 1 &&
+                            (os2->ulCodePageRange1 != 0 || os2->ulCodePageRange2 != 0);
+    if (haveRanges) {
+        for (const CodePageBit& b : kCodePageBits)
+            if (os2->ulCodePageRange1 & (1u << b.bit))
+                sets.insert(b.charset);
+        if (os2->ulCodePageRange1 & 0x80000000u)
+            sets.insert(SYMBOL_CHARSET);
+        // Bits 48 to 63 of the 64-bit range are the MS-DOS code pages (437, 850, 852, 866, ...).
+        if (os2->ulCodePageRange2 & 0xFFFF0000u)
+            sets.insert(OEM_CHARSET);
+    } else if (FT_Select_Charmap(face, FT_ENCODING_UNICODE) == 0) {
+        for (const CodePageBit& b : kCodePageBits)
+            if (hasAll(face, b.probes, 4))
+                sets.insert(b.charset);
+        if (hasAll(face, kOemProbes, 4))
+            sets.insert(OEM_CHARSET);
+    }
+    if (symbol)
+        sets.insert(SYMBOL_CHARSET);
+    if (sets.empty())
+        sets.insert(symbol ? SYMBOL_CHARSET : ANSI_CHARSET);  // listed all the same, as Western
+    return std::vector<int>(sets.begin(), sets.end());
+}
+
+namespace {
+
+uint8_t foldByte(uint8_t c)
+{
+    if (c >= 'a' && c <= 'z')
+        return static_cast<uint8_t>(c - 'a' + 'A');
+    // cp1252 letters: à..þ (not ÷) fold to À..Þ; š, œ, ž, ÿ to Š, Œ, Ž, Ÿ.
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
+        return static_cast<uint8_t>(c - 0x20);
+    switch (c) {
+    case 0x9A: return 0x8A;
+    case 0x9C: return 0x8C;
+    case 0x9E: return 0x8E;
+    case 0xFF: return 0x9F;
+    default: return c;
+    }
+}
+
+}  // namespace
+
+int compareNames(std::string_view a, std::string_view b)
+{
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t x = foldByte(static_cast<uint8_t>(a[i]));
+        const uint8_t y = foldByte(static_cast<uint8_t>(b[i]));
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
+    return 0;
+}
+
+bool sameName(std::string_view a, std::string_view b) { return compareNames(a, b) == 0; }
+
+// ---- fontconfig ----------------------------------------------------------------------------
+
+namespace {
+
+std::string cp1252ToUtf8(std::string_view bytes)
+{
+    std::string out;
+    for (const char ch : bytes) {
+        const char32_t c = cp1252ToUnicode(static_cast<uint8_t>(ch));
+        if (c == 0)
+            continue;
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+bool utf8ToCp1252(std::string_view text, std::string* out)
+{
+    std::u16string units;
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<uint8_t>(text[i]);
+        char32_t cp = 0;
+        size_t extra = 0;
+        if (c < 0x80) {
+            cp = c;
+        } else if ((c & 0xE0) == 0xC0) {
+            cp = c & 0x1F;
+            extra = 1;
+        } else if ((c & 0xF0) == 0xE0) {
+            cp = c & 0x0F;
+            extra = 2;
+        } else {
+            return false;  // beyond the BMP, or broken: cp1252 cannot hold it either way
+        }
+        if (i + extra >= text.size() && extra > 0)
+            return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            const auto next = static_cast<uint8_t>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (next & 0x3F);
+        }
+        units.push_back(static_cast<char16_t>(cp));
+        i += extra + 1;
+    }
+    return utf16ToCp1252(units, out);
+}
+
+std::vector<std::string> substitutedFamilies(const std::string& utf8Family, bool withFamily)
+{
+    std::vector<std::string> families;
+    FcPatternPtr pattern(FcPatternCreate());
+    if (!pattern)
+        return families;
+    if (withFamily)
+        FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(utf8Family.c_str()));
+    if (!FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern))
+        return families;
+    FcChar8* value = nullptr;
+    for (int i = 0; FcPatternGetString(pattern.get(), FC_FAMILY, i, &value) == FcResultMatch; ++i)
+        families.emplace_back(reinterpret_cast<const char*>(value));
+    return families;
+}
+
+// Every family fontconfig appends as a generic fallback, whatever the name asked for.
+const std::set<std::string>& genericFamilies()
+{
+    static const std::set<std::string> generic = [] {
+        std::set<std::string> all;
+        for (const char* g : {"sans-serif", "serif", "monospace"})
+            for (auto& f : substitutedFamilies(g, true))
+                all.insert(f);
+        for (auto& f : substitutedFamilies("", false))
+            all.insert(f);
+        return all;
+    }();
+    return generic;
+}
+
+}  // namespace
+
+bool fontconfigReady()
+{
+    static const bool ready = FcInit() == FcTrue;
+    return ready;
+}
+
+std::vector<std::string> fontconfigAliases(const std::string& family)
+{
+    std::vector<std::string> aliases;
+    if (!fontconfigReady())
+        return aliases;
+    const std::string utf8 = cp1252ToUtf8(family);
+    const auto& generic = genericFamilies();
+    for (const std::string& f : substitutedFamilies(utf8, true)) {
+        std::string bytes;
+        if (generic.count(f) || !utf8ToCp1252(f, &bytes) || sameName(bytes, family))
+            continue;
+        if (std::find(aliases.begin(), aliases.end(), bytes) == aliases.end())
+            aliases.push_back(bytes);
+    }
+    return aliases;
+}
+
+std::string fontconfigMatch(const std::string& family)
+{
+    if (!fontconfigReady())
+        return {};
+    FcPatternPtr pattern(FcPatternCreate());
+    if (!pattern)
+        return {};
+    const std::string utf8 = cp1252ToUtf8(family);
+    FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(utf8.c_str()));
+    FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+    FcDefaultSubstitute(pattern.get());
+    FcResult result = FcResultNoMatch;
+    FcPatternPtr match(FcFontMatch(nullptr, pattern.get(), &result));
+    FcChar8* value = nullptr;
+    if (!match || FcPatternGetString(match.get(), FC_FAMILY, 0, &value) != FcResultMatch)
+        return {};
+    std::string bytes;
+    return utf8ToCp1252(reinterpret_cast<const char*>(value), &bytes) ? bytes : std::string();
+}
+
+}  // namespace gdi::ft

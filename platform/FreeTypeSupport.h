@@ -1,0 +1,158 @@
+// Internals of the platform layer: the process-wide FreeType library, faces shared by every font
+// realised from them, RAII owners for FreeType and fontconfig handles, and the facts about a face
+// that both the catalogue and font realisation need. Only platform/*.cpp include this header.
+#pragma once
+
+#include "platform/gdi.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_GLYPH_H
+#include FT_TRUETYPE_TABLES_H
+#include FT_SIZES_H
+
+#include <fontconfig/fontconfig.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gdi::ft {
+
+// ---- RAII owners ---------------------------------------------------------------------------
+
+struct FaceDeleter {
+    void operator()(FT_Face face) const;
+};
+using FacePtr = std::unique_ptr<FT_FaceRec_, FaceDeleter>;
+
+struct SizeDeleter {
+    void operator()(FT_Size size) const;
+};
+using SizePtr = std::unique_ptr<FT_SizeRec_, SizeDeleter>;
+
+struct GlyphDeleter {
+    void operator()(FT_Glyph glyph) const { FT_Done_Glyph(glyph); }
+};
+using GlyphPtr = std::unique_ptr<FT_GlyphRec_, GlyphDeleter>;
+
+struct FcPatternDeleter {
+    void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
+};
+using FcPatternPtr = std::unique_ptr<FcPattern, FcPatternDeleter>;
+
+struct FcObjectSetDeleter {
+    void operator()(FcObjectSet* set) const { FcObjectSetDestroy(set); }
+};
+using FcObjectSetPtr = std::unique_ptr<FcObjectSet, FcObjectSetDeleter>;
+
+struct FcFontSetDeleter {
+    void operator()(FcFontSet* set) const { FcFontSetDestroy(set); }
+};
+using FcFontSetPtr = std::unique_ptr<FcFontSet, FcFontSetDeleter>;
+
+// ---- library and faces -----------------------------------------------------------------------
+
+// The process-wide FreeType library; null only if FreeType cannot start. Creating and destroying
+// faces and sizes goes through libraryMutex(), as FreeType asks of programs with several threads.
+FT_Library library();
+std::mutex& libraryMutex();
+
+// Opens one face of a file; null when FreeType cannot read it.
+FacePtr openFace(const std::string& file, int faceIndex);
+
+// A face opened once and shared by every font realised from it. Whoever changes the face's state
+// (active size, charmap) and reads what depends on it holds lock() for the whole of it.
+class SharedFace {
+public:
+    // The face of (file, index), opened on first use and kept while fonts use it; the few most
+    // recently used stay open even when no font holds them, so fonts created one after another
+    // (point font, rendering font, the next size) do not reopen the file.
+    static std::shared_ptr<SharedFace> get(const std::string& file, int faceIndex);
+
+    explicit SharedFace(FacePtr face) : face_(std::move(face)) {}
+    FT_Face face() const { return face_.get(); }
+    std::unique_lock<std::mutex> lock() { return std::unique_lock<std::mutex>(mutex_); }
+
+private:
+    FacePtr face_;
+    std::mutex mutex_;
+};
+
+// ---- facts about a face ----------------------------------------------------------------------
+
+// The table values GDI's metrics come from, in font units.
+struct DesignMetrics {
+    int unitsPerEm = 2048;
+    int ascent = 0;    // usWinAscent, or hhea ascender when the Windows values are both 0
+    int descent = 0;   // usWinDescent (as a signed value made positive), or -hhea descender
+    int lineGap = 0;   // hhea lineGap
+    int hheaAscender = 0;
+    int hheaDescender = 0;
+    int xAvgCharWidth = 0;
+    int bboxWidth = 0;  // head xMax - xMin
+    int weightClass = 400;
+    bool boldStyle = false;  // the face calls itself bold (fsSelection / macStyle)
+    bool italic = false;
+    BYTE pitchAndFamily = 0;  // tmPitchAndFamily: pitch bit, family, TMPF_VECTOR and TMPF_TRUETYPE/DEVICE
+    bool symbol = false;      // symbol face: byte codes go through its (3,0) cmap
+    int symbolFirst = 0x20;   // lowest and highest byte code of a symbol face's cmap
+    int symbolLast = 0xFF;
+    // Where TextOut draws the lines of an underlined or struck-out font (post and OS/2 tables).
+    int underlinePosition = 0;   // top of the line relative to the baseline, negative below it
+    int underlineThickness = 0;
+    int strikeoutPosition = 0;   // top of the line above the baseline
+    int strikeoutThickness = 0;
+};
+
+DesignMetrics readDesignMetrics(FT_Face face);
+
+// The weight GDI reports for a face (tmWeight, lfWeight of enumeration).
+int reportedWeight(const DesignMetrics& m);
+
+// GDI's scaling of a font-unit value to a whole number of pixels at ppem: the em scale is rounded
+// to 16.16 first and the product rounded again, so the numbers agree with GDI's to the pixel.
+int64_t emScale(int64_t ppem, int unitsPerEm);
+int64_t scaleRound(int64_t value, int64_t emScale16);
+
+// ---- names -------------------------------------------------------------------------------
+
+// UTF-16 to cp1252 bytes; false when a character has no cp1252 byte (or is a control character).
+bool utf16ToCp1252(std::u16string_view text, std::string* out);
+// One cp1252 byte to its character (the fixed Windows table); 0 for the five undefined bytes.
+char32_t cp1252ToUnicode(uint8_t byte);
+
+struct FaceNames {
+    std::string family;  // cp1252 bytes, not yet cut
+    std::string style;
+    std::string fullName;
+    std::string postscriptName;
+};
+// The names GDI reports: the face's Microsoft-platform English name records (IDs 1, 2, 4), each
+// falling back to the PostScript name when cp1252 cannot hold it.
+FaceNames readNames(FT_Face face);
+
+// ---- character sets ------------------------------------------------------------------------
+
+// The character sets a face supports, ascending: from its OS/2 code page ranges as the platform
+// derives them, or from its character coverage when it has none.
+std::vector<int> faceCharsets(FT_Face face, bool symbol);
+
+// Upper-casing of cp1252 bytes for case-insensitive name comparison.
+bool sameName(std::string_view a, std::string_view b);
+int compareNames(std::string_view a, std::string_view b);
+
+// ---- fontconfig ----------------------------------------------------------------------------
+
+// Initialises fontconfig once (FONTCONFIG_FILE chooses the configuration); false if it cannot.
+bool fontconfigReady();
+// The families fontconfig's configuration puts in place of `family` (its aliases, e.g. Arial ->
+// Liberation Sans), without the generic fallbacks it appends for every name.
+std::vector<std::string> fontconfigAliases(const std::string& family);
+// The family of fontconfig's best match for `family` (what FcFontMatch picks), or "".
+std::string fontconfigMatch(const std::string& family);
+
+}  // namespace gdi::ft
