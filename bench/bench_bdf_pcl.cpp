@@ -108,20 +108,25 @@ void BM_Pcl(benchmark::State& state)
     state.counters["pcl_bytes"] = length;
 }
 
-// Drawing and reading back every code with a writer's scratch width, nothing packed: the floor
-// under every writer. Width in multiples of tmMaxCharWidth (4 for PCL; BDF adds 64 columns).
+// Drawing and reading back every code, nothing packed: the floor under a writer. The scratch is
+// as wide as the PCL writer's (4 x tmMaxCharWidth; the BDF writer's is 64 columns wider) or, with
+// fnt:1, as the FNT builder's (10 x tmHeight): the least an FNT build of that size could take,
+// also where the FNT builder refuses the size.
 void BM_DrawOnly(benchmark::State& state)
 {
     useTestFonts();
     const int points = static_cast<int>(state.range(0));
     const int dpi = static_cast<int>(state.range(1));
+    const bool fntWidth = state.range(2) != 0;
     gdi::DeviceContext dc;
     const gdi::LOGFONT lf = logFont();
     std::string error;
     for (auto _ : state) {
         qf::GlyphRasteriser rasteriser(dc);
         if (!rasteriser.realise(lf, points, dpi, dpi, &error) ||
-            !rasteriser.prepare(4 * rasteriser.metrics().tmMaxCharWidth, &error)) {
+            !rasteriser.prepare(fntWidth ? 10 * rasteriser.metrics().tmHeight
+                                         : 4 * rasteriser.metrics().tmMaxCharWidth,
+                                &error)) {
             state.SkipWithError(error.c_str());
             break;
         }
@@ -136,6 +141,9 @@ BENCHMARK(BM_Fnt)->ArgNames({"pt", "dpi"})->ArgsProduct({{12, 72}, {96, 300}})->
 BENCHMARK(BM_BdfText)->ArgNames({"pt", "dpi"})->ArgsProduct({{12, 72}, {96, 300}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BdfWrite)->ArgNames({"pt"})->Arg(12)->Arg(72)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pcl)->ArgNames({"pt", "landscape"})->ArgsProduct({{12, 72}, {0, 1}})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DrawOnly)->ArgNames({"pt", "dpi"})->ArgsProduct({{12, 72}, {96, 300}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DrawOnly)
+    ->ArgNames({"pt", "dpi", "fnt"})
+    ->ArgsProduct({{12, 72}, {96, 300}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

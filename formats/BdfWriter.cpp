@@ -90,12 +90,12 @@ gdi::ByteMap BdfWriter::characterMap(unsigned charset, unsigned oemCodePage)
             map[c] = 0xF000 + static_cast<char32_t>(c);
         return map;
     }
-    const gdi::ByteMap* table = gdi::codePageMap(gdi::codePageOfCharset(charset, oemCodePage));
-    if (!table)
-        table = gdi::codePageMap(1252);  // the platform draws such fonts through 1252 as well
-    if (table)
+    if (const gdi::ByteMap* table = gdi::codePageMap(gdi::codePageOfCharset(charset, oemCodePage)))
         return *table;
-    map.fill(gdi::kUnmapped);
+    // A character set without a single-byte code page: the font engine draws its printable
+    // bytes as Latin-1 and nothing for the control codes, and so they are named.
+    for (int c = 0; c < 256; ++c)
+        map[c] = (c >= 0x20 && c < 0x7F) || c >= 0xA0 ? static_cast<char32_t>(c) : gdi::kUnmapped;
     return map;
 }
 
@@ -242,7 +242,8 @@ int BdfWriter::write(gdi::DeviceContext& dc, const gdi::LOGFONT& font, int32_t p
             *error = prefix + why;
         return -1;
     }
-    const gdi::ByteMap characters = characterMap(font.lfCharSet, dc.oemCodePage());
+    // The character set the font was realised with decides how its bytes were drawn.
+    const gdi::ByteMap characters = characterMap(rasteriser.metrics().tmCharSet, dc.oemCodePage());
     std::string text;
     if (!pack(rasteriser, characters, pointSize, resolutionX, resolutionY, name, font.lfFaceName,
               text, &why)) {

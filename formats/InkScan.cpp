@@ -118,6 +118,11 @@ void cropRow(const RenderedGlyph& glyph, const RowLayout& layout, int row, int l
         return;
     }
     int k = 0;
+    // Eight bytes at a time while nine plain bytes are left to read.
+    for (; k + 8 <= bytesPerRow && start + k + 8 < plain; k += 8) {
+        const uint64_t v = __builtin_bswap64(load64(p + start + k));
+        store64(out + k, __builtin_bswap64((v << shift) | (p[start + k + 8] >> (8 - shift))));
+    }
     for (; k < bytesPerRow && start + k + 1 < plain; ++k)
         out[k] = static_cast<uint8_t>((p[start + k] << shift) | (p[start + k + 1] >> (8 - shift)));
     for (; k < bytesPerRow; ++k)

@@ -99,25 +99,39 @@ bool findInkBox(const RenderedGlyph& glyph, const ink::RowLayout& layout, int he
     return box.width() >= 1;
 }
 
+// Transposes an 8 x 8 bit block: byte r of the input (most significant first) is row r, bit 7 its
+// column 0; byte i of the result holds column i, its bit 7 - r from row r.
+uint64_t transpose8(uint64_t x)
+{
+    uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+    x = x ^ t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+    x = x ^ t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+    return x ^ t ^ (t << 28);
+}
+
 // Turns the cropped rows 90 degrees counter-clockwise: output row j holds cropped column
-// w - 1 - j, its bit m set when cropped row m has ink there.
+// w - 1 - j, its bit m set when cropped row m has ink there. Works on 8 x 8 pixel blocks; the
+// pixels right of the box in the cropped rows' last bytes are left out.
 void rotate(const std::vector<uint8_t>& cropped, int w, int h, std::vector<uint8_t>& out)
 {
     const int inBytes = (w + 7) / 8;
     const int outBytes = (h + 7) / 8;
     out.assign(static_cast<size_t>(w) * outBytes, 0);
-    for (int m = 0; m < h; ++m) {
-        const uint8_t* row = cropped.data() + static_cast<size_t>(m) * inBytes;
-        const auto bit = static_cast<uint8_t>(0x80 >> (m % 8));
+    for (int m0 = 0; m0 < h; m0 += 8) {
+        const int rows = std::min(8, h - m0);
         for (int k = 0; k < inBytes; ++k) {
-            uint8_t bits = row[k];
-            if (k == inBytes - 1 && w % 8 != 0)
-                bits &= static_cast<uint8_t>(0xFF00 >> (w % 8));  // pixels right of the box
-            while (bits) {
-                const int x = k * 8 + __builtin_clz(static_cast<unsigned>(bits)) - 24;
-                bits &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
-                out[static_cast<size_t>(w - 1 - x) * outBytes + m / 8] |= bit;
-            }
+            uint64_t block = 0;
+            for (int r = 0; r < rows; ++r)
+                block |= uint64_t{cropped[static_cast<size_t>(m0 + r) * inBytes + k]} << (56 - 8 * r);
+            if (block == 0)
+                continue;
+            block = transpose8(block);
+            const int columns = std::min(8, w - k * 8);
+            for (int i = 0; i < columns; ++i)
+                out[static_cast<size_t>(w - 1 - (k * 8 + i)) * outBytes + m0 / 8] =
+                    static_cast<uint8_t>(block >> (56 - 8 * i));
         }
     }
 }
@@ -161,6 +175,8 @@ Image PclSoftFontWriter::pack(GlyphSource& glyphs, int codePageIndex, uint32_t& 
         return refuse(length, error,
                       "the realised font has no usable cell (height " + std::to_string(tm.tmHeight) +
                           ", widest character " + std::to_string(tm.tmMaxCharWidth) + ")");
+    if (codePageIndex < 0 || codePageIndex >= CodePageTable::rowCount())
+        return refuse(length, error, "code page row " + std::to_string(codePageIndex) + " does not exist");
     const int64_t scratchWidth = int64_t{4} * tm.tmMaxCharWidth;
     if (scratchWidth > INT32_MAX)
         return refuse(length, error, "a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");

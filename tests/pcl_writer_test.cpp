@@ -261,6 +261,8 @@ TEST(PclWriter, RefusesWhatDoesNotFitItsField)
     EXPECT_FALSE(PclSoftFontWriter::pack(source, 0, length, false, "X", &error));
     EXPECT_EQ(length, 0u);
     EXPECT_NE(error.find("Delta X"), std::string::npos) << error;
+    EXPECT_FALSE(PclSoftFontWriter::pack(source, 28, length, false, "X", &error));
+    EXPECT_NE(error.find("row 28"), std::string::npos) << error;
 }
 
 TEST(PclRealFont, DecodedCharactersAreWhatWasDrawn)
