@@ -204,4 +204,26 @@ TEST(FonRoundTrip, FourSizesReadBackAsDrawn)
     }
 }
 
+TEST(FonRoundTrip, ThirtySixAndFortyEightPointsExceedTheBudget)
+{
+    if (!haveFonts())
+        GTEST_SKIP() << "no installed fonts from the platform layer";
+    // Both sizes of Liberation Sans make FNT resources of their own, but not one library.
+    std::vector<qf::ImageSlot> slots;
+    uint64_t lengths = 0;
+    for (int points : {36, 48}) {
+        Rendered r = renderFnt("Liberation Sans", points, 96);
+        ASSERT_TRUE(r.slot.image) << r.error;
+        lengths += r.slot.length;
+        slots.push_back(std::move(r.slot));
+    }
+    uint32_t length = 0;
+    std::string error;
+    const qf::Image fon = qf::FonWriter::build(slots.data(), 2, length, &error);
+    EXPECT_FALSE(fon);
+    EXPECT_EQ(length, 8192 + lengths);
+    EXPECT_GT(length, 65535u);
+    EXPECT_NE(error.find(std::to_string(length)), std::string::npos) << error;
+}
+
 }  // namespace
