@@ -264,19 +264,6 @@ TEST(FntLayout, SizeIsTheEndRoundedUpToSixteen)
         for (uint32_t i = end - 1; i < size; ++i)
             EXPECT_EQ(fnt.bytes[i], 0) << i;
     }
-    EXPECT_EQ((1008 + 15) / 16 * 16, 1008);
-}
-
-TEST(FntLayout, FaceNameKeptByteForByte)
-{
-    TestGlyphSource source(TestGlyphSource::metricsFor(0x41, 0x41, 8, 5, 5));
-    const char name[] = "Caf\xE9 Sans Bold Italic  ";  // cp1252 bytes, spaces and style words
-    const Packed fnt = pack(source, name, 11, 300, 200);
-    ASSERT_TRUE(fnt.ok) << fnt.error;
-    EXPECT_STREQ(reinterpret_cast<const char*>(&fnt.bytes[le32(fnt.bytes, 105)]), name);
-    EXPECT_EQ(le16(fnt.bytes, 68), 11u);   // requested values, not the device's
-    EXPECT_EQ(le16(fnt.bytes, 70), 200u);
-    EXPECT_EQ(le16(fnt.bytes, 72), 300u);
 }
 
 TEST(FntLayout, GlyphWiderThanTheScratchBitmapIsBlankBeyondIt)
@@ -290,18 +277,6 @@ TEST(FntLayout, GlyphWiderThanTheScratchBitmapIsBlankBeyondIt)
     ASSERT_TRUE(fnt.ok) << fnt.error;
     const std::vector<uint8_t> glyph(fnt.bytes.begin() + 126, fnt.bytes.begin() + 136);
     EXPECT_EQ(glyph, (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0xF0, 0xF0, 0, 0, 0, 0}));
-}
-
-TEST(FntLayout, AFontOfOneCharacter)
-{
-    TestGlyphSource source(TestGlyphSource::metricsFor(0x7F, 0x7F, 6, 3, 3));
-    source.setGlyph(0x7F, 3, {"###", "#.#", "###"});
-    const Packed fnt = pack(source, "One");
-    ASSERT_TRUE(fnt.ok) << fnt.error;
-    EXPECT_EQ(source.renderedCodes, std::vector<int>{0x7F});
-    EXPECT_EQ(le16(fnt.bytes, 118), 3u);
-    EXPECT_EQ(le16(fnt.bytes, 122), 3u);  // the sentinel: dfAvgWidth
-    EXPECT_EQ(le16(fnt.bytes, 124), 132u);
 }
 
 // --- What cannot be an FNT ---------------------------------------------------------------------
