@@ -365,7 +365,7 @@ Bitmap::Bitmap(int width, int height)
 
 std::shared_ptr<Bitmap> Bitmap::create(int width, int height, size_t maxBytes)
 {
-    if (width <= 0 || height <= 0)
+    if (width <= 0 || height <= 0 || width > std::numeric_limits<int>::max() - 15)
         return nullptr;
     // Rows are padded to 16 bits.
     const uint64_t rowBytes = (static_cast<uint64_t>(width) + 15) / 16 * 2;

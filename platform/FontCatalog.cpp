@@ -120,24 +120,7 @@ std::vector<FaceInfo> loadInstalledFaces()
             faces.push_back(std::move(*info));
     }
 
-    // One face per family and style: .ttf/.otf before other files (collections, web fonts), then
-    // the path, so the choice does not depend on fontconfig's order.
-    std::sort(faces.begin(), faces.end(), [](const FaceInfo& a, const FaceInfo& b) {
-        if (const int c = ft::compareNames(a.family, b.family))
-            return c < 0;
-        if (const int c = ft::compareNames(a.style, b.style))
-            return c < 0;
-        const bool pa = isPreferredFile(a.file), pb = isPreferredFile(b.file);
-        if (pa != pb)
-            return pa;
-        return std::tie(a.file, a.faceIndex) < std::tie(b.file, b.faceIndex);
-    });
-    faces.erase(std::unique(faces.begin(), faces.end(),
-                            [](const FaceInfo& a, const FaceInfo& b) {
-                                return ft::sameName(a.family, b.family) && ft::sameName(a.style, b.style);
-                            }),
-                faces.end());
-    return faces;
+    return FontCatalog::oneFacePerStyle(std::move(faces));
 }
 
 bool listsCharset(const FaceInfo& face, int charset)
@@ -192,6 +175,28 @@ FontCatalog::FontCatalog(std::vector<FaceInfo> faces) : faces_(std::move(faces))
             return c < 0;
         return std::tie(a.fullName, a.file, a.faceIndex) < std::tie(b.fullName, b.file, b.faceIndex);
     });
+}
+
+std::vector<FaceInfo> FontCatalog::oneFacePerStyle(std::vector<FaceInfo> faces)
+{
+    // Sorted so that the preferred file of each family and style comes first; the choice does not
+    // depend on the order fontconfig lists files in.
+    std::sort(faces.begin(), faces.end(), [](const FaceInfo& a, const FaceInfo& b) {
+        if (const int c = ft::compareNames(a.family, b.family))
+            return c < 0;
+        if (const int c = ft::compareNames(a.style, b.style))
+            return c < 0;
+        const bool pa = isPreferredFile(a.file), pb = isPreferredFile(b.file);
+        if (pa != pb)
+            return pa;
+        return std::tie(a.file, a.faceIndex) < std::tie(b.file, b.faceIndex);
+    });
+    faces.erase(std::unique(faces.begin(), faces.end(),
+                            [](const FaceInfo& a, const FaceInfo& b) {
+                                return ft::sameName(a.family, b.family) && ft::sameName(a.style, b.style);
+                            }),
+                faces.end());
+    return faces;
 }
 
 const FontCatalog& FontCatalog::instance()

@@ -50,6 +50,10 @@ public:
 
     explicit FontCatalog(std::vector<FaceInfo> faces);
 
+    // One face per family and style (names compared without case), as the installed catalogue
+    // keeps fontconfig's list: a .ttf/.otf file before any other, then the first path.
+    static std::vector<FaceInfo> oneFacePerStyle(std::vector<FaceInfo> faces);
+
 private:
     std::vector<FaceInfo> faces_;
 };

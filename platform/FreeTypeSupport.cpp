@@ -600,9 +600,16 @@ bool fontconfigReady()
 
 std::vector<std::string> fontconfigAliases(const std::string& family)
 {
-    std::vector<std::string> aliases;
     if (!fontconfigReady())
-        return aliases;
+        return {};
+    // Realising a font asks for the same few names again and again (the default faces above all);
+    // fontconfig's configuration does not change while we run, so its answers are kept.
+    static std::mutex mutex;
+    static std::map<std::string, std::vector<std::string>> known;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (auto it = known.find(family); it != known.end())
+        return it->second;
+    std::vector<std::string> aliases;
     const std::string utf8 = cp1252ToUtf8(family);
     const auto& generic = genericFamilies();
     for (const std::string& f : substitutedFamilies(utf8, true)) {
@@ -612,6 +619,8 @@ std::vector<std::string> fontconfigAliases(const std::string& family)
         if (std::find(aliases.begin(), aliases.end(), bytes) == aliases.end())
             aliases.push_back(bytes);
     }
+    if (known.size() < 1024)
+        known.emplace(family, aliases);
     return aliases;
 }
 

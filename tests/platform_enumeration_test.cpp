@@ -304,3 +304,25 @@ TEST(PlatformCatalog, UnknownFacesGoToTheDefaultFace)
     EXPECT_EQ(catalog.match("DejaVu Sans", 700, true)->fullName, "DejaVu Sans Bold Oblique");
     EXPECT_EQ(catalog.match("Liberation Sans", 400, true)->fullName, "Liberation Sans");
 }
+
+TEST(PlatformCatalog, OneFacePerStylePreferringTrueTypeFiles)
+{
+    auto face = [](std::string family, std::string style, std::string file) {
+        gdi::FaceInfo f;
+        f.family = std::move(family);
+        f.style = std::move(style);
+        f.file = std::move(file);
+        return f;
+    };
+    const auto kept = gdi::FontCatalog::oneFacePerStyle({face("Sample", "Bold", "/b/sample.ttc"),
+                                                         face("Sample", "Regular", "/z/sample.pfb.woff"),
+                                                         face("SAMPLE", "bold", "/c/SampleBold.TTF"),
+                                                         face("Sample", "Regular", "/y/sample.otf"),
+                                                         face("Sample", "Regular", "/a/sample.woff2"),
+                                                         face("Other", "Regular", "/o/other.ttc")});
+    ASSERT_EQ(kept.size(), 3u);
+    std::set<std::string> files;
+    for (const auto& f : kept)
+        files.insert(f.file);
+    EXPECT_EQ(files, (std::set<std::string>{"/c/SampleBold.TTF", "/y/sample.otf", "/o/other.ttc"}));
+}
