@@ -1,0 +1,32 @@
+#include "app/GeneratorApp.h"
+
+#include "app/MainDialog.h"
+#include "platform/gdi.h"
+#include "ui/Artwork.h"
+#include "ui/MessageBox.h"
+
+namespace qf {
+
+GeneratorApp::GeneratorApp(int& argc, char** argv)
+    : app_(std::make_unique<QApplication>(argc, argv)), osMajorVersion_(gdi::OsMajorVersion())
+{
+    QApplication::setApplicationName(ApplicationTitle());
+    QApplication::setWindowIcon(ApplicationIcon());
+}
+
+GeneratorApp::~GeneratorApp() = default;
+
+bool GeneratorApp::InitInstance()
+{
+    MainDialog dialog;
+    dialog.exec();
+    return false;
+}
+
+int GeneratorApp::Run()
+{
+    InitInstance();
+    return 0;
+}
+
+}  // namespace qf

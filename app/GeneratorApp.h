@@ -1,0 +1,29 @@
+// The application: owns Qt's application object and runs the main dialog as the program's only
+// window; the program ends when the dialog closes.
+#pragma once
+
+#include <QApplication>
+
+#include <memory>
+
+namespace qf {
+
+class GeneratorApp {
+public:
+    GeneratorApp(int& argc, char** argv);
+    ~GeneratorApp();
+
+    // Runs the main dialog modally; false, as there is nothing to do once it has closed.
+    bool InitInstance();
+    // The program: InitInstance, then the exit status.
+    int Run();
+
+    // The running system's major version, recorded at start-up; it picks the font enumeration.
+    unsigned osMajorVersion() const { return osMajorVersion_; }
+
+private:
+    std::unique_ptr<QApplication> app_;
+    unsigned osMajorVersion_ = 0;
+};
+
+}  // namespace qf

@@ -1,0 +1,134 @@
+// The main window: one modal dialog holding every input of a generation run, the font list, the
+// preview and the controls that show a run's progress.
+#pragma once
+
+#include "run/FontList.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QComboBox;
+class QFrame;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+
+namespace qf {
+
+class DialogBuilder;
+class FontCheckList;
+class FontNameEditor;
+class PreviewPane;
+
+class MainDialog : public QDialog {
+    Q_OBJECT
+public:
+    // Fills the font array; the installed fonts unless a test gives its own.
+    using FontSource = std::function<void(std::vector<FontListEntry>&)>;
+
+    explicit MainDialog(QWidget* parent = nullptr, FontSource fontSource = {});
+    ~MainDialog() override;
+
+    // ---- Members, in the order a run and the handlers rely on ----
+    std::vector<FontListEntry> m_fonts;
+    std::vector<int32_t> m_sizes;           // ascending, distinct, each at least 3
+    QString m_outputFolder;                 // the folder chosen last since the program started
+    int32_t m_running = 0;                  // nonzero while a run is in progress
+    FontNameEditor* m_nameEditor = nullptr;
+    int32_t m_selectedCount = 0;
+    PreviewPane* m_preview = nullptr;
+    QPushButton* m_exitButton = nullptr;    // 1005
+    QComboBox* m_codePageList = nullptr;    // 1204
+    QProgressBar* m_progressBar = nullptr;  // 1002, shown and driven only by a run
+    QPushButton* m_startButton = nullptr;   // 1004
+    QFrame* m_placeholder = nullptr;        // 1000, where the preview goes
+    FontCheckList* m_fontList = nullptr;    // 1681
+    QString m_sizesText = QStringLiteral("8, 10, 12, 14");
+    uint32_t m_resolutionX = 0;
+    uint32_t m_resolutionY = 0;
+    QString m_previewText = QStringLiteral("ABCabc123");
+    int32_t m_proportional = 1;
+    QString m_selectedLabel;
+    int32_t m_format = 0;  // OutputFormat: 0 FON, 1 FNT, 2 SFP, 3 SFL, 4 BDF
+    QIcon m_hIcon;
+
+    // Largest resolution the font formats can hold.
+    static constexpr uint32_t kMaxResolution = 65535;
+
+    // Moves values between the controls and the members: controls to members with validation
+    // (save), or members to controls. Change handlers do not run while either transfer does. A
+    // resolution edit that does not hold a whole number from 1 to 65,535 stops the transfer
+    // there with "Please enter a positive integer." and gets the focus, its text selected; the
+    // members after it keep their values. False then.
+    bool UpdateData(bool saveAndValidate = true);
+
+    // ---- Font list ----
+    void UpdateSelectedCount();
+    void UpdateStartButton();
+    void BeginRename();
+    void CommitRename();
+
+    // ---- Sizes, resolution, code page ----
+    void ParseSizes();
+    // The code page list's selection, a row of CodePageTable.
+    int codePageIndex() const;
+
+    // ---- Commands ----
+    void OnStart();
+    void OnExit();
+    void OnAbout();
+    // Commands of the window menu: (id & 0xFFF0) == 0x10 is "&About Quenfold...".
+    void OnSysCommand(unsigned id);
+    static constexpr unsigned kAboutCommand = 0x10;
+    // The menu the dialog offers on a right click on its background.
+    std::unique_ptr<QMenu> createWindowMenu();
+    // Context help for a control (or for the dialog when `control` has no id of its own).
+    void OnHelpInfo(QWidget* control, const QPoint& globalPos);
+    // The help topic of a widget: its control's topic, or the dialog's.
+    uint32_t helpTopicOf(const QWidget* widget) const;
+
+    QWidget* control(int id) const;
+
+    // Pressing Enter never closes the dialog: it presses the focused or the default button.
+    void accept() override {}
+
+protected:
+    bool event(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void ConnectHandlers();
+    void FillFontList();
+    void FillCodePageList();
+
+    void OnPreviewTextChange();
+    void OnFontSelChange();
+    void OnSizesChange();
+    void OnSelectAll();
+    void OnDeselect();
+    void OnReset();
+    void OnResolutionXChange();
+    void OnResolutionYChange();
+    void OnProportional();
+    void OnCheckChange();
+    void OnFormatChange();
+    void OnCodePageChange();
+    int OnVKeyToItem(int key, int position);
+
+    // A resolution edit changed: its number goes to `mine` and, while "Proportional" is
+    // checked, to the other edit and `theirs`.
+    void ResolutionChanged(int editId, uint32_t& mine, int otherId, uint32_t& theirs);
+    void SetAll(bool select);
+
+    FontSource fontSource_;
+    std::unique_ptr<DialogBuilder> builder_;
+};
+
+}  // namespace qf

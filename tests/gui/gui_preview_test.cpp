@@ -1,0 +1,143 @@
+// The preview: its frame, one line per requested size in ascending order, and what it writes
+// into the current entry.
+#include "GuiTestSupport.h"
+
+#include "platform/gdi.h"
+#include "run/CodePageTable.h"
+#include "ui/FontCheckList.h"
+#include "ui/PreviewPane.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace qf {
+namespace {
+
+namespace ids = res::main_ids;
+using test::Control;
+
+std::vector<int32_t> LineSizes(const std::vector<PreviewPane::Line>& lines)
+{
+    std::vector<int32_t> sizes;
+    for (const auto& line : lines)
+        sizes.push_back(line.size);
+    return sizes;
+}
+
+std::vector<PreviewPane::Line> Render(MainDialog& dialog, QImage* out = nullptr)
+{
+    QImage canvas(dialog.m_preview->size(), QImage::Format_RGB32);
+    auto lines = dialog.m_preview->render(canvas);
+    if (out)
+        *out = canvas;
+    return lines;
+}
+
+TEST(GuiPreview, OneLinePerSizeSmallestFirstEachBelowThePrevious)
+{
+    auto dialog = test::MakeDialog();
+    auto lines = Render(*dialog);
+    EXPECT_EQ(LineSizes(lines), (std::vector<int32_t>{8, 10, 12, 14}));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front().top, 2);  // inside the two-pixel border
+    for (size_t i = 1; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i].top, lines[i - 1].top + lines[i - 1].height);
+
+    Control<QLineEdit>(dialog.get(), ids::kSizes)->setText("14, 8");
+    EXPECT_EQ(LineSizes(Render(*dialog)), (std::vector<int32_t>{8, 14}));
+    // The entry is left holding the last size drawn, in tenths of a point.
+    const int entry = dialog->m_fontList->itemData(dialog->m_fontList->currentPosition());
+    EXPECT_EQ(dialog->m_fonts[static_cast<size_t>(entry)].logFont.lfHeight, 140);
+
+    // An empty preview text still advances a line per size.
+    Control<QLineEdit>(dialog.get(), ids::kPreviewText)->clear();
+    EXPECT_EQ(Render(*dialog).size(), 2u);
+}
+
+TEST(GuiPreview, NothingButTheFrameWithoutSizesOrCurrentFont)
+{
+    auto dialog = test::MakeDialog();
+    QTest::mouseClick(Control<QPushButton>(dialog.get(), ids::kReset), Qt::LeftButton);
+    QImage canvas;
+    EXPECT_TRUE(Render(*dialog, &canvas).empty());
+    // The white area inside the frame, and a frame of the sunken kind: dark top-left edge.
+    const QRgb white = qRgb(255, 255, 255);
+    for (int y = 2; y < canvas.height() - 2; y += 7)
+        for (int x = 2; x < canvas.width() - 2; x += 7)
+            ASSERT_EQ(canvas.pixel(x, y), white) << x << "," << y;
+    const QPalette& colours = dialog->m_preview->palette();
+    EXPECT_EQ(canvas.pixel(0, 0), colours.color(QPalette::Shadow).rgb());
+    EXPECT_EQ(canvas.pixel(1, 1), colours.color(QPalette::Dark).rgb());
+    EXPECT_EQ(canvas.pixel(canvas.width() - 1, canvas.height() - 1), colours.color(QPalette::Light).rgb());
+
+    auto empty = test::MakeDialog({});
+    EXPECT_TRUE(Render(*empty).empty());
+}
+
+TEST(GuiPreview, CodePageSetsTheEntryCharsetUnlessItIsDefault)
+{
+    auto dialog = test::MakeDialog();
+    FontCheckList* list = dialog->m_fontList;
+    dialog->m_codePageList->setCurrentIndex(2);  // Windows Cyrillic
+    const int cyrillic = CodePageTable::charsetOfRow(2);
+    ASSERT_EQ(list->itemData(0), 1);
+    Render(*dialog);
+    EXPECT_EQ(dialog->m_fonts[1].logFont.lfCharSet, cyrillic);
+    EXPECT_EQ(dialog->m_fonts[0].logFont.lfCharSet, 0);  // not current: untouched
+
+    list->setCurrentPosition(1);  // entry 3, DEFAULT_CHARSET
+    Render(*dialog);
+    EXPECT_EQ(dialog->m_fonts[3].logFont.lfCharSet, gdi::DEFAULT_CHARSET);
+}
+
+TEST(GuiPreview, SizesARunCannotRenderAreNotDrawn)
+{
+    auto dialog = test::MakeDialog();
+    Control<QLineEdit>(dialog.get(), ids::kSizes)->setText("10, 5000, 999999999");
+    EXPECT_EQ(LineSizes(Render(*dialog)), (std::vector<int32_t>{10}));
+}
+
+TEST(GuiPreview, TypedTextIsEncodedForTheFontsCharacterSet)
+{
+    EXPECT_EQ(EncodeForCharset("ABCabc123", gdi::ANSI_CHARSET, 437), "ABCabc123");
+    EXPECT_EQ(EncodeForCharset(QString::fromUtf8("\u00e9\u20ac"), gdi::ANSI_CHARSET, 437), "\xe9\x80");
+    EXPECT_EQ(EncodeForCharset(QString::fromUtf8("\u0416"), gdi::RUSSIAN_CHARSET, 437), "\xc6");
+    EXPECT_EQ(EncodeForCharset(QString::fromUtf8("\u0416"), gdi::OEM_CHARSET, 866), "\x86");
+    EXPECT_EQ(EncodeForCharset(QString::fromUtf8("\u00c7"), gdi::OEM_CHARSET, 437), "\x80");
+    EXPECT_EQ(EncodeForCharset(QString::fromUtf8("\u4e2d"), gdi::ANSI_CHARSET, 437), "?");
+}
+
+TEST(GuiPreview, RepaintsForTextFontCodePageAndSizesOnly)
+{
+    auto dialog = test::MakeDialog();
+    test::ShowActive(dialog.get());
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    dialog->m_preview->installEventFilter(&counter);
+    auto repainted = [&](const std::function<void()>& action) {
+        QApplication::processEvents();
+        counter.paints = 0;
+        action();
+        QApplication::processEvents();
+        return counter.paints > 0;
+    };
+    EXPECT_TRUE(repainted([&] { Control<QLineEdit>(dialog.get(), ids::kPreviewText)->setText("Hello"); }));
+    EXPECT_TRUE(repainted([&] { dialog->m_fontList->setCurrentPosition(2); }));
+    EXPECT_TRUE(repainted([&] { dialog->m_codePageList->setCurrentIndex(5); }));
+    EXPECT_TRUE(repainted([&] { Control<QLineEdit>(dialog.get(), ids::kSizes)->setText("9"); }));
+    EXPECT_FALSE(repainted([&] { QTest::mouseClick(Control<QPushButton>(dialog.get(), ids::kSelectAll), Qt::LeftButton); }));
+    EXPECT_EQ(dialog->m_previewText, "Hello");
+}
+
+}  // namespace
+}  // namespace qf

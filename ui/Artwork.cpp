@@ -1,0 +1,166 @@
+#include "ui/Artwork.h"
+
+#include "res/DialogTemplates.h"
+
+#include <QApplication>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygon>
+
+#include <array>
+
+namespace qf {
+
+namespace {
+
+// A "Q" as a bitmap font would hold it, the program's emblem.
+constexpr std::array<const char*, 10> kEmblem = {
+    ".######.",
+    "##....##",
+    "##....##",
+    "##....##",
+    "##....##",
+    "##.##.##",
+    "##..####",
+    "##...##.",
+    ".#####.#",
+    "........",
+};
+
+void DrawEmblem(QPainter& p, QPointF origin, qreal cell, const QColor& ink, const QColor& grid)
+{
+    const int rows = static_cast<int>(kEmblem.size());
+    const int cols = 8;
+    p.setPen(Qt::NoPen);
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < cols; ++x) {
+            const QRectF box(origin.x() + x * cell, origin.y() + y * cell, cell, cell);
+            if (kEmblem[static_cast<size_t>(y)][x] == '#')
+                p.fillRect(box.adjusted(0.5, 0.5, -0.5, -0.5), ink);
+            else if (grid.isValid())
+                p.fillRect(box.adjusted(cell / 2 - 0.5, cell / 2 - 0.5, -cell / 2 + 0.5, -cell / 2 + 0.5), grid);
+        }
+    }
+}
+
+QFont PixelFont(int pixelSize, bool bold)
+{
+    QFont font = QApplication::font();
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+}  // namespace
+
+QImage BannerImage(QSize size)
+{
+    QImage image(size.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    // Everything is laid out on the nominal 703 x 64 canvas and scaled to the requested size.
+    p.scale(image.width() / qreal(kBannerSize.width()), image.height() / qreal(kBannerSize.height()));
+
+    QLinearGradient sky(0, 0, kBannerSize.width(), kBannerSize.height());
+    sky.setColorAt(0.0, QColor(0x14, 0x22, 0x3d));
+    sky.setColorAt(0.6, QColor(0x1d, 0x45, 0x6e));
+    sky.setColorAt(1.0, QColor(0x2b, 0x63, 0x8c));
+    p.fillRect(QRectF(QPointF(0, 0), QSizeF(kBannerSize)), sky);
+
+    // A faint pixel raster fading out to the right, the program's subject.
+    for (int x = 0; x < kBannerSize.width(); x += 6) {
+        for (int y = 2; y < kBannerSize.height(); y += 6) {
+            const int alpha = 10 + (x * 30) / kBannerSize.width();
+            p.fillRect(QRectF(x, y, 2, 2), QColor(255, 255, 255, alpha));
+        }
+    }
+
+    DrawEmblem(p, QPointF(30, 13), 5.0, QColor(0xf4, 0xb9, 0x42), QColor(255, 255, 255, 60));
+
+    p.setPen(QColor(0x9f, 0xc7, 0xe8));
+    p.setFont(PixelFont(11, true));
+    p.drawText(QPointF(88, 22), QStringLiteral("V O S K A"));
+    p.setPen(Qt::white);
+    p.setFont(PixelFont(27, true));
+    p.drawText(QPointF(86, 47), QStringLiteral("Quenfold"));
+    p.setPen(QColor(0xc9, 0xd6, 0xe3));
+    p.setFont(PixelFont(11, false));
+    p.drawText(QPointF(236, 47), QStringLiteral("outline fonts in, bitmap fonts out"));
+    p.end();
+    return image;
+}
+
+QPixmap ResourceBitmap(int resource, QSize size, qreal devicePixelRatio)
+{
+    if (resource != res::IDB_BANNER || size.isEmpty())
+        return {};
+    const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    QPixmap pixmap = QPixmap::fromImage(BannerImage((QSizeF(size) * ratio).toSize()));
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
+}
+
+QImage ApplicationIconImage(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 32.0, size / 32.0);
+    QLinearGradient fill(0, 0, 32, 32);
+    fill.setColorAt(0.0, QColor(0x2b, 0x63, 0x8c));
+    fill.setColorAt(1.0, QColor(0x14, 0x22, 0x3d));
+    QPainterPath tile;
+    tile.addRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
+    p.fillPath(tile, fill);
+    p.setPen(QPen(QColor(0x0c, 0x16, 0x29), 1));
+    p.drawPath(tile);
+    DrawEmblem(p, QPointF(6, 5), 2.5, QColor(0xf4, 0xb9, 0x42), QColor());
+    p.end();
+    return image;
+}
+
+QImage WarningIconImage()
+{
+    // Drawn without smoothing in colours of the 16-colour palette only.
+    const QColor black(0, 0, 0), yellow(255, 255, 0), grey(128, 128, 128);
+    QImage image(32, 32, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    const QPolygon shadow({QPoint(17, 3), QPoint(31, 30), QPoint(3, 30)});
+    p.setPen(Qt::NoPen);
+    p.setBrush(grey);
+    p.drawPolygon(shadow);
+    const QPolygon triangle({QPoint(15, 1), QPoint(29, 28), QPoint(1, 28)});
+    p.setPen(black);
+    p.setBrush(yellow);
+    p.drawPolygon(triangle);
+    p.fillRect(QRect(14, 9, 3, 12), black);
+    p.fillRect(QRect(14, 23, 3, 3), black);
+    p.end();
+    return image;
+}
+
+QPixmap ResourceIconPixmap(int resource, int size)
+{
+    if (resource == res::IDI_WARNING) {
+        const QImage icon = WarningIconImage();
+        return QPixmap::fromImage(size == icon.width() ? icon : icon.scaled(size, size));
+    }
+    if (resource == res::IDR_MAINFRAME)
+        return QPixmap::fromImage(ApplicationIconImage(size));
+    return {};
+}
+
+QIcon ApplicationIcon()
+{
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64})
+        icon.addPixmap(QPixmap::fromImage(ApplicationIconImage(size)));
+    return icon;
+}
+
+}  // namespace qf

@@ -1,0 +1,316 @@
+#include "ui/DialogBuilder.h"
+
+#include "ui/Artwork.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cmath>
+
+namespace qf {
+
+using res::ControlKind;
+
+int DialogUnits::toPixelsX(int units) const
+{
+    return static_cast<int>(std::lround(units * baseX / 4.0));
+}
+
+int DialogUnits::toPixelsY(int units) const
+{
+    return static_cast<int>(std::lround(units * baseY / 8.0));
+}
+
+QRect DialogUnits::toPixels(int x, int y, int cx, int cy) const
+{
+    const int left = toPixelsX(x);
+    const int top = toPixelsY(y);
+    // Edges are converted, not sizes, so neighbouring controls keep their gaps.
+    return QRect(left, top, std::max(1, toPixelsX(x + cx) - left), std::max(1, toPixelsY(y + cy) - top));
+}
+
+DialogUnits FontBaseUnits(const QFont& font)
+{
+    const QFontMetricsF metrics(font);
+    const double alphabet =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    DialogUnits units;
+    units.baseX = std::max(1.0, alphabet / 52.0);
+    units.baseY = std::max(1.0, std::ceil(metrics.height()));
+    return units;
+}
+
+QString ControlObjectName(int id)
+{
+    return QStringLiteral("ctl%1").arg(id);
+}
+
+QWidget* FindControl(const QWidget* dialog, int id)
+{
+    if (!dialog || id == res::kNoControlId)
+        return nullptr;
+    return dialog->findChild<QWidget*>(ControlObjectName(id));
+}
+
+int ControlIdOf(const QWidget* widget)
+{
+    if (!widget)
+        return res::kNoControlId;
+    const QVariant id = widget->property(kControlIdProperty);
+    return id.isValid() ? id.toInt() : res::kNoControlId;
+}
+
+QString TemplateText(const char* text)
+{
+    return QString::fromUtf8(text ? text : "");
+}
+
+namespace {
+
+// The text a reader sees: mnemonic markers removed, "&&" kept as one "&".
+QString VisibleText(const QString& text)
+{
+    QString out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'&' && i + 1 < text.size())
+            ++i;
+        out += text[i];
+    }
+    return out;
+}
+
+bool HasMnemonic(const QString& text)
+{
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] == u'&') {
+            if (text[i + 1] != u'&')
+                return true;
+            ++i;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+DialogBuilder::DialogBuilder(QDialog* dialog, const res::DialogTemplate& dialogTemplate)
+    : dialog_(dialog), template_(dialogTemplate)
+{
+}
+
+QWidget* DialogBuilder::control(int id) const
+{
+    return FindControl(dialog_, id);
+}
+
+void DialogBuilder::createControls(const ControlFactory& custom)
+{
+    dialog_->setWindowTitle(TemplateText(template_.caption));
+    widgets_.clear();
+    for (size_t i = 0; i < template_.controlCount; ++i) {
+        const res::ControlTemplate& t = template_.controls[i];
+        const QString text = TemplateText(t.text);
+        QWidget* w = nullptr;
+        switch (t.kind) {
+        case ControlKind::Text: {
+            auto* label = new QLabel(dialog_);
+            label->setTextFormat(Qt::PlainText);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setWordWrap((t.style & res::kWordWrap) != 0);
+            // A label shows "&" literally unless it has a buddy; the buddy is set below.
+            label->setText(text);
+            w = label;
+            break;
+        }
+        case ControlKind::Picture: {
+            auto* label = new QLabel(dialog_);
+            label->setScaledContents(true);
+            w = label;
+            break;
+        }
+        case ControlKind::Icon: {
+            auto* label = new QLabel(dialog_);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setPixmap(ResourceIconPixmap(t.resource, 32));
+            w = label;
+            break;
+        }
+        case ControlKind::EtchedHorz:
+        case ControlKind::EtchedVert: {
+            auto* line = new QFrame(dialog_);
+            line->setFrameShape(t.kind == ControlKind::EtchedHorz ? QFrame::HLine : QFrame::VLine);
+            line->setFrameShadow(QFrame::Sunken);
+            w = line;
+            break;
+        }
+        case ControlKind::SunkenFrame: {
+            auto* frame = new QFrame(dialog_);
+            frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            w = frame;
+            break;
+        }
+        case ControlKind::PushButton:
+        case ControlKind::DefPushButton: {
+            auto* button = new QPushButton(text, dialog_);
+            button->setAutoDefault(true);
+            button->setDefault(t.kind == ControlKind::DefPushButton);
+            w = button;
+            break;
+        }
+        case ControlKind::Edit:
+            w = new QLineEdit(dialog_);
+            break;
+        case ControlKind::DropDownList: {
+            auto* combo = new QComboBox(dialog_);
+            combo->setEditable(false);
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+            for (int k = 0; k < t.itemCount; ++k)
+                combo->addItem(TemplateText(t.items[k]));
+            w = combo;
+            break;
+        }
+        case ControlKind::CheckBox:
+            w = new QCheckBox(text, dialog_);
+            break;
+        case ControlKind::ProgressBar: {
+            auto* bar = new QProgressBar(dialog_);
+            bar->setTextVisible(false);
+            w = bar;
+            break;
+        }
+        case ControlKind::CheckList:
+            w = custom ? custom(t, dialog_) : nullptr;
+            break;
+        }
+        if (!w) {
+            // Keeps the template's order and geometry even without a widget of the right kind.
+            w = new QWidget(dialog_);
+        }
+        if (t.id != res::kNoControlId) {
+            w->setObjectName(ControlObjectName(t.id));
+            w->setProperty(kControlIdProperty, t.id);
+        }
+        if (t.style & res::kHidden)
+            w->setVisible(false);
+        widgets_.push_back(w);
+    }
+
+    // Mnemonics of labels move the focus to the next control that takes it, and the tab order
+    // is the template order.
+    QWidget* previousFocusable = nullptr;
+    for (size_t i = 0; i < widgets_.size(); ++i) {
+        const res::ControlTemplate& t = template_.controls[i];
+        if (auto* label = qobject_cast<QLabel*>(widgets_[i]); label && t.kind == ControlKind::Text) {
+            const QString text = TemplateText(t.text);
+            QWidget* buddy = nullptr;
+            if (!(t.style & res::kNoPrefix) && HasMnemonic(text)) {
+                for (size_t k = i + 1; k < widgets_.size() && !buddy; ++k) {
+                    if (widgets_[k]->focusPolicy() != Qt::NoFocus)
+                        buddy = widgets_[k];
+                }
+            }
+            if (buddy) {
+                label->setBuddy(buddy);
+            } else if (!(t.style & res::kNoPrefix)) {
+                label->setText(VisibleText(text));
+            }
+        }
+        QWidget* w = widgets_[i];
+        if (w->focusPolicy() != Qt::NoFocus) {
+            if (previousFocusable)
+                QWidget::setTabOrder(previousFocusable, w);
+            previousFocusable = w;
+        }
+    }
+}
+
+int DialogBuilder::naturalWidth(const res::ControlTemplate& t, QWidget* w) const
+{
+    switch (t.kind) {
+    case ControlKind::Text:
+        if (t.style & res::kWordWrap) {
+            // The narrowest width at which the wrapped text fits the template's height.
+            auto* label = qobject_cast<QLabel*>(w);
+            if (!label || label->text().isEmpty())
+                return 0;
+            const int height = units_.toPixelsY(t.cy);
+            int low = 1, high = 16 * label->sizeHint().width() + 16;
+            if (label->heightForWidth(high) > height)
+                return 0;  // does not fit at any width: leave the template's
+            while (low < high) {
+                const int mid = (low + high) / 2;
+                if (label->heightForWidth(mid) <= height)
+                    high = mid;
+                else
+                    low = mid + 1;
+            }
+            return low;
+        }
+        return w->sizeHint().width();
+    case ControlKind::PushButton:
+    case ControlKind::DefPushButton: {
+        // The label and a few pixels either side: the style's own minimum button width would
+        // stretch small buttons such as "&Go!" far beyond their place.
+        const QFontMetrics metrics(w->font());
+        return metrics.horizontalAdvance(VisibleText(TemplateText(t.text))) + 10;
+    }
+    case ControlKind::CheckBox:
+    case ControlKind::DropDownList:
+        return w->sizeHint().width();
+    default:
+        return 0;
+    }
+}
+
+DialogUnits DialogBuilder::placeControls()
+{
+    units_ = FontBaseUnits(dialog_->font());
+    for (size_t i = 0; i < widgets_.size(); ++i) {
+        const res::ControlTemplate& t = template_.controls[i];
+        const int need = naturalWidth(t, widgets_[i]);
+        if (need > 0 && t.cx > 0)
+            units_.baseX = std::max(units_.baseX, need * 4.0 / t.cx);
+    }
+
+    dialog_->setFixedSize(units_.toPixelsX(template_.cx), units_.toPixelsY(template_.cy));
+    for (size_t i = 0; i < widgets_.size(); ++i) {
+        const res::ControlTemplate& t = template_.controls[i];
+        QWidget* w = widgets_[i];
+        QRect r = units_.toPixels(t.x, t.y, t.cx, t.cy);
+        switch (t.kind) {
+        case ControlKind::Icon:
+            // An icon keeps its own size, wherever its rectangle ends.
+            r.setSize(w->sizeHint());
+            break;
+        case ControlKind::EtchedHorz:
+            r.setHeight(2);
+            break;
+        case ControlKind::EtchedVert:
+            r.setWidth(2);
+            break;
+        case ControlKind::DropDownList:
+            // The template height includes the opened list; closed, the box is one line high.
+            r.setHeight(w->sizeHint().height());
+            break;
+        case ControlKind::Picture:
+            if (auto* label = qobject_cast<QLabel*>(w))
+                label->setPixmap(ResourceBitmap(t.resource, r.size(), dialog_->devicePixelRatioF()));
+            break;
+        default:
+            break;
+        }
+        w->setGeometry(r);
+    }
+    return units_;
+}
+
+}  // namespace qf

@@ -1,0 +1,200 @@
+#include "ui/FontCheckList.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+
+namespace qf {
+
+namespace {
+
+// The list's alphabetical order: case does not count unless it is all that differs.
+bool SortsBefore(const QString& a, const QString& b)
+{
+    const int folded = QString::compare(a, b, Qt::CaseInsensitive);
+    if (folded != 0)
+        return folded < 0;
+    return QString::compare(a, b, Qt::CaseSensitive) < 0;
+}
+
+}  // namespace
+
+FontCheckList::FontCheckList(QWidget* parent) : QListWidget(parent)
+{
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformItemSizes(true);
+    setSortingEnabled(false);  // sorted on adding only, as insertString must keep positions
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+int FontCheckList::addString(const QString& text)
+{
+    // Equal texts go after the ones already there.
+    int low = 0, high = count();
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        if (SortsBefore(text, item(mid)->text()))
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    return insertString(low, text);
+}
+
+int FontCheckList::insertString(int position, const QString& text)
+{
+    if (position < 0 || position > count())
+        position = count();
+    auto* entry = new QListWidgetItem(text);
+    // Not user-checkable: the list toggles check boxes itself so it can report each toggle once.
+    entry->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    entry->setCheckState(Qt::Unchecked);
+    entry->setData(Qt::UserRole, 0);
+    insertItem(position, entry);
+    return position;
+}
+
+void FontCheckList::deleteString(int position)
+{
+    delete takeItem(position);
+}
+
+void FontCheckList::resetContent()
+{
+    clear();
+}
+
+int FontCheckList::itemData(int position) const
+{
+    const QListWidgetItem* entry = item(position);
+    return entry ? entry->data(Qt::UserRole).toInt() : -1;
+}
+
+void FontCheckList::setItemData(int position, int data)
+{
+    if (QListWidgetItem* entry = item(position))
+        entry->setData(Qt::UserRole, data);
+}
+
+bool FontCheckList::check(int position) const
+{
+    const QListWidgetItem* entry = item(position);
+    return entry && entry->checkState() == Qt::Checked;
+}
+
+void FontCheckList::setCheck(int position, bool checked)
+{
+    if (QListWidgetItem* entry = item(position))
+        entry->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
+
+int FontCheckList::currentPosition() const
+{
+    return currentRow();
+}
+
+void FontCheckList::setCurrentPosition(int position)
+{
+    setCurrentRow(position);
+}
+
+QRect FontCheckList::itemRect(int position) const
+{
+    const QListWidgetItem* entry = item(position);
+    return entry ? visualItemRect(entry) : QRect();
+}
+
+QRect FontCheckList::checkBoxRect(int position) const
+{
+    const QListWidgetItem* entry = item(position);
+    if (!entry)
+        return {};
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualItemRect(entry);
+    option.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    option.checkState = entry->checkState();
+    option.text = entry->text();
+    return style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this);
+}
+
+int FontCheckList::checkBoxHit(const QPoint& viewportPos) const
+{
+    const QModelIndex index = indexAt(viewportPos);
+    if (!index.isValid())
+        return -1;
+    const int position = index.row();
+    const QRect box = checkBoxRect(position);
+    const QRect row = itemRect(position);
+    // The whole strip left of the text counts, not only the drawn box.
+    const QRect hit(row.left(), row.top(), box.right() + 3 - row.left(), row.height());
+    return hit.contains(viewportPos) ? position : -1;
+}
+
+void FontCheckList::toggle(int position)
+{
+    setCheck(position, !check(position));
+}
+
+void FontCheckList::mousePressEvent(QMouseEvent* event)
+{
+    const int position = event->button() == Qt::LeftButton ? checkBoxHit(event->position().toPoint()) : -1;
+    if (position < 0) {
+        QListWidget::mousePressEvent(event);
+        return;
+    }
+    setFocus(Qt::MouseFocusReason);
+    toggle(position);
+    setCurrentPosition(position);
+    pressedCheckBox_ = position;
+    event->accept();
+    emit checkChanged();
+}
+
+void FontCheckList::mouseReleaseEvent(QMouseEvent* event)
+{
+    pressedCheckBox_ = -1;
+    QListWidget::mouseReleaseEvent(event);
+}
+
+void FontCheckList::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const int position = event->button() == Qt::LeftButton ? checkBoxHit(event->position().toPoint()) : -1;
+    if (position >= 0) {
+        // A double click on a check box is a second toggle, not a double click. Qt delivers the
+        // second press before the double click; that press has toggled already.
+        if (pressedCheckBox_ != position) {
+            toggle(position);
+            setCurrentPosition(position);
+            emit checkChanged();
+        }
+        event->accept();
+        return;
+    }
+    QListWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid())
+        emit textDoubleClicked();
+}
+
+void FontCheckList::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        const int position = currentPosition();
+        if (position >= 0) {
+            toggle(position);
+            emit checkChanged();
+        }
+        event->accept();
+        return;
+    }
+    if (keyToItem_ && keyToItem_(event->key(), currentPosition()) == -2) {
+        event->accept();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+}  // namespace qf

@@ -1,0 +1,62 @@
+// The installed-font list: a sorted list whose items each carry a check box and an integer of
+// item data (the index of the item's entry in the dialog's font array). Sorting happens only when
+// an item is added; inserting at a position keeps the position.
+#pragma once
+
+#include <QListWidget>
+
+#include <functional>
+
+namespace qf {
+
+class FontCheckList : public QListWidget {
+    Q_OBJECT
+public:
+    explicit FontCheckList(QWidget* parent = nullptr);
+
+    // Adds an item at its sorted place and returns that position.
+    int addString(const QString& text);
+    // Inserts an item at a position (-1 or past the end appends) without sorting; returns it.
+    int insertString(int position, const QString& text);
+    void deleteString(int position);
+    void resetContent();
+
+    int itemData(int position) const;
+    void setItemData(int position, int data);
+    bool check(int position) const;
+    void setCheck(int position, bool checked);
+    // The current item's position, or -1.
+    int currentPosition() const;
+    void setCurrentPosition(int position);
+    // An item's rectangle in the coordinates of the list's viewport.
+    QRect itemRect(int position) const;
+    // The check box of an item, in viewport coordinates.
+    QRect checkBoxRect(int position) const;
+
+    // Offered every key but the space bar before the list acts on it, with the current position.
+    // Returning -2 means the key has been dealt with; any other answer lets the list handle it.
+    using KeyToItemHandler = std::function<int(int key, int position)>;
+    void setKeyToItemHandler(KeyToItemHandler handler) { keyToItem_ = std::move(handler); }
+
+signals:
+    // The user toggled an item's check box; the item is already the current item.
+    void checkChanged();
+    // The user double-clicked an item's text (not its check box).
+    void textDoubleClicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void toggle(int position);
+    int checkBoxHit(const QPoint& viewportPos) const;
+
+    KeyToItemHandler keyToItem_;
+    // The check box last toggled by a press that has not been released yet.
+    int pressedCheckBox_ = -1;
+};
+
+}  // namespace qf

@@ -1,0 +1,148 @@
+// The main dialog's font list: building it, check boxes, the selection count, the Start rule and
+// renaming entries in place.
+#include "app/MainDialog.h"
+
+#include "platform/gdi.h"
+#include "ui/FontCheckList.h"
+#include "ui/FontNameEditor.h"
+#include "ui/PreviewPane.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+#include "res/DialogTemplates.h"
+#include "ui/DialogBuilder.h"
+
+namespace qf {
+
+namespace {
+
+// An entry's name (ANSI bytes) as the list shows it: after one blank.
+QString ItemText(const std::string& name)
+{
+    return QStringLiteral(" ") + QString::fromStdString(ansiToUtf8(name));
+}
+
+}  // namespace
+
+void MainDialog::FillFontList()
+{
+    if (fontSource_)
+        fontSource_(m_fonts);
+    else
+        BuildFontList(m_fonts, gdi::OsMajorVersion());
+
+    const QSignalBlocker quiet(m_fontList);
+    m_fontList->resetContent();
+    for (size_t i = 0; i < m_fonts.size(); ++i) {
+        m_fonts[i].selected = 0;
+        const int position = m_fontList->addString(ItemText(m_fonts[i].name));
+        m_fontList->setItemData(position, static_cast<int>(i));
+    }
+    if (!m_fonts.empty())
+        m_fontList->setCurrentPosition(0);
+}
+
+void MainDialog::UpdateSelectedCount()
+{
+    m_selectedCount = 0;
+    for (const FontListEntry& entry : m_fonts)
+        m_selectedCount += entry.selected ? 1 : 0;
+    m_selectedLabel = QStringLiteral("Selected: %1/%2").arg(m_selectedCount).arg(m_fonts.size());
+    if (auto* label = FindControlAs<QLabel>(this, res::main_ids::kSelectedLabel))
+        label->setText(m_selectedLabel);
+}
+
+void MainDialog::UpdateStartButton()
+{
+    m_startButton->setEnabled(m_selectedCount > 0 && !m_sizes.empty());
+}
+
+void MainDialog::SetAll(bool select)
+{
+    for (FontListEntry& entry : m_fonts)
+        entry.selected = select ? 1 : 0;
+    for (int i = 0; i < m_fontList->count(); ++i)
+        m_fontList->setCheck(i, select);
+    UpdateSelectedCount();
+    UpdateStartButton();
+}
+
+void MainDialog::OnSelectAll()
+{
+    SetAll(true);
+}
+
+void MainDialog::OnDeselect()
+{
+    SetAll(false);
+}
+
+void MainDialog::OnCheckChange()
+{
+    const int position = m_fontList->currentPosition();
+    if (position < 0)
+        return;
+    // The list is sorted: the item data, not the position, names the entry.
+    const int index = m_fontList->itemData(position);
+    if (index < 0 || static_cast<size_t>(index) >= m_fonts.size())
+        return;
+    m_fonts[static_cast<size_t>(index)].selected = m_fontList->check(position) ? 1 : 0;
+    UpdateSelectedCount();
+    UpdateStartButton();
+}
+
+void MainDialog::OnFontSelChange()
+{
+    m_preview->update();
+}
+
+int MainDialog::OnVKeyToItem(int key, int)
+{
+    if (key == Qt::Key_F2) {
+        BeginRename();
+        return -2;
+    }
+    return -1;
+}
+
+void MainDialog::BeginRename()
+{
+    const int position = m_fontList->currentPosition();
+    if (position < 0)
+        return;
+    const int index = m_fontList->itemData(position);
+    if (index < 0 || static_cast<size_t>(index) >= m_fonts.size())
+        return;
+    QRect rect = m_fontList->itemRect(position);
+    // Past the check box, over the name.
+    rect.setLeft(std::max(rect.left() + 14, m_fontList->checkBoxRect(position).right() + 3));
+    m_nameEditor->open(position, rect, QString::fromStdString(ansiToUtf8(m_fonts[static_cast<size_t>(index)].name)));
+}
+
+void MainDialog::CommitRename()
+{
+    const int position = m_nameEditor->m_item;
+    if (position < 0 || position >= m_fontList->count())
+        return;
+    const int index = m_fontList->itemData(position);
+    if (index < 0 || static_cast<size_t>(index) >= m_fonts.size())
+        return;
+    FontListEntry& entry = m_fonts[static_cast<size_t>(index)];
+    // Names are ANSI text of at most 63 characters, as the generated fonts hold them.
+    std::string name = EncodeForCharset(m_nameEditor->m_text, gdi::ANSI_CHARSET, 437);
+    if (name.size() > FontListEntry::kMaxName)
+        name.resize(FontListEntry::kMaxName);
+    entry.name = name;
+
+    // Replaced where it stands: a new name does not move the item to its sorted place.
+    const QSignalBlocker quiet(m_fontList);
+    m_fontList->deleteString(position);
+    m_fontList->insertString(position, ItemText(entry.name));
+    m_fontList->setItemData(position, index);
+    m_fontList->setCheck(position, entry.selected != 0);
+    m_fontList->setCurrentPosition(position);
+}
+
+}  // namespace qf

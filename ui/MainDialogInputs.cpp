@@ -1,0 +1,116 @@
+// The main dialog's sizes, resolution, code page and format inputs.
+#include "app/MainDialog.h"
+
+#include "res/DialogTemplates.h"
+#include "run/CodePageTable.h"
+#include "run/SizeList.h"
+#include "ui/DialogBuilder.h"
+#include "ui/PreviewPane.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace qf {
+
+namespace ids = res::main_ids;
+
+void MainDialog::ParseSizes()
+{
+    m_sizes = parseSizeList(m_sizesText.toStdString());
+}
+
+int MainDialog::codePageIndex() const
+{
+    return m_codePageList ? m_codePageList->currentIndex() : -1;
+}
+
+void MainDialog::FillCodePageList()
+{
+    const QSignalBlocker quiet(m_codePageList);
+    m_codePageList->clear();
+    for (int i = 0; i < CodePageTable::rowCount(); ++i)
+        m_codePageList->addItem(QString::fromUtf8(CodePageTable::row(i).description));
+    m_codePageList->setCurrentIndex(0);
+}
+
+void MainDialog::OnSizesChange()
+{
+    UpdateData(true);
+    ParseSizes();
+    m_preview->update();
+    UpdateStartButton();
+}
+
+void MainDialog::OnReset()
+{
+    m_sizesText.clear();
+    UpdateData(false);
+    ParseSizes();
+    m_preview->update();
+    UpdateStartButton();
+}
+
+void MainDialog::OnPreviewTextChange()
+{
+    UpdateData(true);
+    m_preview->update();
+}
+
+void MainDialog::OnCodePageChange()
+{
+    m_preview->update();
+}
+
+void MainDialog::OnProportional()
+{
+    UpdateData(true);
+}
+
+void MainDialog::ResolutionChanged(int editId, uint32_t& mine, int otherId, uint32_t& theirs)
+{
+    auto* edit = FindControlAs<QLineEdit>(this, editId);
+    auto* other = FindControlAs<QLineEdit>(this, otherId);
+    // Read as the user types, so "120dpi" already counts as 120; the full transfer before a run
+    // rejects what is not a plain number.
+    int32_t value = 0;
+    if (!scanDecimal(edit->text().toStdString().c_str(), value))
+        return;
+    mine = static_cast<uint32_t>(value);
+    if (!m_proportional)
+        return;
+    int32_t otherValue = 0;
+    if (!scanDecimal(other->text().toStdString().c_str(), otherValue) || otherValue == value)
+        return;
+    theirs = static_cast<uint32_t>(value);
+    // Runs the other edit's handler, which finds both equal and stops.
+    other->setText(edit->text());
+}
+
+void MainDialog::OnResolutionXChange()
+{
+    ResolutionChanged(ids::kResolutionX, m_resolutionX, ids::kResolutionY, m_resolutionY);
+}
+
+void MainDialog::OnResolutionYChange()
+{
+    ResolutionChanged(ids::kResolutionY, m_resolutionY, ids::kResolutionX, m_resolutionX);
+}
+
+void MainDialog::OnFormatChange()
+{
+    const int32_t previous = m_format;
+    UpdateData(true);
+    if (m_format == previous)
+        return;
+    // The soft fonts are always made for a 300 dpi printer.
+    const bool printer = m_format == 2 || m_format == 3;
+    control(ids::kResolutionX)->setEnabled(!printer);
+    control(ids::kResolutionY)->setEnabled(!printer);
+    if (m_format != 0 && m_format != 1 && m_format != 4) {
+        m_resolutionX = 300;
+        m_resolutionY = 300;
+        UpdateData(false);
+    }
+}
+
+}  // namespace qf

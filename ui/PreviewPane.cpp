@@ -1,0 +1,190 @@
+#include "ui/PreviewPane.h"
+
+#include "app/MainDialog.h"
+#include "platform/CodePages.h"
+#include "platform/DeviceContext.h"
+#include "render/GlyphRasteriser.h"
+#include "run/CodePageTable.h"
+#include "ui/FontCheckList.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <unordered_map>
+
+namespace qf {
+
+int ScreenDpiX()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? std::max(1, qRound(screen->logicalDotsPerInchX())) : 96;
+}
+
+int ScreenDpiY()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? std::max(1, qRound(screen->logicalDotsPerInchY())) : 96;
+}
+
+void UseScreenResolution(gdi::DeviceContext& dc)
+{
+    dc.setResolution(ScreenDpiX(), ScreenDpiY());
+}
+
+std::string EncodeForCharset(const QString& text, int charset, unsigned oemCodePage)
+{
+    const unsigned codePage = gdi::codePageOfCharset(static_cast<unsigned>(charset), oemCodePage);
+    const gdi::ByteMap* map = codePage ? gdi::codePageMap(codePage) : nullptr;
+    std::unordered_map<char32_t, char> bytes;
+    if (map) {
+        // The lowest byte wins where a code page maps two bytes to one character.
+        for (int b = 255; b >= 0; --b) {
+            if ((*map)[static_cast<size_t>(b)] != gdi::kUnmapped)
+                bytes[(*map)[static_cast<size_t>(b)]] = static_cast<char>(b);
+        }
+    }
+    std::string out;
+    for (const char32_t c : text.toUcs4()) {
+        if (map) {
+            const auto it = bytes.find(c);
+            out += it != bytes.end() ? it->second : '?';
+        } else if (c < 0x100) {
+            out += static_cast<char>(c);
+        } else if (codePage == 0 && c >= 0xF000 && c <= 0xF0FF) {
+            out += static_cast<char>(c & 0xFF);  // a symbol font's private-use codes
+        } else {
+            out += '?';
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// A one-pixel frame: top and left in one colour, right and bottom in another.
+void DrawEdge(QPainter& p, const QRect& r, const QColor& topLeft, const QColor& bottomRight)
+{
+    p.fillRect(QRect(r.left(), r.top(), r.width(), 1), topLeft);
+    p.fillRect(QRect(r.left(), r.top(), 1, r.height()), topLeft);
+    p.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), bottomRight);
+    p.fillRect(QRect(r.right(), r.top(), 1, r.height()), bottomRight);
+}
+
+// Draws one line of text with the device context's font, its cell's top-left at (x, y). Only
+// the ink is painted: the background shows through, as with a transparent background mode.
+void DrawLine(gdi::DeviceContext& dc, QImage& canvas, int x, int y, const std::string& text)
+{
+    gdi::TEXTMETRIC tm{};
+    if (text.empty() || !dc.getTextMetrics(&tm) || tm.tmHeight <= 0)
+        return;
+    // Nothing limits the text to the frame: it runs to the window's own edges.
+    const int width = canvas.width() - x;
+    const int height = std::min<int>(tm.tmHeight, canvas.height() - y);
+    if (width <= 0 || height <= 0)
+        return;
+    std::shared_ptr<gdi::Bitmap> strip = gdi::Bitmap::create(width, height);
+    if (!strip)
+        return;
+    std::shared_ptr<gdi::Bitmap> previous = dc.selectObject(strip);
+    dc.setBkColor(0x000000);
+    dc.setTextColor(0xFFFFFF);
+    dc.patBlt(0, 0, width, height, gdi::BLACKNESS);
+    dc.textOut(0, 0, text.data(), static_cast<int>(std::min<size_t>(text.size(), INT32_MAX)));
+    const uint8_t* bits = strip->bits();
+    for (int row = 0; row < height; ++row) {
+        auto* out = reinterpret_cast<QRgb*>(canvas.scanLine(y + row)) + x;
+        const uint8_t* in = bits + static_cast<size_t>(row) * strip->widthBytes();
+        for (int col = 0; col < width; ++col) {
+            if (in[col / 8] & (0x80 >> (col % 8)))
+                out[col] = qRgb(0, 0, 0);
+        }
+    }
+    if (previous)
+        dc.selectObject(previous);
+}
+
+}  // namespace
+
+PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent)
+{
+    // The pane paints every pixel itself.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setCursor(Qt::ArrowCursor);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas)
+{
+    std::vector<Line> lines;
+    if (canvas.isNull())
+        return lines;
+    if (canvas.format() != QImage::Format_RGB32)
+        canvas = canvas.convertToFormat(QImage::Format_RGB32);
+    QRect area = canvas.rect();
+    {
+        QPainter p(&canvas);
+        const QPalette& colours = palette();
+        // A sunken border two pixels wide.
+        DrawEdge(p, area, colours.color(QPalette::Shadow), colours.color(QPalette::Light));
+        area.adjust(1, 1, -1, -1);
+        DrawEdge(p, area, colours.color(QPalette::Dark), colours.color(QPalette::Midlight));
+        area.adjust(1, 1, -1, -1);
+        p.fillRect(area, Qt::white);
+    }
+    if (!dialog_)
+        return lines;
+
+    const int row = dialog_->codePageIndex();
+    if (row < 0 || row >= CodePageTable::rowCount())
+        return lines;
+    gdi::DeviceContext dc;
+    UseScreenResolution(dc);
+    const int charset = CodePageTable::charsetOfRow(row);
+    if (charset == gdi::OEM_CHARSET)
+        dc.setOemCodePage(static_cast<unsigned>(CodePageTable::row(row).codePage));
+
+    const FontCheckList* list = dialog_->m_fontList;
+    const int position = list ? list->currentPosition() : -1;
+    if (position < 0)
+        return lines;
+    const int index = list->itemData(position);
+    if (index < 0 || static_cast<size_t>(index) >= dialog_->m_fonts.size())
+        return lines;
+    FontListEntry& entry = dialog_->m_fonts[static_cast<size_t>(index)];
+    if (entry.logFont.lfCharSet != gdi::DEFAULT_CHARSET)
+        entry.logFont.lfCharSet = static_cast<gdi::BYTE>(charset);
+    const std::string text = EncodeForCharset(dialog_->m_previewText, entry.logFont.lfCharSet, dc.oemCodePage());
+
+    int y = area.top();
+    const int x = area.left() + 3;
+    for (const int32_t size : dialog_->m_sizes) {
+        // Lines starting below the window cannot be seen, and sizes past what a run can render
+        // would only ask the engine for glyphs of absurd size.
+        if (y >= canvas.height() || size > GlyphRasteriser::kMaxPointSize)
+            break;
+        entry.logFont.lfHeight = size * 10;
+        std::shared_ptr<gdi::Font> font = gdi::Font::createPointFontIndirect(entry.logFont, dc);
+        std::shared_ptr<gdi::Font> previous = dc.selectObject(font);
+        DrawLine(dc, canvas, x, y, text);
+        gdi::TEXTMETRIC tm{};
+        dc.getTextMetrics(&tm);
+        if (previous)
+            dc.selectObject(previous);
+        lines.push_back({size, y, tm.tmHeight});
+        y += std::max<int>(0, tm.tmHeight);
+    }
+    return lines;
+}
+
+void PreviewPane::paintEvent(QPaintEvent*)
+{
+    QImage canvas(size(), QImage::Format_RGB32);
+    render(canvas);
+    QPainter(this).drawImage(0, 0, canvas);
+}
+
+}  // namespace qf
