@@ -14,7 +14,7 @@ build: deps
 	@cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	@$(BUILD)/quenfold-cli --list
+	@$(BUILD)/quenfold
 
 build-test: deps
 	@cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUENFOLD_SANITIZE=ON -DQUENFOLD_WERROR=ON $(CMAKE_FLAGS) >/dev/null
