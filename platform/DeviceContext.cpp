@@ -111,6 +111,8 @@ struct Font::Impl {
     ft::DesignMetrics design;
     int64_t ppem = 0;
     int64_t xppem = 0;  // horizontal pixels per em: ppem, stretched by lfWidth
+    bool fromVdmx = false;  // ascent and descent come from the face's VDMX table
+    ft::VdmxEntry vdmx;
     bool fakeBold = false;
     bool fakeItalic = false;
     TEXTMETRIC tm{};
@@ -139,13 +141,21 @@ struct Font::Impl {
 void Font::Impl::computeMetrics()
 {
     const int64_t es = ft::emScale(ppem, design.unitsPerEm);
-    const int64_t ascent = ft::scaleRound(design.ascent, es);
-    const int64_t descent = ft::scaleRound(design.descent, es);
-    tm.tmAscent = clampLong(ascent);
-    tm.tmDescent = clampLong(descent);
-    tm.tmHeight = clampLong(ascent + descent);
-    tm.tmInternalLeading =
-        clampLong(ft::scaleRound(int64_t{design.ascent} + design.descent - design.unitsPerEm, es));
+    if (fromVdmx) {
+        // The face's own table of hinted extents for this size, as GDI uses it.
+        tm.tmAscent = vdmx.yMax;
+        tm.tmDescent = -vdmx.yMin;
+        tm.tmHeight = tm.tmAscent + tm.tmDescent;
+        tm.tmInternalLeading = clampLong(tm.tmHeight - ppem);
+    } else {
+        const int64_t ascent = ft::scaleRound(design.ascent, es);
+        const int64_t descent = ft::scaleRound(design.descent, es);
+        tm.tmAscent = clampLong(ascent);
+        tm.tmDescent = clampLong(descent);
+        tm.tmHeight = clampLong(ascent + descent);
+        tm.tmInternalLeading =
+            clampLong(ft::scaleRound(int64_t{design.ascent} + design.descent - design.unitsPerEm, es));
+    }
     // GDI's external leading: the line gap less what the Windows ascent and descent already add
     // to the typographic ones.
     const int64_t gap = int64_t{design.lineGap} -
@@ -304,17 +314,20 @@ std::shared_ptr<Font> Font::createFontIndirect(const LOGFONT& lf)
         return nullptr;
     impl->lf = lf;
     impl->face = *info;
+    // lfHeight < 0: the em in pixels; > 0: the cell (ascent + descent), the largest em that fits
+    // it; 0: GDI's default cell of 16 pixels.
+    const int64_t height = lf.lfHeight == 0 ? 16 : lf.lfHeight;
     {
         auto lock = impl->shared->lock();
         impl->design = ft::readDesignMetrics(impl->shared->face());
+        impl->fromVdmx = ft::vdmxLookup(impl->shared->face(), height, &impl->vdmx) && impl->vdmx.ppem > 0;
     }
     const ft::DesignMetrics& d = impl->design;
 
-    // lfHeight < 0: the em in pixels; > 0: the cell (ascent + descent), the largest em that fits
-    // it; 0: GDI's default cell of 16 pixels.
-    int64_t height = lf.lfHeight == 0 ? 16 : lf.lfHeight;
     int64_t ppem = 0;
-    if (height < 0) {
+    if (impl->fromVdmx) {
+        ppem = impl->vdmx.ppem;
+    } else if (height < 0) {
         ppem = -height;
     } else {
         const int64_t cell = int64_t{d.ascent} + d.descent > 0 ? int64_t{d.ascent} + d.descent

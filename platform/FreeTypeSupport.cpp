@@ -249,6 +249,91 @@ int64_t scaleRound(int64_t value, int64_t emScale16)
     return negative ? -magnitude : magnitude;
 }
 
+// ---- VDMX --------------------------------------------------------------------------------
+
+bool vdmxLookup(const uint8_t* t, size_t size, int64_t height, VdmxEntry* entry)
+{
+    auto u16 = [&](size_t at) -> int { return at + 2 <= size ? (t[at] << 8) | t[at + 1] : -1; };
+    auto s16 = [&](size_t at) -> int { return static_cast<int16_t>(static_cast<uint16_t>(u16(at))); };
+    if (!t || size < 6 || height == 0)
+        return false;
+    const int numRatios = u16(4);
+    // Ratio records (bCharSet, xRatio, yStartRatio, yEndRatio) follow the header, then one 16-bit
+    // group offset per ratio. GDI takes the first record for a 1:1 device (or the catch-all 0:0)
+    // and passes over records for the "no subset" character set.
+    long groupOffset = -1;
+    for (int i = 0; i < numRatios; ++i) {
+        const size_t at = 6 + 4 * static_cast<size_t>(i);
+        if (at + 4 > size)
+            return false;
+        const uint8_t charset = t[at], x = t[at + 1], yStart = t[at + 2], yEnd = t[at + 3];
+        if (charset == 0)
+            continue;
+        if ((x == 0 && yStart == 0 && yEnd == 0) || (x == 1 && yStart <= 1 && yEnd >= 1)) {
+            groupOffset = u16(6 + 4 * static_cast<size_t>(numRatios) + 2 * static_cast<size_t>(i));
+            break;
+        }
+    }
+    if (groupOffset < 0)
+        return false;
+    const auto group = static_cast<size_t>(groupOffset);
+    const int records = u16(group);
+    if (records < 0 || group + 4 > size)
+        return false;
+    const int startSize = t[group + 2], endSize = t[group + 3];
+    auto record = [&](int i, VdmxEntry* e) {
+        const size_t at = group + 4 + 6 * static_cast<size_t>(i);
+        if (at + 6 > size)
+            return false;
+        e->ppem = u16(at);
+        e->yMax = s16(at + 2);
+        e->yMin = s16(at + 4);
+        return true;
+    };
+    VdmxEntry e;
+    if (height > 0) {
+        for (int i = 0; i < records; ++i) {
+            if (!record(i, &e))
+                return false;
+            const int64_t cell = int64_t{e.yMax} - e.yMin;
+            if (cell == height) {
+                *entry = e;
+                return true;
+            }
+            if (cell > height) {
+                if (i == 0 || !record(i - 1, &e))
+                    return false;
+                *entry = e;
+                return true;
+            }
+        }
+        return false;
+    }
+    const int64_t ppem = -height;
+    if (ppem < startSize || ppem > endSize)
+        return false;
+    for (int i = 0; i < records; ++i) {
+        if (!record(i, &e) || e.ppem > ppem)
+            return false;
+        if (e.ppem == ppem) {
+            *entry = e;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool vdmxLookup(FT_Face face, int64_t height, VdmxEntry* entry)
+{
+    FT_ULong length = 0;
+    if (FT_Load_Sfnt_Table(face, TTAG_VDMX, 0, nullptr, &length) != 0 || length < 6 || length > (1u << 20))
+        return false;
+    std::vector<uint8_t> table(length);
+    if (FT_Load_Sfnt_Table(face, TTAG_VDMX, 0, table.data(), &length) != 0)
+        return false;
+    return vdmxLookup(table.data(), table.size(), height, entry);
+}
+
 // ---- names -------------------------------------------------------------------------------
 
 namespace {

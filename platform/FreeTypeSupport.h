@@ -118,6 +118,18 @@ int reportedWeight(const DesignMetrics& m);
 int64_t emScale(int64_t ppem, int unitsPerEm);
 int64_t scaleRound(int64_t value, int64_t emScale16);
 
+// The face's VDMX table entry for a requested height, as GDI consults it before scaling: for a
+// negative height (an em) the entry of that em, for a positive one (a cell) the largest em whose
+// yMax - yMin fits it. Only the 1:1 aspect-ratio group is used. False when the table has no
+// entry, and the metrics come from scaling as usual.
+struct VdmxEntry {
+    int ppem = 0;
+    int yMax = 0;
+    int yMin = 0;
+};
+bool vdmxLookup(const uint8_t* table, size_t size, int64_t height, VdmxEntry* entry);
+bool vdmxLookup(FT_Face face, int64_t height, VdmxEntry* entry);
+
 // ---- names -------------------------------------------------------------------------------
 
 // UTF-16 to cp1252 bytes; false when a character has no cp1252 byte (or is a control character).

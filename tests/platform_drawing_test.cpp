@@ -450,3 +450,35 @@ TEST(PlatformDrawing, StretchedFontsAreWider)
     wide.dc.getTextExtentPoint("MMMM", 4, &w);
     EXPECT_GT(w.cx, p.cx * 2);
 }
+
+TEST(PlatformDrawing, UnderlineAndStrikeOutRunAcrossTheText)
+{
+    if (!haveTestFonts())
+        GTEST_SKIP() << "no fonts";
+    gdi::LOGFONT lf = logFont("Liberation Sans", -20);
+    Scene plain(lf, 80);
+    lf.lfUnderline = 1;
+    Scene underlined(lf, 80);
+    lf.lfUnderline = 0;
+    lf.lfStrikeOut = 1;
+    Scene struck(lf, 80);
+    EXPECT_EQ(underlined.tm.tmUnderlined, 255);
+    EXPECT_EQ(struck.tm.tmStruckOut, 255);
+    gdi::SIZE extent;
+    plain.dc.getTextExtentPoint("i i", 3, &extent);
+    auto solidRows = [&](Scene& scene) {
+        const auto rows = drawText(scene.dc, 0, "i i", 80);
+        std::vector<int> solid;
+        for (int y = 0; y < scene.tm.tmHeight; ++y)
+            if (rows[y].substr(0, extent.cx) == std::string(extent.cx, '#') && rows[y][extent.cx] == '.')
+                solid.push_back(y);
+        return solid;
+    };
+    EXPECT_TRUE(solidRows(plain).empty());
+    const auto under = solidRows(underlined);
+    ASSERT_FALSE(under.empty());
+    EXPECT_GE(under.front(), plain.tm.tmAscent);  // below the baseline
+    const auto strike = solidRows(struck);
+    ASSERT_FALSE(strike.empty());
+    EXPECT_LT(strike.back(), plain.tm.tmAscent);  // above it
+}

@@ -5,6 +5,7 @@
 
 #include "platform/DeviceContext.h"
 #include "platform/FontCatalog.h"
+#include "platform/FreeTypeSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -277,5 +278,40 @@ TEST(PlatformMetrics, AbsurdSizesStayExactAndSafe)
         EXPECT_GE(tm.tmHeight, 1);
         EXPECT_GE(tm.tmMaxCharWidth, 1);
         EXPECT_TRUE(dc.textOut(3, 3, "Ab", 2));
+    }
+}
+
+TEST(PlatformMetrics, VdmxTableGivesTheExtentsOfASize)
+{
+    // A table with a "no subset" record GDI passes over, a catch-all 1:1 record, and a group of
+    // three sizes from 10 to 20 pixels per em.
+    const std::vector<uint8_t> table = {
+        0, 1, 0, 1, 0, 2,          // version 1, one group, two ratio records
+        0, 1, 1, 1, 1, 0, 0, 0,    // charset 0 (passed over); charset 1, 0:0:0 (any ratio)
+        0, 0, 0, 18,               // group offsets
+        0, 3, 10, 20,              // three records, sizes 10..20
+        0, 10, 0, 9, 0xFF, 0xFD,   // ppem 10: yMax 9, yMin -3
+        0, 12, 0, 11, 0xFF, 0xFD,  // ppem 12: yMax 11, yMin -3
+        0, 14, 0, 13, 0xFF, 0xFC,  // ppem 14: yMax 13, yMin -4
+    };
+    gdi::ft::VdmxEntry e;
+    ASSERT_TRUE(gdi::ft::vdmxLookup(table.data(), table.size(), -12, &e));
+    EXPECT_EQ(e.ppem, 12);
+    EXPECT_EQ(e.yMax, 11);
+    EXPECT_EQ(e.yMin, -3);
+    EXPECT_FALSE(gdi::ft::vdmxLookup(table.data(), table.size(), -11, &e));  // no record of its own
+    EXPECT_FALSE(gdi::ft::vdmxLookup(table.data(), table.size(), -25, &e));  // outside the group
+    // A cell height takes the record whose extents make it, or the last one that fits.
+    ASSERT_TRUE(gdi::ft::vdmxLookup(table.data(), table.size(), 14, &e));
+    EXPECT_EQ(e.ppem, 12);
+    ASSERT_TRUE(gdi::ft::vdmxLookup(table.data(), table.size(), 16, &e));
+    EXPECT_EQ(e.ppem, 12);
+    EXPECT_FALSE(gdi::ft::vdmxLookup(table.data(), table.size(), 11, &e));
+    // A table cut short anywhere is read only as far as it goes.
+    for (size_t n = 0; n < table.size(); ++n) {
+        std::vector<uint8_t> cut(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(n));
+        gdi::ft::VdmxEntry ignored;
+        if (gdi::ft::vdmxLookup(cut.data(), cut.size(), -14, &ignored))
+            ADD_FAILURE() << "read past " << n << " bytes";
     }
 }
