@@ -274,29 +274,23 @@ const FaceInfo* FontCatalog::match(const std::string& requested, int weight, boo
         for (std::string& alias : ft::fontconfigAliases(d))
             chain.push_back(std::move(alias));
     }
-    if (!name.empty())
+    auto listing = [&](const FaceInfo& f) { return canDraw(f, charset) && listsCharset(f, charset); };
+    for (const std::string& family : chain)
+        if (const auto ok = filtered(familyFaces(family), listing); !ok.empty())
+            return bestStyle(ok);
+    // fontconfig's own match is the dearest question, so it is asked only now.
+    if (!name.empty()) {
         chain.push_back(ft::fontconfigMatch(name));
-
-    for (const std::string& family : chain) {
-        const auto ok = filtered(familyFaces(family),
-                                 [&](const FaceInfo& f) { return canDraw(f, charset) && listsCharset(f, charset); });
-        if (!ok.empty())
+        if (const auto ok = filtered(familyFaces(chain.back()), listing); !ok.empty())
             return bestStyle(ok);
     }
-    if (charset != DEFAULT_CHARSET) {
-        for (const FaceInfo& f : faces_) {
-            if (canDraw(f, charset) && listsCharset(f, charset)) {
-                const auto ok = filtered(familyFaces(f.family),
-                                         [&](const FaceInfo& g) { return canDraw(g, charset) && listsCharset(g, charset); });
-                return bestStyle(ok);
-            }
-        }
-    }
-    for (const std::string& family : chain) {
-        const auto any = familyFaces(family);
-        if (!any.empty())
+    if (charset != DEFAULT_CHARSET)
+        for (const FaceInfo& f : faces_)
+            if (listing(f))
+                return bestStyle(filtered(familyFaces(f.family), listing));
+    for (const std::string& family : chain)
+        if (const auto any = familyFaces(family); !any.empty())
             return bestStyle(any);
-    }
     return bestStyle(familyFaces(faces_.front().family));
 }
 

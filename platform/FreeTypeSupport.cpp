@@ -713,6 +713,12 @@ std::string fontconfigMatch(const std::string& family)
 {
     if (!fontconfigReady())
         return {};
+    static std::mutex mutex;
+    static std::map<std::string, std::string> known;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (auto it = known.find(family); it != known.end())
+        return it->second;
+    std::string bytes;
     FcPatternPtr pattern(FcPatternCreate());
     if (!pattern)
         return {};
@@ -723,10 +729,12 @@ std::string fontconfigMatch(const std::string& family)
     FcResult result = FcResultNoMatch;
     FcPatternPtr match(FcFontMatch(nullptr, pattern.get(), &result));
     FcChar8* value = nullptr;
-    if (!match || FcPatternGetString(match.get(), FC_FAMILY, 0, &value) != FcResultMatch)
-        return {};
-    std::string bytes;
-    return utf8ToCp1252(reinterpret_cast<const char*>(value), &bytes) ? bytes : std::string();
+    if (!match || FcPatternGetString(match.get(), FC_FAMILY, 0, &value) != FcResultMatch ||
+        !utf8ToCp1252(reinterpret_cast<const char*>(value), &bytes))
+        bytes.clear();
+    if (known.size() < 1024)
+        known.emplace(family, bytes);
+    return bytes;
 }
 
 }  // namespace gdi::ft
