@@ -1,11 +1,15 @@
 #include "platform/CodePages.h"
 #include "platform/DeviceContext.h"
 #include "platform/gdi.h"
+#include "render/GlyphRasteriser.h"
 #include "run/CodePageTable.h"
+#include "tests/WriterTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
+#include <vector>
 #include <string>
 
 namespace {
@@ -186,6 +190,43 @@ TEST(CodePageMap, NoCharacterTwiceInAPage)
                 EXPECT_TRUE(seen.insert((*map)[b]).second) << "code page " << cp << " byte " << b;
             }
         }
+    }
+}
+
+// The pixels and advance a font realised for a code page row draws for one byte.
+std::vector<uint8_t> drawn(int row, const char* family, uint8_t code, int32_t* advance = nullptr)
+{
+    gdi::DeviceContext dc;
+    const int charset = CodePageTable::prepareDeviceContext(row, dc);
+    qf::GlyphRasteriser rasteriser(dc);
+    std::string error;
+    EXPECT_TRUE(rasteriser.realise(qf::test::logFontFor(family, charset), 12, 96, 96, &error)) << error;
+    EXPECT_TRUE(rasteriser.prepare(4 * rasteriser.metrics().tmMaxCharWidth, &error)) << error;
+    const qf::RenderedGlyph g = rasteriser.render(code, 0);
+    if (advance)
+        *advance = g.cx;
+    return g.rows ? std::vector<uint8_t>(g.rows, g.rows + static_cast<size_t>(g.widthBytes) * g.height)
+                  : std::vector<uint8_t>();
+}
+
+TEST(CodePageRendering, RowsDrawTheirOwnCharacters)
+{
+    if (!qf::test::haveRealFonts())
+        GTEST_SKIP() << "no installed faces yet: the font engine has not landed";
+    for (const char* family : {"DejaVu Sans", "Liberation Mono"}) {
+        SCOPED_TRACE(family);
+        // MS-DOS Russian 0x80 is Windows Cyrillic 0xC0: Cyrillic A.
+        EXPECT_EQ(drawn(10, family, 0x80), drawn(2, family, 0xC0));
+        EXPECT_NE(drawn(10, family, 0x80), drawn(0, family, 0x80));
+        // MS-DOS United States 0xA3 is Windows Latin 1 0xFA: u acute.
+        EXPECT_EQ(drawn(8, family, 0xA3), drawn(0, family, 0xFA));
+    }
+    // Windows Hebrew 0xFD and 0xFE are the zero-width direction marks: no advance, no ink.
+    for (uint8_t code : {uint8_t{0xFD}, uint8_t{0xFE}}) {
+        int32_t advance = -1;
+        const std::vector<uint8_t> pixels = drawn(5, "DejaVu Sans", code, &advance);
+        EXPECT_EQ(advance, 0) << int{code};
+        EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0), static_cast<long>(pixels.size())) << int{code};
     }
 }
 

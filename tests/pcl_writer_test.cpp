@@ -285,6 +285,15 @@ TEST(PclRealFont, DecodedCharactersAreWhatWasDrawn)
             ASSERT_TRUE(image) << error;
             const PclFont font = decodePcl(image.get(), length);
             ASSERT_EQ(font.error, "");
+            // The landscape font of the same size turns every character and nothing else.
+            qf::GlyphRasteriser again(dc);
+            ASSERT_TRUE(again.realise(qf::test::logFontFor(family, charset), points, 300, 300, &error));
+            uint32_t landscapeLength = 0;
+            const qf::Image landscapeImage = PclSoftFontWriter::pack(again, row, landscapeLength, true, family, &error);
+            ASSERT_TRUE(landscapeImage) << error;
+            const PclFont landscape = decodePcl(landscapeImage.get(), landscapeLength);
+            ASSERT_EQ(landscape.error, "");
+            ASSERT_EQ(landscape.order, font.order);
             const gdi::TEXTMETRIC& tm = rasteriser.metrics();
             EXPECT_EQ(font.pitch, 4 * recorded.glyphs.at(0x20).cx);
             EXPECT_FALSE(font.characters.count(0x20));
@@ -293,13 +302,20 @@ TEST(PclRealFont, DecodedCharactersAreWhatWasDrawn)
                 SCOPED_TRACE(code);
                 const auto& drawn = recorded.glyphs.at(code);
                 EXPECT_EQ(c.deltaX, 4 * drawn.cx);
+                const auto& turned = landscape.characters.at(code);
+                ASSERT_EQ(turned.uprightWidth(), c.width);
+                ASSERT_EQ(turned.uprightHeight(), c.height);
+                EXPECT_EQ(turned.topOffset, c.leftOffset + c.width - 1);
+                EXPECT_EQ(turned.leftOffset, -c.topOffset);
                 const int left = c.leftOffset;
                 const int top = tm.tmAscent - c.topOffset;
                 int wrong = 0;
                 // The box holds what was drawn there...
                 for (int y = 0; y < c.height; ++y)
-                    for (int x = 0; x < c.width; ++x)
+                    for (int x = 0; x < c.width; ++x) {
                         wrong += c.storedPixel(x, y) != drawn.pixel(left + x, top + y);
+                        wrong += turned.uprightPixel(x, y) != drawn.pixel(left + x, top + y);
+                    }
                 // ...and every pixel drawn left of the advance lies in the box.
                 for (int y = 0; y < drawn.height; ++y)
                     for (int x = 0; x < drawn.cx && x < drawn.width; ++x) {
