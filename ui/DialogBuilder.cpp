@@ -271,14 +271,32 @@ int DialogBuilder::naturalWidth(const res::ControlTemplate& t, QWidget* w) const
     }
 }
 
+int DialogBuilder::roomOf(size_t index) const
+{
+    const res::ControlTemplate& t = template_.controls[index];
+    if (t.kind != ControlKind::Text || (t.style & res::kWordWrap))
+        return t.cx;
+    // A left-aligned label may run on into the empty space to its right, up to the next control
+    // on its row (less a small gap): it looks the same and keeps the arrangement.
+    int right = template_.cx;
+    for (size_t k = 0; k < template_.controlCount; ++k) {
+        const res::ControlTemplate& o = template_.controls[k];
+        const bool sameRow = o.y < t.y + t.cy && t.y < o.y + o.cy;
+        if (k != index && sameRow && o.x > t.x && o.kind != ControlKind::EtchedHorz)
+            right = std::min(right, o.x - 2);
+    }
+    return std::max(t.cx, right - t.x);
+}
+
 DialogUnits DialogBuilder::placeControls()
 {
     units_ = FontBaseUnits(dialog_->font());
     for (size_t i = 0; i < widgets_.size(); ++i) {
         const res::ControlTemplate& t = template_.controls[i];
         const int need = naturalWidth(t, widgets_[i]);
-        if (need > 0 && t.cx > 0)
-            units_.baseX = std::max(units_.baseX, need * 4.0 / t.cx);
+        const int room = roomOf(i);
+        if (need > 0 && room > 0)
+            units_.baseX = std::max(units_.baseX, need * 4.0 / room);
     }
 
     dialog_->setFixedSize(units_.toPixelsX(template_.cx), units_.toPixelsY(template_.cy));
@@ -287,6 +305,11 @@ DialogUnits DialogBuilder::placeControls()
         QWidget* w = widgets_[i];
         QRect r = units_.toPixels(t.x, t.y, t.cx, t.cy);
         switch (t.kind) {
+        case ControlKind::Text:
+            // As wide as its text needs, within the room it has.
+            r.setWidth(std::min(units_.toPixelsX(t.x + roomOf(i)) - r.x(),
+                                std::max(r.width(), naturalWidth(t, w))));
+            break;
         case ControlKind::Icon:
             // An icon keeps its own size, wherever its rectangle ends.
             r.setSize(w->sizeHint());

@@ -53,6 +53,8 @@ public:
 
 private:
     int naturalWidth(const res::ControlTemplate& t, QWidget* w) const;
+    // Width in dialog units a control may take: its own, or for a label up to its neighbour.
+    int roomOf(size_t index) const;
 
     QDialog* dialog_;
     const res::DialogTemplate& template_;
