@@ -58,6 +58,27 @@ TEST(GuiPreview, OneLinePerSizeSmallestFirstEachBelowThePrevious)
     EXPECT_EQ(Render(*dialog).size(), 2u);
 }
 
+TEST(GuiPreview, DrawsInkInTheCurrentFontLargerSizesTaller)
+{
+    auto dialog = test::MakeDialog();  // the current entry is DejaVu Serif, a test font
+    QImage canvas;
+    const auto lines = Render(*dialog, &canvas);
+    ASSERT_EQ(lines.size(), 4u);
+    for (size_t i = 1; i < lines.size(); ++i)
+        EXPECT_GT(lines[i].height, lines[i - 1].height);
+    // Black ink inside each line's cell, nothing but white below the last one.
+    auto inkIn = [&](int top, int bottom) {
+        int ink = 0;
+        for (int y = std::max(top, 2); y < std::min(bottom, canvas.height() - 2); ++y)
+            for (int x = 2; x < canvas.width() - 2; ++x)
+                ink += canvas.pixel(x, y) == qRgb(0, 0, 0);
+        return ink;
+    };
+    for (const auto& line : lines)
+        EXPECT_GT(inkIn(line.top, line.top + line.height), 0) << line.size;
+    EXPECT_EQ(inkIn(lines.back().top + lines.back().height, canvas.height()), 0);
+}
+
 TEST(GuiPreview, NothingButTheFrameWithoutSizesOrCurrentFont)
 {
     auto dialog = test::MakeDialog();
