@@ -1,0 +1,282 @@
+#include "run/GenerationRun.h"
+
+#include "formats/BdfWriter.h"
+#include "formats/FntBuilder.h"
+#include "formats/FonWriter.h"
+#include "formats/PclSoftFontWriter.h"
+#include "platform/DeviceContext.h"
+#include "run/CodePageTable.h"
+
+#include <cstring>
+
+namespace qf {
+
+namespace {
+
+const FormatInfo kFormats[kFormatCount] = {
+    {OutputFormat::FON, "Windows Font File (FON)", ".fon", "fon"},
+    {OutputFormat::FNT, "Windows Font Resource (FNT)", ".fnt", "fnt"},
+    {OutputFormat::SFP, "HP LJ Soft Font Portrait (SFP)", ".sfp", "sfp"},
+    {OutputFormat::SFL, "HP LJ Soft Font Landscape (SFL)", ".sfl", "sfl"},
+    {OutputFormat::BDF, "Bitmap Font File (BDF)", ".bdf", "bdf"},
+};
+
+// Printer soft fonts are always made for a 300 x 300 dpi printer, whatever the resolution edits say.
+constexpr int32_t kPclResolution = 300;
+
+std::string replaceName(const char* format, const std::string& name)
+{
+    std::string text = format;
+    const auto at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, name);
+    return text;
+}
+
+constexpr const char* kUnsupportedMessage =
+    "Font %s cannot support selected codepage. You can continue process and Windows will try to "
+    "substitute codepage, but it is not recommended.\n\nDo you want to continue exporting this font "
+    "or you want to skip it?";
+constexpr const char* kOversizedMessage =
+    "Size of the FON file generated for a font %s exceed 64K, so font is not created.\n\n"
+    "Continue fonts generation?";
+
+enum class Remembered { None, YesToAll, SkipAll, Stop };
+
+}  // namespace
+
+const FormatInfo& formatInfo(OutputFormat format)
+{
+    const auto i = static_cast<int>(format);
+    return kFormats[i >= 0 && i < kFormatCount ? i : 0];
+}
+
+GenerationRun::GenerationRun(GenerationSettings& settings, RunHost& host, FileLayer& files)
+    : settings_(settings), host_(host), files_(files)
+{
+}
+
+std::string GenerationRun::validate(const GenerationSettings& settings)
+{
+    // Both resolutions are stored in 16-bit fields of every format, and divide the writers' scales.
+    if (settings.resolutionX < 1 || settings.resolutionX > 65535 || settings.resolutionY < 1 ||
+        settings.resolutionY > 65535)
+        return "The resolution must be a whole number of dots per inch from 1 to 65535.";
+    if (settings.sizes.empty())
+        return "No point size is requested.";
+    if (settings.codePageIndex < 0 || settings.codePageIndex >= CodePageTable::rowCount())
+        return "Unknown code page.";
+    if (!settings.fonts)
+        return "No font list.";
+    return {};
+}
+
+std::string GenerationRun::safeFileNamePart(const char* faceName)
+{
+    std::string bytes(faceName, strnlen(faceName, gdi::LF_FACESIZE));
+    // A face name comes from a font file: it must not lead out of the chosen folder.
+    for (char& c : bytes)
+        if (c == '/')
+            c = '_';
+    if (bytes == "." || bytes == "..")
+        bytes.insert(0, "_");
+    return ansiToUtf8(bytes);
+}
+
+std::string GenerationRun::fileName(const std::string& folderPrefix, const char* faceName,
+                                    int32_t size, const char* extension)
+{
+    std::string name = folderPrefix + safeFileNamePart(faceName);
+    if (size >= 0)
+        name += "_" + std::to_string(size);
+    return name + extension;
+}
+
+RunResult GenerationRun::execute()
+{
+    RunResult result;
+    result.refusal = validate(settings_);
+    if (!result.refusal.empty())
+        return result;
+
+    std::string chosen;
+    if (!host_.chooseFolder(settings_.outputFolder, chosen))
+        return result;
+    result.started = true;
+
+    const CodePageRow& row = CodePageTable::row(settings_.codePageIndex);
+    const int charset = CodePageTable::charsetOfRow(settings_.codePageIndex);
+
+    // One device context and one slot per size for the whole run.
+    gdi::DeviceContext dc;
+    dc.setResolution(settings_.deviceDpiX, settings_.deviceDpiY);
+    if (charset == gdi::OEM_CHARSET)
+        dc.setOemCodePage(static_cast<unsigned>(row.codePage));
+    const std::vector<int32_t> sizes = settings_.sizes;
+    std::vector<ImageSlot> slots(sizes.size());
+
+    const std::string folderPrefix = chosen + "/";
+    settings_.outputFolder = chosen;
+
+    std::vector<FontListEntry>& fonts = *settings_.fonts;
+    int selected = 0;
+    for (const FontListEntry& entry : fonts)
+        selected += entry.selected ? 1 : 0;
+    host_.beginRun(selected * static_cast<int>(sizes.size()));
+
+    int progress = 0;
+    Remembered answer = Remembered::None;
+    host_.setRunning(true);
+
+    const OutputFormat format = settings_.format;
+    const char* extension = formatInfo(format).extension;
+    const int32_t resX = static_cast<int32_t>(settings_.resolutionX);
+    const int32_t resY = static_cast<int32_t>(settings_.resolutionY);
+
+    auto stepProgress = [&] {
+        host_.pumpMessages();
+        host_.setProgress(progress++);
+    };
+    auto fail = [&](const std::string& file, const std::string& reason) {
+        result.failures.push_back({file, reason});
+    };
+    auto written = [&](const std::string& file) {
+        result.written.push_back(file);
+        host_.fileWritten(file);
+    };
+
+    for (size_t index = 0; index < fonts.size(); ++index) {
+        FontListEntry& entry = fonts[index];
+        if (entry.selected) {
+            // The code page test.
+            bool supported = entry.logFont.lfCharSet == gdi::DEFAULT_CHARSET ||
+                             answer == Remembered::YesToAll;
+            for (size_t i = 0; !supported && i < entry.charsets.size(); ++i)
+                supported = entry.charsets[i] == charset;
+            bool skip = false;
+            if (!supported) {
+                if (answer == Remembered::SkipAll) {
+                    skip = true;
+                } else {
+                    switch (host_.confirmCodePage(replaceName(kUnsupportedMessage, ansiToUtf8(entry.name)))) {
+                    case kAnswerYes:
+                        break;
+                    case kAnswerYesToAll:
+                        answer = Remembered::YesToAll;
+                        break;
+                    case kAnswerSkipAll:
+                        answer = Remembered::SkipAll;
+                        skip = true;
+                        break;
+                    case kAnswerStop:
+                        answer = Remembered::Stop;
+                        break;
+                    default:
+                        skip = true;
+                        break;
+                    }
+                }
+            }
+            if (answer == Remembered::Stop) {
+                result.stopped = true;
+                break;
+            }
+            if (skip) {
+                result.skippedFonts.push_back(entry.name);
+                host_.fontSkipped(entry);
+            } else {
+                if (entry.logFont.lfCharSet != gdi::DEFAULT_CHARSET)
+                    entry.logFont.lfCharSet = static_cast<gdi::BYTE>(charset & 0xFF);
+                const char* face = entry.logFont.lfFaceName;
+                const char* name = entry.name.c_str();
+
+                if (format == OutputFormat::BDF) {
+                    for (const int32_t size : sizes) {
+                        const std::string file = fileName(folderPrefix, face, size, extension);
+                        std::string error;
+                        if (BdfWriter::write(dc, entry.logFont, size, resX, resY, file, name, &error, files_) < 0)
+                            fail(file, error);
+                        else
+                            written(file);
+                        stepProgress();
+                    }
+                } else {
+                    std::vector<std::string> refusals(sizes.size());
+                    for (size_t i = 0; i < sizes.size(); ++i) {
+                        ImageSlot& slot = slots[i];
+                        slot.length = 0;
+                        if (format == OutputFormat::FON || format == OutputFormat::FNT)
+                            slot.image = FntBuilder::build(dc, entry.logFont, sizes[i], resX, resY,
+                                                           slot.length, name, &refusals[i]);
+                        else
+                            slot.image = PclSoftFontWriter::build(
+                                dc, entry.logFont, sizes[i], kPclResolution, kPclResolution,
+                                settings_.codePageIndex, slot.length, format == OutputFormat::SFL,
+                                name, &refusals[i]);
+                        stepProgress();
+                    }
+
+                    if (format == OutputFormat::FON) {
+                        const std::string file = fileName(folderPrefix, face, -1, extension);
+                        std::string refused;
+                        for (size_t i = 0; i < sizes.size() && refused.empty(); ++i)
+                            if (!slots[i].image)
+                                refused = std::to_string(sizes[i]) + " points: " + refusals[i];
+                        if (!refused.empty()) {
+                            fail(file, refused);
+                        } else {
+                            uint32_t length = 0;
+                            std::string error;
+                            Image library = FonWriter::build(slots.data(), static_cast<int32_t>(slots.size()),
+                                                             length, &error);
+                            if (library) {
+                                const std::string why = writeFileWhole(file, library.get(), length, files_);
+                                if (why.empty())
+                                    written(file);
+                                else
+                                    fail(file, why);
+                            } else if (length > FonWriter::kBudgetLimit) {
+                                ++result.oversizedFons;
+                                if (!host_.continueAfterOversizedFon(
+                                        replaceName(kOversizedMessage, ansiToUtf8(entry.name)))) {
+                                    host_.setRunning(false);
+                                    result.stopped = true;
+                                }
+                            } else {
+                                fail(file, error);
+                            }
+                        }
+                    } else {
+                        for (size_t i = 0; i < sizes.size(); ++i) {
+                            const std::string file = fileName(folderPrefix, face, sizes[i], extension);
+                            if (!slots[i].image) {
+                                fail(file, refusals[i]);
+                                continue;
+                            }
+                            const std::string why = writeFileWhole(file, slots[i].image.get(), slots[i].length, files_);
+                            if (why.empty())
+                                written(file);
+                            else
+                                fail(file, why);
+                        }
+                    }
+                    // This font's images go before the next font's are made.
+                    for (ImageSlot& slot : slots) {
+                        slot.image.reset();
+                        slot.length = 0;
+                    }
+                }
+            }
+        }
+        if (!host_.running()) {
+            result.stopped = true;
+            break;
+        }
+    }
+
+    host_.setRunning(false);
+    host_.endRun(result.failures);
+    return result;
+}
+
+}  // namespace qf

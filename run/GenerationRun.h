@@ -1,0 +1,104 @@
+// The generation run: for every selected font and requested size, the writer of the chosen format,
+// the files it gives, progress, stopping and the questions a person must answer. The window and the
+// batch front end drive the same run through RunHost.
+#pragma once
+
+#include "platform/FileLayer.h"
+#include "run/FontList.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qf {
+
+enum class OutputFormat : int32_t { FON = 0, FNT = 1, SFP = 2, SFL = 3, BDF = 4 };
+
+struct FormatInfo {
+    OutputFormat format;
+    const char* text;       // the format list's text
+    const char* extension;  // with its dot
+    const char* option;     // the batch front end's name for it
+};
+const FormatInfo& formatInfo(OutputFormat format);
+inline constexpr int kFormatCount = 5;
+
+// What one run reads from the main dialog's members.
+struct GenerationSettings {
+    std::vector<FontListEntry>* fonts = nullptr;  // m_fonts: processed entries keep the run's lfCharSet
+    std::vector<int32_t> sizes;                   // m_sizes: ascending, distinct, each at least 3
+    uint32_t resolutionX = 96;                    // m_resolutionX
+    uint32_t resolutionY = 96;                    // m_resolutionY
+    OutputFormat format = OutputFormat::FON;      // m_format
+    int codePageIndex = 0;                        // row of CodePageTable
+    std::string outputFolder;                     // m_outputFolder: offered to the chooser, updated by it
+    int deviceDpiX = 96;                          // the run's device context (the screen's, in the window)
+    int deviceDpiY = 96;
+};
+
+// Answers of the code page prompt, numbered as the prompt returns them.
+enum PromptAnswer : int { kAnswerYes = 1, kAnswerYesToAll = 2, kAnswerSkip = 3, kAnswerSkipAll = 4, kAnswerStop = 5 };
+
+struct RunFailure {
+    std::string file;    // the file that could not be written (full path as the run names it)
+    std::string reason;  // the system's or the writer's reason
+};
+
+// Everything the run needs from a person or a window.
+class RunHost {
+public:
+    virtual ~RunHost() = default;
+    // The output folder, offered `initial`. False when the user cancelled.
+    virtual bool chooseFolder(const std::string& initial, std::string& chosen) = 0;
+    // The code page prompt for one font; returns a PromptAnswer (anything else skips the font).
+    virtual int confirmCodePage(const std::string& message) = 0;
+    // The FON library of a font would exceed 64 KB: true to go on with the next font.
+    virtual bool continueAfterOversizedFon(const std::string& message) = 0;
+    // The run takes over the window (progress bar shown, Exit relabelled, controls disabled)...
+    virtual void beginRun(int progressTotal) = 0;
+    virtual void setProgress(int position) = 0;
+    // ...and gives it back at its end, with every failure it collected.
+    virtual void endRun(const std::vector<RunFailure>& failures) = 0;
+    // Lets pending events through between sizes, so Stop can be clicked.
+    virtual void pumpMessages() = 0;
+    // The running flag (m_running): set by the run, cleared by Stop.
+    virtual bool running() const = 0;
+    virtual void setRunning(bool running) = 0;
+    // Outcomes, for those who report them as they happen.
+    virtual void fileWritten(const std::string& /*file*/) {}
+    virtual void fontSkipped(const FontListEntry& /*entry*/) {}
+};
+
+// How the run ended.
+struct RunResult {
+    bool started = false;           // false: refused (bad settings) or the folder choice was cancelled
+    std::string refusal;            // why it did not start, for bad settings
+    bool stopped = false;           // Stop, Stop at the prompt, or No at the 64 KB question
+    std::vector<std::string> written;
+    std::vector<RunFailure> failures;
+    std::vector<std::string> skippedFonts;  // names of fonts left out at the code page test
+    int oversizedFons = 0;          // fonts whose FON library was refused for its size
+};
+
+class GenerationRun {
+public:
+    GenerationRun(GenerationSettings& settings, RunHost& host, FileLayer& files = FileLayer::system());
+    RunResult execute();
+
+    // A settings problem that keeps a run from starting (resolution 0 or above 65,535, no sizes,
+    // a code page row outside the table), or empty.
+    static std::string validate(const GenerationSettings& settings);
+
+    // "folder/" + face + "_" + size + extension (size < 0: no "_size", as for a FON library).
+    // The face name is made safe as a single file name and converted from cp1252 to UTF-8.
+    static std::string fileName(const std::string& folderPrefix, const char* faceName, int32_t size,
+                                const char* extension);
+    static std::string safeFileNamePart(const char* faceName);
+
+private:
+    GenerationSettings& settings_;
+    RunHost& host_;
+    FileLayer& files_;
+};
+
+}  // namespace qf

@@ -1,0 +1,195 @@
+// quenfold-cli as scripts use it: its listing, its files and its exit status.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+Outcome cli(const std::vector<std::string>& args, const std::string& cwd = ".")
+{
+    char errName[] = "/tmp/quenfold-cli-err-XXXXXX";
+    const int errFd = mkstemp(errName);
+    close(errFd);
+    std::string command = "cd " + quote(cwd) + " && " + quote(QUENFOLD_CLI_PATH);
+    for (const auto& a : args)
+        command += " " + quote(a);
+    command += " 2>" + quote(errName);
+    Outcome o;
+    FILE* pipe = popen(command.c_str(), "r");
+    std::array<char, 4096> buffer{};
+    size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        o.out.append(buffer.data(), n);
+    const int status = pclose(pipe);
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(errName);
+    std::stringstream ss;
+    ss << err.rdbuf();
+    o.err = ss.str();
+    unlink(errName);
+    return o;
+}
+
+struct CliTest : ::testing::Test {
+    std::string dir;
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/quenfold-cli-XXXXXX";
+        dir = mkdtemp(pattern);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(dir))
+            out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+};
+
+TEST_F(CliTest, ListShowsIndexNameFaceAndCharsets)
+{
+    const Outcome o = cli({"--list"});
+    EXPECT_EQ(o.status, 0);
+    std::istringstream lines(o.out);
+    std::string line;
+    int index = 0;
+    bool sawDejaVuBold = false;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string i, name, face, sets;
+        std::getline(fields, i, '\t');
+        std::getline(fields, name, '\t');
+        std::getline(fields, face, '\t');
+        std::getline(fields, sets, '\t');
+        EXPECT_EQ(i, std::to_string(index++));
+        EXPECT_FALSE(sets.empty()) << line;
+        sawDejaVuBold |= name == "DejaVu Sans Bold" && face == "DejaVu Sans";
+    }
+    EXPECT_EQ(index, 10);  // the ten test faces, one entry per style
+    EXPECT_TRUE(sawDejaVuBold);
+}
+
+TEST_F(CliTest, WritesFonAndFntUnderTheRunsNames)
+{
+    Outcome o = cli({"-f", "fon", "-s", "8, 10, 12, 14", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(names(), std::vector<std::string>{"DejaVu Sans.fon"});
+
+    fs::create_directory(dir + "/out");
+    o = cli({"-q", "-f", "fnt", "-s", "12", "-r", "300x300", "-o", dir + "/out", "0"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(o.err.empty()) << o.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/out"), fs::directory_iterator()), 1);
+}
+
+TEST_F(CliTest, UsageErrorsExitTwoAndWriteNothing)
+{
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"No Such Font"},
+             {"-s", "1, 2", "0"},
+             {"-f", "ttf", "0"},
+             {"-o", dir + "/missing", "0"},
+             {"-r", "0", "0"},
+             {"-r", "70000x96", "0"},
+             {"-c", "1234", "0"},
+             {"--unsupported", "maybe", "0"},
+             {"--name", "X", "0", "1"},
+             {"--bogus"},
+             {},
+         }) {
+        const Outcome o = cli(args, dir);
+        EXPECT_EQ(o.status, 2) << (args.empty() ? "" : args[0]);
+        EXPECT_FALSE(o.err.empty());
+    }
+    EXPECT_TRUE(names().empty());
+}
+
+TEST_F(CliTest, RefusedSizesAndOversizedFonExitOneAndWriteTheRest)
+{
+    Outcome o = cli({"-f", "fnt", "-s", "12, 72", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("DejaVu Sans_72.fnt"), std::string::npos) << o.err;
+    EXPECT_EQ(names(), std::vector<std::string>{"DejaVu Sans_12.fnt"});
+
+    o = cli({"-f", "fon", "-s", "36, 48", "DejaVu Sans", "Liberation Mono"}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("exceed 64K"), std::string::npos) << o.err;
+}
+
+TEST_F(CliTest, UnsupportedCodePageSkipsByDefaultAndStopEndsWithOne)
+{
+    // Code page 1255 (Hebrew): the Liberation faces do not claim it.
+    Outcome o = cli({"-f", "bdf", "-s", "8", "-c", "1255", "Liberation Mono"}, dir);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_NE(o.err.find("skipped Liberation Mono"), std::string::npos) << o.err;
+    EXPECT_TRUE(names().empty());
+
+    o = cli({"-f", "bdf", "-s", "8", "-c", "1255", "--unsupported", "stop", "Liberation Mono"}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(names().empty());
+
+    o = cli({"-f", "bdf", "-s", "8", "-c", "1255", "--unsupported", "yes", "Liberation Mono"}, dir);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(names(), std::vector<std::string>{"Liberation Mono_8.bdf"});
+}
+
+TEST_F(CliTest, NameOptionRenamesTheFontInsideTheFiles)
+{
+    const Outcome o = cli({"-f", "fnt", "-s", "10", "--name", "My Face", "Liberation Sans"}, dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    std::ifstream in(dir + "/Liberation Sans_10.fnt", std::ios::binary);
+    const std::string data{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_NE(data.find(std::string("My Face") + '\0'), std::string::npos);
+}
+
+TEST_F(CliTest, InterruptFinishesTheCurrentFontAndExits130)
+{
+    const std::string command = "cd " + quote(dir) + " && exec " + quote(QUENFOLD_CLI_PATH) +
+                                " -q -f fnt -s '8,9,10,11,12,13,14,15,16,17,18,19,20' all";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Wait until the first file exists, then interrupt once.
+    for (int i = 0; i < 500 && names().empty(); ++i)
+        usleep(10000);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    // Whole fonts only: every size of the fonts begun, no temporary file.
+    const auto written = names();
+    EXPECT_FALSE(written.empty());
+    EXPECT_EQ(written.size() % 13, 0u);
+    for (const auto& n : written)
+        EXPECT_EQ(fs::path(n).extension(), ".fnt") << n;
+}
+
+}  // namespace

@@ -1,0 +1,450 @@
+// The generation run over real test fonts, driven by a scripted host.
+#include "platform/FileLayer.h"
+#include "run/CodePageTable.h"
+#include "run/FontList.h"
+#include "run/GenerationRun.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sys/mount.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using qf::FontListEntry;
+using qf::GenerationRun;
+using qf::GenerationSettings;
+using qf::OutputFormat;
+
+class TempDir {
+public:
+    TempDir()
+    {
+        char pattern[] = "/tmp/quenfold-run-XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const std::string& path() const { return path_; }
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(path_))
+            out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+private:
+    std::string path_;
+};
+
+std::string contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+FontListEntry entry(const char* face, const char* name, std::vector<int32_t> charsets,
+                    int weight = 400, int charset = 0)
+{
+    FontListEntry e;
+    e.name = name;
+    std::strncpy(e.logFont.lfFaceName, face, 31);
+    e.logFont.lfWeight = weight;
+    e.logFont.lfCharSet = static_cast<gdi::BYTE>(charset);
+    e.charsets = std::move(charsets);
+    e.selected = 1;
+    return e;
+}
+
+// Answers from a script and records what the run asked and showed.
+class ScriptedHost : public qf::RunHost {
+public:
+    std::string folder;
+    bool cancelChooser = false;
+    std::vector<int> answers;  // to successive code page prompts
+    bool continueOversized = true;
+    std::function<void(int)> onPump;  // called with the number of pumps so far
+
+    std::vector<std::string> prompts;
+    std::vector<std::string> oversized;
+    std::string offeredFolder;
+    int total = -1;
+    std::vector<int> positions;
+    std::vector<qf::RunFailure> reported;
+    bool ended = false;
+    bool runningFlag = false;
+    int pumps = 0;
+
+    bool chooseFolder(const std::string& initial, std::string& chosen) override
+    {
+        offeredFolder = initial;
+        chosen = folder;
+        return !cancelChooser;
+    }
+    int confirmCodePage(const std::string& message) override
+    {
+        prompts.push_back(message);
+        if (answers.empty())
+            return 0;
+        const int a = answers.front();
+        answers.erase(answers.begin());
+        return a;
+    }
+    bool continueAfterOversizedFon(const std::string& message) override
+    {
+        oversized.push_back(message);
+        return continueOversized;
+    }
+    void beginRun(int t) override { total = t; }
+    void setProgress(int p) override { positions.push_back(p); }
+    void endRun(const std::vector<qf::RunFailure>& failures) override
+    {
+        reported = failures;
+        ended = true;
+    }
+    void pumpMessages() override
+    {
+        ++pumps;
+        if (onPump)
+            onPump(pumps);
+    }
+    bool running() const override { return runningFlag; }
+    void setRunning(bool r) override { runningFlag = r; }
+};
+
+struct RunFixture : ::testing::Test {
+    TempDir dir;
+    std::vector<FontListEntry> fonts;
+    GenerationSettings settings;
+    ScriptedHost host;
+
+    void SetUp() override
+    {
+        settings.fonts = &fonts;
+        settings.sizes = {8, 10};
+        settings.format = OutputFormat::FNT;
+        host.folder = dir.path();
+    }
+    qf::RunResult run(qf::FileLayer& files = qf::FileLayer::system())
+    {
+        GenerationRun r(settings, host, files);
+        return r.execute();
+    }
+};
+
+TEST_F(RunFixture, WritesEveryFontAndSizeInEntryOrderWithProgress)
+{
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0}), entry("Liberation Mono", "Liberation Mono", {0})};
+    fonts.push_back(entry("Liberation Sans", "Liberation Sans", {0}));
+    fonts[1].selected = 0;
+    const auto result = run();
+    EXPECT_TRUE(result.started);
+    EXPECT_EQ(result.written, (std::vector<std::string>{
+                                  dir.path() + "/DejaVu Sans_8.fnt", dir.path() + "/DejaVu Sans_10.fnt",
+                                  dir.path() + "/Liberation Sans_8.fnt", dir.path() + "/Liberation Sans_10.fnt"}));
+    EXPECT_TRUE(result.failures.empty());
+    EXPECT_EQ(host.total, 4);
+    EXPECT_EQ(host.positions, (std::vector<int>{0, 1, 2, 3}));  // the last position is N - 1
+    EXPECT_TRUE(host.ended);
+    EXPECT_FALSE(host.runningFlag);
+    EXPECT_EQ(settings.outputFolder, dir.path());
+    EXPECT_EQ(dir.names().size(), 4u);
+}
+
+TEST_F(RunFixture, CancelledChooserChangesNothing)
+{
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0})};
+    settings.outputFolder = "/previous";
+    host.cancelChooser = true;
+    const auto result = run();
+    EXPECT_FALSE(result.started);
+    EXPECT_EQ(host.offeredFolder, "/previous");
+    EXPECT_EQ(settings.outputFolder, "/previous");
+    EXPECT_EQ(host.total, -1);
+    EXPECT_FALSE(host.ended);
+    EXPECT_TRUE(dir.names().empty());
+}
+
+TEST_F(RunFixture, BadSettingsRefuseToStart)
+{
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0})};
+    for (const auto& [x, y] : {std::pair{0u, 96u}, {96u, 0u}, {65536u, 96u}}) {
+        settings.resolutionX = x;
+        settings.resolutionY = y;
+        const auto result = run();
+        EXPECT_FALSE(result.started);
+        EXPECT_FALSE(result.refusal.empty());
+    }
+    EXPECT_TRUE(host.offeredFolder.empty());
+    EXPECT_TRUE(dir.names().empty());
+}
+
+TEST_F(RunFixture, PromptAnswersAndTheirEffectOnLaterFonts)
+{
+    // Row 1 is code page 1250 (character set 238); none of these entries claims it.
+    settings.codePageIndex = 1;
+    settings.sizes = {8};
+    auto five = [&] {
+        fonts.clear();
+        for (const char* n : {"A", "B", "C", "D", "E"})
+            fonts.push_back(entry("DejaVu Sans", n, {0}));
+    };
+
+    five();
+    host.answers = {qf::kAnswerYes, qf::kAnswerSkip, qf::kAnswerYesToAll};
+    auto result = run();
+    EXPECT_EQ(host.prompts.size(), 3u);  // no prompt after Yes to all
+    EXPECT_EQ(result.skippedFonts, std::vector<std::string>{"B"});
+    EXPECT_EQ(result.written.size(), 4u);
+    EXPECT_NE(host.prompts[0].find("Font A cannot support selected codepage."), std::string::npos);
+    EXPECT_EQ(fonts[0].logFont.lfCharSet, 238);  // the processed entry keeps the run's set
+    EXPECT_EQ(fonts[1].logFont.lfCharSet, 0);    // the skipped one is untouched
+
+    five();
+    host.prompts.clear();
+    host.answers = {qf::kAnswerSkipAll};
+    result = run();
+    EXPECT_EQ(host.prompts.size(), 1u);  // the next run prompts again, then skips silently
+    EXPECT_EQ(result.skippedFonts.size(), 5u);
+    EXPECT_TRUE(result.written.empty() || result.written.size() == 4u);
+
+    five();
+    host.prompts.clear();
+    host.answers = {qf::kAnswerYes, qf::kAnswerStop};
+    host.positions.clear();
+    result = run();
+    EXPECT_EQ(host.prompts.size(), 2u);
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(host.positions, std::vector<int>{0});  // only A was rendered
+    EXPECT_TRUE(host.ended);
+}
+
+TEST_F(RunFixture, DefaultCharsetEntryIsNeverPromptedAndKeepsItsSet)
+{
+    settings.codePageIndex = 2;  // 1251
+    settings.sizes = {8};
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0}, 400, gdi::DEFAULT_CHARSET)};
+    const auto result = run();
+    EXPECT_TRUE(host.prompts.empty());
+    EXPECT_EQ(result.written.size(), 1u);
+    EXPECT_EQ(fonts[0].logFont.lfCharSet, gdi::DEFAULT_CHARSET);
+}
+
+TEST_F(RunFixture, StopDuringSecondOfFourSizesFinishesTheFont)
+{
+    settings.sizes = {8, 9, 10, 11};
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0}), entry("Liberation Sans", "Liberation Sans", {0})};
+    host.onPump = [&](int pumps) {
+        if (pumps == 2)
+            host.runningFlag = false;  // Stop clicked while the second size was rendered
+    };
+    const auto result = run();
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(result.written.size(), 4u);
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"DejaVu Sans_10.fnt", "DejaVu Sans_11.fnt",
+                                                     "DejaVu Sans_8.fnt", "DejaVu Sans_9.fnt"}));
+}
+
+TEST_F(RunFixture, EntriesSharingAFaceNameWriteTheSameFilesLaterWins)
+{
+    settings.sizes = {10};
+    fonts = {entry("DejaVu Sans", "First", {0}), entry("DejaVu Sans", "Second", {0}, 700)};
+    const auto result = run();
+    EXPECT_EQ(result.written.size(), 2u);
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"DejaVu Sans_10.fnt"});
+    const std::string data = contents(dir.path() + "/DejaVu Sans_10.fnt");
+    EXPECT_NE(data.find("Second"), std::string::npos);
+    EXPECT_EQ(data.find("First"), std::string::npos);
+}
+
+TEST(RunNames, FileNamesFollowFolderFaceSizeAndStayInTheFolder)
+{
+    EXPECT_EQ(GenerationRun::fileName("/out/", "Arial", 12, ".fnt"), "/out/Arial_12.fnt");
+    EXPECT_EQ(GenerationRun::fileName("/out/", "Arial", -1, ".fon"), "/out/Arial.fon");
+    EXPECT_EQ(GenerationRun::fileName("//", "Arial", 12, ".fnt"), "//Arial_12.fnt");  // the root
+    EXPECT_EQ(GenerationRun::fileName("/o/", "a/../b", 8, ".bdf"), "/o/a_.._b_8.bdf");
+    EXPECT_EQ(GenerationRun::fileName("/o/", "..", 8, ".bdf"), "/o/_.._8.bdf");
+    EXPECT_EQ(GenerationRun::fileName("/o/", ".", -1, ".fon"), "/o/_..fon");
+    EXPECT_EQ(GenerationRun::fileName("/o/", " Sp ace ", 9, ".sfp"), "/o/ Sp ace _9.sfp");
+    EXPECT_EQ(GenerationRun::fileName("/o/", "Caf\xE9", 9, ".sfl"), "/o/Caf\xC3\xA9_9.sfl");
+}
+
+TEST_F(RunFixture, RootFolderGivesDoubleSeparator)
+{
+    // Checked on the names only: nothing may be written to the real root.
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0})};
+    struct RecordingFiles : qf::FileLayer {
+        std::vector<std::string> targets;
+        int open(const char*, int, mode_t) override
+        {
+            errno = EROFS;
+            return -1;
+        }
+    } files;
+    host.folder = "/";
+    settings.sizes = {8};
+    const auto result = run(files);
+    ASSERT_EQ(result.failures.size(), 1u);
+    EXPECT_EQ(result.failures[0].file, "//DejaVu Sans_8.fnt");
+}
+
+TEST_F(RunFixture, OversizedFonAsksAndNoEndsTheRun)
+{
+    settings.format = OutputFormat::FON;
+    settings.sizes = {36, 48};
+    fonts = {entry("Liberation Sans", "Liberation Sans", {0}), entry("DejaVu Sans", "DejaVu Sans", {0})};
+    host.continueOversized = false;
+    const auto result = run();
+    ASSERT_EQ(host.oversized.size(), 1u);
+    EXPECT_EQ(host.oversized[0], "Size of the FON file generated for a font Liberation Sans exceed 64K, "
+                                 "so font is not created.\n\nContinue fonts generation?");
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(result.oversizedFons, 1);
+    EXPECT_TRUE(dir.names().empty());
+    EXPECT_EQ(host.positions.size(), 2u);  // the second font was never started
+}
+
+TEST_F(RunFixture, FonOfOneFontHoldsEverySize)
+{
+    settings.format = OutputFormat::FON;
+    settings.sizes = {8, 10, 12, 14};
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0})};
+    const auto result = run();
+    EXPECT_TRUE(result.failures.empty());
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"DejaVu Sans.fon"});
+    const std::string data = contents(dir.path() + "/DejaVu Sans.fon");
+    EXPECT_NE(data.find("FONTRES 100,96,96:DejaVu Sans 8,10,12,14"), std::string::npos);
+}
+
+TEST_F(RunFixture, WriterRefusalIsReportedPerSizeAndTheRestWritten)
+{
+    settings.sizes = {12, 72};  // 72 points at 96 dpi overflows the FNT's 16-bit offsets
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0})};
+    const auto result = run();
+    EXPECT_EQ(result.written, std::vector<std::string>{dir.path() + "/DejaVu Sans_12.fnt"});
+    ASSERT_EQ(result.failures.size(), 1u);
+    EXPECT_EQ(result.failures[0].file, dir.path() + "/DejaVu Sans_72.fnt");
+    EXPECT_FALSE(result.failures[0].reason.empty());
+    EXPECT_EQ(host.reported.size(), 1u);
+}
+
+// File faults: every failure reported with its file, nothing partial left, nothing old damaged.
+class FaultyFiles : public qf::FileLayer {
+public:
+    std::function<int(const char*)> onOpen;  // returns errno to fail with, or 0
+    int failWriteAfter = -1;                 // fail the n-th write (0-based) with ENOSPC
+    int failCloseNumber = -1;                // fail the n-th close with EIO
+    int failRenameNumber = -1;               // fail the n-th rename with EXDEV
+    int writes = 0, closes = 0, renames = 0;
+
+    int open(const char* path, int flags, mode_t mode) override
+    {
+        if (onOpen)
+            if (const int e = onOpen(path)) {
+                errno = e;
+                return -1;
+            }
+        return FileLayer::open(path, flags, mode);
+    }
+    ssize_t write(int fd, const void* d, size_t n) override
+    {
+        if (writes++ == failWriteAfter) {
+            errno = ENOSPC;
+            return -1;
+        }
+        return FileLayer::write(fd, d, n);
+    }
+    int close(int fd) override
+    {
+        const int r = FileLayer::close(fd);
+        if (closes++ == failCloseNumber) {
+            errno = EIO;
+            return -1;
+        }
+        return r;
+    }
+    int rename(const char* a, const char* b) override
+    {
+        if (renames++ == failRenameNumber) {
+            errno = EXDEV;
+            return -1;
+        }
+        return FileLayer::rename(a, b);
+    }
+};
+
+TEST_F(RunFixture, FileFaultsAreCollectedAndLoseNothing)
+{
+    settings.sizes = {8, 10, 12, 14};
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0})};
+    for (int size : {8, 10, 12, 14})
+        std::ofstream(dir.path() + "/DejaVu Sans_" + std::to_string(size) + ".fnt") << "old";
+
+    FaultyFiles files;
+    int opens = 0;
+    files.onOpen = [&](const char*) { return opens++ == 0 ? EACCES : 0; };  // size 8
+    files.failWriteAfter = 0;   // size 10
+    files.failCloseNumber = 1;  // size 12 (the second close: size 10's failed write closed first)
+    files.failRenameNumber = 0; // size 14 (the first rename reached)
+    const auto result = run(files);
+
+    ASSERT_EQ(result.failures.size(), 4u);
+    EXPECT_EQ(result.failures[0].reason, dir.path() + "/DejaVu Sans_8.fnt: Permission denied");
+    EXPECT_EQ(result.failures[1].reason, dir.path() + "/DejaVu Sans_10.fnt: No space left on device");
+    EXPECT_EQ(result.failures[2].reason, dir.path() + "/DejaVu Sans_12.fnt: Input/output error");
+    EXPECT_EQ(result.failures[3].reason, dir.path() + "/DejaVu Sans_14.fnt: Invalid cross-device link");
+    EXPECT_EQ(host.reported.size(), 4u);
+    for (int size : {8, 10, 12, 14})
+        EXPECT_EQ(contents(dir.path() + "/DejaVu Sans_" + std::to_string(size) + ".fnt"), "old");
+    EXPECT_EQ(dir.names().size(), 4u);  // no temporary files left
+}
+
+TEST_F(RunFixture, FolderRemovedDuringTheRunIsReportedForEveryLaterFile)
+{
+    settings.sizes = {8};
+    settings.format = OutputFormat::BDF;
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0}), entry("Liberation Sans", "Liberation Sans", {0})};
+    host.onPump = [&](int pumps) {
+        if (pumps == 1)
+            fs::remove_all(dir.path());
+    };
+    const auto result = run();
+    EXPECT_EQ(result.written.size(), 1u);
+    ASSERT_EQ(result.failures.size(), 1u);
+    EXPECT_NE(result.failures[0].reason.find("No such file or directory"), std::string::npos);
+}
+
+TEST_F(RunFixture, FullFileSystemLosesNothing)
+{
+    // A real full tmpfs, where the machine lets us mount one (root in a sandbox may not).
+    TempDir mountPoint;
+    if (::mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=24k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount(path.c_str()); }
+    } unmount{mountPoint.path()};
+    host.folder = mountPoint.path();
+    settings.sizes = {8, 24, 36};
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0})};
+    const auto result = run();
+    EXPECT_FALSE(result.failures.empty());
+    for (const auto& failure : result.failures)
+        EXPECT_NE(failure.reason.find("No space left on device"), std::string::npos) << failure.reason;
+    // Only whole files remain.
+    for (const auto& e : fs::directory_iterator(mountPoint.path()))
+        EXPECT_EQ(e.path().extension(), ".fnt") << e.path();
+}
+
+}  // namespace
