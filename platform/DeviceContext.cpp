@@ -120,7 +120,8 @@ struct Font::Impl {
     ft::SizePtr size;
 
     std::unordered_map<FT_UInt, Glyph> glyphs;
-    std::array<Glyph*, 256> byteGlyphs{};
+    std::array<FT_UInt, 256> byteIndices{};  // glyph index of each byte in the mapped code page
+    std::array<Glyph*, 256> byteGlyphs{};    // loaded on first use
     unsigned mappedCodePage = 0;
     bool mapped = false;
 
@@ -201,7 +202,7 @@ void Font::Impl::computeMetrics()
 
 void Font::Impl::mapBytes(unsigned codePage)
 {
-    std::array<FT_UInt, 256> indices{};
+    std::array<FT_UInt, 256>& indices = byteIndices;
     {
         auto lock = shared->lock();
         FT_Face f = shared->face();
@@ -225,8 +226,7 @@ void Font::Impl::mapBytes(unsigned codePage)
             }
         }
     }
-    for (int b = 0; b < 256; ++b)
-        byteGlyphs[b] = &load(indices[b]);
+    byteGlyphs.fill(nullptr);
     mappedCodePage = codePage;
     mapped = true;
 }
@@ -236,6 +236,8 @@ Font::Impl::Glyph& Font::Impl::glyphFor(uint8_t byte, unsigned oemCodePage)
     const unsigned codePage = codePageOfCharset(tm.tmCharSet, oemCodePage);
     if (!mapped || codePage != mappedCodePage)
         mapBytes(codePage);
+    if (!byteGlyphs[byte])
+        byteGlyphs[byte] = &load(byteIndices[byte]);
     return *byteGlyphs[byte];
 }
 
@@ -248,27 +250,24 @@ Font::Impl::Glyph& Font::Impl::load(FT_UInt index)
 
     auto lock = shared->lock();
     FT_Face f = shared->face();
+    if (drawable && !size) {
+        FT_Size created = nullptr;
+        if (FT_New_Size(f, &created) == 0) {
+            size.reset(created);
+            FT_Activate_Size(created);
+            if (FT_Set_Pixel_Sizes(f, static_cast<FT_UInt>(xppem), static_cast<FT_UInt>(ppem)) != 0)
+                size.reset();
+        }
+        drawable = size != nullptr;
+    }
     if (!drawable) {
-        // Too large to draw: the advance is the face's, scaled linearly.
+        // Too large to draw (or no size to draw at): the advance is the face's, scaled linearly.
         FT_Fixed advance = 0;
         if (FT_Get_Advance(f, index, FT_LOAD_NO_SCALE, &advance) == 0)
             glyph.advance = clampLong(mulDivRound(advance, xppem, design.unitsPerEm));
         return glyph;
     }
-    if (!size) {
-        FT_Size created = nullptr;
-        if (FT_New_Size(f, &created) != 0)
-            return glyph;
-        size.reset(created);
-        FT_Activate_Size(created);
-        if (FT_Set_Pixel_Sizes(f, static_cast<FT_UInt>(xppem), static_cast<FT_UInt>(ppem)) != 0) {
-            size.reset();
-            drawable = false;
-            return glyph;
-        }
-    } else {
-        FT_Activate_Size(size.get());
-    }
+    FT_Activate_Size(size.get());
 
     // The monochrome hinting of the face's own instructions, outlines only (the pixels come from
     // our clipped rasterisation, at any size).
