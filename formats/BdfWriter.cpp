@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace qf {
@@ -25,16 +26,25 @@ public:
 
     void append(const char* data, size_t size)
     {
+        if (char* out = extend(size))
+            std::memcpy(out, data, size);
+    }
+
+    // Lengthens the text by size characters and gives where they go; null past the limit.
+    char* extend(size_t size)
+    {
         if (!ok_)
-            return;
-        const size_t needed = text_.size() + size;
+            return nullptr;
+        const size_t at = text_.size();
+        const size_t needed = at + size;
         if (needed > kMaxAllocation) {
             ok_ = false;
-            return;
+            return nullptr;
         }
         if (needed > text_.capacity())
             text_.reserve(std::min<size_t>(kMaxAllocation, std::max(needed, text_.capacity() * 2)));
-        text_.append(data, size);
+        text_.resize(needed);
+        return text_.data() + at;
     }
 
     // One line, the CR LF added.
@@ -68,7 +78,19 @@ std::string filtered(const char* s)
     return out;
 }
 
-constexpr char kHex[] = "0123456789ABCDEF";
+// "00" to "FF", two characters for each byte value.
+struct HexPairs {
+    char text[512];
+    constexpr HexPairs() : text()
+    {
+        constexpr char digits[] = "0123456789ABCDEF";
+        for (int b = 0; b < 256; ++b) {
+            text[2 * b] = digits[b >> 4];
+            text[2 * b + 1] = digits[b & 0x0F];
+        }
+    }
+};
+constexpr HexPairs kHex;
 
 }  // namespace
 
@@ -150,7 +172,6 @@ bool BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters, int32_
     std::vector<bool> taken(0x10000, false);  // characters an earlier code took
     std::vector<uint8_t> columns;
     std::vector<uint8_t> cropped;
-    std::string rowText;
 
     for (int i = 0; i < count && text.ok(); ++i) {
         const auto code = static_cast<uint8_t>(first + i);
@@ -161,14 +182,12 @@ bool BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters, int32_
         // Rows: blank when no byte of the whole row holds ink.
         int top = height;
         int bottom = height - 1;
-        if (glyph.rows) {
-            for (int r = 0; r < glyph.height && r < height; ++r)
-                if (ink::rowHasInk(glyph, layout, r, layout.readableBytes)) {
-                    top = r;
-                    break;
-                }
-            while (bottom > top && !ink::rowHasInk(glyph, layout, bottom, layout.readableBytes))
-                --bottom;
+        if (glyph.rows && glyph.height == height) {
+            const int first = ink::firstInkedRow(glyph, layout, 0);
+            if (first >= 0) {
+                top = first;
+                bottom = ink::lastInkedRow(glyph, layout, height - 1);
+            }
         }
 
         // Columns: 32 left of the origin, the advance, and 32 right of it, within the bitmap.
@@ -209,16 +228,16 @@ bool BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters, int32_
         if (w >= 1 && h >= 1) {
             const int bpr = (w + 7) / 8;
             cropped.resize(static_cast<size_t>(bpr));
-            rowText.resize(static_cast<size_t>(bpr) * 2 + 2);
+            const size_t lineLength = static_cast<size_t>(bpr) * 2 + 2;
             for (int r = top; r <= bottom; ++r) {
+                char* line = text.extend(lineLength);
+                if (!line)
+                    break;
                 ink::cropRow(glyph, layout, r, left, bpr, cropped.data());
-                for (int k = 0; k < bpr; ++k) {
-                    rowText[2 * k] = kHex[cropped[k] >> 4];
-                    rowText[2 * k + 1] = kHex[cropped[k] & 0x0F];
-                }
-                rowText[2 * bpr] = '\r';
-                rowText[2 * bpr + 1] = '\n';
-                text.append(rowText.data(), rowText.size());
+                for (int k = 0; k < bpr; ++k)
+                    std::memcpy(line + 2 * k, kHex.text + 2 * cropped[k], 2);
+                line[2 * bpr] = '\r';
+                line[2 * bpr + 1] = '\n';
             }
         }
         text.line("ENDCHAR");

@@ -44,6 +44,61 @@ bool rowHasInk(const RenderedGlyph& glyph, const RowLayout& layout, int row, int
     return whole < n && layout.byteAt(p, n - 1) != 0;
 }
 
+namespace {
+
+// Whether byte `offset` of the rows (counted from the first row) is ink and not row padding.
+bool inkAt(const RenderedGlyph& glyph, const RowLayout& layout, size_t offset)
+{
+    const int j = static_cast<int>(offset % static_cast<size_t>(glyph.widthBytes));
+    return layout.byteAt(glyph.rows + (offset - static_cast<size_t>(j)), j) != 0;
+}
+
+}  // namespace
+
+int firstInkedRow(const RenderedGlyph& glyph, const RowLayout& layout, int from)
+{
+    if (layout.readableBytes <= 0 || from >= glyph.height)
+        return -1;
+    from = std::max(from, 0);
+    const size_t wb = static_cast<size_t>(glyph.widthBytes);
+    const size_t end = wb * static_cast<size_t>(glyph.height);
+    size_t o = wb * static_cast<size_t>(from);
+    while (o < end) {
+        // Skip zero words, four at a time, then look at the bytes of the first word that is not.
+        while (o + 32 <= end && (load64(glyph.rows + o) | load64(glyph.rows + o + 8) |
+                                 load64(glyph.rows + o + 16) | load64(glyph.rows + o + 24)) == 0)
+            o += 32;
+        while (o + 8 <= end && load64(glyph.rows + o) == 0)
+            o += 8;
+        const size_t stop = std::min(end, o + 8);
+        for (; o < stop; ++o)
+            if (glyph.rows[o] != 0 && inkAt(glyph, layout, o))
+                return static_cast<int>(o / wb);
+    }
+    return -1;
+}
+
+int lastInkedRow(const RenderedGlyph& glyph, const RowLayout& layout, int from)
+{
+    if (layout.readableBytes <= 0 || from < 0)
+        return -1;
+    from = std::min(from, glyph.height - 1);
+    const size_t wb = static_cast<size_t>(glyph.widthBytes);
+    size_t o = wb * static_cast<size_t>(from + 1);  // one past the last byte to look at
+    while (o > 0) {
+        while (o >= 32 && (load64(glyph.rows + o - 8) | load64(glyph.rows + o - 16) |
+                           load64(glyph.rows + o - 24) | load64(glyph.rows + o - 32)) == 0)
+            o -= 32;
+        while (o >= 8 && load64(glyph.rows + o - 8) == 0)
+            o -= 8;
+        const size_t stop = o >= 8 ? o - 8 : 0;
+        for (; o > stop; --o)
+            if (glyph.rows[o - 1] != 0 && inkAt(glyph, layout, o - 1))
+                return static_cast<int>((o - 1) / wb);
+    }
+    return -1;
+}
+
 void orRows(const RenderedGlyph& glyph, const RowLayout& layout, int first, int last, int bytes,
             uint8_t* acc)
 {

@@ -27,6 +27,11 @@ struct RowLayout {
 // True when any of the first `bytes` bytes of the row holds ink.
 bool rowHasInk(const RenderedGlyph& glyph, const RowLayout& layout, int row, int bytes);
 
+// The first row from `from` on (the last row from `from` back) holding ink anywhere in it; -1 if
+// none. The rows are scanned as one run of words, which is what makes blank margins cheap.
+int firstInkedRow(const RenderedGlyph& glyph, const RowLayout& layout, int from);
+int lastInkedRow(const RenderedGlyph& glyph, const RowLayout& layout, int from);
+
 // acc[0 .. bytes) |= the first `bytes` bytes of rows first .. last: which columns hold ink in any
 // of those rows. acc must hold `bytes` bytes and is not cleared first.
 void orRows(const RenderedGlyph& glyph, const RowLayout& layout, int first, int last, int bytes,
