@@ -532,8 +532,6 @@ std::vector<int> faceCharsets(FT_Face face, bool symbol)
         for (const CodePageBit& b : kCodePageBits)
             if (os2->ulCodePageRange1 & (1u << b.bit))
                 sets.insert(b.charset);
-        if (os2->ulCodePageRange1 & 0x80000000u)
-            sets.insert(SYMBOL_CHARSET);
         // Bits 48 to 63 of the 64-bit range are the MS-DOS code pages (437, 850, 852, 866, ...).
         if (os2->ulCodePageRange2 & 0xFFFF0000u)
             sets.insert(OEM_CHARSET);
@@ -544,6 +542,7 @@ std::vector<int> faceCharsets(FT_Face face, bool symbol)
         if (hasAll(face, kOemProbes, 4))
             sets.insert(OEM_CHARSET);
     }
+    // The symbol set (code page bit 31) only where the face has the symbol cmap to draw it with.
     if (symbol)
         sets.insert(SYMBOL_CHARSET);
     if (sets.empty())

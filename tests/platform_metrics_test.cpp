@@ -207,8 +207,15 @@ TEST(PlatformMetrics, PointFontFollowsTheDeviceResolution)
     gdi::DeviceContext dc;
     gdi::LOGFONT lf = logFont("DejaVu Sans", 100);
     EXPECT_EQ(gdi::Font::createPointFontIndirect(lf, dc)->logFont().lfHeight, -13);
+    dc.setResolution(120, 144);
+    EXPECT_EQ(gdi::Font::createPointFontIndirect(lf, dc)->logFont().lfHeight, -20);
     dc.setResolution(120, 120);
     EXPECT_EQ(gdi::Font::createPointFontIndirect(lf, dc)->logFont().lfHeight, -16);
+    // The digitised aspect is the device's resolution.
+    gdi::TEXTMETRIC tm;
+    ASSERT_TRUE(dc.getTextMetrics(&tm));
+    EXPECT_EQ(tm.tmDigitizedAspectX, 120);
+    EXPECT_EQ(tm.tmDigitizedAspectY, 120);
     // The caller's record is a copy: its other fields survive, its height is not touched.
     lf.lfWeight = gdi::FW_BOLD;
     auto font = gdi::Font::createPointFontIndirect(lf, dc);
