@@ -203,6 +203,7 @@ void Font::Impl::computeMetrics()
 void Font::Impl::mapBytes(unsigned codePage)
 {
     std::array<FT_UInt, 256>& indices = byteIndices;
+    indices.fill(0);
     {
         auto lock = shared->lock();
         FT_Face f = shared->face();
@@ -215,6 +216,7 @@ void Font::Impl::mapBytes(unsigned codePage)
                     indices[b] = FT_Get_Char_Index(f, b);
             }
         } else {
+            // A face without a Unicode cmap has nothing to map characters through: the box only.
             const ByteMap* map = codePageMap(codePage);
             if (FT_Select_Charmap(f, FT_ENCODING_UNICODE) == 0) {
                 for (int b = 0; b < 256; ++b) {
