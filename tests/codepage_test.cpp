@@ -89,18 +89,12 @@ TEST(CodePageTranslate, CharsetAndCodePageBothWays)
     EXPECT_FALSE(gdi::TranslateCharsetInfo(gdi::OEM_CHARSET, &untouched, gdi::TCI_SRCCHARSET));
     EXPECT_FALSE(gdi::TranslateCharsetInfo(1252, &untouched, gdi::TCI_SRCFONTSIG));
     EXPECT_EQ(untouched.ciCharset, 77u);
-}
 
-TEST(CodePageTranslate, CodePageOfCharset)
-{
-    EXPECT_EQ(gdi::codePageOfCharset(gdi::ANSI_CHARSET, 437), 1252u);
+    // Fonts map their bytes through these pages; OEM fonts through the device context's.
     EXPECT_EQ(gdi::codePageOfCharset(gdi::DEFAULT_CHARSET, 437), 1252u);
-    EXPECT_EQ(gdi::codePageOfCharset(gdi::VIETNAMESE_CHARSET, 437), 1258u);
-    EXPECT_EQ(gdi::codePageOfCharset(gdi::THAI_CHARSET, 437), 874u);
     EXPECT_EQ(gdi::codePageOfCharset(gdi::OEM_CHARSET, 866), 866u);
     EXPECT_EQ(gdi::codePageOfCharset(gdi::SYMBOL_CHARSET, 437), 0u);
     EXPECT_EQ(gdi::codePageOfCharset(gdi::SHIFTJIS_CHARSET, 437), 0u);  // no single-byte page
-    EXPECT_EQ(gdi::codePageMap(932), nullptr);
 }
 
 // What Windows' MultiByteToWideChar gives at four bytes of every row's page (0 where the page
