@@ -14,8 +14,9 @@ namespace {
 template <size_t N>
 void copyField(char (&to)[N], const char* from)
 {
-    std::strncpy(to, from, N - 1);
-    to[N - 1] = '\0';
+    const size_t n = strnlen(from, N - 1);
+    std::memcpy(to, from, n);
+    to[n] = '\0';
 }
 
 FontListEntry makeEntry(const gdi::ENUMLOGFONTEX& elf)

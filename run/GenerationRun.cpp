@@ -104,14 +104,10 @@ RunResult GenerationRun::execute()
         return result;
     result.started = true;
 
-    const CodePageRow& row = CodePageTable::row(settings_.codePageIndex);
-    const int charset = CodePageTable::charsetOfRow(settings_.codePageIndex);
-
     // One device context and one slot per size for the whole run.
     gdi::DeviceContext dc;
     dc.setResolution(settings_.deviceDpiX, settings_.deviceDpiY);
-    if (charset == gdi::OEM_CHARSET)
-        dc.setOemCodePage(static_cast<unsigned>(row.codePage));
+    const int charset = CodePageTable::prepareDeviceContext(settings_.codePageIndex, dc);
     const std::vector<int32_t> sizes = settings_.sizes;
     std::vector<ImageSlot> slots(sizes.size());
 

@@ -1,0 +1,126 @@
+// A whole run over the test fonts against the same writer calls made directly: what the run adds
+// (the code page test, the slots, progress, file naming and writing) beyond the writers' own time.
+#include "formats/BdfWriter.h"
+#include "formats/FntBuilder.h"
+#include "formats/FonWriter.h"
+#include "formats/PclSoftFontWriter.h"
+#include "platform/DeviceContext.h"
+#include "platform/FileLayer.h"
+#include "run/FontList.h"
+#include "run/GenerationRun.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+void useTestFonts()
+{
+    static const bool set = [] { return setenv("FONTCONFIG_FILE", QUENFOLD_TEST_FONTS_CONF, 1) == 0; }();
+    (void)set;
+}
+
+const std::vector<int32_t> kSizes = {8, 10, 12, 14};
+
+// Accepts every write and keeps nothing, so disk speed does not enter the comparison.
+class DiscardingFiles : public qf::FileLayer {
+public:
+    int open(const char*, int, mode_t) override { return 1000; }
+    ssize_t write(int, const void*, size_t size) override { return static_cast<ssize_t>(size); }
+    int close(int) override { return 0; }
+    int rename(const char*, const char*) override { return 0; }
+    int unlink(const char*) override { return 0; }
+};
+
+class QuietHost : public qf::RunHost {
+public:
+    bool chooseFolder(const std::string&, std::string& chosen) override
+    {
+        chosen = "/nonexistent";
+        return true;
+    }
+    int confirmCodePage(const std::string&) override { return qf::kAnswerYesToAll; }
+    bool continueAfterOversizedFon(const std::string&) override { return true; }
+    void beginRun(int) override {}
+    void setProgress(int) override {}
+    void endRun(const std::vector<qf::RunFailure>&) override {}
+    void pumpMessages() override {}
+    bool running() const override { return running_; }
+    void setRunning(bool r) override { running_ = r; }
+
+private:
+    bool running_ = false;
+};
+
+std::vector<qf::FontListEntry> allFonts()
+{
+    useTestFonts();
+    std::vector<qf::FontListEntry> fonts;
+    qf::BuildFontList(fonts, 6);
+    for (auto& entry : fonts)
+        entry.selected = 1;
+    return fonts;
+}
+
+void BM_Run(benchmark::State& state)
+{
+    auto fonts = allFonts();
+    DiscardingFiles files;
+    QuietHost host;
+    qf::GenerationSettings settings;
+    settings.fonts = &fonts;
+    settings.sizes = kSizes;
+    settings.format = static_cast<qf::OutputFormat>(state.range(0));
+    for (auto _ : state) {
+        qf::GenerationRun run(settings, host, files);
+        benchmark::DoNotOptimize(run.execute());
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * fonts.size() * kSizes.size()));
+    state.SetLabel(qf::formatInfo(settings.format).option);
+}
+
+// The writer calls the run makes, made directly.
+void BM_WritersAlone(benchmark::State& state)
+{
+    auto fonts = allFonts();
+    DiscardingFiles files;
+    const auto format = static_cast<qf::OutputFormat>(state.range(0));
+    for (auto _ : state) {
+        gdi::DeviceContext dc;
+        for (const auto& entry : fonts) {
+            std::vector<qf::ImageSlot> slots(kSizes.size());
+            for (size_t i = 0; i < kSizes.size(); ++i) {
+                const char* name = entry.name.c_str();
+                switch (format) {
+                case qf::OutputFormat::FON:
+                case qf::OutputFormat::FNT:
+                    slots[i].image = qf::FntBuilder::build(dc, entry.logFont, kSizes[i], 96, 96, slots[i].length, name);
+                    break;
+                case qf::OutputFormat::SFP:
+                case qf::OutputFormat::SFL:
+                    slots[i].image = qf::PclSoftFontWriter::build(dc, entry.logFont, kSizes[i], 300, 300, 0,
+                                                                  slots[i].length,
+                                                                  format == qf::OutputFormat::SFL, name);
+                    break;
+                case qf::OutputFormat::BDF:
+                    qf::BdfWriter::write(dc, entry.logFont, kSizes[i], 96, 96, "/nonexistent/x.bdf", name,
+                                         nullptr, files);
+                    break;
+                }
+            }
+            if (format == qf::OutputFormat::FON) {
+                uint32_t length = 0;
+                benchmark::DoNotOptimize(qf::FonWriter::build(slots.data(), 4, length));
+            }
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * fonts.size() * kSizes.size()));
+    state.SetLabel(qf::formatInfo(format).option);
+}
+
+BENCHMARK(BM_Run)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WritersAlone)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+
+}  // namespace
