@@ -134,7 +134,10 @@ RunResult GenerationRun::execute()
         host_.setProgress(progress++);
     };
     auto fail = [&](const std::string& file, const std::string& reason) {
-        result.failures.push_back({file, reason});
+        // The file layer and the BDF writer name the file in their reasons; it is named once.
+        const std::string prefix = file + ": ";
+        result.failures.push_back(
+            {file, reason.compare(0, prefix.size(), prefix) == 0 ? reason.substr(prefix.size()) : reason});
     };
     auto written = [&](const std::string& file) {
         result.written.push_back(file);

@@ -400,10 +400,10 @@ TEST_F(RunFixture, FileFaultsAreCollectedAndLoseNothing)
     const auto result = run(files);
 
     ASSERT_EQ(result.failures.size(), 4u);
-    EXPECT_EQ(result.failures[0].reason, dir.path() + "/DejaVu Sans_8.fnt: Permission denied");
-    EXPECT_EQ(result.failures[1].reason, dir.path() + "/DejaVu Sans_10.fnt: No space left on device");
-    EXPECT_EQ(result.failures[2].reason, dir.path() + "/DejaVu Sans_12.fnt: Input/output error");
-    EXPECT_EQ(result.failures[3].reason, dir.path() + "/DejaVu Sans_14.fnt: Invalid cross-device link");
+    EXPECT_EQ(result.failures[0].reason, "Permission denied");
+    EXPECT_EQ(result.failures[1].reason, "No space left on device");
+    EXPECT_EQ(result.failures[2].reason, "Input/output error");
+    EXPECT_EQ(result.failures[3].reason, "Invalid cross-device link");
     EXPECT_EQ(host.reported.size(), 4u);
     for (int size : {8, 10, 12, 14})
         EXPECT_EQ(contents(dir.path() + "/DejaVu Sans_" + std::to_string(size) + ".fnt"), "old");
