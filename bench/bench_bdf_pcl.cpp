@@ -1,53 +1,22 @@
-// BDF and PCL soft fonts of a real face, realisation included, beside the FNT build of the same
-// face and size, and the bare drawing of every code that all three share.
+// BDF and PCL soft fonts of a real face, realisation included, and the bare drawing of every code
+// that they and the FNT build share. The FNT build of the same face and sizes is BM_FntBuild
+// (bench_fnt.cpp).
+#include "bench/BenchSupport.h"
 #include "formats/BdfWriter.h"
-#include "formats/FntBuilder.h"
 #include "formats/PclSoftFontWriter.h"
 #include "platform/DeviceContext.h"
 #include "render/GlyphRasteriser.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-constexpr char kFace[] = "DejaVu Sans";
-
-void useTestFonts()
-{
-    static const bool set = [] { return setenv("FONTCONFIG_FILE", QUENFOLD_TEST_FONTS_CONF, 1) == 0; }();
-    (void)set;
-}
-
-gdi::LOGFONT logFont()
-{
-    gdi::LOGFONT lf;
-    std::strncpy(lf.lfFaceName, kFace, sizeof lf.lfFaceName - 1);
-    lf.lfWeight = gdi::FW_NORMAL;
-    lf.lfCharSet = gdi::ANSI_CHARSET;
-    return lf;
-}
-
-void BM_Fnt(benchmark::State& state)
-{
-    useTestFonts();
-    const int points = static_cast<int>(state.range(0));
-    const int dpi = static_cast<int>(state.range(1));
-    gdi::DeviceContext dc;
-    const gdi::LOGFONT lf = logFont();
-    uint32_t length = 0;
-    std::string error;
-    for (auto _ : state) {
-        qf::Image image = qf::FntBuilder::build(dc, lf, points, dpi, dpi, length, kFace, &error);
-        benchmark::DoNotOptimize(image.get());
-    }
-    if (length == 0)
-        state.SetLabel("refused: " + error.substr(0, 50));
-}
+using qf::bench::kFace;
+using qf::bench::logFont;
+using qf::bench::useTestFonts;
 
 // The BDF text in memory: realisation, drawing and packing, without the file.
 void BM_BdfText(benchmark::State& state)
@@ -137,7 +106,6 @@ void BM_DrawOnly(benchmark::State& state)
     }
 }
 
-BENCHMARK(BM_Fnt)->ArgNames({"pt", "dpi"})->ArgsProduct({{12, 72}, {96, 300}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BdfText)->ArgNames({"pt", "dpi"})->ArgsProduct({{12, 72}, {96, 300}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BdfWrite)->ArgNames({"pt"})->Arg(12)->Arg(72)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pcl)->ArgNames({"pt", "landscape"})->ArgsProduct({{12, 72}, {0, 1}})->Unit(benchmark::kMillisecond);

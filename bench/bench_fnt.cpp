@@ -1,5 +1,6 @@
 // FNT and FON building: whole builds of a real face (realisation, drawing, packing), and the
 // packing and the library on their own.
+#include "bench/BenchSupport.h"
 #include "formats/FntBuilder.h"
 #include "formats/FonWriter.h"
 #include "platform/DeviceContext.h"
@@ -7,30 +8,14 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr char kFace[] = "DejaVu Sans";
-
-// The known test fonts, whatever the machine has; set before the font catalogue is first read.
-void useTestFonts()
-{
-    static const bool set = [] { return setenv("FONTCONFIG_FILE", QUENFOLD_TEST_FONTS_CONF, 1) == 0; }();
-    (void)set;
-}
-
-gdi::LOGFONT logFont()
-{
-    gdi::LOGFONT lf;
-    std::strncpy(lf.lfFaceName, kFace, sizeof lf.lfFaceName - 1);
-    lf.lfWeight = gdi::FW_NORMAL;
-    lf.lfCharSet = gdi::ANSI_CHARSET;
-    return lf;
-}
+using qf::bench::kFace;
+using qf::bench::logFont;
+using qf::bench::useTestFonts;
 
 // One FNT build, realisation included. A size the 16-bit character table cannot address is
 // refused; the time to that refusal is measured instead and the row says so.

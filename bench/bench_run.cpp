@@ -1,5 +1,6 @@
 // A whole run over the test fonts against the same writer calls made directly: what the run adds
 // (the code page test, the slots, progress, file naming and writing) beyond the writers' own time.
+#include "bench/BenchSupport.h"
 #include "formats/BdfWriter.h"
 #include "formats/FntBuilder.h"
 #include "formats/FonWriter.h"
@@ -12,15 +13,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 namespace {
 
-void useTestFonts()
-{
-    static const bool set = [] { return setenv("FONTCONFIG_FILE", QUENFOLD_TEST_FONTS_CONF, 1) == 0; }();
-    (void)set;
-}
+using qf::bench::useTestFonts;
 
 const std::vector<int32_t> kSizes = {8, 10, 12, 14};
 

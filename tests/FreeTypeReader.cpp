@@ -1,17 +1,8 @@
 #include "tests/FreeTypeReader.h"
 
-#include <memory>
-
 namespace qf::test {
 
 namespace {
-
-struct LibraryCloser {
-    void operator()(FT_Library library) const { FT_Done_FreeType(library); }
-};
-struct FaceCloser {
-    void operator()(FT_Face face) const { FT_Done_Face(face); }
-};
 
 std::string failure(const char* what, FT_Error error)
 {
@@ -29,7 +20,7 @@ ReadFont readWinFont(const uint8_t* data, size_t size, long faceIndex)
         font.error = failure("FT_Init_FreeType", e);
         return font;
     }
-    std::unique_ptr<FT_LibraryRec_, LibraryCloser> library(rawLibrary);
+    FtLibraryOwner library(rawLibrary);
 
     FT_Face rawFace = nullptr;
     if (FT_Error e = FT_New_Memory_Face(library.get(), data, static_cast<FT_Long>(size), faceIndex,
@@ -37,7 +28,7 @@ ReadFont readWinFont(const uint8_t* data, size_t size, long faceIndex)
         font.error = failure("FT_New_Memory_Face", e);
         return font;
     }
-    std::unique_ptr<FT_FaceRec_, FaceCloser> face(rawFace);
+    FtFaceOwner face(rawFace);
     font.numFaces = face->num_faces;
     font.numGlyphs = face->num_glyphs;
     font.familyName = face->family_name ? face->family_name : "";

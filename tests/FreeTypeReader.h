@@ -1,5 +1,6 @@
 // Reads a Windows raster font (.fnt image, or one font of a .fon library) back through FreeType's
-// Windows font driver, as every FreeType-based program sees it.
+// Windows font driver, as every FreeType-based program sees it; and owners for the FreeType
+// handles of tests that ask FreeType themselves.
 #pragma once
 
 #include <ft2build.h>
@@ -7,10 +8,20 @@
 #include FT_WINFONTS_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace qf::test {
+
+struct FtLibraryCloser {
+    void operator()(FT_Library library) const { FT_Done_FreeType(library); }
+};
+struct FtFaceCloser {
+    void operator()(FT_Face face) const { FT_Done_Face(face); }
+};
+using FtLibraryOwner = std::unique_ptr<FT_LibraryRec_, FtLibraryCloser>;
+using FtFaceOwner = std::unique_ptr<FT_FaceRec_, FtFaceCloser>;
 
 struct ReadGlyph {
     int advance = 0;        // whole pixels

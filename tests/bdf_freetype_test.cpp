@@ -4,15 +4,11 @@
 #include "formats/BdfWriter.h"
 #include "render/GlyphRasteriser.h"
 #include "run/CodePageTable.h"
+#include "tests/FreeTypeReader.h"
 #include "tests/WriterTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <ft2build.h>
-#include FT_FREETYPE_H
-
-#include <fstream>
-#include <memory>
 #include <set>
 
 namespace {
@@ -53,24 +49,16 @@ void checkRoundTrip(const Case& c)
         << error;
     const gdi::TEXTMETRIC tm = rasteriser.metrics();
 
-    qf::test::TempFolder folder;
-    const std::string path = folder.file("font.bdf");
-    std::ofstream(path, std::ios::binary) << text;
-    const auto pcf = qf::test::runBdftopcf(path);
-    if (pcf.ran) {
-        EXPECT_EQ(pcf.status, 0) << pcf.output;
-    } else {
-        std::cout << "[ NOTE     ] bdftopcf is not installed (package xfonts-utils); not run\n";
-    }
+    qf::test::expectBdftopcfAccepts(text);
 
     FT_Library library = nullptr;
     ASSERT_EQ(FT_Init_FreeType(&library), 0);
-    std::unique_ptr<FT_LibraryRec_, decltype(&FT_Done_FreeType)> libraryOwner(library, &FT_Done_FreeType);
+    const qf::test::FtLibraryOwner libraryOwner(library);
     FT_Face face = nullptr;
     ASSERT_EQ(FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte*>(text.data()),
                                  static_cast<FT_Long>(text.size()), 0, &face),
               0);
-    std::unique_ptr<FT_FaceRec_, decltype(&FT_Done_Face)> faceOwner(face, &FT_Done_Face);
+    const qf::test::FtFaceOwner faceOwner(face);
     ASSERT_EQ(FT_Select_Charmap(face, FT_ENCODING_UNICODE), 0);
 
     std::set<char32_t> taken;
@@ -108,8 +96,7 @@ void checkRoundTrip(const Case& c)
 
 TEST(BdfFreeType, EveryGlyphFoundByItsCharacterWithItsPixels)
 {
-    if (!qf::test::haveRealFonts())
-        GTEST_SKIP() << "no installed faces yet: the font engine has not landed";
+    ASSERT_TRUE(qf::test::testFontsInstalled());
     const Case cases[] = {
         {"DejaVu Sans", 12, 96, 1252},     {"DejaVu Sans", 8, 96, 1250},
         {"DejaVu Sans", 10, 96, 1251},     {"DejaVu Sans", 12, 96, 437},
@@ -124,17 +111,15 @@ TEST(BdfFreeType, EveryGlyphFoundByItsCharacterWithItsPixels)
 
 TEST(BdfFreeType, LargeSizes)
 {
-    if (!qf::test::haveRealFonts())
-        GTEST_SKIP() << "no installed faces yet: the font engine has not landed";
+    ASSERT_TRUE(qf::test::testFontsInstalled());
     checkRoundTrip({"DejaVu Sans", 72, 96, 1252});
     checkRoundTrip({"Liberation Sans", 36, 300, 1250});
 }
 
 TEST(BdfFreeType, WriteProducesTheFileWhole)
 {
-    if (!qf::test::haveRealFonts())
-        GTEST_SKIP() << "no installed faces yet: the font engine has not landed";
-    qf::test::TempFolder folder;
+    ASSERT_TRUE(qf::test::testFontsInstalled());
+    qf::test::TempDir folder;
     const std::string path = folder.file("DejaVu Sans_12.bdf");
     gdi::DeviceContext dc;
     std::string error;
@@ -142,14 +127,10 @@ TEST(BdfFreeType, WriteProducesTheFileWhole)
                                "DejaVu Sans Book", &error),
               0)
         << error;
-    std::ifstream in(path, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = qf::test::readFile(path);
     EXPECT_EQ(text.rfind("STARTFONT 2.1\r\nFONT DejaVuSansBook\r\nSIZE 12 96 96\r\n", 0), 0u);
     EXPECT_EQ(text.substr(text.size() - 9), "ENDFONT\r\n");
-    const auto pcf = qf::test::runBdftopcf(path);
-    if (pcf.ran) {
-        EXPECT_EQ(pcf.status, 0) << pcf.output;
-    }
+    qf::test::expectBdftopcfAcceptsFile(path);
 }
 
 }  // namespace

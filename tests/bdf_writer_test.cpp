@@ -6,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <unistd.h>
 
 namespace {
 
 using qf::BdfWriter;
+using qf::test::expectBdftopcfAccepts;
 using qf::test::TestGlyphSource;
 
 std::vector<std::string> linesOf(const std::string& text)
@@ -61,20 +61,6 @@ std::string packed(TestGlyphSource& source, int points = 12, int dpi = 96, const
     std::string text, error;
     EXPECT_TRUE(BdfWriter::pack(source, map, points, dpi, dpi, name, "TestFace", text, &error)) << error;
     return text;
-}
-
-// bdftopcf must accept everything the writer produces.
-void expectBdftopcfAccepts(const std::string& text)
-{
-    qf::test::TempFolder folder;
-    const std::string path = folder.file("font.bdf");
-    std::ofstream(path, std::ios::binary) << text;
-    const auto result = qf::test::runBdftopcf(path);
-    if (!result.ran) {
-        std::cout << "[ NOTE     ] bdftopcf is not installed (package xfonts-utils); not run\n";
-        return;
-    }
-    EXPECT_EQ(result.status, 0) << result.output;
 }
 
 TestGlyphSource smallFont()
@@ -288,8 +274,7 @@ TEST(BdfWriter, RefusesTextBeyondTheMemoryLimit)
 
 TEST(BdfWriter, WriteReportsAnUnwritableFile)
 {
-    if (!qf::test::haveRealFonts())
-        GTEST_SKIP() << "no installed faces yet: the font engine has not landed";
+    ASSERT_TRUE(qf::test::testFontsInstalled());
     gdi::DeviceContext dc;
     std::string error;
     const std::string path = "/nonexistent-folder/DejaVu Sans_12.bdf";
@@ -299,7 +284,7 @@ TEST(BdfWriter, WriteReportsAnUnwritableFile)
     EXPECT_NE(error.find(path), std::string::npos) << error;
 
     // A size that cannot be realised is refused with its reason, and nothing is written.
-    qf::test::TempFolder folder;
+    qf::test::TempDir folder;
     const std::string file = folder.file("huge.bdf");
     EXPECT_EQ(BdfWriter::write(dc, qf::test::logFontFor("DejaVu Sans", 0), 4000, 65535, 65535,
                                file, "DejaVu Sans", &error),

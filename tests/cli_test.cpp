@@ -1,10 +1,11 @@
 // quenfold-cli as scripts use it: its listing, its files and its exit status.
+#include "tests/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <signal.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -13,6 +14,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using qf::test::readFile;
+using qf::test::shellQuote;
+using qf::test::TempDir;
 
 struct Outcome {
     int status = -1;
@@ -20,55 +24,37 @@ struct Outcome {
     std::string err;
 };
 
-std::string quote(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 Outcome cli(const std::vector<std::string>& args, const std::string& cwd = ".")
 {
     char errName[] = "/tmp/quenfold-cli-err-XXXXXX";
     const int errFd = mkstemp(errName);
     close(errFd);
-    std::string command = "cd " + quote(cwd) + " && " + quote(QUENFOLD_CLI_PATH);
+    std::string command = "cd " + shellQuote(cwd) + " && " + shellQuote(QUENFOLD_CLI_PATH);
     for (const auto& a : args)
-        command += " " + quote(a);
-    command += " 2>" + quote(errName);
+        command += " " + shellQuote(a);
+    command += " 2>" + shellQuote(errName);
     Outcome o;
     FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+        ADD_FAILURE() << "cannot start " << command;
+        unlink(errName);
+        return o;
+    }
     std::array<char, 4096> buffer{};
     size_t n;
     while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
         o.out.append(buffer.data(), n);
     const int status = pclose(pipe);
     o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errName);
-    std::stringstream ss;
-    ss << err.rdbuf();
-    o.err = ss.str();
+    o.err = readFile(errName);
     unlink(errName);
     return o;
 }
 
 struct CliTest : ::testing::Test {
-    std::string dir;
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/quenfold-cli-XXXXXX";
-        dir = mkdtemp(pattern);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(dir))
-            out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
+    TempDir folder;
+    const std::string dir = folder.path();
+    std::vector<std::string> names() const { return folder.names(); }
 };
 
 TEST_F(CliTest, ListShowsIndexNameFaceAndCharsets)
@@ -162,14 +148,13 @@ TEST_F(CliTest, NameOptionRenamesTheFontInsideTheFiles)
 {
     const Outcome o = cli({"-f", "fnt", "-s", "10", "--name", "My Face", "Liberation Sans"}, dir);
     EXPECT_EQ(o.status, 0) << o.err;
-    std::ifstream in(dir + "/Liberation Sans_10.fnt", std::ios::binary);
-    const std::string data{std::istreambuf_iterator<char>(in), {}};
+    const std::string data = readFile(dir + "/Liberation Sans_10.fnt");
     EXPECT_NE(data.find(std::string("My Face") + '\0'), std::string::npos);
 }
 
 TEST_F(CliTest, InterruptFinishesTheCurrentFontAndExits130)
 {
-    const std::string command = "cd " + quote(dir) + " && exec " + quote(QUENFOLD_CLI_PATH) +
+    const std::string command = "cd " + shellQuote(dir) + " && exec " + shellQuote(QUENFOLD_CLI_PATH) +
                                 " -q -f fnt -s '8,9,10,11,12,13,14,15,16,17,18,19,20' all";
     const pid_t pid = fork();
     if (pid == 0) {

@@ -3,7 +3,7 @@
 #include "platform/gdi.h"
 #include "render/GlyphRasteriser.h"
 #include "run/CodePageTable.h"
-#include "tests/WriterTestSupport.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -205,8 +205,7 @@ std::vector<uint8_t> drawn(int row, const char* family, uint8_t code, int32_t* a
 
 TEST(CodePageRendering, RowsDrawTheirOwnCharacters)
 {
-    if (!qf::test::haveRealFonts())
-        GTEST_SKIP() << "no installed faces yet: the font engine has not landed";
+    ASSERT_TRUE(qf::test::testFontsInstalled());
     for (const char* family : {"DejaVu Sans", "Liberation Mono"}) {
         SCOPED_TRACE(family);
         // MS-DOS Russian 0x80 is Windows Cyrillic 0xC0: Cyrillic A.

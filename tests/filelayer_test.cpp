@@ -1,46 +1,16 @@
 // Files are written whole or not at all, whatever fails on the way.
 #include "platform/FileLayer.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <dirent.h>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace {
 
-namespace fs = std::filesystem;
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/quenfold-test-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const std::string& path() const { return path_; }
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(path_))
-            out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-
-private:
-    std::string path_;
-};
-
-std::string contents(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using qf::test::readFile;
+using qf::test::TempDir;
 
 // Fails one chosen operation with a chosen errno; writes in small pieces to exercise short writes.
 class FaultyFiles : public qf::FileLayer {
@@ -92,7 +62,7 @@ TEST(FileLayer, WritesWholeFileThroughShortWrites)
     const std::string target = dir.path() + "/a b.fnt";
     const std::string data = "0123456789abcdef";
     EXPECT_EQ(qf::writeFileWhole(target, reinterpret_cast<const uint8_t*>(data.data()), data.size(), files), "");
-    EXPECT_EQ(contents(target), data);
+    EXPECT_EQ(readFile(target), data);
     EXPECT_EQ(dir.names(), std::vector<std::string>{"a b.fnt"});
     EXPECT_STREQ(qf::activeTemporaryFile(), "");
 }
@@ -123,7 +93,7 @@ TEST(FileLayer, EveryFailureIsReportedAndLeavesTheOldFileAndNoTemporary)
         const std::string reason =
             qf::writeFileWhole(target, reinterpret_cast<const uint8_t*>(data.data()), data.size(), files);
         EXPECT_EQ(reason, target + ": " + c.text);
-        EXPECT_EQ(contents(target), "old contents") << c.text;
+        EXPECT_EQ(readFile(target), "old contents") << c.text;
         EXPECT_EQ(dir.names(), std::vector<std::string>{"font.fon"}) << c.text;
     }
 }

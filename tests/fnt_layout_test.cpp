@@ -1,6 +1,7 @@
 // The FNT resource's layout byte for byte, packed from synthetic glyphs.
 #include "formats/FntBuilder.h"
 #include "tests/TestGlyphSource.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,10 @@
 namespace {
 
 using qf::FntBuilder;
+using qf::test::le16;
+using qf::test::le32;
+using qf::test::put16;
+using qf::test::put32;
 using qf::test::TestGlyphSource;
 
 struct Packed {
@@ -30,19 +35,6 @@ Packed pack(TestGlyphSource& source, const char* name, int points = 12, int resX
     return out;
 }
 
-uint32_t le16(const std::vector<uint8_t>& b, size_t at) { return b.at(at) | b.at(at + 1) << 8; }
-uint32_t le32(const std::vector<uint8_t>& b, size_t at) { return le16(b, at) | le16(b, at + 2) << 16; }
-
-void put16(std::vector<uint8_t>& b, size_t at, uint32_t v)
-{
-    b.at(at) = uint8_t(v);
-    b.at(at + 1) = uint8_t(v >> 8);
-}
-void put32(std::vector<uint8_t>& b, size_t at, uint32_t v)
-{
-    put16(b, at, v & 0xFFFF);
-    put16(b, at + 2, v >> 16);
-}
 void putBytes(std::vector<uint8_t>& b, size_t at, std::initializer_list<uint8_t> bytes)
 {
     for (uint8_t v : bytes)

@@ -3,9 +3,9 @@
 #include "formats/FntBuilder.h"
 #include "formats/FonWriter.h"
 #include "platform/DeviceContext.h"
-#include "platform/FontCatalog.h"
 #include "render/GlyphRasteriser.h"
 #include "tests/FreeTypeReader.h"
+#include "tests/WriterTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -18,64 +18,14 @@ namespace {
 
 using qf::FntBuilder;
 using qf::GlyphRasteriser;
-
-bool haveFonts() { return !gdi::FontCatalog::instance().faces().empty(); }
-
-gdi::LOGFONT logFont(const char* face)
-{
-    gdi::LOGFONT lf;
-    std::strncpy(lf.lfFaceName, face, sizeof lf.lfFaceName - 1);
-    lf.lfWeight = gdi::FW_NORMAL;
-    lf.lfCharSet = gdi::ANSI_CHARSET;
-    return lf;
-}
-
-// Passes the rasteriser's glyphs on to the builder and keeps a copy of each as drawn.
-class Recorder : public qf::GlyphSource {
-public:
-    struct Drawn {
-        int cx = 0;
-        int width = 0;
-        int height = 0;
-        int widthBytes = 0;
-        std::vector<uint8_t> rows;
-
-        bool pixel(int x, int y) const
-        {
-            return x >= 0 && y >= 0 && x < width && y < height &&
-                   (rows[static_cast<size_t>(y) * widthBytes + x / 8] & (0x80 >> (x % 8))) != 0;
-        }
-    };
-
-    explicit Recorder(qf::GlyphSource& inner) : inner_(inner) {}
-    const gdi::TEXTMETRIC& metrics() const override { return inner_.metrics(); }
-    bool prepare(int width, std::string* error) override { return inner_.prepare(width, error); }
-    void finish() override { inner_.finish(); }
-    qf::RenderedGlyph render(uint8_t code, int originX) override
-    {
-        const qf::RenderedGlyph glyph = inner_.render(code, originX);
-        Drawn& d = drawn[code];
-        d.cx = glyph.cx;
-        d.width = glyph.width;
-        d.height = glyph.height;
-        d.widthBytes = glyph.widthBytes;
-        if (glyph.rows)
-            d.rows.assign(glyph.rows, glyph.rows + static_cast<size_t>(glyph.widthBytes) * glyph.height);
-        else
-            d.rows.assign(static_cast<size_t>(glyph.widthBytes) * glyph.height, 0);
-        return glyph;
-    }
-
-    std::map<int, Drawn> drawn;
-
-private:
-    qf::GlyphSource& inner_;
-};
+using qf::test::logFont;
+using qf::test::RecordingSource;
+using qf::test::testFontsInstalled;
 
 struct Rendered {
     std::string error;
     gdi::TEXTMETRIC tm;
-    std::map<int, Recorder::Drawn> drawn;
+    std::map<int, RecordingSource::Glyph> drawn;
     qf::ImageSlot slot;
 };
 
@@ -87,9 +37,9 @@ Rendered renderFnt(const char* face, int points, int res)
     if (!rasteriser.realise(logFont(face), points, res, res, &out.error))
         return out;
     out.tm = rasteriser.metrics();
-    Recorder recorder(rasteriser);
+    RecordingSource recorder(rasteriser);
     out.slot.image = FntBuilder::pack(recorder, points, res, res, out.slot.length, face, &out.error);
-    out.drawn = std::move(recorder.drawn);
+    out.drawn = std::move(recorder.glyphs);
     return out;
 }
 
@@ -125,8 +75,7 @@ void expectSameGlyphs(const Rendered& r, const qf::test::ReadFont& read, const s
 
 TEST(FntRoundTrip, EveryGlyphReadsBackAsDrawn)
 {
-    if (!haveFonts())
-        GTEST_SKIP() << "no installed fonts from the platform layer";
+    ASSERT_TRUE(testFontsInstalled());
     struct Case {
         int points, res;
     };
@@ -149,8 +98,7 @@ TEST(FntRoundTrip, EveryGlyphReadsBackAsDrawn)
 
 TEST(FntRoundTrip, BuildMatchesThePackedRendering)
 {
-    if (!haveFonts())
-        GTEST_SKIP() << "no installed fonts from the platform layer";
+    ASSERT_TRUE(testFontsInstalled());
     const Rendered r = renderFnt("Liberation Sans", 12, 96);
     ASSERT_TRUE(r.slot.image) << r.error;
     gdi::DeviceContext dc;
@@ -165,8 +113,7 @@ TEST(FntRoundTrip, BuildMatchesThePackedRendering)
 
 TEST(FntRoundTrip, LatinFaceAt72PointsAt96DpiIsRefused)
 {
-    if (!haveFonts())
-        GTEST_SKIP() << "no installed fonts from the platform layer";
+    ASSERT_TRUE(testFontsInstalled());
     gdi::DeviceContext dc;
     uint32_t length = 99;
     std::string error;
@@ -181,8 +128,7 @@ TEST(FntRoundTrip, LatinFaceAt72PointsAt96DpiIsRefused)
 
 TEST(FonRoundTrip, FourSizesReadBackAsDrawn)
 {
-    if (!haveFonts())
-        GTEST_SKIP() << "no installed fonts from the platform layer";
+    ASSERT_TRUE(testFontsInstalled());
     for (const char* face : {"DejaVu Sans", "Liberation Sans"}) {
         std::vector<Rendered> sizes;
         std::vector<qf::ImageSlot> slots;
@@ -206,8 +152,7 @@ TEST(FonRoundTrip, FourSizesReadBackAsDrawn)
 
 TEST(FonRoundTrip, ThirtySixAndFortyEightPointsExceedTheBudget)
 {
-    if (!haveFonts())
-        GTEST_SKIP() << "no installed fonts from the platform layer";
+    ASSERT_TRUE(testFontsInstalled());
     // Both sizes of Liberation Sans make FNT resources of their own, but not one library.
     std::vector<qf::ImageSlot> slots;
     uint64_t lengths = 0;

@@ -3,6 +3,7 @@
 #include "formats/FonWriter.h"
 #include "tests/FreeTypeReader.h"
 #include "tests/TestGlyphSource.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -15,21 +16,12 @@ namespace {
 
 using qf::FonWriter;
 using qf::ImageSlot;
+using qf::test::le16;
+using qf::test::le32;
+using qf::test::put16;
+using qf::test::put32;
 using qf::test::TestGlyphSource;
 
-uint32_t le16(const std::vector<uint8_t>& b, size_t at) { return b.at(at) | b.at(at + 1) << 8; }
-uint32_t le32(const std::vector<uint8_t>& b, size_t at) { return le16(b, at) | le16(b, at + 2) << 16; }
-
-void put16(std::vector<uint8_t>& b, size_t at, uint32_t v)
-{
-    b.at(at) = uint8_t(v);
-    b.at(at + 1) = uint8_t(v >> 8);
-}
-void put32(std::vector<uint8_t>& b, size_t at, uint32_t v)
-{
-    put16(b, at, v & 0xFFFF);
-    put16(b, at + 2, v >> 16);
-}
 void putText(std::vector<uint8_t>& b, size_t at, const std::string& text)
 {
     std::memcpy(&b.at(at), text.data(), text.size());

@@ -267,8 +267,7 @@ TEST(PclWriter, RefusesWhatDoesNotFitItsField)
 
 TEST(PclRealFont, DecodedCharactersAreWhatWasDrawn)
 {
-    if (!qf::test::haveRealFonts())
-        GTEST_SKIP() << "no installed faces yet: the font engine has not landed";
+    ASSERT_TRUE(qf::test::testFontsInstalled());
     for (const char* family : {"DejaVu Sans", "Liberation Mono"})
         for (int points : {12, 36}) {
             SCOPED_TRACE(std::string(family) + " " + std::to_string(points));

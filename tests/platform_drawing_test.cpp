@@ -5,11 +5,9 @@
 
 #include "platform/CodePages.h"
 #include "platform/DeviceContext.h"
+#include "tests/FreeTypeReader.h"
 
 #include <gtest/gtest.h>
-
-#include <ft2build.h>
-#include FT_FREETYPE_H
 
 #include <cstdio>
 #include <fstream>
@@ -199,15 +197,13 @@ TEST(PlatformBitmap, PatBltClipsAndKeepsThePadding)
 
 TEST(PlatformDrawing, PixelsMatchTheReferenceGdiCp1252)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     compareWithReference("gdi-glyphs-dejavu-sans-12pt-96dpi-cp1252.txt", 1252);
 }
 
 TEST(PlatformDrawing, PixelsMatchTheReferenceGdiCp1251Bold)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     if (!gdi::codePageMap(1251))
         GTEST_SKIP() << "no table for code page 1251";
     compareWithReference("gdi-glyphs-liberation-sans-bold-10pt-96dpi-cp1251.txt", 1251);
@@ -215,16 +211,17 @@ TEST(PlatformDrawing, PixelsMatchTheReferenceGdiCp1251Bold)
 
 TEST(PlatformDrawing, PixelsAreFreeTypesMonochromeRendering)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     // Beyond the reference's sizes: FreeType's own rendering of the same glyph, placed by its
     // bitmap offsets, at several sizes including a large one.
     const gdi::FaceInfo* info = gdi::FontCatalog::instance().match("Liberation Serif", 400, false);
     ASSERT_TRUE(info);
-    FT_Library lib;
+    FT_Library lib = nullptr;
     ASSERT_EQ(FT_Init_FreeType(&lib), 0);
-    FT_Face face;
+    const qf::test::FtLibraryOwner libOwner(lib);
+    FT_Face face = nullptr;
     ASSERT_EQ(FT_New_Face(lib, info->file.c_str(), info->faceIndex, &face), 0);
+    const qf::test::FtFaceOwner faceOwner(face);
     for (const int ppem : {7, 13, 31, 150}) {
         Scene scene(logFont("Liberation Serif", -ppem), 4 * ppem);
         ASSERT_EQ(FT_Set_Pixel_Sizes(face, 0, ppem), 0);
@@ -245,14 +242,11 @@ TEST(PlatformDrawing, PixelsAreFreeTypesMonochromeRendering)
             EXPECT_EQ(ours, theirs);
         }
     }
-    FT_Done_Face(face);
-    FT_Done_FreeType(lib);
 }
 
 TEST(PlatformDrawing, InkIsClippedAndShiftedExactly)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     Scene scene(logFont("DejaVu Sans", -20), 64);
     const auto atTen = drawText(scene.dc, 10, "W", 64);
     ASSERT_GT(inkCount(*scene.bitmap), 20);
@@ -284,8 +278,7 @@ TEST(PlatformDrawing, InkIsClippedAndShiftedExactly)
 
 TEST(PlatformDrawing, CellTopBaselineAndExtent)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     Scene scene(logFont("Liberation Sans", -30), 200, 60);
     scene.dc.setViewportOrg(0, 7);
     scene.dc.textOut(0, 3, "_H", 2);  // the cell's top at row 10
@@ -317,8 +310,7 @@ TEST(PlatformDrawing, CellTopBaselineAndExtent)
 
 TEST(PlatformDrawing, OpaqueBackgroundAndInverseColours)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     Scene scene(logFont("DejaVu Sans", -16), 48);
     const auto normal = drawText(scene.dc, 4, "Ag", 48);
     gdi::SIZE extent;
@@ -342,8 +334,7 @@ TEST(PlatformDrawing, OpaqueBackgroundAndInverseColours)
 
 TEST(PlatformDrawing, MissingCharactersDrawTheBox)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     Scene scene(logFont("DejaVu Sans", -16), 32);
     const auto box = drawText(scene.dc, 0, "\x1e", 32);  // no character for the byte in the face
     EXPECT_GT(inkCount(*scene.bitmap), 10);
@@ -356,8 +347,7 @@ TEST(PlatformDrawing, MissingCharactersDrawTheBox)
 
 TEST(PlatformDrawing, OemFontsUseTheDeviceContextsCodePage)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     if (!gdi::codePageMap(437) || !gdi::codePageMap(866) || !gdi::codePageMap(1251))
         GTEST_SKIP() << "no code page tables";
     auto oem = gdi::Font::createFontIndirect(logFont("DejaVu Sans", -18, 400, false, gdi::OEM_CHARSET));
@@ -388,8 +378,7 @@ TEST(PlatformDrawing, OemFontsUseTheDeviceContextsCodePage)
 
 TEST(PlatformDrawing, HugeGlyphsAreClippedNotRenderedWhole)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     // At 16000 pixels per em a glyph is far larger than the bitmap; only the part over the bitmap
     // is rasterised, tile by tile.
     Scene scene(logFont("DejaVu Sans", -16000), 300, 200);
@@ -412,8 +401,7 @@ TEST(PlatformDrawing, HugeGlyphsAreClippedNotRenderedWhole)
 
 TEST(PlatformDrawing, SyntheticBoldAndItalicChangeThePixels)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     Scene regular(logFont("DejaVu Serif", -24), 60);
     Scene bold(logFont("DejaVu Serif", -24, gdi::FW_BOLD), 60);
     Scene italic(logFont("DejaVu Serif", -24, gdi::FW_NORMAL, true), 60);
@@ -439,8 +427,7 @@ TEST(PlatformDrawing, SyntheticBoldAndItalicChangeThePixels)
 
 TEST(PlatformDrawing, StretchedFontsAreWider)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     Scene plain(logFont("DejaVu Sans", -12), 100);
     Scene wide(logFont("DejaVu Sans", -12, 400, false, 0, 14), 100);
     EXPECT_EQ(wide.tm.tmAveCharWidth, 14);
@@ -453,8 +440,7 @@ TEST(PlatformDrawing, StretchedFontsAreWider)
 
 TEST(PlatformDrawing, UnderlineAndStrikeOutRunAcrossTheText)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     gdi::LOGFONT lf = logFont("Liberation Sans", -20);
     Scene plain(lf, 80);
     lf.lfUnderline = 1;

@@ -75,8 +75,7 @@ const std::vector<Style> kStyles = {
 
 TEST(PlatformEnumeration, CatalogueOfTheTestFonts)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     const auto& faces = gdi::FontCatalog::instance().faces();
     ASSERT_EQ(faces.size(), kStyles.size());
     for (size_t i = 0; i < faces.size(); ++i) {
@@ -98,8 +97,7 @@ TEST(PlatformEnumeration, CatalogueOfTheTestFonts)
 
 TEST(PlatformEnumeration, FamiliesOnePerCharacterSet)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     const std::vector<Seen> seen = enumerate("");
     // Each family once per character set its styles support, sets ascending, named by the family's
     // first style.
@@ -129,8 +127,7 @@ TEST(PlatformEnumeration, FamiliesOnePerCharacterSet)
 
 TEST(PlatformEnumeration, StylesWithTheirCharacterSetsTogether)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     const std::vector<Seen> seen = enumerate("dejavu sans");  // names compare without case
     size_t at = 0;
     for (size_t style = 0; style < 4; ++style) {
@@ -159,8 +156,7 @@ TEST(PlatformEnumeration, StylesWithTheirCharacterSetsTogether)
 
 TEST(PlatformEnumeration, AgreesWithTheReferenceGdi)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     // Reference style lines: "  style <TAB> face <TAB> full <TAB> style <TAB> charset=N <TAB> weight=W <TAB> italic=I ..."
     std::map<std::tuple<std::string, std::string, std::string>, std::tuple<std::set<int>, int, int>> reference;
     std::ifstream in(dataFile("gdi-enumeration.txt"));
@@ -201,8 +197,7 @@ TEST(PlatformEnumeration, AgreesWithTheReferenceGdi)
 
 TEST(PlatformEnumeration, StopsWhenTheCallbackSaysSo)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     gdi::DeviceContext dc;
     int calls = 0;
     gdi::LOGFONT lf{};
@@ -219,8 +214,7 @@ TEST(PlatformEnumeration, StopsWhenTheCallbackSaysSo)
 
 TEST(PlatformEnumeration, FontListOneEntryPerStyleOnBothPaths)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     std::vector<qf::FontListEntry> fonts;
     gdi::SetOsMajorVersionOverride(6);
     qf::BuildFontList(fonts, gdi::OsMajorVersion());
@@ -295,8 +289,7 @@ TEST(PlatformCatalog, OrderAndMatchingRules)
 
 TEST(PlatformCatalog, UnknownFacesGoToTheDefaultFace)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     const gdi::FontCatalog& catalog = gdi::FontCatalog::instance();
     EXPECT_EQ(catalog.match("No Such Face", 400, false)->fullName, "Liberation Sans");
     EXPECT_EQ(catalog.match("No Such Face", 700, false)->fullName, "Liberation Sans Bold");

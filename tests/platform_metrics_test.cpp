@@ -142,8 +142,7 @@ void compare(const char* which, const Expected& expected, const gdi::DeviceConte
 
 TEST(PlatformMetrics, ReferenceCasesMatchGdi)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     const std::vector<Case> cases = readCases();
     ASSERT_EQ(cases.size(), 78u);
     int compared = 0;
@@ -178,8 +177,7 @@ TEST(PlatformMetrics, ReferenceCasesMatchGdi)
 
 TEST(PlatformMetrics, CellHeightAndDefaultHeight)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     gdi::DeviceContext dc;
     // A positive height is the cell: the largest em whose ascent + descent fits it.
     for (int cell : {10, 16, 17, 40, 113}) {
@@ -202,8 +200,7 @@ TEST(PlatformMetrics, CellHeightAndDefaultHeight)
 
 TEST(PlatformMetrics, PointFontFollowsTheDeviceResolution)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     gdi::DeviceContext dc;
     gdi::LOGFONT lf = logFont("DejaVu Sans", 100);
     EXPECT_EQ(gdi::Font::createPointFontIndirect(lf, dc)->logFont().lfHeight, -13);
@@ -225,8 +222,7 @@ TEST(PlatformMetrics, PointFontFollowsTheDeviceResolution)
 
 TEST(PlatformMetrics, SyntheticStylesAndUnknownFaces)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     gdi::DeviceContext dc;
     gdi::TEXTMETRIC tm;
     // DejaVu Serif has no bold in the test fonts: GDI emboldens the regular face.
@@ -257,8 +253,7 @@ TEST(PlatformMetrics, SyntheticStylesAndUnknownFaces)
 
 TEST(PlatformMetrics, AbsurdSizesStayExactAndSafe)
 {
-    if (!haveTestFonts())
-        GTEST_SKIP() << "no fonts";
+    ASSERT_TRUE(testFontsInstalled());
     gdi::DeviceContext dc;
     gdi::TEXTMETRIC tm;
     // A rendering font for 4000 points at 65535 dpi: metrics stay exact (no silent shrinking), so

@@ -3,10 +3,9 @@
 #pragma once
 
 #include "platform/DeviceContext.h"
-#include "platform/FontCatalog.h"
 #include "platform/gdi.h"
+#include "tests/TestSupport.h"
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,20 +19,9 @@ inline std::string dataFile(const char* name)
     return here.substr(0, here.rfind('/')) + "/data/" + name;
 }
 
-inline bool haveTestFonts() { return !gdi::FontCatalog::instance().faces().empty(); }
-
-inline gdi::LOGFONT logFont(const std::string& face, int height, int weight = gdi::FW_NORMAL,
-                            bool italic = false, int charset = gdi::ANSI_CHARSET, int width = 0)
-{
-    gdi::LOGFONT lf{};
-    lf.lfHeight = height;
-    lf.lfWidth = width;
-    lf.lfWeight = weight;
-    lf.lfItalic = italic ? 255 : 0;
-    lf.lfCharSet = static_cast<gdi::BYTE>(charset);
-    std::strncpy(lf.lfFaceName, face.c_str(), gdi::LF_FACESIZE - 1);
-    return lf;
-}
+// The font helpers all tests share.
+using qf::test::logFont;
+using qf::test::testFontsInstalled;
 
 inline bool pixel(const gdi::Bitmap& bm, int x, int y)
 {

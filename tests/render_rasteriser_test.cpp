@@ -1,27 +1,17 @@
 // Facts of the glyph rasteriser that every writer's output depends on.
 #include "platform/DeviceContext.h"
-#include "platform/FontCatalog.h"
 #include "render/GlyphRasteriser.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 
 namespace {
 
 using qf::GlyphRasteriser;
-
-bool haveFonts() { return !gdi::FontCatalog::instance().faces().empty(); }
-
-gdi::LOGFONT logFont(const char* face)
-{
-    gdi::LOGFONT lf;
-    std::strncpy(lf.lfFaceName, face, sizeof lf.lfFaceName - 1);
-    lf.lfWeight = gdi::FW_NORMAL;
-    lf.lfCharSet = gdi::ANSI_CHARSET;
-    return lf;
-}
+using qf::test::logFont;
+using qf::test::testFontsInstalled;
 
 TEST(RenderArithmetic, RenderingHeightTakesTheQuotientFirst)
 {
@@ -71,8 +61,7 @@ TEST(RenderRealise, SizesAndResolutionsOutsideTheLimitsAreRefused)
 
 TEST(RenderRealise, PointFontHeightFollowsTheDevicesResolution)
 {
-    if (!haveFonts())
-        GTEST_SKIP() << "no installed fonts from the platform layer";
+    ASSERT_TRUE(testFontsInstalled());
     gdi::DeviceContext dc;
     {
         GlyphRasteriser rasteriser(dc);
@@ -87,8 +76,7 @@ TEST(RenderRealise, PointFontHeightFollowsTheDevicesResolution)
 
 TEST(RenderRealise, RenderingFontFromThePointFontsMetrics)
 {
-    if (!haveFonts())
-        GTEST_SKIP() << "no installed fonts from the platform layer";
+    ASSERT_TRUE(testFontsInstalled());
     struct Case {
         int resX, resY;
     };
@@ -112,8 +100,7 @@ TEST(RenderRealise, RenderingFontFromThePointFontsMetrics)
 
 TEST(RenderGlyphs, ScratchOfTenCellsAndOneReadBackPerCharacter)
 {
-    if (!haveFonts())
-        GTEST_SKIP() << "no installed fonts from the platform layer";
+    ASSERT_TRUE(testFontsInstalled());
     gdi::DeviceContext dc;
     GlyphRasteriser rasteriser(dc);
     ASSERT_TRUE(rasteriser.realise(logFont("DejaVu Sans"), 10, 96, 96, nullptr));

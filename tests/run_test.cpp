@@ -3,6 +3,7 @@
 #include "run/CodePageTable.h"
 #include "run/FontList.h"
 #include "run/GenerationRun.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <sys/mount.h>
 
 namespace {
@@ -21,47 +21,15 @@ using qf::FontListEntry;
 using qf::GenerationRun;
 using qf::GenerationSettings;
 using qf::OutputFormat;
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/quenfold-run-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(path_))
-            out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-
-private:
-    std::string path_;
-};
-
-std::string contents(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using qf::test::readFile;
+using qf::test::TempDir;
 
 FontListEntry entry(const char* face, const char* name, std::vector<int32_t> charsets,
                     int weight = 400, int charset = 0)
 {
     FontListEntry e;
     e.name = name;
-    std::strncpy(e.logFont.lfFaceName, face, 31);
-    e.logFont.lfWeight = weight;
-    e.logFont.lfCharSet = static_cast<gdi::BYTE>(charset);
+    e.logFont = qf::test::logFont(face, 0, weight, false, charset);
     e.charsets = std::move(charsets);
     e.selected = 1;
     return e;
@@ -263,7 +231,7 @@ TEST_F(RunFixture, EntriesSharingAFaceNameWriteTheSameFilesLaterWins)
     const auto result = run();
     EXPECT_EQ(result.written.size(), 2u);
     EXPECT_EQ(dir.names(), std::vector<std::string>{"DejaVu Sans_10.fnt"});
-    const std::string data = contents(dir.path() + "/DejaVu Sans_10.fnt");
+    const std::string data = readFile(dir.path() + "/DejaVu Sans_10.fnt");
     EXPECT_NE(data.find("Second"), std::string::npos);
     EXPECT_EQ(data.find("First"), std::string::npos);
 }
@@ -323,7 +291,7 @@ TEST_F(RunFixture, FonOfOneFontHoldsEverySize)
     const auto result = run();
     EXPECT_TRUE(result.failures.empty());
     EXPECT_EQ(dir.names(), std::vector<std::string>{"DejaVu Sans.fon"});
-    const std::string data = contents(dir.path() + "/DejaVu Sans.fon");
+    const std::string data = readFile(dir.path() + "/DejaVu Sans.fon");
     EXPECT_NE(data.find("FONTRES 100,96,96:DejaVu Sans 8,10,12,14"), std::string::npos);
 }
 
@@ -406,7 +374,7 @@ TEST_F(RunFixture, FileFaultsAreCollectedAndLoseNothing)
     EXPECT_EQ(result.failures[3].reason, "Invalid cross-device link");
     EXPECT_EQ(host.reported.size(), 4u);
     for (int size : {8, 10, 12, 14})
-        EXPECT_EQ(contents(dir.path() + "/DejaVu Sans_" + std::to_string(size) + ".fnt"), "old");
+        EXPECT_EQ(readFile(dir.path() + "/DejaVu Sans_" + std::to_string(size) + ".fnt"), "old");
     EXPECT_EQ(dir.names().size(), 4u);  // no temporary files left
 }
 
