@@ -219,14 +219,6 @@ bool MainDialog::UpdateData(bool saveAndValidate)
     return false;
 }
 
-void MainDialog::OnStart()
-{
-    // A run works on the members, so the controls come first. A bad resolution has been reported
-    // by then; the members keep their last good values.
-    UpdateData(true);
-    // The generation run over the checked fonts and the requested sizes starts here.
-}
-
 void MainDialog::OnExit()
 {
     if (m_running) {
@@ -264,6 +256,11 @@ std::unique_ptr<QMenu> MainDialog::createWindowMenu()
 
 void MainDialog::contextMenuEvent(QContextMenuEvent* event)
 {
+    // During a run the window takes no command but Stop.
+    if (runActive_) {
+        event->accept();
+        return;
+    }
     const std::unique_ptr<QMenu> menu = createWindowMenu();
     if (!menu->isEmpty())
         menu->exec(event->globalPos());

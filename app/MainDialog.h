@@ -80,7 +80,10 @@ public:
     int codePageIndex() const;
 
     // ---- Commands ----
+    // The generation run over the checked fonts and requested sizes: the controls into the
+    // members, the folder chooser, then the run with this window showing its progress.
     void OnStart();
+    // Ends the program, or during a run stops it after the font being made.
     void OnExit();
     void OnAbout();
     // Commands of the window menu: (id & 0xFFF0) == 0x10 is "&About Quenfold...".
@@ -97,10 +100,17 @@ public:
 
     // Pressing Enter never closes the dialog: it presses the focused or the default button.
     void accept() override {}
+    // Esc and Exit end the dialog, except during a run, where they stop it.
+    void reject() override;
+
+    // True from Start until the run has cleaned up (m_running is cleared earlier by Stop).
+    bool runActive() const { return runActive_; }
 
 protected:
     bool event(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Closing the window during a run stops it; the window closes when the run has ended.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void OnInitDialog();
@@ -129,6 +139,8 @@ private:
 
     FontSource fontSource_;
     std::unique_ptr<DialogBuilder> builder_;
+    bool runActive_ = false;
+    bool closeAfterRun_ = false;
 };
 
 }  // namespace qf

@@ -1,0 +1,371 @@
+// Start in the window: whole runs over the test fonts with the real folder chooser and prompt
+// answered by the test, the window during and after a run, Stop, Esc and closing mid-run, the
+// "to all" answers, the 64 KB question and the failures reported at the end.
+#include "RunTestSupport.h"
+
+#include "run/CodePageTable.h"
+#include "run/ui/ConfirmDialog.h"
+#include "run/ui/FolderChooser.h"
+#include "ui/FontCheckList.h"
+#include "ui/PreviewPane.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+namespace qf {
+namespace {
+
+namespace ids = res::main_ids;
+using test::Control;
+using test::runui::ChooseFolder;
+using test::runui::MessageBoxAnswers;
+using test::runui::ModalDriver;
+using test::runui::TempFolder;
+using Names = std::vector<std::string>;
+
+// The enabled state of every control of the dialog.
+std::map<QWidget*, bool> EnabledStates(const QWidget* dialog)
+{
+    std::map<QWidget*, bool> states;
+    for (QWidget* w : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!w->isWindow())
+            states[w] = w->isEnabled();
+    }
+    return states;
+}
+
+// The window over the installed test fonts, shown, with the progress bar watched.
+class GuiRunFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dialog = std::make_unique<MainDialog>();
+        test::ShowActive(dialog.get());
+        QObject::connect(dialog->m_progressBar, &QProgressBar::valueChanged, dialog->m_progressBar, [this](int v) {
+            positions.push_back(v);
+            if (onPosition)
+                onPosition(v);
+        });
+    }
+
+    // Checks the entries of these names through the list, as a user does with the space bar.
+    void Check(std::initializer_list<const char*> names)
+    {
+        FontCheckList* list = dialog->m_fontList;
+        for (const char* name : names) {
+            int position = -1;
+            for (int p = 0; p < list->count(); ++p) {
+                if (dialog->m_fonts[static_cast<size_t>(list->itemData(p))].name == name)
+                    position = p;
+            }
+            ASSERT_GE(position, 0) << name;
+            list->setCurrentPosition(position);
+            QTest::keyClick(list, Qt::Key_Space);
+            ASSERT_TRUE(list->check(position)) << name;
+        }
+    }
+    void SetSizes(const char* sizes) { Control<QLineEdit>(dialog.get(), ids::kSizes)->setText(sizes); }
+    void SetFormat(int format) { Control<QComboBox>(dialog.get(), ids::kFormat)->setCurrentIndex(format); }
+    void SetResolution(const char* dpi)
+    {
+        Control<QLineEdit>(dialog.get(), ids::kResolutionX)->setText(dpi);
+        Control<QLineEdit>(dialog.get(), ids::kResolutionY)->setText(dpi);
+    }
+    void SetCodePage(int codePage) { dialog->m_codePageList->setCurrentIndex(CodePageTable::rowOfCodePage(codePage)); }
+    void Start()
+    {
+        positions.clear();
+        QTest::mouseClick(dialog->m_startButton, Qt::LeftButton);
+    }
+
+    std::unique_ptr<MainDialog> dialog;
+    TempFolder out;
+    std::vector<int> positions;
+    std::function<void(int)> onPosition;
+};
+
+TEST_F(GuiRunFixture, WholeRunWritesEveryFileAndGivesTheWindowBack)
+{
+    Check({"Liberation Serif", "DejaVu Sans Mono"});
+    SetSizes("8, 10");
+    SetFormat(2);  // SFP: the resolution edits are disabled before the run and must stay so
+    auto* resolutionX = Control<QLineEdit>(dialog.get(), ids::kResolutionX);
+    ASSERT_FALSE(resolutionX->isEnabled());
+    const std::map<QWidget*, bool> before = EnabledStates(dialog.get());
+
+    QString caption, title, openedAt;
+    QWidget* chooserParent = nullptr;
+    ModalDriver driver([&](QWidget* modal) {
+        auto* chooser = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(chooser, nullptr) << modal->metaObject()->className();
+        caption = chooser->windowTitle();
+        chooserParent = chooser->parentWidget();
+        title = chooser->findChild<QLabel*>(FolderChooser::kTitleName)->text();
+        openedAt = chooser->directory().absolutePath();
+        ChooseFolder(modal, out.path());
+    });
+
+    bool seen = false;
+    onPosition = [&](int) {
+        if (seen)
+            return;
+        seen = true;
+        EXPECT_TRUE(dialog->m_progressBar->isVisible());
+        EXPECT_EQ(dialog->m_progressBar->minimum(), 0);
+        EXPECT_EQ(dialog->m_progressBar->maximum(), 4);
+        EXPECT_EQ(dialog->m_exitButton->text(), "&Stop!");
+        EXPECT_TRUE(dialog->m_exitButton->isEnabled());
+        EXPECT_EQ(dialog->m_running, 1);
+        // Only Stop is left to use; the bar keeps its look.
+        for (const auto& [w, enabled] : EnabledStates(dialog.get())) {
+            if (w != dialog->m_exitButton && w != dialog->m_progressBar) {
+                EXPECT_FALSE(enabled) << w->objectName().toStdString() << " " << w->metaObject()->className();
+            }
+        }
+    };
+    MessageBoxAnswers boxes;
+    Start();
+
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(driver.handled, 1);
+    EXPECT_EQ(caption, "Save Directory");
+    EXPECT_EQ(title, "Select a directory where Quenfold will place generated FON files:");
+    EXPECT_EQ(chooserParent, dialog.get());
+    EXPECT_EQ(openedAt, QDir::homePath());  // nothing remembered yet
+    EXPECT_EQ(out.names(), (Names{"DejaVu Sans Mono_10.sfp", "DejaVu Sans Mono_8.sfp", "Liberation Serif_10.sfp",
+                                  "Liberation Serif_8.sfp"}));
+    EXPECT_EQ(positions, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_TRUE(boxes.requests.empty());
+
+    // The window as it was, but the Exit label and the remembered folder.
+    EXPECT_TRUE(dialog->m_progressBar->isHidden());
+    EXPECT_EQ(dialog->m_exitButton->text(), "E&xit");
+    EXPECT_EQ(dialog->m_running, 0);
+    EXPECT_FALSE(dialog->runActive());
+    EXPECT_EQ(EnabledStates(dialog.get()), before);
+    EXPECT_FALSE(resolutionX->isEnabled());
+    EXPECT_EQ(dialog->m_outputFolder, out.path());
+    EXPECT_TRUE(dialog->isVisible());
+}
+
+TEST_F(GuiRunFixture, SecondRunOffersTheFirstRunsFolderAndCancellingChangesNothing)
+{
+    Check({"DejaVu Serif"});
+    SetSizes("8");
+    SetFormat(1);
+    const QString first = out.sub("first");
+    {
+        ModalDriver driver([&](QWidget* modal) { ChooseFolder(modal, first + "/"); });
+        Start();
+    }
+    ASSERT_EQ(dialog->m_outputFolder, first);  // no trailing separator
+    const auto written = std::filesystem::last_write_time(first.toStdString() + "/DejaVu Serif_8.fnt");
+
+    QString openedAt, selected;
+    ModalDriver driver([&](QWidget* modal) {
+        auto* chooser = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(chooser, nullptr);
+        openedAt = chooser->directory().absolutePath();
+        selected = chooser->selectedFiles().value(0);
+        QTest::keyClick(chooser, Qt::Key_Escape);
+    });
+    const std::map<QWidget*, bool> before = EnabledStates(dialog.get());
+    Start();
+    EXPECT_EQ(driver.handled, 1);
+    EXPECT_EQ(openedAt, first);
+    EXPECT_EQ(selected, first);
+    // Nothing moved: no progress, no relabelling, no file touched, the folder kept.
+    EXPECT_TRUE(positions.empty());
+    EXPECT_TRUE(dialog->m_progressBar->isHidden());
+    EXPECT_EQ(EnabledStates(dialog.get()), before);
+    EXPECT_EQ(dialog->m_outputFolder, first);
+    EXPECT_EQ(std::filesystem::last_write_time(first.toStdString() + "/DejaVu Serif_8.fnt"), written);
+}
+
+// Stop while the second of four sizes of the first font is made: that font is finished and
+// written, no later font is begun, and the dialog stays open.
+class GuiRunStop : public GuiRunFixture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(GuiRunStop, DuringARunEndsAfterTheCurrentFont)
+{
+    const std::string how = GetParam();
+    Check({"Liberation Serif", "DejaVu Sans Mono", "Liberation Mono"});
+    SetSizes("8, 10, 12, 14");
+    SetFormat(1);
+    ModalDriver driver([&](QWidget* modal) { ChooseFolder(modal, out.path()); });
+    bool stillOpen = false;
+    onPosition = [&](int position) {
+        if (position != 1)
+            return;
+        if (how == "button") {
+            QTest::mouseClick(dialog->m_exitButton, Qt::LeftButton);
+            EXPECT_EQ(dialog->m_running, 0);
+            // A second click while the font is finished still only stops.
+            QTest::mouseClick(dialog->m_exitButton, Qt::LeftButton);
+        } else if (how == "escape") {
+            QWidget* focus = QApplication::focusWidget();
+            QTest::keyClick(focus ? focus : dialog.get(), Qt::Key_Escape);
+            EXPECT_EQ(dialog->m_running, 0);
+        } else {
+            dialog->close();
+        }
+        stillOpen = dialog->isVisible();
+    };
+    Start();
+
+    EXPECT_TRUE(stillOpen);
+    // Array order: DejaVu Sans Mono comes first of the three.
+    EXPECT_EQ(out.names(), (Names{"DejaVu Sans Mono_10.fnt", "DejaVu Sans Mono_12.fnt", "DejaVu Sans Mono_14.fnt",
+                                  "DejaVu Sans Mono_8.fnt"}));
+    EXPECT_EQ(positions, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(dialog->m_running, 0);
+    EXPECT_TRUE(dialog->m_progressBar->isHidden());
+    EXPECT_EQ(dialog->m_exitButton->text(), "E&xit");
+    if (how == "close") {
+        // Closed once the run had cleaned up.
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_EQ(dialog->result(), QDialog::Rejected);
+    } else {
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_TRUE(dialog->m_startButton->isEnabled());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(GuiRun, GuiRunStop, ::testing::Values("button", "escape", "close"),
+                         [](const auto& info) { return std::string(info.param); });
+
+TEST_F(GuiRunFixture, YesToAllAndSkipAllHoldForTheRestOfTheirRunOnly)
+{
+    // Hebrew: DejaVu Sans has it, the Liberation faces do not.
+    Check({"Liberation Serif", "Liberation Mono", "DejaVu Sans", "Liberation Sans"});
+    SetSizes("8");
+    SetFormat(1);
+    SetCodePage(1255);
+    const QString yes = out.sub("yes");
+    const QString skip = out.sub("skip");
+
+    int answerId = res::confirm_ids::kYesToAll;
+    QStringList messages;
+    ModalDriver driver([&](QWidget* modal) {
+        if (auto* prompt = qobject_cast<ConfirmDialog*>(modal)) {
+            EXPECT_EQ(prompt->parentWidget(), dialog.get());
+            messages << Control<QLabel>(prompt, res::confirm_ids::kMessage)->text();
+            QTest::mouseClick(Control<QPushButton>(prompt, answerId), Qt::LeftButton);
+            return;
+        }
+        ChooseFolder(modal, answerId == res::confirm_ids::kYesToAll ? yes : skip);
+    });
+
+    Start();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0],
+              "Font Liberation Mono cannot support selected codepage. You can continue process and Windows will try "
+              "to substitute codepage, but it is not recommended.\n\nDo you want to continue exporting this font or "
+              "you want to skip it?");
+    EXPECT_EQ(TempFolder::namesIn(yes), (Names{"DejaVu Sans_8.fnt", "Liberation Mono_8.fnt", "Liberation Sans_8.fnt",
+                                               "Liberation Serif_8.fnt"}));
+    for (const FontListEntry& entry : dialog->m_fonts) {
+        if (entry.selected) {
+            EXPECT_EQ(entry.logFont.lfCharSet, 177) << entry.name;  // the Hebrew character set
+        }
+    }
+
+    // The next run asks again; Skip all then leaves every later unsupported font out unasked.
+    messages.clear();
+    answerId = res::confirm_ids::kSkipAll;
+    Start();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith("Font Liberation Mono "));
+    EXPECT_EQ(TempFolder::namesIn(skip), Names{"DejaVu Sans_8.fnt"});
+    EXPECT_EQ(positions, (std::vector<int>{0}));
+}
+
+TEST_F(GuiRunFixture, OversizedFonIsAskedAndNoEndsTheRun)
+{
+    ASSERT_EQ(ScreenDpiY(), 96);
+    Check({"Liberation Sans", "Liberation Serif"});
+    SetSizes("36, 48");
+    SetResolution("96");
+    SetFormat(0);
+    ModalDriver driver([&](QWidget* modal) { ChooseFolder(modal, out.path()); });
+    MessageBoxAnswers boxes([](const MessageBoxRequest&) { return QMessageBox::No; });
+    Start();
+
+    ASSERT_EQ(boxes.requests.size(), 1u);
+    const MessageBoxRequest& asked = boxes.requests[0];
+    EXPECT_EQ(asked.text, "Size of the FON file generated for a font Liberation Sans exceed 64K, so font is not "
+                          "created.\n\nContinue fonts generation?");
+    EXPECT_EQ(asked.title, "Quenfold");
+    EXPECT_EQ(asked.icon, QMessageBox::Warning);
+    EXPECT_EQ(asked.buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(asked.parent, dialog.get());
+    // No library for Liberation Sans, and Liberation Serif never begun.
+    EXPECT_EQ(out.names(), Names{});
+    EXPECT_EQ(positions, (std::vector<int>{0, 1}));
+    EXPECT_EQ(dialog->m_exitButton->text(), "E&xit");
+}
+
+TEST_F(GuiRunFixture, EveryFailureIsListedInOneMessageOnceTheWindowIsBack)
+{
+    Check({"DejaVu Serif", "Liberation Mono"});
+    SetSizes("8, 10");
+    SetFormat(1);
+    const QString gone = out.sub("gone");
+    ModalDriver driver([&](QWidget* modal) { ChooseFolder(modal, gone); });
+    // The folder disappears while the first font is made: none of the files can be written.
+    onPosition = [&](int position) {
+        if (position == 0)
+            std::filesystem::remove_all(gone.toStdString());
+    };
+    bool restored = false;
+    MessageBoxAnswers boxes([&](const MessageBoxRequest&) {
+        restored = dialog->m_progressBar->isHidden() && dialog->m_exitButton->text() == "E&xit" &&
+                   dialog->m_startButton->isEnabled();
+        return QMessageBox::Ok;
+    });
+    Start();
+
+    ASSERT_EQ(boxes.requests.size(), 1u);
+    const MessageBoxRequest& shown = boxes.requests[0];
+    EXPECT_TRUE(restored);
+    EXPECT_EQ(shown.title, "Quenfold");
+    EXPECT_EQ(shown.icon, QMessageBox::Warning);
+    EXPECT_TRUE(shown.text.startsWith("These files could not be written:\n")) << shown.text.toStdString();
+    for (const char* name : {"DejaVu Serif_8.fnt", "DejaVu Serif_10.fnt", "Liberation Mono_8.fnt", "Liberation Mono_10.fnt"})
+        EXPECT_TRUE(shown.text.contains(gone + "/" + name + ": ")) << name;
+    // Every font was still tried.
+    EXPECT_EQ(positions, (std::vector<int>{0, 1, 2, 3}));
+}
+
+TEST(GuiRun, ResolutionTheFontsCannotHoldKeepsTheRunFromStarting)
+{
+    auto dialog = test::MakeDialog();
+    test::ShowActive(dialog.get());
+    QTest::mouseClick(Control<QPushButton>(dialog.get(), ids::kSelectAll), Qt::LeftButton);
+    auto* resolutionX = Control<QLineEdit>(dialog.get(), ids::kResolutionX);
+    for (const char* bad : {"0", "65536", "abc"}) {
+        resolutionX->setText(bad);
+        test::runui::MessageBoxAnswers boxes;
+        ModalDriver driver([](QWidget* modal) { modal->close(); });
+        QTest::mouseClick(dialog->m_startButton, Qt::LeftButton);
+        QTest::qWait(20);
+        ASSERT_EQ(boxes.requests.size(), 1u) << bad;
+        EXPECT_EQ(boxes.requests[0].text, "Please enter a positive integer.");
+        EXPECT_EQ(driver.handled, 0) << "the folder chooser came up for " << bad;
+        EXPECT_EQ(QApplication::focusWidget(), resolutionX);
+        EXPECT_EQ(dialog->m_running, 0);
+    }
+}
+
+}  // namespace
+}  // namespace qf
