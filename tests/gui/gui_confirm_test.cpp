@@ -93,19 +93,5 @@ TEST(GuiConfirm, EveryWayOfAnsweringGivesItsNumber)
         EXPECT_EQ(Answer(c.act), c.expected) << c.what;
 }
 
-TEST(GuiConfirm, SharedMnemonicMovesTheFocusAndEnterAnswersTheFocusedButton)
-{
-    const int result = Answer([](ConfirmDialog* p) {
-        // "&Yes" and "&Yes to all" share Y: the key only moves between them.
-        QTest::keyClick(p, Qt::Key_Y, Qt::AltModifier);
-        QTest::keyClick(p, Qt::Key_Y, Qt::AltModifier);
-        if (!p->isVisible())
-            return;
-        EXPECT_EQ(QApplication::focusWidget(), Control<QPushButton>(p, ids::kYesToAll));
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    });
-    EXPECT_EQ(result, kAnswerYesToAll);
-}
-
 }  // namespace
 }  // namespace qf
