@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <utility>
+
 namespace qf {
 
 namespace ids = res::confirm_ids;
@@ -23,8 +25,10 @@ ConfirmDialog::ConfirmDialog(QWidget* parent) : QDialog(parent)
 
     // Yes and Stop are the dialog's own OK and cancel commands; the other three answer directly.
     const std::pair<int, void (ConfirmDialog::*)()> handlers[] = {
-        {ids::kYes, &ConfirmDialog::OnOK},         {ids::kStop, &ConfirmDialog::OnCancel},
-        {ids::kYesToAll, &ConfirmDialog::OnYesToAll}, {ids::kSkip, &ConfirmDialog::OnSkip},
+        {ids::kYes, &ConfirmDialog::OnOK},
+        {ids::kStop, &ConfirmDialog::OnCancel},
+        {ids::kYesToAll, &ConfirmDialog::OnYesToAll},
+        {ids::kSkip, &ConfirmDialog::OnSkip},
         {ids::kSkipAll, &ConfirmDialog::OnSkipAll},
     };
     for (const auto& [id, handler] : handlers) {

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include <algorithm>
 #include <vector>
 
 namespace qf {
