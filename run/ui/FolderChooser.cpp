@@ -88,13 +88,16 @@ FolderDialog::FolderDialog(FolderChooser& chooser, QWidget* owner, const QString
     status_->setVisible(chooser.showStatus);
     addAboveAndBelow(title, status_);
 
-    // Nothing remembered by Qt from earlier programs decides where the dialog opens.
+    // Nothing Qt remembers from earlier programs decides where the dialog opens or what its
+    // side bar offers.
     const QString initial = FolderPath(chooser.initialFolder);
     if (!initial.isEmpty() && IsInside(initial, root))
         setDirectory(initial);
     else
         setDirectory(root.isEmpty() ? QDir::homePath() : root);
-    if (!root.isEmpty())
+    if (root.isEmpty())
+        setSidebarUrls({QUrl::fromLocalFile(QDir::rootPath()), QUrl::fromLocalFile(QDir::homePath())});
+    else
         setSidebarUrls({QUrl::fromLocalFile(root)});
 
     if (auto* box = findChild<QDialogButtonBox*>())
