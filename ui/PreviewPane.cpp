@@ -143,9 +143,7 @@ std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas)
         return lines;
     gdi::DeviceContext dc;
     UseScreenResolution(dc);
-    const int charset = CodePageTable::charsetOfRow(row);
-    if (charset == gdi::OEM_CHARSET)
-        dc.setOemCodePage(static_cast<unsigned>(CodePageTable::row(row).codePage));
+    const int charset = CodePageTable::prepareDeviceContext(row, dc);
 
     const FontCheckList* list = dialog_->m_fontList;
     const int position = list ? list->currentPosition() : -1;
