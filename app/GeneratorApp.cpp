@@ -5,6 +5,8 @@
 #include "ui/Artwork.h"
 #include "ui/MessageBox.h"
 
+#include <QSettings>
+
 namespace qf {
 
 GeneratorApp::GeneratorApp(int& argc, char** argv)
@@ -12,6 +14,15 @@ GeneratorApp::GeneratorApp(int& argc, char** argv)
 {
     QApplication::setApplicationName(ApplicationTitle());
     QApplication::setWindowIcon(ApplicationIcon());
+    KeepQtSettingsPrivate(settingsFolder_);
+}
+
+void GeneratorApp::KeepQtSettingsPrivate(const QTemporaryDir& folder)
+{
+    if (!folder.isValid())
+        return;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
 }
 
 GeneratorApp::~GeneratorApp() = default;

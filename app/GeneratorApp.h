@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QTemporaryDir>
 
 #include <memory>
 
@@ -21,7 +22,12 @@ public:
     // The running system's major version, recorded at start-up; it picks the font enumeration.
     unsigned osMajorVersion() const { return osMajorVersion_; }
 
+    // Qt's own dialogs remember folders and history in the user's settings; the program stores
+    // nothing between starts, so their settings go to a folder that lives as long as the program.
+    static void KeepQtSettingsPrivate(const QTemporaryDir& folder);
+
 private:
+    QTemporaryDir settingsFolder_;
     std::unique_ptr<QApplication> app_;
     unsigned osMajorVersion_ = 0;
 };

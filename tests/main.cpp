@@ -3,7 +3,10 @@
 #include <cstdlib>
 
 #ifdef QUENFOLD_HAVE_GUI
+#include "app/GeneratorApp.h"
+
 #include <QApplication>
+#include <QTemporaryDir>
 #endif
 
 int main(int argc, char** argv)
@@ -14,6 +17,8 @@ int main(int argc, char** argv)
 #ifdef QUENFOLD_HAVE_GUI
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    const QTemporaryDir settings;
+    qf::GeneratorApp::KeepQtSettingsPrivate(settings);
 #endif
     return RUN_ALL_TESTS();
 }
