@@ -73,6 +73,8 @@ public:
     void UpdateStartButton();
     void BeginRename();
     void CommitRename();
+    // The index in m_fonts of the entry at a list position (the item data), or -1.
+    int EntryIndexAt(int position) const;
 
     // ---- Sizes, resolution, code page ----
     void ParseSizes();

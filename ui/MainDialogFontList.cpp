@@ -79,14 +79,20 @@ void MainDialog::OnDeselect()
     SetAll(false);
 }
 
+int MainDialog::EntryIndexAt(int position) const
+{
+    if (!m_fontList || position < 0 || position >= m_fontList->count())
+        return -1;
+    // The list is sorted: the item data, not the position, names the entry.
+    const int index = m_fontList->itemData(position);
+    return index >= 0 && static_cast<size_t>(index) < m_fonts.size() ? index : -1;
+}
+
 void MainDialog::OnCheckChange()
 {
     const int position = m_fontList->currentPosition();
-    if (position < 0)
-        return;
-    // The list is sorted: the item data, not the position, names the entry.
-    const int index = m_fontList->itemData(position);
-    if (index < 0 || static_cast<size_t>(index) >= m_fonts.size())
+    const int index = EntryIndexAt(position);
+    if (index < 0)
         return;
     m_fonts[static_cast<size_t>(index)].selected = m_fontList->check(position) ? 1 : 0;
     UpdateSelectedCount();
@@ -110,10 +116,8 @@ int MainDialog::OnVKeyToItem(int key, int)
 void MainDialog::BeginRename()
 {
     const int position = m_fontList->currentPosition();
-    if (position < 0)
-        return;
-    const int index = m_fontList->itemData(position);
-    if (index < 0 || static_cast<size_t>(index) >= m_fonts.size())
+    const int index = EntryIndexAt(position);
+    if (index < 0)
         return;
     QRect rect = m_fontList->itemRect(position);
     // Past the check box, over the name.
@@ -124,10 +128,8 @@ void MainDialog::BeginRename()
 void MainDialog::CommitRename()
 {
     const int position = m_nameEditor->m_item;
-    if (position < 0 || position >= m_fontList->count())
-        return;
-    const int index = m_fontList->itemData(position);
-    if (index < 0 || static_cast<size_t>(index) >= m_fonts.size())
+    const int index = EntryIndexAt(position);
+    if (index < 0)
         return;
     FontListEntry& entry = m_fonts[static_cast<size_t>(index)];
     // Names are ANSI text of at most 63 characters, as the generated fonts hold them.

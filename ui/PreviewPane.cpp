@@ -146,11 +146,8 @@ std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas)
     const int charset = CodePageTable::prepareDeviceContext(row, dc);
 
     const FontCheckList* list = dialog_->m_fontList;
-    const int position = list ? list->currentPosition() : -1;
-    if (position < 0)
-        return lines;
-    const int index = list->itemData(position);
-    if (index < 0 || static_cast<size_t>(index) >= dialog_->m_fonts.size())
+    const int index = dialog_->EntryIndexAt(list ? list->currentPosition() : -1);
+    if (index < 0)
         return lines;
     FontListEntry& entry = dialog_->m_fonts[static_cast<size_t>(index)];
     if (entry.logFont.lfCharSet != gdi::DEFAULT_CHARSET)
