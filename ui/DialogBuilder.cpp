@@ -172,7 +172,7 @@ void DialogBuilder::createControls(const ControlFactory& custom)
             auto* combo = new QComboBox(dialog_);
             combo->setEditable(false);
             combo->setInsertPolicy(QComboBox::NoInsert);
-            combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+            combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
             for (int k = 0; k < t.itemCount; ++k)
                 combo->addItem(TemplateText(t.items[k]));
             w = combo;
