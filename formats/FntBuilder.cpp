@@ -23,6 +23,7 @@ constexpr int64_t kScratchCells = 10;
 
 // Header offsets of the fields whose values are known only once every glyph has been packed.
 constexpr size_t kOffsetDfSize = 2;
+constexpr size_t kOffsetDfPixWidth = 86;
 constexpr size_t kOffsetDfWidthBytes = 99;
 constexpr size_t kOffsetDfFace = 105;
 
@@ -54,6 +55,15 @@ private:
     std::string* error_;
     std::string prefix_;
 };
+
+// The header's metric fields are unsigned: a face whose ascent plus descent falls short of its em
+// has a negative internal leading, which is stated as none rather than refusing the font.
+int64_t unsignedMetric(int64_t value) { return std::max<int64_t>(value, 0); }
+
+// Of the metrics' pitch and family byte only the pitch bit and the family nibble describe a
+// raster font; its TrueType and vector bits would make readers take the file for an outline font.
+constexpr int kPitchAndFamilyMask = 0xF1;
+constexpr int kVariablePitch = 0x01;
 
 // Moves one glyph from the scratch rows (row after row) into byte columns (column after column,
 // top row first), as the character table's bitmaps are stored. Only the scratch bitmap itself is
@@ -123,9 +133,9 @@ Image FntBuilder::pack(GlyphSource& glyphs, int32_t pointSize, int32_t resolutio
         .le16("dfPoints", pointSize)
         .le16("dfVertRes", resolutionY)
         .le16("dfHorizRes", resolutionX)
-        .le16("dfAscent", tm.tmAscent)
-        .le16("dfInternalLeading", tm.tmInternalLeading)
-        .le16("dfExternalLeading", tm.tmExternalLeading)
+        .le16("dfAscent", unsignedMetric(tm.tmAscent))
+        .le16("dfInternalLeading", unsignedMetric(tm.tmInternalLeading))
+        .le16("dfExternalLeading", unsignedMetric(tm.tmExternalLeading))
         .u8("dfItalic", tm.tmItalic)
         .u8("dfUnderline", tm.tmUnderlined)
         .u8("dfStrikeOut", tm.tmStruckOut)
@@ -133,9 +143,9 @@ Image FntBuilder::pack(GlyphSource& glyphs, int32_t pointSize, int32_t resolutio
         .u8("dfCharSet", tm.tmCharSet)
         .le16("dfPixWidth", 0)
         .le16("dfPixHeight", tm.tmHeight)
-        .u8("dfPitchAndFamily", tm.tmPitchAndFamily)
-        .le16("dfAvgWidth", tm.tmAveCharWidth)
-        .le16("dfMaxWidth", tm.tmMaxCharWidth)
+        .u8("dfPitchAndFamily", tm.tmPitchAndFamily & kPitchAndFamilyMask)
+        .le16("dfAvgWidth", unsignedMetric(tm.tmAveCharWidth))
+        .le16("dfMaxWidth", unsignedMetric(tm.tmMaxCharWidth))
         .u8("dfFirstChar", tm.tmFirstChar)
         .u8("dfLastChar", tm.tmLastChar)
         .u8("dfDefaultChar", int{tm.tmDefaultChar} - tm.tmFirstChar)
@@ -170,14 +180,17 @@ Image FntBuilder::pack(GlyphSource& glyphs, int32_t pointSize, int32_t resolutio
 
     int64_t offset = bitsOffset;
     int64_t byteWidthSum = 0;
+    int64_t commonWidth = -1;  // the width every character shares, -2 once two differ
     for (int i = 0; i <= n; ++i) {
         const RenderedGlyph glyph = glyphs.render(static_cast<uint8_t>(first + i), 0);
-        tw.le16("width", glyph.cx).le16("offset", offset);
+        const int64_t width = unsignedMetric(glyph.cx);
+        commonWidth = commonWidth == -1 || commonWidth == width ? width : -2;
+        tw.le16("width", width).le16("offset", offset);
         if (!tw.ok()) {
             glyphs.finish();
             return refuse(length, "character " + hex2(first + i) + ": " + tw.error());
         }
-        const int byteColumns = (glyph.cx + 7) / 8;
+        const int byteColumns = static_cast<int>((width + 7) / 8);
         const int64_t size = int64_t{byteColumns} * height;
         // The next table entry (the sentinel after the last character) points past this bitmap;
         // once that lies beyond 16 bits no later character can make the font fit.
@@ -197,11 +210,11 @@ Image FntBuilder::pack(GlyphSource& glyphs, int32_t pointSize, int32_t resolutio
     }
     glyphs.finish();
 
-    const int64_t sentinelColumns = (int64_t{tm.tmAveCharWidth} + 7) / 8;
+    const int64_t sentinelColumns = (unsignedMetric(tm.tmAveCharWidth) + 7) / 8;
     int64_t widthBytes = byteWidthSum + sentinelColumns;
     if (widthBytes % 2 != 0)
         ++widthBytes;
-    tw.le16("width", tm.tmAveCharWidth).le16("offset", offset);
+    tw.le16("width", unsignedMetric(tm.tmAveCharWidth)).le16("offset", offset);
 
     const int64_t sentinelBytes = sentinelColumns * height;
     const int64_t face = offset + sentinelBytes;
@@ -213,6 +226,10 @@ Image FntBuilder::pack(GlyphSource& glyphs, int32_t pointSize, int32_t resolutio
                                   std::to_string(kMaxAllocation) + " allowed");
 
     hw.seek(kOffsetDfSize).le32("dfSize", size);
+    // A fixed-pitch font whose characters all share one width states it; any other states 0, so
+    // the width and the pitch bit never contradict each other.
+    const bool fixedPitch = (tm.tmPitchAndFamily & kVariablePitch) == 0;
+    hw.seek(kOffsetDfPixWidth).le16("dfPixWidth", fixedPitch && commonWidth > 0 ? commonWidth : 0);
     hw.seek(kOffsetDfWidthBytes).le16("dfWidthBytes", widthBytes);
     hw.seek(kOffsetDfFace).le32("dfFace", face);
     if (!tw.ok() || !hw.ok())

@@ -156,10 +156,12 @@ using FONTENUMPROCA = int (*)(const ENUMLOGFONTEX* elf, const TEXTMETRIC* metric
 // as it does for the MS-DOS code pages.
 bool TranslateCharsetInfo(DWORD source, CHARSETINFO* info, DWORD flags);
 
-// The running kernel's major version (what GetVersionExA's dwMajorVersion stands for here).
+// What GetVersionExA's dwMajorVersion answers here: the version of the GDI the platform layer
+// stands in for, which has the extended enumeration.
+inline constexpr DWORD kGdiMajorVersion = 4;
 DWORD OsMajorVersion();
-// Makes OsMajorVersion() answer `major` from now on (0 restores the kernel's), so tests can take
-// the older enumeration path.
+// Makes OsMajorVersion() answer `major` from now on (0 restores kGdiMajorVersion), so tests can
+// take the older enumeration path.
 void SetOsMajorVersionOverride(DWORD major);
 
 }  // namespace gdi

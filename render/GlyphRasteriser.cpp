@@ -1,5 +1,6 @@
 #include "render/GlyphRasteriser.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -55,15 +56,24 @@ bool GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32
     const int32_t dpiX = dc_.getDeviceCaps(gdi::LOGPIXELSX);
     const int32_t dpiY = dc_.getDeviceCaps(gdi::LOGPIXELSY);
 
+    // A height of 0 asks for the default size: a font that rounds to no pixels at all would come
+    // out as a 16-pixel font labelled with the requested size, so it is refused instead.
+    auto noPixels = [&](const char* which, int32_t dpi) {
+        return refuse(std::to_string(pointSize) + " points would be 0 pixels high (the " + which +
+                      " at " + std::to_string(dpi) + " dpi)");
+    };
     lf.lfHeight = 10 * pointSize;
     pointFont_ = gdi::Font::createPointFontIndirect(lf, dc_);
-    if (pointFont_) {
-        pointFontHeight_ = pointFont_->logFont().lfHeight;
+    pointFontHeight_ = pointFont_ ? pointFont_->logFont().lfHeight : 0;
+    if (pointFont_ && pointFontHeight_ == 0)
+        return noPixels("point font", dpiY);
+    if (pointFont_)
         dc_.selectObject(pointFont_);
-    }
     dc_.getTextMetrics(&pointMetrics_);
 
     lf.lfHeight = renderingHeight(pointMetrics_.tmAscent, resolutionY, dpiY);
+    if (pointFont_ && lf.lfHeight == 0)
+        return noPixels("target resolution", resolutionY);
     lf.lfWidth = renderingWidth(pointMetrics_.tmAveCharWidth, resolutionX, resolutionY, dpiX, dpiY);
     renderingLogFont_ = lf;
     renderingFont_ = gdi::Font::createFontIndirect(lf);
@@ -112,8 +122,10 @@ RenderedGlyph GlyphRasteriser::render(uint8_t code, int originX)
     // The read-back: the bitmap's own rows are the scratch buffer, so nothing is copied per glyph.
     glyph.rows = scratch_->bits();
     gdi::SIZE extent;
+    // A broken metrics table can give a negative advance; no format can step backwards over a
+    // character, so every writer gets none instead.
     if (dc_.getTextExtentPoint(text, 1, &extent))
-        glyph.cx = extent.cx;
+        glyph.cx = std::max<int32_t>(extent.cx, 0);
     return glyph;
 }
 

@@ -98,7 +98,7 @@ TEST(FntLayout, WorkedLayoutByteForByte)
     expected[85] = 238;          // dfCharSet
     put16(expected, 86, 0);      // dfPixWidth
     put16(expected, 88, 10);     // dfPixHeight
-    expected[90] = 0x37;         // dfPitchAndFamily
+    expected[90] = 0x31;         // dfPitchAndFamily: 0x37 without the TrueType and vector bits
     put16(expected, 91, 8);      // dfAvgWidth
     put16(expected, 93, 9);      // dfMaxWidth
     expected[95] = 0x41;         // dfFirstChar
@@ -182,7 +182,7 @@ TEST(FntLayout, FullTextRangeTableAndWidths)
     EXPECT_EQ(source.renderedCodes, codes);
 }
 
-TEST(FntLayout, RelativeDefaultAndBreakCharactersAndFixedPitch)
+TEST(FntLayout, RelativeDefaultAndBreakCharactersAndFixedPitchWidth)
 {
     gdi::TEXTMETRIC tm = TestGlyphSource::metricsFor(0x20, 0xFF, 16, 9, 9);
     tm.tmDefaultChar = 0x80;
@@ -194,11 +194,38 @@ TEST(FntLayout, RelativeDefaultAndBreakCharactersAndFixedPitch)
     ASSERT_TRUE(fnt.ok) << fnt.error;
     EXPECT_EQ(fnt.bytes[97], 0x60);
     EXPECT_EQ(fnt.bytes[98], 0x00);
-    EXPECT_EQ(le16(fnt.bytes, 86), 0u);  // dfPixWidth, also for a fixed-pitch face
+    EXPECT_EQ(le16(fnt.bytes, 86), 9u);          // dfPixWidth: the width every character has
+    EXPECT_EQ(fnt.bytes[90], gdi::FF_MODERN);    // fixed pitch, no TrueType bit
     for (int i = 0; i < 225; ++i)
         ASSERT_EQ(le16(fnt.bytes, 118 + 4 * i), 9u) << i;
     // 224 x 2 + 2 is even already.
     EXPECT_EQ(le16(fnt.bytes, 99), 450u);
+
+    // One character of another width, or a variable-pitch face, states no common width.
+    source.setGlyph(0x41, 10);
+    EXPECT_EQ(le16(pack(source, "Typewriter").bytes, 86), 0u);
+    source.setGlyph(0x41, 9);
+    source.tm().tmPitchAndFamily = gdi::TMPF_FIXED_PITCH | gdi::FF_MODERN;
+    const Packed variable = pack(source, "Typewriter");
+    EXPECT_EQ(le16(variable.bytes, 86), 0u);
+    EXPECT_EQ(variable.bytes[90], gdi::TMPF_FIXED_PITCH | gdi::FF_MODERN);
+}
+
+TEST(FntLayout, NegativeMetricsAreStatedAsZero)
+{
+    // A face whose ascent plus descent is smaller than its em, and a broken advance.
+    gdi::TEXTMETRIC tm = TestGlyphSource::metricsFor(0x41, 0x42, 10, 5, 5);
+    tm.tmInternalLeading = -2;
+    tm.tmExternalLeading = -1;
+    TestGlyphSource source(tm);
+    source.setGlyph(0x41, -1, {"#"});
+    source.setGlyph(0x42, 5, {"#####"});
+    const Packed fnt = pack(source, "A");
+    ASSERT_TRUE(fnt.ok) << fnt.error;
+    EXPECT_EQ(le16(fnt.bytes, 76), 0u);   // dfInternalLeading
+    EXPECT_EQ(le16(fnt.bytes, 78), 0u);   // dfExternalLeading
+    EXPECT_EQ(le16(fnt.bytes, 118), 0u);  // 0x41's width
+    EXPECT_EQ(le16(fnt.bytes, 122), 5u);
 }
 
 TEST(FntLayout, OddWidthByteSumIsMadeEven)

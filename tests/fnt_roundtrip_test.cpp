@@ -92,8 +92,18 @@ TEST(FntRoundTrip, EveryGlyphReadsBackAsDrawn)
             EXPECT_EQ(read.header.nominal_point_size, c.points);
             EXPECT_EQ(read.header.vertical_resolution, c.res);
             EXPECT_EQ(read.header.horizontal_resolution, c.res);
+            // A variable-pitch sans serif raster font, not a TrueType one.
+            EXPECT_EQ(read.header.pitch_and_family, 0x21) << what;
+            EXPECT_EQ(read.header.pixel_width, 0) << what;
         }
     }
+    // A monospaced face states its one width.
+    const Rendered mono = renderFnt("DejaVu Sans Mono", 12, 96);
+    ASSERT_TRUE(mono.slot.image) << mono.error;
+    const auto read = qf::test::readWinFont(mono.slot.image.get(), mono.slot.length);
+    expectSameGlyphs(mono, read, "DejaVu Sans Mono");
+    EXPECT_EQ(read.header.pitch_and_family & 0x0F, 0);
+    EXPECT_EQ(read.header.pixel_width, mono.drawn.at('M').cx);
 }
 
 TEST(FntRoundTrip, BuildMatchesThePackedRendering)

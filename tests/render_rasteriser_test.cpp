@@ -57,6 +57,19 @@ TEST(RenderRealise, SizesAndResolutionsOutsideTheLimitsAreRefused)
     EXPECT_NE(why.find("point size 0"), std::string::npos) << why;
     EXPECT_FALSE(rasteriser.realise(logFont("DejaVu Sans"), 12, 96, 70000, &why));
     EXPECT_NE(why.find("70000"), std::string::npos) << why;
+
+    // Sizes that round to no pixels would be drawn at the default size instead: refused.
+    ASSERT_TRUE(testFontsInstalled());
+    EXPECT_FALSE(rasteriser.realise(logFont("DejaVu Sans"), 12, 1, 1, &why));
+    EXPECT_NE(why.find("0 pixels high"), std::string::npos) << why;
+    gdi::DeviceContext coarse;
+    coarse.setResolution(8, 8);
+    GlyphRasteriser onCoarse(coarse);
+    EXPECT_FALSE(onCoarse.realise(logFont("DejaVu Sans"), 3, 96, 96, &why));
+    EXPECT_NE(why.find("0 pixels high"), std::string::npos) << why;
+    EXPECT_TRUE(rasteriser.realise(logFont("DejaVu Sans"), 3, 96, 96, &why)) << why;
+    EXPECT_GT(rasteriser.metrics().tmHeight, 0);
+    EXPECT_LT(rasteriser.metrics().tmHeight, 8);
 }
 
 TEST(RenderRealise, PointFontHeightFollowsTheDevicesResolution)
