@@ -67,7 +67,7 @@ void BM_Pcl(benchmark::State& state)
     uint32_t length = 0;
     std::string error;
     for (auto _ : state) {
-        qf::Image image = qf::PclSoftFontWriter::build(dc, lf, points, 300, 300, 0, length, landscape, kFace, &error);
+        qf::Image image = qf::PclSoftFontWriter::build(dc, lf, points, 300, 300, 309, length, landscape, kFace, &error);
         if (!image) {
             state.SkipWithError(error.c_str());
             break;

@@ -96,7 +96,7 @@ void BM_WritersAlone(benchmark::State& state)
                     break;
                 case qf::OutputFormat::SFP:
                 case qf::OutputFormat::SFL:
-                    slots[i].image = qf::PclSoftFontWriter::build(dc, entry.logFont, kSizes[i], 300, 300, 0,
+                    slots[i].image = qf::PclSoftFontWriter::build(dc, entry.logFont, kSizes[i], 300, 300, 309,
                                                                   slots[i].length,
                                                                   format == qf::OutputFormat::SFL, name);
                     break;

@@ -179,34 +179,9 @@ bool BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters, int32_
         const int32_t cx = glyph.cx;
         const ink::RowLayout layout(glyph);
 
-        // Rows: blank when no byte of the whole row holds ink.
-        int top = height;
-        int bottom = height - 1;
-        if (glyph.rows && glyph.height == height) {
-            const int first = ink::firstInkedRow(glyph, layout, 0);
-            if (first >= 0) {
-                top = first;
-                bottom = ink::lastInkedRow(glyph, layout, height - 1);
-            }
-        }
-
-        // Columns: 32 left of the origin, the advance, and 32 right of it, within the bitmap.
-        int left = cx + 2 * kMargin;
-        int right = cx + 2 * kMargin - 1;
-        const int lastColumn =
-            static_cast<int>(std::min<int64_t>(int64_t{cx} + 2 * kMargin - 1, glyph.width - 1));
-        if (top < height && lastColumn >= 0) {
-            const int bytes = lastColumn / 8 + 1;
-            columns.assign(static_cast<size_t>(bytes), 0);
-            ink::orRows(glyph, layout, top, bottom, bytes, columns.data());
-            const int l = ink::firstSetColumn(columns.data(), 0, lastColumn);
-            if (l >= 0) {
-                left = l;
-                right = ink::lastSetColumn(columns.data(), l, lastColumn);
-            }
-        }
-        const int w = right - left + 1;
-        const int h = bottom - top + 1;
+        // Rows: blank when no byte of the whole row holds ink. Columns: 32 left of the origin, the
+        // advance, and 32 right of it, within the bitmap.
+        const ink::InkBox box = ink::findMarginInkBox(glyph, layout, height, columns);
 
         const char32_t u = characters[code];
         bool encoded = u != gdi::kUnmapped && u < taken.size() && !taken[u];
@@ -220,20 +195,21 @@ bool BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters, int32_
         text.line("SWIDTH %lld 0",
                   swidthDivisor > 0 ? static_cast<long long>(int64_t{cx} * 72000 / swidthDivisor) : 0LL);
         text.line("DWIDTH %d 0", cx);
-        if (w >= 1)
-            text.line("BBX %d %d %d %d", w, h, left - kMargin, tm.tmAscent - bottom - 1);
+        if (!box.empty())
+            text.line("BBX %d %d %d %d", box.width(), box.height(), box.left - kMargin,
+                      tm.tmAscent - box.bottom - 1);
         else
             text.line("BBX 0 0 0 0");
         text.line("BITMAP");
-        if (w >= 1 && h >= 1) {
-            const int bpr = (w + 7) / 8;
+        if (!box.empty()) {
+            const int bpr = (box.width() + 7) / 8;
             cropped.resize(static_cast<size_t>(bpr));
             const size_t lineLength = static_cast<size_t>(bpr) * 2 + 2;
-            for (int r = top; r <= bottom; ++r) {
+            for (int r = box.top; r <= box.bottom; ++r) {
                 char* line = text.extend(lineLength);
                 if (!line)
                     break;
-                ink::cropRow(glyph, layout, r, left, bpr, cropped.data());
+                ink::cropRow(glyph, layout, r, box.left, bpr, cropped.data());
                 for (int k = 0; k < bpr; ++k)
                     std::memcpy(line + 2 * k, kHex.text + 2 * cropped[k], 2);
                 line[2 * bpr] = '\r';

@@ -2,6 +2,7 @@
 // it to its file.
 #pragma once
 
+#include "formats/InkScan.h"
 #include "platform/CodePages.h"
 #include "platform/DeviceContext.h"
 #include "platform/FileLayer.h"
@@ -43,7 +44,7 @@ public:
 
     static constexpr const char* kFallbackName = "Unnamed";
     // Columns of margin each side of the drawing origin, so ink left of the origin is kept.
-    static constexpr int kMargin = 32;
+    static constexpr int kMargin = ink::kMargin;
 };
 
 }  // namespace qf

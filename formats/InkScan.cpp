@@ -185,4 +185,31 @@ void cropRow(const RenderedGlyph& glyph, const RowLayout& layout, int row, int l
                                       (layout.byteAt(p, start + k + 1) >> (8 - shift)));
 }
 
+InkBox findMarginInkBox(const RenderedGlyph& glyph, const RowLayout& layout, int height,
+                        std::vector<uint8_t>& columns)
+{
+    InkBox box;
+    if (!glyph.rows || glyph.height != height)
+        return box;
+    const int top = firstInkedRow(glyph, layout, 0);
+    if (top < 0)
+        return box;
+    const int bottom = lastInkedRow(glyph, layout, height - 1);
+    const int lastColumn =
+        static_cast<int>(std::min<int64_t>(int64_t{glyph.cx} + 2 * kMargin - 1, glyph.width - 1));
+    if (lastColumn < 0)
+        return box;
+    const int bytes = lastColumn / 8 + 1;
+    columns.assign(static_cast<size_t>(bytes), 0);
+    orRows(glyph, layout, top, bottom, bytes, columns.data());
+    const int left = firstSetColumn(columns.data(), 0, lastColumn);
+    if (left < 0)
+        return box;
+    box.left = left;
+    box.right = lastSetColumn(columns.data(), left, lastColumn);
+    box.top = top;
+    box.bottom = bottom;
+    return box;
+}
+
 }  // namespace qf::ink

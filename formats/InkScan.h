@@ -6,6 +6,7 @@
 #include "render/GlyphRasteriser.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace qf::ink {
 
@@ -41,6 +42,23 @@ void orRows(const RenderedGlyph& glyph, const RowLayout& layout, int first, int 
 // acc holds (to + 8) / 8 bytes at least.
 int firstSetColumn(const uint8_t* acc, int from, int to);
 int lastSetColumn(const uint8_t* acc, int from, int to);
+
+// Columns of margin each side of a glyph drawn for cropping to its ink: ink left of the origin
+// and right of the advance lands in the bitmap and is kept.
+inline constexpr int kMargin = 32;
+
+// The smallest box holding a glyph's ink, in scratch rows and columns; empty when it has none.
+struct InkBox {
+    int left = 0, right = -1, top = 0, bottom = -1;
+    bool empty() const { return right < left || bottom < top; }
+    int width() const { return right - left + 1; }
+    int height() const { return bottom - top + 1; }
+};
+
+// The ink box of a glyph drawn with its origin at column kMargin of a bitmap `height` rows high:
+// every row, and the columns up to kMargin past the advance. columns is scratch space.
+InkBox findMarginInkBox(const RenderedGlyph& glyph, const RowLayout& layout, int height,
+                        std::vector<uint8_t>& columns);
 
 // Writes bytesPerRow bytes of the row starting at column `left`: bit 7 of out[0] is column left.
 void cropRow(const RenderedGlyph& glyph, const RowLayout& layout, int row, int left,

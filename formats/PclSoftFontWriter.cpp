@@ -3,7 +3,6 @@
 #include "formats/ByteWriter.h"
 #include "formats/InkScan.h"
 #include "render/GlyphRasteriser.h"
-#include "run/CodePageTable.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -57,47 +56,6 @@ private:
     std::vector<uint8_t> data_;
     bool ok_ = true;
 };
-
-struct InkBox {
-    int left = 0, right = 0, top = 0, bottom = 0;
-    int width() const { return right - left + 1; }
-    int height() const { return bottom - top + 1; }
-};
-
-// The box of a character's ink as a printer will place it: rows count when their bytes up to the
-// advance hold ink; columns from the origin up to one past the advance. False for a character that
-// leaves no such ink, or whose ink lies only right of its advance.
-bool findInkBox(const RenderedGlyph& glyph, const ink::RowLayout& layout, int height,
-                std::vector<uint8_t>& columns, InkBox& box)
-{
-    const int32_t cx = glyph.cx;
-    if (!glyph.rows || cx <= 0)
-        return false;
-    const int testedBytes = static_cast<int>(std::min<int64_t>((int64_t{cx} + 7) / 8, layout.readableBytes));
-    const int rows = std::min(height, glyph.height);
-    box.top = -1;
-    for (int r = 0; r < rows; ++r)
-        if (ink::rowHasInk(glyph, layout, r, testedBytes)) {
-            box.top = r;
-            break;
-        }
-    if (box.top < 0)
-        return false;
-    box.bottom = rows - 1;
-    while (box.bottom > 0 && !ink::rowHasInk(glyph, layout, box.bottom, testedBytes))
-        --box.bottom;
-
-    // Column cx, one past the advance, still belongs to the character.
-    const int lastColumn = static_cast<int>(std::min<int64_t>(cx, glyph.width - 1));
-    const int bytes = lastColumn / 8 + 1;
-    columns.assign(static_cast<size_t>(bytes), 0);
-    ink::orRows(glyph, layout, 0, rows - 1, bytes, columns.data());
-    const int left = ink::firstSetColumn(columns.data(), 0, std::min(cx - 1, lastColumn));
-    box.left = left < 0 ? cx : left;
-    const int right = ink::lastSetColumn(columns.data(), 0, lastColumn);
-    box.right = right < 0 ? 0 : right;
-    return box.width() >= 1;
-}
 
 // Transposes an 8 x 8 bit block: byte r of the input (most significant first) is row r, bit 7 its
 // column 0; byte i of the result holds column i, its bit 7 - r from row r.
@@ -166,8 +124,8 @@ int PclSoftFontWriter::symbolSetValue(const char* id)
     return value;
 }
 
-Image PclSoftFontWriter::pack(GlyphSource& glyphs, int codePageIndex, uint32_t& length,
-                              bool landscape, const char* name, std::string* error)
+Image PclSoftFontWriter::pack(GlyphSource& glyphs, int symbolSet, uint32_t& length, bool landscape,
+                              const char* name, std::string* error)
 {
     length = 0;
     const gdi::TEXTMETRIC& tm = glyphs.metrics();
@@ -175,9 +133,9 @@ Image PclSoftFontWriter::pack(GlyphSource& glyphs, int codePageIndex, uint32_t& 
         return refuse(length, error,
                       "the realised font has no usable cell (height " + std::to_string(tm.tmHeight) +
                           ", widest character " + std::to_string(tm.tmMaxCharWidth) + ")");
-    if (codePageIndex < 0 || codePageIndex >= CodePageTable::rowCount())
-        return refuse(length, error, "code page row " + std::to_string(codePageIndex) + " does not exist");
-    const int64_t scratchWidth = int64_t{4} * tm.tmMaxCharWidth;
+    // Drawn into margins as for BDF, so ink left of the origin or right of the advance is kept:
+    // a character's signed offsets place its ink box wherever it lies.
+    const int64_t scratchWidth = int64_t{4} * tm.tmMaxCharWidth + 2 * ink::kMargin;
     if (scratchWidth > INT32_MAX)
         return refuse(length, error, "a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
 
@@ -197,9 +155,9 @@ Image PclSoftFontWriter::pack(GlyphSource& glyphs, int codePageIndex, uint32_t& 
         .be16("Cell Height", tm.tmHeight)
         .u8("Orientation", landscape ? 1 : 0)
         .u8("Spacing", 1)
-        .be16("Symbol Set", symbolSetValue(CodePageTable::row(codePageIndex).pclSymbolSet))
+        .be16("Symbol Set", symbolSet)
         .be16("Pitch", 0)
-        .be16("Height", int64_t{4} * (tm.tmAscent - tm.tmInternalLeading))
+        .be16("Height", int64_t{4} * (tm.tmHeight - tm.tmInternalLeading))  // the em, in quarter dots
         .be16("xHeight", 0)
         .s8("Width Type", 0)
         .u8("Style LSB", 0)
@@ -242,13 +200,13 @@ Image PclSoftFontWriter::pack(GlyphSource& glyphs, int codePageIndex, uint32_t& 
     std::string failure;
 
     for (int code = first; code <= last && image.ok() && failure.empty(); ++code) {
-        const RenderedGlyph glyph = glyphs.render(static_cast<uint8_t>(code), 0);
+        const RenderedGlyph glyph = glyphs.render(static_cast<uint8_t>(code), ink::kMargin);
         widest = std::max(widest, glyph.cx);
         if (code == tm.tmBreakChar)
             breakAdvance = glyph.cx;
         const ink::RowLayout layout(glyph);
-        InkBox box;
-        if (!findInkBox(glyph, layout, height, columns, box))
+        const ink::InkBox box = ink::findMarginInkBox(glyph, layout, height, columns);
+        if (box.empty())
             continue;  // nothing a printer would show: not downloaded
         const int w = box.width();
         const int h = box.height();
@@ -270,8 +228,8 @@ Image PclSoftFontWriter::pack(GlyphSource& glyphs, int codePageIndex, uint32_t& 
             .u8("Class", kClassBitmap)
             .u8("Orientation", landscape ? 1 : 0)
             .u8("Reserved", 0)
-            .sbe16("Left Offset", landscape ? box.top - tm.tmAscent : box.left)
-            .sbe16("Top Offset", landscape ? box.right : tm.tmAscent - box.top)
+            .sbe16("Left Offset", landscape ? box.top - tm.tmAscent : box.left - ink::kMargin)
+            .sbe16("Top Offset", landscape ? box.right - ink::kMargin : tm.tmAscent - box.top)
             .be16("Character Width", landscape ? h : w)
             .be16("Character Height", landscape ? w : h)
             .sbe16("Delta X", int64_t{4} * glyph.cx);
@@ -323,7 +281,7 @@ Image PclSoftFontWriter::pack(GlyphSource& glyphs, int codePageIndex, uint32_t& 
 }
 
 Image PclSoftFontWriter::build(gdi::DeviceContext& dc, const gdi::LOGFONT& font, int32_t pointSize,
-                               int32_t resolutionX, int32_t resolutionY, int codePageIndex,
+                               int32_t resolutionX, int32_t resolutionY, int symbolSet,
                                uint32_t& length, bool landscape, const char* name, std::string* error)
 {
     length = 0;
@@ -332,7 +290,7 @@ Image PclSoftFontWriter::build(gdi::DeviceContext& dc, const gdi::LOGFONT& font,
     GlyphRasteriser rasteriser(dc);
     if (!rasteriser.realise(font, pointSize, resolutionX, resolutionY, &why))
         return refuse(length, error, prefix + why);
-    Image image = pack(rasteriser, codePageIndex, length, landscape, name, &why);
+    Image image = pack(rasteriser, symbolSet, length, landscape, name, &why);
     if (!image)
         return refuse(length, error, prefix + why);
     return image;

@@ -17,15 +17,15 @@ class PclSoftFontWriter {
 public:
     // Returns the image and sets length to its size in bytes; or returns null, length 0, with
     // the reason in *error (a size that cannot be realised, a value that does not fit its field,
-    // more memory than a writer may take). codePageIndex is the CodePageTable row, whose PCL
-    // symbol set the font declares; name fills the font name field.
+    // more memory than a writer may take). symbolSet is the value the font declares for its
+    // symbol set (see symbolSetValue); name fills the font name field.
     static Image build(gdi::DeviceContext& dc, const gdi::LOGFONT& font, int32_t pointSize,
-                       int32_t resolutionX, int32_t resolutionY, int codePageIndex,
+                       int32_t resolutionX, int32_t resolutionY, int symbolSet,
                        uint32_t& length, bool landscape, const char* name,
                        std::string* error = nullptr);
 
     // The packing step on its own, from any source of glyphs.
-    static Image pack(GlyphSource& glyphs, int codePageIndex, uint32_t& length, bool landscape,
+    static Image pack(GlyphSource& glyphs, int symbolSet, uint32_t& length, bool landscape,
                       const char* name, std::string* error = nullptr);
 
     // The symbol set value PCL declares for an identifier such as " 9U": the number times 32

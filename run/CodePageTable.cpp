@@ -1,36 +1,39 @@
 #include "run/CodePageTable.h"
 
+#include "formats/PclSoftFontWriter.h"
 #include "platform/gdi.h"
 
 namespace qf {
 
 namespace {
 
+// Rows whose page has a standard PCL symbol set carry it, so a job selecting fonts by symbol set
+// finds ours; the rest declare the nearest set a printer has.
 constexpr CodePageRow kRows[CodePageTable::kRowCount] = {
     {1252, " 9U", "Windows Latin 1 (US, Western Europe)"},
-    {1250, " 9U", "Windows Eastern European"},
-    {1251, " 9U", "Windows Cyrillic"},
-    {1253, " 9U", "Windows Greek"},
-    {1254, " 9U", "Windows Turkish"},
+    {1250, " 9E", "Windows Eastern European"},
+    {1251, " 9R", "Windows Cyrillic"},
+    {1253, " 9G", "Windows Greek"},
+    {1254, " 5T", "Windows Turkish"},
     {1255, " 9U", "Windows Hebrew"},
-    {1256, " 9U", "Windows Arabic"},
-    {1257, " 9U", "Windows Baltic"},
-    {437, " 8U", "MS-DOS United States"},
-    {850, " 8U", "MS-DOS Multilingual (Latin I)"},
+    {1256, " 9V", "Windows Arabic"},
+    {1257, "19L", "Windows Baltic"},
+    {437, "10U", "MS-DOS United States"},
+    {850, "12U", "MS-DOS Multilingual (Latin I)"},
     {866, " 3R", "MS-DOS Russian (former USSR)"},
     {737, " 8G", "Greek (formerly 437G)"},
     {862, " 8H", "Hebrew"},
     {864, " 8V", "Arabic"},
     {775, " 8U", "Baltic"},
     {874, " 8U", "Thai"},
-    {852, " 8U", "MS-DOS Slavic (Latin II)"},
+    {852, "17U", "MS-DOS Slavic (Latin II)"},
     {860, " 8U", "MS-DOS Portuguese"},
     {861, " 8U", "MS-DOS Icelandic"},
     {863, " 8U", "MS-DOS Canadian-French"},
     {865, " 8U", "MS-DOS Nordic"},
     {855, " 0R", "IBM Cyrillic (primarily Russian)"},
     {869, " 8G", "IBM Modern Greek"},
-    {857, " 8T", "IBM Turkish"},
+    {857, " 9T", "IBM Turkish"},
     {708, " 8V", "Arabic (ASMO 708)"},
     {709, " 8V", "Arabic (ASMO 449+, BCON V4)"},
     {710, " 8V", "Arabic (Transparent Arabic)"},
@@ -57,6 +60,11 @@ int CodePageTable::charsetOfRow(int index)
     // The MS-DOS and other OEM pages have no character set of their own: fonts for them are
     // realised with OEM_CHARSET, and the device context's OEM code page selects the page.
     return gdi::OEM_CHARSET;
+}
+
+int CodePageTable::pclSymbolSetValue(int index)
+{
+    return PclSoftFontWriter::symbolSetValue(row(index).pclSymbolSet);
 }
 
 int CodePageTable::rowOfCodePage(int codePage)

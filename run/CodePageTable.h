@@ -8,7 +8,7 @@ namespace qf {
 
 struct CodePageRow {
     int codePage;              // Windows code page number
-    const char* pclSymbolSet;  // a blank and a PCL symbol set identifier, e.g. " 9U"
+    const char* pclSymbolSet;  // a PCL symbol set identifier, blank-padded to 3, e.g. " 9U", "19L"
     const char* description;   // the text of the code page list
 };
 
@@ -22,6 +22,8 @@ public:
     // MS-DOS and other OEM pages, which it cannot translate, give OEM_CHARSET (255): fonts made for
     // them map byte codes through the device context's OEM code page, set to the row's page.
     static int charsetOfRow(int index);
+    // The value a PCL soft font made for the row declares as its symbol set (309 for " 9U").
+    static int pclSymbolSetValue(int index);
     // The row of a code page number, or -1.
     static int rowOfCodePage(int codePage);
     // What a run does before it renders for a row: returns charsetOfRow(index) and, for the OEM

@@ -210,7 +210,8 @@ RunResult GenerationRun::execute()
                         else
                             slot.image = PclSoftFontWriter::build(
                                 dc, entry.logFont, sizes[i], kPclResolution, kPclResolution,
-                                settings_.codePageIndex, slot.length, format == OutputFormat::SFL,
+                                CodePageTable::pclSymbolSetValue(settings_.codePageIndex), slot.length,
+                                format == OutputFormat::SFL,
                                 name, &refusals[i]);
                         stepProgress();
                     }

@@ -1,3 +1,5 @@
+#include "formats/BdfWriter.h"
+#include "formats/InkScan.h"
 #include "formats/PclSoftFontWriter.h"
 #include "render/GlyphRasteriser.h"
 #include "run/CodePageTable.h"
@@ -7,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <sstream>
 
 namespace {
 
@@ -22,11 +26,13 @@ struct Packed {
     PclFont font;
 };
 
-Packed pack(TestGlyphSource& source, bool landscape, int row = 0, const char* name = "Test Face")
+constexpr int kRoman8 = 309;  // " 9U"
+
+Packed pack(TestGlyphSource& source, bool landscape, int symbolSet = kRoman8, const char* name = "Test Face")
 {
     Packed p;
     std::string error;
-    p.image = PclSoftFontWriter::pack(source, row, p.length, landscape, name, &error);
+    p.image = PclSoftFontWriter::pack(source, symbolSet, p.length, landscape, name, &error);
     EXPECT_TRUE(p.image) << error;
     if (p.image) {
         p.font = decodePcl(p.image.get(), p.length);
@@ -54,7 +60,7 @@ TEST(PclWriter, FontHeader)
 {
     TestGlyphSource source = barFont();
     source.setGlyph('C', 12);  // the widest advance, although blank
-    const Packed p = pack(source, false, 0, "A Long Font Name Over Sixteen");
+    const Packed p = pack(source, false, kRoman8, "A Long Font Name Over Sixteen");
     ASSERT_GE(p.length, 70u);
     EXPECT_EQ(std::memcmp(p.image.get(), "\x1b)s64W", 6), 0);
     const PclFont& f = p.font;
@@ -68,17 +74,17 @@ TEST(PclWriter, FontHeader)
     EXPECT_EQ(f.spacing, 1);
     EXPECT_EQ(f.symbolSet, 309);
     EXPECT_EQ(f.pitch, 20);   // the space's advance of 5, in quarter-dots
-    EXPECT_EQ(f.height, 52);  // 4 x (16 - 3)
+    EXPECT_EQ(f.height, 68);  // the em: 4 x (20 - 3)
     EXPECT_EQ(f.firstCode, 0x20);
     EXPECT_EQ(f.lastCode, 0x43);
     EXPECT_EQ(f.name, "A Long Font Name");
-    EXPECT_EQ(source.preparedWidth, 36);
+    EXPECT_EQ(source.preparedWidth, 36 + 64);  // four widest characters and the margins
     // Everything else in the descriptor is zero.
     for (int offset : {4, 5, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 40, 41,
                        42, 43, 44, 45, 46, 47})
         EXPECT_EQ(f.descriptor[offset], 0) << "descriptor byte " << offset;
 
-    EXPECT_EQ(pack(source, false, 0, "Short").font.name, "Short           ");
+    EXPECT_EQ(pack(source, false, kRoman8, "Short").font.name, "Short           ");
 }
 
 TEST(PclWriter, SymbolSetFollowsTheCodePageRow)
@@ -89,9 +95,18 @@ TEST(PclWriter, SymbolSetFollowsTheCodePageRow)
     EXPECT_EQ(PclSoftFontWriter::symbolSetValue(" 0R"), 18);
     EXPECT_EQ(PclSoftFontWriter::symbolSetValue(" 8G"), 263);
     EXPECT_EQ(PclSoftFontWriter::symbolSetValue("19U"), 629);
+    // Pages with a standard symbol set declare it; the others keep the nearest.
+    const std::pair<int, const char*> sets[] = {
+        {1252, " 9U"}, {1250, " 9E"}, {1251, " 9R"}, {1253, " 9G"}, {1254, " 5T"}, {1256, " 9V"},
+        {1257, "19L"}, {437, "10U"}, {850, "12U"}, {852, "17U"}, {857, " 9T"}, {866, " 3R"},
+        {1255, " 9U"}, {855, " 0R"}, {737, " 8G"}};
+    for (const auto& [page, id] : sets) {
+        const int row = qf::CodePageTable::rowOfCodePage(page);
+        EXPECT_STREQ(qf::CodePageTable::row(row).pclSymbolSet, id) << page;
+        EXPECT_EQ(qf::CodePageTable::pclSymbolSetValue(row), PclSoftFontWriter::symbolSetValue(id)) << page;
+    }
     TestGlyphSource source = barFont();
-    EXPECT_EQ(pack(source, false, 10).font.symbolSet, 114);  // MS-DOS Russian: 3R
-    EXPECT_EQ(pack(source, false, 23).font.symbolSet, 276);  // IBM Turkish: 8T
+    EXPECT_EQ(pack(source, false, 114).font.symbolSet, 114);  // what the writer is given
 }
 
 TEST(PclWriter, VerticalBarPortraitAndLandscape)
@@ -174,37 +189,36 @@ TEST(PclWriter, BlankCodesAreNotDownloaded)
 
 TEST(PclWriter, InkBoxEdges)
 {
-    // 4 x 13 = 52 columns: rows padded to 64 bits.
+    // 4 x 13 + 64 = 116 columns: rows padded to 128 bits.
     TestGlyphSource source(TestGlyphSource::metricsFor(0x01, 0x06, 12, 5, 13));
     // Control codes are written like any other code.
     source.setGlyph(0x01, 4, {"#"});
-    // Ink exactly at column cx is kept; further right it is not part of the box.
+    // Ink right of the advance is kept, and the offsets place it.
     source.setGlyph(0x02, 4, {"#...#", "#....#"});
-    // Ink only right of the advance: nothing a printer could place, not downloaded.
     source.setGlyph(0x03, 4, {".....#"});
-    // Advance 0: never downloaded.
-    source.setGlyph(0x04, 0, {"###"});
-    // Ink right of the advance within the tested byte still makes the row count.
-    source.setGlyph(0x05, 2, {"#", "", ".....#"});
+    // Ink left of the origin (an italic's descender), and ink of a character with no advance.
+    source.setGlyph(0x04, 0, {"###"}, -2);
+    source.setGlyph(0x05, 2, {"#", "", ".....#"}, -3);
     // Padding past the bitmap is never read.
     source.setGlyph(0x06, 12, {"", "############"});
     source.setInkInPadding(true);
     const Packed p = pack(source, false);
-    EXPECT_EQ(p.font.order, (std::vector<int>{1, 2, 5, 6}));
-    const auto& c1 = p.font.characters.at(1);
-    EXPECT_EQ(c1.codeCommand, "\x1b*c1E");
-    const auto& c2 = p.font.characters.at(2);
-    EXPECT_EQ(c2.width, 5);
-    EXPECT_EQ(c2.height, 2);
-    // Bits past the box width hold the scratch pixels right of it.
-    EXPECT_EQ(c2.raster, (std::vector<uint8_t>{0x88, 0x84}));
-    const auto& c5 = p.font.characters.at(5);
-    EXPECT_EQ(c5.height, 3);
-    EXPECT_EQ(c5.width, 1);
-    const auto& c6 = p.font.characters.at(6);
-    EXPECT_EQ(c6.width, 12);
-    EXPECT_EQ(c6.height, 1);
-    EXPECT_EQ(c6.raster, (std::vector<uint8_t>{0xFF, 0xF0}));
+    EXPECT_EQ(p.font.order, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(p.font.characters.at(1).codeCommand, "\x1b*c1E");
+    struct Box {
+        int code, left, top, width, height;
+    };
+    for (const Box& b : {Box{2, 0, 9, 6, 2}, Box{3, 5, 9, 1, 1}, Box{4, -2, 9, 3, 1}, Box{5, -3, 9, 6, 3},
+                         Box{6, 0, 8, 12, 1}}) {
+        const auto& c = p.font.characters.at(b.code);
+        EXPECT_EQ(c.leftOffset, b.left) << b.code;
+        EXPECT_EQ(c.topOffset, b.top) << b.code;
+        EXPECT_EQ(c.width, b.width) << b.code;
+        EXPECT_EQ(c.height, b.height) << b.code;
+    }
+    EXPECT_EQ(p.font.characters.at(4).deltaX, 0);
+    EXPECT_EQ(p.font.characters.at(2).raster, (std::vector<uint8_t>{0x88, 0x84}));
+    EXPECT_EQ(p.font.characters.at(6).raster, (std::vector<uint8_t>{0xFF, 0xF0}));
 }
 
 // A glyph whose raster does not fit one download goes on in continuation blocks that a printer
@@ -258,72 +272,154 @@ TEST(PclWriter, RefusesWhatDoesNotFitItsField)
     source.setGlyph('A', 9000, {"#"});  // 4 x 9000 quarter-dots do not fit Delta X
     uint32_t length = 99;
     std::string error;
-    EXPECT_FALSE(PclSoftFontWriter::pack(source, 0, length, false, "X", &error));
+    EXPECT_FALSE(PclSoftFontWriter::pack(source, kRoman8, length, false, "X", &error));
     EXPECT_EQ(length, 0u);
     EXPECT_NE(error.find("Delta X"), std::string::npos) << error;
-    EXPECT_FALSE(PclSoftFontWriter::pack(source, 28, length, false, "X", &error));
-    EXPECT_NE(error.find("row 28"), std::string::npos) << error;
 }
 
-TEST(PclRealFont, DecodedCharactersAreWhatWasDrawn)
+// The glyphs of a BDF text in code order: ink box and hex rows.
+struct BdfGlyph {
+    int width = 0, height = 0, x = 0, y = 0;
+    std::vector<std::string> rows;
+};
+
+std::vector<BdfGlyph> bdfGlyphs(const std::string& text)
+{
+    std::vector<BdfGlyph> glyphs;
+    std::istringstream in(text);
+    std::string line;
+    bool bitmap = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind("STARTCHAR", 0) == 0) {
+            glyphs.emplace_back();
+        } else if (line.rfind("BBX ", 0) == 0) {
+            BdfGlyph& g = glyphs.back();
+            std::sscanf(line.c_str(), "BBX %d %d %d %d", &g.width, &g.height, &g.x, &g.y);
+        } else if (line == "BITMAP") {
+            bitmap = true;
+        } else if (line == "ENDCHAR") {
+            bitmap = false;
+        } else if (bitmap) {
+            glyphs.back().rows.push_back(line);
+        }
+    }
+    return glyphs;
+}
+
+std::string hexRows(const qf::test::PclCharacter& c)
+{
+    std::string out;
+    char pair[3];
+    for (uint8_t byte : c.raster) {
+        std::snprintf(pair, sizeof pair, "%02X", byte);
+        out += pair;
+    }
+    return out;
+}
+
+TEST(PclRealFont, DecodedCharactersAreWhatWasDrawnAndKeepTheBdfsInk)
 {
     ASSERT_TRUE(qf::test::testFontsInstalled());
-    for (const char* family : {"DejaVu Sans", "Liberation Mono"})
-        for (int points : {12, 36}) {
-            SCOPED_TRACE(std::string(family) + " " + std::to_string(points));
-            gdi::DeviceContext dc;
-            const int row = qf::CodePageTable::rowOfCodePage(points == 12 ? 1252 : 866);
-            const int charset = qf::CodePageTable::prepareDeviceContext(row, dc);
-            qf::GlyphRasteriser rasteriser(dc);
-            std::string error;
-            ASSERT_TRUE(rasteriser.realise(qf::test::logFontFor(family, charset), points, 300, 300, &error))
-                << error;
-            qf::test::RecordingSource recorded(rasteriser);
-            uint32_t length = 0;
-            const qf::Image image = PclSoftFontWriter::pack(recorded, row, length, false, family, &error);
-            ASSERT_TRUE(image) << error;
-            const PclFont font = decodePcl(image.get(), length);
-            ASSERT_EQ(font.error, "");
-            // The landscape font of the same size turns every character and nothing else.
-            qf::GlyphRasteriser again(dc);
-            ASSERT_TRUE(again.realise(qf::test::logFontFor(family, charset), points, 300, 300, &error));
-            uint32_t landscapeLength = 0;
-            const qf::Image landscapeImage = PclSoftFontWriter::pack(again, row, landscapeLength, true, family, &error);
-            ASSERT_TRUE(landscapeImage) << error;
-            const PclFont landscape = decodePcl(landscapeImage.get(), landscapeLength);
-            ASSERT_EQ(landscape.error, "");
-            ASSERT_EQ(landscape.order, font.order);
-            const gdi::TEXTMETRIC& tm = rasteriser.metrics();
-            EXPECT_EQ(font.pitch, 4 * recorded.glyphs.at(0x20).cx);
-            EXPECT_FALSE(font.characters.count(0x20));
-            EXPECT_GT(font.characters.size(), 150u);
-            for (const auto& [code, c] : font.characters) {
-                SCOPED_TRACE(code);
-                const auto& drawn = recorded.glyphs.at(code);
-                EXPECT_EQ(c.deltaX, 4 * drawn.cx);
-                const auto& turned = landscape.characters.at(code);
-                ASSERT_EQ(turned.uprightWidth(), c.width);
-                ASSERT_EQ(turned.uprightHeight(), c.height);
-                EXPECT_EQ(turned.topOffset, c.leftOffset + c.width - 1);
-                EXPECT_EQ(turned.leftOffset, -c.topOffset);
-                const int left = c.leftOffset;
-                const int top = tm.tmAscent - c.topOffset;
-                int wrong = 0;
-                // The box holds what was drawn there...
-                for (int y = 0; y < c.height; ++y)
-                    for (int x = 0; x < c.width; ++x) {
-                        wrong += c.storedPixel(x, y) != drawn.pixel(left + x, top + y);
-                        wrong += turned.uprightPixel(x, y) != drawn.pixel(left + x, top + y);
-                    }
-                // ...and every pixel drawn left of the advance lies in the box.
-                for (int y = 0; y < drawn.height; ++y)
-                    for (int x = 0; x < drawn.cx && x < drawn.width; ++x) {
-                        if (drawn.pixel(x, y))
-                            wrong += !c.storedPixel(x - left, y - top);
-                    }
-                EXPECT_EQ(wrong, 0);
-            }
+    struct Case {
+        const char* family;
+        int weight;
+        bool italic;
+        int points;
+        int codePage;
+    };
+    for (const Case& k : {Case{"DejaVu Sans", 400, false, 12, 1252}, Case{"DejaVu Sans", 400, true, 12, 1252},
+                          Case{"DejaVu Sans", 700, true, 36, 866}, Case{"Liberation Mono", 400, false, 36, 866}}) {
+        SCOPED_TRACE(std::string(k.family) + (k.italic ? " italic " : " ") + std::to_string(k.points));
+        gdi::DeviceContext dc;
+        const int row = qf::CodePageTable::rowOfCodePage(k.codePage);
+        const int charset = qf::CodePageTable::prepareDeviceContext(row, dc);
+        const int symbolSet = qf::CodePageTable::pclSymbolSetValue(row);
+        gdi::LOGFONT lf = qf::test::logFontFor(k.family, charset);
+        lf.lfWeight = k.weight;
+        lf.lfItalic = k.italic ? 1 : 0;
+        auto realised = [&](qf::GlyphRasteriser& r) {
+            std::string why;
+            EXPECT_TRUE(r.realise(lf, k.points, 300, 300, &why)) << why;
+        };
+        qf::GlyphRasteriser rasteriser(dc);
+        realised(rasteriser);
+        qf::test::RecordingSource recorded(rasteriser);
+        uint32_t length = 0;
+        std::string error;
+        const qf::Image image = PclSoftFontWriter::pack(recorded, symbolSet, length, false, k.family, &error);
+        ASSERT_TRUE(image) << error;
+        const PclFont font = decodePcl(image.get(), length);
+        ASSERT_EQ(font.error, "");
+        // The landscape font of the same size turns every character and nothing else.
+        qf::GlyphRasteriser again(dc);
+        realised(again);
+        uint32_t landscapeLength = 0;
+        const qf::Image landscapeImage = PclSoftFontWriter::pack(again, symbolSet, landscapeLength, true, k.family, &error);
+        ASSERT_TRUE(landscapeImage) << error;
+        const PclFont landscape = decodePcl(landscapeImage.get(), landscapeLength);
+        ASSERT_EQ(landscape.error, "");
+        ASSERT_EQ(landscape.order, font.order);
+        // The BDF of the same font: every character's ink box and rows are the soft font's.
+        qf::GlyphRasteriser third(dc);
+        realised(third);
+        std::string bdf;
+        ASSERT_TRUE(qf::BdfWriter::pack(third, qf::BdfWriter::characterMap(third.metrics().tmCharSet, dc.oemCodePage()),
+                                        k.points, 300, 300, k.family, k.family, bdf, &error)) << error;
+        const std::vector<BdfGlyph> bdfInk = bdfGlyphs(bdf);
+
+        const gdi::TEXTMETRIC& tm = rasteriser.metrics();
+        EXPECT_EQ(font.symbolSet, symbolSet);
+        EXPECT_EQ(font.height, 4 * (tm.tmHeight - tm.tmInternalLeading));
+        EXPECT_EQ(font.pitch, 4 * recorded.glyphs.at(0x20).cx);
+        EXPECT_FALSE(font.characters.count(0x20));
+        EXPECT_GT(font.characters.size(), 150u);
+        ASSERT_EQ(bdfInk.size(), static_cast<size_t>(tm.tmLastChar - tm.tmFirstChar + 1));
+        int leftOfOrigin = 0;
+        int rightOfAdvance = 0;
+        for (int code = tm.tmFirstChar; code <= tm.tmLastChar; ++code) {
+            SCOPED_TRACE(code);
+            const BdfGlyph& b = bdfInk[static_cast<size_t>(code - tm.tmFirstChar)];
+            ASSERT_EQ(font.characters.count(code), b.width > 0 ? 1u : 0u);
+            if (b.width == 0)
+                continue;
+            const auto& c = font.characters.at(code);
+            const auto& drawn = recorded.glyphs.at(code);
+            EXPECT_EQ(c.deltaX, 4 * drawn.cx);
+            ASSERT_EQ(c.width, b.width);
+            ASSERT_EQ(c.height, b.height);
+            EXPECT_EQ(c.leftOffset, b.x);
+            EXPECT_EQ(c.topOffset, b.y + b.height);
+            std::string rows;
+            for (const std::string& r : b.rows)
+                rows += r;
+            EXPECT_EQ(hexRows(c), rows);
+            leftOfOrigin += c.leftOffset < 0;
+            rightOfAdvance += c.leftOffset + c.width > drawn.cx;
+
+            const auto& turned = landscape.characters.at(code);
+            ASSERT_EQ(turned.uprightWidth(), c.width);
+            ASSERT_EQ(turned.uprightHeight(), c.height);
+            EXPECT_EQ(turned.topOffset, c.leftOffset + c.width - 1);
+            EXPECT_EQ(turned.leftOffset, -c.topOffset);
+            // The box holds what was drawn there, upright and turned.
+            const int left = c.leftOffset + qf::ink::kMargin;
+            const int top = tm.tmAscent - c.topOffset;
+            int wrong = 0;
+            for (int y = 0; y < c.height; ++y)
+                for (int x = 0; x < c.width; ++x) {
+                    wrong += c.storedPixel(x, y) != drawn.pixel(left + x, top + y);
+                    wrong += turned.uprightPixel(x, y) != drawn.pixel(left + x, top + y);
+                }
+            EXPECT_EQ(wrong, 0);
         }
+        // The italics reach past both edges of their advance, and keep that ink.
+        if (k.italic) {
+            EXPECT_GT(leftOfOrigin, 0);
+            EXPECT_GT(rightOfAdvance, 10);
+        }
+    }
 }
 
 }  // namespace
