@@ -12,6 +12,7 @@
 #include "platform/CodePages.h"
 #include "platform/gdi.h"
 
+#include <unicode/uchar.h>
 #include <unicode/ucnv.h>
 
 #include <cstddef>
@@ -168,7 +169,38 @@ constexpr CharsetRow kCharsets[] = {
     {SYMBOL_CHARSET, kCpSymbol, 31},
 };
 
+// The OS/2 table's bits for the MS-DOS and other OEM pages, in its upper 32 bits.
+constexpr struct {
+    unsigned codePage;
+    int bit;
+} kOemSignatureBits[] = {{869, 48}, {866, 49}, {865, 50}, {864, 51}, {863, 52}, {862, 53},
+                         {861, 54}, {860, 55}, {857, 56}, {855, 57}, {852, 58}, {775, 59},
+                         {737, 60}, {708, 61}, {850, 62}, {437, 63}};
+
 }  // namespace
+
+int codePageSignatureBit(unsigned codePage)
+{
+    for (const auto& row : kOemSignatureBits)
+        if (row.codePage == codePage)
+            return row.bit;
+    for (const CharsetRow& row : kCharsets)
+        if (row.codePage == codePage)
+            return row.signatureBit;
+    return -1;
+}
+
+std::vector<char32_t> codePageLetters(unsigned codePage)
+{
+    std::vector<char32_t> letters;
+    if (const ByteMap* map = codePageMap(codePage))
+        for (int b = 0x80; b < 0x100; ++b) {
+            const char32_t c = (*map)[b];
+            if (c != kUnmapped && u_isalpha(static_cast<UChar32>(c)))
+                letters.push_back(c);
+        }
+    return letters;
+}
 
 const ByteMap* codePageMap(unsigned codePage)
 {

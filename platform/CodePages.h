@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace gdi {
 
@@ -19,5 +20,13 @@ const ByteMap* codePageMap(unsigned codePage);
 // 186 -> 1257, 163 -> 1258, 222 -> 874, 1 -> 1252, 255 -> oemCodePage. 0 for SYMBOL_CHARSET
 // (the symbol face's own codes) and for character sets without a single-byte code page.
 unsigned codePageOfCharset(unsigned charset, unsigned oemCodePage);
+
+// The bit of a font signature's 64-bit code page range (fsCsb[0] bits 0-31, fsCsb[1] bits 32-63)
+// that stands for the code page, or -1 for a page without one (709, 710, 720 among the MS-DOS ones).
+int codePageSignatureBit(unsigned codePage);
+
+// The letters among a code page's characters above ASCII: what a face must have to be taken as
+// covering the page when it does not say which pages it was made for. Empty for an unknown page.
+std::vector<char32_t> codePageLetters(unsigned codePage);
 
 }  // namespace gdi

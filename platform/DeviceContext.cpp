@@ -662,6 +662,22 @@ bool DeviceContext::textOut(int x, int y, const char* text, int count)
     return true;
 }
 
+DWORD DeviceContext::getGlyphIndices(const char32_t* text, int count, WORD* indices, DWORD flags) const
+{
+    if (count < 0 || (count > 0 && (!text || !indices)) || !impl_->font)
+        return GDI_ERROR;
+    const WORD missing = (flags & GGI_MARK_NONEXISTING_GLYPHS) ? 0xFFFF : 0;
+    Font::Impl& font = impl_->font->impl();
+    auto lock = font.shared->lock();
+    FT_Face f = font.shared->face();
+    const bool unicode = FT_Select_Charmap(f, font.design.symbol ? FT_ENCODING_MS_SYMBOL : FT_ENCODING_UNICODE) == 0;
+    for (int i = 0; i < count; ++i) {
+        const FT_UInt index = unicode ? FT_Get_Char_Index(f, text[i]) : 0;
+        indices[i] = index == 0 || index > 0xFFFE ? missing : static_cast<WORD>(index);
+    }
+    return static_cast<DWORD>(count);
+}
+
 bool DeviceContext::getTextExtentPoint(const char* text, int count, SIZE* size) const
 {
     if (!size || count < 0 || (count > 0 && !text) || !impl_->font)

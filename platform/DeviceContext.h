@@ -101,6 +101,10 @@ public:
     bool textOut(int x, int y, const char* text, int count);
     // GetTextExtentPointA: sum of the advances (whole pixels) and tmHeight.
     bool getTextExtentPoint(const char* text, int count, SIZE* size) const;
+    // GetGlyphIndicesW over the selected font: each character's glyph index in its face, 0xFFFF
+    // for one the face lacks when flags has GGI_MARK_NONEXISTING_GLYPHS (0 otherwise). Returns
+    // the count converted, or GDI_ERROR without a font.
+    DWORD getGlyphIndices(const char32_t* text, int count, WORD* indices, DWORD flags) const;
 
     struct Impl;
 

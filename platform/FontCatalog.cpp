@@ -59,6 +59,9 @@ std::optional<FaceInfo> readFace(const std::string& file, int faceIndex)
     info.italic = m.italic;
     info.symbol = m.symbol;
     info.charsets = ft::faceCharsets(face.get(), m.symbol);
+    const std::array<uint32_t, 2> ranges = ft::codePageRanges(face.get());
+    info.codePageRanges[0] = ranges[0];
+    info.codePageRanges[1] = ranges[1];
     info.enumWeight = ft::reportedWeight(m);
     info.pitchAndFamily = m.pitchAndFamily;
     // GDI enumerates an outline face as realised at its em size and scales the cell to 32 pixels

@@ -18,6 +18,7 @@ struct FaceInfo {
     bool italic = false;
     bool symbol = false;   // a symbol face (code page bit 31): enumerated with SYMBOL_CHARSET
     std::vector<int> charsets;  // ascending
+    unsigned codePageRanges[2] = {};  // the OS/2 table's code page ranges, 0 when not stated
 
     // What enumeration reports besides names and character sets: the weight as GDI states it
     // (lfWeight), the face's tmPitchAndFamily bits, and its cell height and average width at the

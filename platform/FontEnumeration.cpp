@@ -49,7 +49,7 @@ constexpr BYTE kDraftQuality = 1;
 // cheap ones GDI's enumeration carries at its enumeration size; callers do not rely on them.
 struct Report {
     ENUMLOGFONTEX elf;
-    TEXTMETRIC tm;
+    NEWTEXTMETRICEX ntm;
 };
 
 Report makeReport(const FaceInfo& face, int charset)
@@ -71,12 +71,15 @@ Report makeReport(const FaceInfo& face, int charset)
     copyName(r.elf.elfStyle, face.style);
     copyName(r.elf.elfScript, scriptName(charset));
 
-    r.tm.tmHeight = face.enumHeight;
-    r.tm.tmAveCharWidth = face.enumAveWidth;
-    r.tm.tmWeight = face.enumWeight;
-    r.tm.tmItalic = lf.lfItalic;
-    r.tm.tmCharSet = lf.lfCharSet;
-    r.tm.tmPitchAndFamily = static_cast<BYTE>(face.pitchAndFamily);
+    TEXTMETRIC& tm = r.ntm.ntmTm;
+    tm.tmHeight = face.enumHeight;
+    tm.tmAveCharWidth = face.enumAveWidth;
+    tm.tmWeight = face.enumWeight;
+    tm.tmItalic = lf.lfItalic;
+    tm.tmCharSet = lf.lfCharSet;
+    tm.tmPitchAndFamily = static_cast<BYTE>(face.pitchAndFamily);
+    r.ntm.ntmFontSig.fsCsb[0] = face.codePageRanges[0];
+    r.ntm.ntmFontSig.fsCsb[1] = face.codePageRanges[1];
     return r;
 }
 
@@ -137,7 +140,7 @@ int EnumFontFamiliesExA(DeviceContext&, const LOGFONT* lf, FONTENUMPROCA proc, L
     int result = 1;
     auto report = [&](const FaceInfo& face, int charset) {
         const Report r = makeReport(face, charset);
-        result = proc(&r.elf, &r.tm, TRUETYPE_FONTTYPE, lParam);
+        result = proc(&r.elf, &r.ntm.ntmTm, TRUETYPE_FONTTYPE, lParam);
         return result != 0;
     };
 
@@ -165,7 +168,7 @@ int EnumFontFamiliesA(DeviceContext&, const char* family, FONTENUMPROCA proc, LP
     int result = 1;
     auto report = [&](const FaceInfo& face, int charset) {
         const Report r = makeReport(face, charset);
-        result = proc(&r.elf, &r.tm, TRUETYPE_FONTTYPE, lParam);
+        result = proc(&r.elf, &r.ntm.ntmTm, TRUETYPE_FONTTYPE, lParam);
         return result != 0;
     };
     // The older call knows no character sets: each report carries the style's first one.

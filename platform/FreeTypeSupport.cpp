@@ -522,6 +522,14 @@ bool hasAll(FT_Face face, const char32_t* probes, size_t n)
 
 }  // namespace
 
+std::array<uint32_t, 2> codePageRanges(FT_Face face)
+{
+    const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+    if (!os2 || os2->version == 0xFFFF || os2->version < 1)
+        return {0, 0};
+    return {static_cast<uint32_t>(os2->ulCodePageRange1), static_cast<uint32_t>(os2->ulCodePageRange2)};
+}
+
 std::vector<int> faceCharsets(FT_Face face, bool symbol)
 {
     std::set<int> sets;

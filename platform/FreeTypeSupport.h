@@ -13,6 +13,7 @@
 
 #include <fontconfig/fontconfig.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -152,6 +153,9 @@ FaceNames readNames(FT_Face face);
 // The character sets a face supports, ascending: from its OS/2 code page ranges as the platform
 // derives them, or from its character coverage when it has none.
 std::vector<int> faceCharsets(FT_Face face, bool symbol);
+// The OS/2 table's code page ranges (ulCodePageRange1, ulCodePageRange2); both 0 for a face
+// that does not state them.
+std::array<uint32_t, 2> codePageRanges(FT_Face face);
 
 // Upper-casing of cp1252 bytes for case-insensitive name comparison.
 bool sameName(std::string_view a, std::string_view b);

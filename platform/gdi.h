@@ -60,6 +60,7 @@ inline constexpr BYTE FF_SCRIPT = 0x40;
 inline constexpr BYTE FF_DECORATIVE = 0x50;
 
 inline constexpr DWORD TRUETYPE_FONTTYPE = 0x0004;
+inline constexpr DWORD GDI_ERROR = 0xFFFFFFFF;
 
 // TranslateCharsetInfo flags.
 inline constexpr DWORD TCI_SRCCHARSET = 1;
@@ -139,6 +140,17 @@ struct FONTSIGNATURE {
     DWORD fsUsb[4] = {};
     DWORD fsCsb[2] = {};
 };
+
+// NEWTEXTMETRICEXA as far as we fill it: the metrics, then the font signature, whose code page
+// ranges (fsCsb) say which code pages the face was made for. The extended enumeration hands its
+// callbacks a pointer to ntmTm of such a record for TrueType faces.
+struct NEWTEXTMETRICEX {
+    TEXTMETRIC ntmTm;
+    FONTSIGNATURE ntmFontSig;
+};
+
+// GetGlyphIndicesW's flag: a character the font lacks gives 0xFFFF instead of glyph 0.
+inline constexpr DWORD GGI_MARK_NONEXISTING_GLYPHS = 1;
 
 struct CHARSETINFO {
     UINT ciCharset = 0;

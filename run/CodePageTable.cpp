@@ -1,7 +1,12 @@
 #include "run/CodePageTable.h"
 
 #include "formats/PclSoftFontWriter.h"
+#include "platform/CodePages.h"
 #include "platform/gdi.h"
+#include "run/FontList.h"
+
+#include <algorithm>
+#include <vector>
 
 namespace qf {
 
@@ -60,6 +65,38 @@ int CodePageTable::charsetOfRow(int index)
     // The MS-DOS and other OEM pages have no character set of their own: fonts for them are
     // realised with OEM_CHARSET, and the device context's OEM code page selects the page.
     return gdi::OEM_CHARSET;
+}
+
+namespace {
+
+bool coversLetters(const gdi::LOGFONT& logFont, unsigned codePage)
+{
+    const std::vector<char32_t> letters = gdi::codePageLetters(codePage);
+    gdi::DeviceContext dc;
+    const std::shared_ptr<gdi::Font> font = gdi::Font::createFontIndirect(logFont);
+    if (letters.empty() || !font)
+        return false;
+    dc.selectObject(font);
+    std::vector<gdi::WORD> indices(letters.size());
+    if (dc.getGlyphIndices(letters.data(), static_cast<int>(letters.size()), indices.data(),
+                           gdi::GGI_MARK_NONEXISTING_GLYPHS) == gdi::GDI_ERROR)
+        return false;
+    return std::find(indices.begin(), indices.end(), gdi::WORD{0xFFFF}) == indices.end();
+}
+
+}  // namespace
+
+bool CodePageTable::fontSupportsRow(const FontListEntry& entry, int index)
+{
+    const int charset = charsetOfRow(index);
+    if (charset != gdi::OEM_CHARSET)
+        return std::find(entry.charsets.begin(), entry.charsets.end(), charset) != entry.charsets.end();
+    const unsigned codePage = static_cast<unsigned>(row(index).codePage);
+    const int bit = gdi::codePageSignatureBit(codePage);
+    const bool statesPages = entry.codePageRanges[0] != 0 || entry.codePageRanges[1] != 0;
+    if (statesPages && bit >= 0)
+        return ((entry.codePageRanges[bit / 32] >> (bit % 32)) & 1) != 0;
+    return coversLetters(entry.logFont, codePage);
 }
 
 int CodePageTable::pclSymbolSetValue(int index)

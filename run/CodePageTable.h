@@ -6,6 +6,8 @@
 
 namespace qf {
 
+struct FontListEntry;
+
 struct CodePageRow {
     int codePage;              // Windows code page number
     const char* pclSymbolSet;  // a PCL symbol set identifier, blank-padded to 3, e.g. " 9U", "19L"
@@ -30,6 +32,11 @@ public:
     // rows, makes the row's code page the device context's OEM code page, so that byte codes of
     // fonts realised with OEM_CHARSET map through the chosen page.
     static int prepareDeviceContext(int index, gdi::DeviceContext& dc);
+    // The code page test: whether an entry's face is made for a row. For a row with a character
+    // set of its own, when the entry lists that set. The OEM rows all share OEM_CHARSET, so for
+    // them the face's code page ranges decide, and for a face that states none, or a page that
+    // has no bit there, whether the face has every letter of the page.
+    static bool fontSupportsRow(const FontListEntry& entry, int index);
 };
 
 }  // namespace qf

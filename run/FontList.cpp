@@ -25,6 +25,7 @@ FontListEntry makeEntry(const gdi::ENUMLOGFONTEX& elf)
     entry.name.assign(elf.elfFullName, strnlen(elf.elfFullName, gdi::LF_FULLFACESIZE));
     if (entry.name.size() > FontListEntry::kMaxName)
         entry.name.resize(FontListEntry::kMaxName);
+    entry.fullName = entry.name;
     entry.logFont = elf.elfLogFont;
     // Size, orientation and rendering details are chosen per run, not taken from enumeration.
     entry.logFont.lfWidth = 0;
@@ -40,13 +41,21 @@ FontListEntry makeEntry(const gdi::ENUMLOGFONTEX& elf)
 
 }  // namespace
 
-int EnumStyleProc(const gdi::ENUMLOGFONTEX* elf, const gdi::TEXTMETRIC*, gdi::DWORD, gdi::LPARAM lParam)
+int EnumStyleProc(const gdi::ENUMLOGFONTEX* elf, const gdi::TEXTMETRIC* metrics, gdi::DWORD fontType,
+                  gdi::LPARAM lParam)
 {
     auto& context = *reinterpret_cast<FontEnumContext*>(lParam);
     const int32_t cs = elf->elfLogFont.lfCharSet;
     if (!context.extended || strncmp(elf->elfStyle, context.lastStyle, gdi::LF_FACESIZE) != 0) {
         copyField(context.lastStyle, elf->elfStyle);
         context.fonts->push_back(makeEntry(*elf));
+        // The extended enumeration reports a TrueType face's metrics in a NEWTEXTMETRICEX, whose
+        // font signature says which code pages the face was made for.
+        if (context.extended && metrics && (fontType & gdi::TRUETYPE_FONTTYPE)) {
+            const auto* ntm = reinterpret_cast<const gdi::NEWTEXTMETRICEX*>(metrics);
+            context.fonts->back().codePageRanges[0] = ntm->ntmFontSig.fsCsb[0];
+            context.fonts->back().codePageRanges[1] = ntm->ntmFontSig.fsCsb[1];
+        }
         context.currentIndex = static_cast<int32_t>(context.fonts->size()) - 1;
         context.fonts->back().charsets.push_back(cs);
         // Remember the new style's first set: left at the previous style's last set, a style whose

@@ -19,8 +19,10 @@ struct FontListEntry {
     static constexpr size_t kMaxName = 63;
 
     std::string name;                // full name of the style, at most 63 bytes; user-editable
+    std::string fullName;            // the full name as enumerated, whatever the user renames
     gdi::LOGFONT logFont{};          // the enumeration's LOGFONT with the size/pitch fields cleared
     std::vector<int32_t> charsets;   // character sets reported for the style, in report order
+    gdi::DWORD codePageRanges[2] = {};  // the code pages the face states it was made for (fsCsb)
     int32_t selected = 0;            // 1 while checked for generation
 };
 

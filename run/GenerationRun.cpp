@@ -51,6 +51,21 @@ const FormatInfo& formatInfo(OutputFormat format)
     return kFormats[i >= 0 && i < kFormatCount ? i : 0];
 }
 
+std::string RunFileNames::baseFor(const char* faceName, std::string_view fullName)
+{
+    // Styles of one family share a face name; the first to come keeps it, the others take their
+    // full name, so no file of the run replaces another.
+    std::string base = GenerationRun::safeFileNamePart(faceName);
+    if (taken_.count(base)) {
+        const std::string full = GenerationRun::safeFileNamePart(fullName);
+        base = full;
+        for (int n = 2; taken_.count(base); ++n)
+            base = full + " (" + std::to_string(n) + ")";
+    }
+    taken_.insert(base);
+    return base;
+}
+
 GenerationRun::GenerationRun(GenerationSettings& settings, RunHost& host, FileLayer& files)
     : settings_(settings), host_(host), files_(files)
 {
@@ -73,7 +88,12 @@ std::string GenerationRun::validate(const GenerationSettings& settings)
 
 std::string GenerationRun::safeFileNamePart(const char* faceName)
 {
-    std::string bytes(faceName, strnlen(faceName, gdi::LF_FACESIZE));
+    return safeFileNamePart(std::string_view(faceName, strnlen(faceName, gdi::LF_FACESIZE)));
+}
+
+std::string GenerationRun::safeFileNamePart(std::string_view name)
+{
+    std::string bytes(name.substr(0, name.find('\0')));
     // A face name comes from a font file: it must not lead out of the chosen folder.
     for (char& c : bytes)
         if (c == '/')
@@ -86,7 +106,13 @@ std::string GenerationRun::safeFileNamePart(const char* faceName)
 std::string GenerationRun::fileName(const std::string& folderPrefix, const char* faceName,
                                     int32_t size, const char* extension)
 {
-    std::string name = folderPrefix + safeFileNamePart(faceName);
+    return fileNameFromBase(folderPrefix, safeFileNamePart(faceName), size, extension);
+}
+
+std::string GenerationRun::fileNameFromBase(const std::string& folderPrefix, const std::string& base,
+                                            int32_t size, const char* extension)
+{
+    std::string name = folderPrefix + base;
     if (size >= 0)
         name += "_" + std::to_string(size);
     return name + extension;
@@ -122,6 +148,7 @@ RunResult GenerationRun::execute()
 
     int progress = 0;
     Remembered answer = Remembered::None;
+    RunFileNames names;
     host_.setRunning(true);
 
     const OutputFormat format = settings_.format;
@@ -148,10 +175,9 @@ RunResult GenerationRun::execute()
         FontListEntry& entry = fonts[index];
         if (entry.selected) {
             // The code page test.
-            bool supported = entry.logFont.lfCharSet == gdi::DEFAULT_CHARSET ||
-                             answer == Remembered::YesToAll;
-            for (size_t i = 0; !supported && i < entry.charsets.size(); ++i)
-                supported = entry.charsets[i] == charset;
+            const bool supported = entry.logFont.lfCharSet == gdi::DEFAULT_CHARSET ||
+                                   answer == Remembered::YesToAll ||
+                                   CodePageTable::fontSupportsRow(entry, settings_.codePageIndex);
             bool skip = false;
             if (!supported) {
                 if (answer == Remembered::SkipAll) {
@@ -186,12 +212,13 @@ RunResult GenerationRun::execute()
             } else {
                 if (entry.logFont.lfCharSet != gdi::DEFAULT_CHARSET)
                     entry.logFont.lfCharSet = static_cast<gdi::BYTE>(charset & 0xFF);
-                const char* face = entry.logFont.lfFaceName;
+                const std::string base = names.baseFor(entry.logFont.lfFaceName,
+                                                       entry.fullName.empty() ? entry.name : entry.fullName);
                 const char* name = entry.name.c_str();
 
                 if (format == OutputFormat::BDF) {
                     for (const int32_t size : sizes) {
-                        const std::string file = fileName(folderPrefix, face, size, extension);
+                        const std::string file = fileNameFromBase(folderPrefix, base, size, extension);
                         std::string error;
                         if (BdfWriter::write(dc, entry.logFont, size, resX, resY, file, name, &error, files_) < 0)
                             fail(file, error);
@@ -211,23 +238,26 @@ RunResult GenerationRun::execute()
                             slot.image = PclSoftFontWriter::build(
                                 dc, entry.logFont, sizes[i], kPclResolution, kPclResolution,
                                 CodePageTable::pclSymbolSetValue(settings_.codePageIndex), slot.length,
-                                format == OutputFormat::SFL,
-                                name, &refusals[i]);
+                                format == OutputFormat::SFL, name, &refusals[i]);
                         stepProgress();
                     }
 
                     if (format == OutputFormat::FON) {
-                        const std::string file = fileName(folderPrefix, face, -1, extension);
-                        std::string refused;
-                        for (size_t i = 0; i < sizes.size() && refused.empty(); ++i)
-                            if (!slots[i].image)
-                                refused = std::to_string(sizes[i]) + " points: " + refusals[i];
-                        if (!refused.empty()) {
-                            fail(file, refused);
-                        } else {
+                        const std::string file = fileNameFromBase(folderPrefix, base, -1, extension);
+                        // The library holds the sizes that could be made; each refused size is
+                        // reported on its own.
+                        std::vector<ImageSlot> kept;
+                        for (size_t i = 0; i < sizes.size(); ++i) {
+                            if (slots[i].image)
+                                kept.push_back(std::move(slots[i]));
+                            else
+                                fail(file, std::to_string(sizes[i]) + " points left out of the library: " +
+                                               refusals[i]);
+                        }
+                        if (!kept.empty()) {
                             uint32_t length = 0;
                             std::string error;
-                            Image library = FonWriter::build(slots.data(), static_cast<int32_t>(slots.size()),
+                            Image library = FonWriter::build(kept.data(), static_cast<int32_t>(kept.size()),
                                                              length, &error);
                             if (library) {
                                 const std::string why = writeFileWhole(file, library.get(), length, files_);
@@ -248,7 +278,7 @@ RunResult GenerationRun::execute()
                         }
                     } else {
                         for (size_t i = 0; i < sizes.size(); ++i) {
-                            const std::string file = fileName(folderPrefix, face, sizes[i], extension);
+                            const std::string file = fileNameFromBase(folderPrefix, base, sizes[i], extension);
                             if (!slots[i].image) {
                                 fail(file, refusals[i]);
                                 continue;

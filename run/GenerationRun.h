@@ -7,7 +7,9 @@
 #include "run/FontList.h"
 
 #include <cstdint>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qf {
@@ -80,6 +82,16 @@ struct RunResult {
     int oversizedFons = 0;          // fonts whose FON library was refused for its size
 };
 
+// The first part of the file names of each entry in one run: the face name for the first entry
+// that uses it, the style's full name for later ones, then " (2)", " (3)" should that be taken too.
+class RunFileNames {
+public:
+    std::string baseFor(const char* faceName, std::string_view fullName);
+
+private:
+    std::set<std::string> taken_;
+};
+
 class GenerationRun {
 public:
     GenerationRun(GenerationSettings& settings, RunHost& host, FileLayer& files = FileLayer::system());
@@ -93,7 +105,10 @@ public:
     // The face name is made safe as a single file name and converted from cp1252 to UTF-8.
     static std::string fileName(const std::string& folderPrefix, const char* faceName, int32_t size,
                                 const char* extension);
+    static std::string fileNameFromBase(const std::string& folderPrefix, const std::string& base,
+                                        int32_t size, const char* extension);
     static std::string safeFileNamePart(const char* faceName);
+    static std::string safeFileNamePart(std::string_view name);
 
 private:
     GenerationSettings& settings_;

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <fstream>
 #include <cstdio>
 #include <filesystem>
 #include <signal.h>
@@ -24,12 +27,12 @@ struct Outcome {
     std::string err;
 };
 
-Outcome cli(const std::vector<std::string>& args, const std::string& cwd = ".")
+Outcome cli(const std::vector<std::string>& args, const std::string& cwd = ".", const std::string& env = "")
 {
     char errName[] = "/tmp/quenfold-cli-err-XXXXXX";
     const int errFd = mkstemp(errName);
     close(errFd);
-    std::string command = "cd " + shellQuote(cwd) + " && " + shellQuote(QUENFOLD_CLI_PATH);
+    std::string command = "cd " + shellQuote(cwd) + " && " + env + " " + shellQuote(QUENFOLD_CLI_PATH);
     for (const auto& a : args)
         command += " " + shellQuote(a);
     command += " 2>" + shellQuote(errName);
@@ -142,6 +145,60 @@ TEST_F(CliTest, UnsupportedCodePageSkipsByDefaultAndStopEndsWithOne)
     o = cli({"-f", "bdf", "-s", "8", "-c", "1255", "--unsupported", "yes", "Liberation Mono"}, dir);
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(names(), std::vector<std::string>{"Liberation Mono_8.bdf"});
+}
+
+TEST_F(CliTest, EveryStyleGetsItsOwnFileAndTheSummaryCountsWhatIsOnDisk)
+{
+    const Outcome list = cli({"--list"}, dir);
+    const auto styles = static_cast<size_t>(std::count(list.out.begin(), list.out.end(), '\n'));
+    ASSERT_GE(styles, 10u);
+    const Outcome o = cli({"-f", "bdf", "-s", "12", "all"}, dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(names().size(), styles);
+    EXPECT_NE(o.err.find(std::to_string(styles) + " files written"), std::string::npos) << o.err;
+    for (const char* file : {"DejaVu Sans_12.bdf", "DejaVu Sans Bold_12.bdf", "DejaVu Sans Oblique_12.bdf",
+                             "DejaVu Sans Bold Oblique_12.bdf"})
+        EXPECT_TRUE(fs::exists(dir + "/" + file)) << file;
+}
+
+TEST_F(CliTest, MsDosPagesAreCheckedAgainstTheFacesOwnPages)
+{
+    // Copies of DejaVu Sans whose OS/2 table states only 437 among the MS-DOS pages, or no
+    // pages at all, each seen by a font configuration of its own.
+    auto craft = [&](const std::string& name, const char* ranges) {
+        const std::string folder = dir + "/" + name;
+        fs::create_directories(folder + "/fonts");
+        const std::string script =
+            "import sys\nfrom fontTools.ttLib import TTFont\nf = TTFont(sys.argv[1])\n"
+            "f['OS/2'].ulCodePageRange1, f['OS/2'].ulCodePageRange2 = " + std::string(ranges) +
+            "\nf.save(sys.argv[2])\n";
+        const std::string command = "/usr/bin/python3 -c " + shellQuote(script) +
+                                    " /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf " +
+                                    shellQuote(folder + "/fonts/Crafted.ttf");
+        EXPECT_EQ(std::system(command.c_str()), 0) << "python3-fonttools is needed";
+        std::ofstream(folder + "/fonts.conf")
+            << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << folder << "/fonts</dir><cachedir>" << folder
+            << "/cache</cachedir></fontconfig>\n";
+        fs::create_directory(folder + "/out");
+        return "FONTCONFIG_FILE=" + shellQuote(folder + "/fonts.conf");
+    };
+    const std::string only437 = craft("only437", "1, 1 << 31");
+    const std::string none = craft("none", "0, 0");
+    auto convert = [&](const std::string& env, const char* codePage) {
+        return cli({"-f", "bdf", "-s", "8", "-c", codePage, "-o", "out", "DejaVu Sans"},
+                   dir + "/" + (env == only437 ? "only437" : "none"), env);
+    };
+    Outcome o = convert(only437, "866");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("skipped DejaVu Sans"), std::string::npos) << o.err;
+    EXPECT_FALSE(fs::exists(dir + "/only437/out/DejaVu Sans_8.bdf"));
+    o = convert(only437, "437");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(fs::exists(dir + "/only437/out/DejaVu Sans_8.bdf"));
+    // Without stated pages, the face's Cyrillic letters make it a face for 866.
+    o = convert(none, "866");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(fs::exists(dir + "/none/out/DejaVu Sans_8.bdf")) << o.err;
 }
 
 TEST_F(CliTest, NameOptionRenamesTheFontInsideTheFiles)

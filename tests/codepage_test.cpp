@@ -3,6 +3,7 @@
 #include "platform/gdi.h"
 #include "render/GlyphRasteriser.h"
 #include "run/CodePageTable.h"
+#include "run/FontList.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,11 +22,11 @@ TEST(CodePageTable, RowsInListOrderWithTheirSymbolSets)
     const struct {
         int codePage;
         const char* symbolSet;
-    } expected[] = {{1252, " 9U"}, {1250, " 9U"}, {1251, " 9U"}, {1253, " 9U"}, {1254, " 9U"},
-                    {1255, " 9U"}, {1256, " 9U"}, {1257, " 9U"}, {437, " 8U"},  {850, " 8U"},
+    } expected[] = {{1252, " 9U"}, {1250, " 9E"}, {1251, " 9R"}, {1253, " 9G"}, {1254, " 5T"},
+                    {1255, " 9U"}, {1256, " 9V"}, {1257, "19L"}, {437, "10U"},  {850, "12U"},
                     {866, " 3R"},  {737, " 8G"},  {862, " 8H"},  {864, " 8V"},  {775, " 8U"},
-                    {874, " 8U"},  {852, " 8U"},  {860, " 8U"},  {861, " 8U"},  {863, " 8U"},
-                    {865, " 8U"},  {855, " 0R"},  {869, " 8G"},  {857, " 8T"},  {708, " 8V"},
+                    {874, " 8U"},  {852, "17U"},  {860, " 8U"},  {861, " 8U"},  {863, " 8U"},
+                    {865, " 8U"},  {855, " 0R"},  {869, " 8G"},  {857, " 9T"},  {708, " 8V"},
                     {709, " 8V"},  {710, " 8V"},  {720, " 8V"}};
     ASSERT_EQ(CodePageTable::rowCount(), 28);
     for (int i = 0; i < 28; ++i) {
@@ -40,6 +41,40 @@ TEST(CodePageTable, RowsInListOrderWithTheirSymbolSets)
     EXPECT_STREQ(CodePageTable::row(25).description, "Arabic (ASMO 449+, BCON V4)");
     EXPECT_STREQ(CodePageTable::row(27).description, "Arabic (Transparent ASMO)");
     EXPECT_EQ(CodePageTable::rowOfCodePage(1258), -1);
+}
+
+TEST(CodePageTable, OemRowsFollowTheCodePagesTheFaceIsMadeFor)
+{
+    ASSERT_TRUE(qf::test::testFontsInstalled());
+    const int r437 = CodePageTable::rowOfCodePage(437);
+    const int r866 = CodePageTable::rowOfCodePage(866);
+    const int r720 = CodePageTable::rowOfCodePage(720);
+    qf::FontListEntry e;
+    e.logFont = qf::test::logFont("Liberation Sans");
+    e.charsets = {0, 255};
+    e.codePageRanges[0] = 1u;           // Latin 1
+    e.codePageRanges[1] = 0x80000000u;  // and MS-DOS 437, nothing else of the MS-DOS pages
+    EXPECT_TRUE(CodePageTable::fontSupportsRow(e, r437));
+    EXPECT_FALSE(CodePageTable::fontSupportsRow(e, r866));
+    // Rows with a character set of their own go by the listed sets.
+    EXPECT_TRUE(CodePageTable::fontSupportsRow(e, 0));
+    EXPECT_FALSE(CodePageTable::fontSupportsRow(e, CodePageTable::rowOfCodePage(1251)));
+    // A face that states no pages, or a page without a bit: the page's letters decide.
+    EXPECT_FALSE(CodePageTable::fontSupportsRow(e, r720));  // no Arabic in Liberation Sans
+    e.codePageRanges[0] = e.codePageRanges[1] = 0;
+    EXPECT_TRUE(CodePageTable::fontSupportsRow(e, r866));   // it has Cyrillic
+    EXPECT_FALSE(CodePageTable::fontSupportsRow(e, r720));
+    EXPECT_EQ(gdi::codePageSignatureBit(866), 49);
+    EXPECT_EQ(gdi::codePageSignatureBit(720), -1);
+
+    // The enumeration hands every style the ranges its face states.
+    std::vector<qf::FontListEntry> fonts;
+    qf::BuildFontList(fonts, gdi::kGdiMajorVersion);
+    ASSERT_FALSE(fonts.empty());
+    for (const qf::FontListEntry& f : fonts) {
+        EXPECT_TRUE(f.codePageRanges[1] & 0x80000000u) << f.name;  // every test face has 437
+        EXPECT_TRUE(CodePageTable::fontSupportsRow(f, r437)) << f.name;
+    }
 }
 
 TEST(CodePageTable, CharacterSetOfEachRow)

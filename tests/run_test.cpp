@@ -224,16 +224,62 @@ TEST_F(RunFixture, StopDuringSecondOfFourSizesFinishesTheFont)
                                                      "DejaVu Sans_8.fnt", "DejaVu Sans_9.fnt"}));
 }
 
-TEST_F(RunFixture, EntriesSharingAFaceNameWriteTheSameFilesLaterWins)
+TEST_F(RunFixture, StylesSharingAFaceNameEachGetTheirOwnFile)
 {
     settings.sizes = {10};
-    fonts = {entry("DejaVu Sans", "First", {0}), entry("DejaVu Sans", "Second", {0}, 700)};
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0}), entry("DejaVu Sans", "DejaVu Sans Bold", {0}, 700),
+             entry("DejaVu Sans", "My Bold", {0}, 700), entry("DejaVu Sans", "DejaVu Sans", {0})};
+    for (FontListEntry& e : fonts)
+        e.fullName = e.name;
+    fonts[2].fullName = "DejaVu Sans Bold";  // renamed by the user: the file keeps the enumerated name
+    {
+        std::ofstream old(dir.path() + "/DejaVu Sans_10.fnt");
+        old << "from an earlier run";
+    }
+    auto result = run();
+    EXPECT_TRUE(result.failures.empty());
+    EXPECT_EQ(result.written.size(), 4u);
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"DejaVu Sans (2)_10.fnt", "DejaVu Sans Bold (2)_10.fnt",
+                                                     "DejaVu Sans Bold_10.fnt", "DejaVu Sans_10.fnt"}));
+    EXPECT_NE(readFile(dir.path() + "/DejaVu Sans Bold (2)_10.fnt").find("My Bold"), std::string::npos);
+    EXPECT_EQ(readFile(dir.path() + "/DejaVu Sans_10.fnt").find("earlier run"), std::string::npos);
+
+    // A library per style too; an entry left out at the code page test takes no name.
+    settings.format = OutputFormat::FON;
+    settings.codePageIndex = 1;  // 1250
+    fonts[0].charsets = {0, 238};
+    fonts[1].charsets = {0};
+    fonts[2].charsets = {238};
+    fonts[3].selected = 0;
+    host.answers = {qf::kAnswerSkip};
+    result = run();
+    EXPECT_EQ(result.written, (std::vector<std::string>{dir.path() + "/DejaVu Sans.fon",
+                                                        dir.path() + "/DejaVu Sans Bold.fon"}));
+}
+
+TEST_F(RunFixture, FonLibraryKeepsTheSizesThatCouldBeMade)
+{
+    // 72 points at 96 dpi cannot be addressed with 16-bit offsets; 8 and 12 can.
+    settings.format = OutputFormat::FON;
+    settings.sizes = {8, 12, 72};
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0})};
     const auto result = run();
-    EXPECT_EQ(result.written.size(), 2u);
-    EXPECT_EQ(dir.names(), std::vector<std::string>{"DejaVu Sans_10.fnt"});
-    const std::string data = readFile(dir.path() + "/DejaVu Sans_10.fnt");
-    EXPECT_NE(data.find("Second"), std::string::npos);
-    EXPECT_EQ(data.find("First"), std::string::npos);
+    EXPECT_EQ(result.written, std::vector<std::string>{dir.path() + "/DejaVu Sans.fon"});
+    ASSERT_EQ(result.failures.size(), 1u);
+    EXPECT_NE(result.failures[0].reason.find("72 points"), std::string::npos) << result.failures[0].reason;
+    EXPECT_TRUE(host.oversized.empty());
+    EXPECT_NE(readFile(dir.path() + "/DejaVu Sans.fon").find("FONTRES 100,96,96:DejaVu Sans 8,12"),
+              std::string::npos);
+
+    // The 64 KB question is asked of the sizes kept only: Liberation Sans at 36 and 48 points
+    // exceeds it, 72 is not counted.
+    settings.sizes = {36, 48, 72};
+    host.continueOversized = true;
+    fonts = {entry("Liberation Sans", "Liberation Sans", {0})};
+    const auto big = run();
+    EXPECT_EQ(host.oversized.size(), 1u);
+    EXPECT_EQ(big.failures.size(), 1u);
+    EXPECT_TRUE(big.written.empty());
 }
 
 TEST(RunNames, FileNamesFollowFolderFaceSizeAndStayInTheFolder)
