@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The byte-for-byte record of what the writers produce: converts the test fonts in every format at
+# several sizes, resolutions and code pages, and compares each file's SHA-256 with the manifest in
+# tests/data/corpus.sha256. A change that should not alter any file (a refactoring) must leave the
+# comparison clean; a change that should alter files records the new manifest with `record`.
+#
+#   scripts/corpus.sh [check|record] [BUILD_DIR]     (default: check, build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+mode=${1:-check}
+build=${2:-build}
+cli="$build/quenfold-cli"
+manifest=tests/data/corpus.sha256
+[ -x "$cli" ] || { echo "corpus: $cli not built (make build)" >&2; exit 2; }
+[ -f "$build/testfonts/fonts.conf" ] || { echo "corpus: $build/testfonts/fonts.conf missing" >&2; exit 2; }
+export FONTCONFIG_FILE="$PWD/$build/testfonts/fonts.conf"
+
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+convert() {  # case-name, then quenfold-cli options
+  local name=$1
+  shift
+  mkdir -p "$out/$name"
+  # Refused sizes are part of the record too (exit 1): only a usage error stops the corpus.
+  "$cli" -q -o "$out/$name" --unsupported yes "$@" all 2>/dev/null || [ $? -eq 1 ]
+}
+
+for format in fnt sfp sfl bdf; do
+  convert "$format-1252" -f "$format" -s "6, 8, 10, 12, 18, 24, 36"
+done
+convert fon-1252 -f fon -s "6, 8, 10, 12, 14"
+for format in fnt sfp bdf; do
+  convert "$format-1251" -f "$format" -c 1251 -s "9, 14"
+  convert "$format-437" -f "$format" -c 437 -s "10, 16"
+done
+convert fnt-300x200 -f fnt -r 300x200 -s "8, 12"
+convert bdf-72x144 -f bdf -r 72x144 -s "10, 20"
+convert fon-120 -f fon -r 120 -s "8, 10, 12"
+
+actual=$(cd "$out" && find . -type f | LC_ALL=C sort | xargs -d '\n' sha256sum)
+if [ "$mode" = record ]; then
+  printf '%s\n' "$actual" > "$manifest"
+  echo "corpus: recorded $(wc -l < "$manifest") files in $manifest"
+  exit 0
+fi
+if diff <(printf '%s\n' "$actual") "$manifest" > "$out/diff"; then
+  echo "corpus: all $(wc -l < "$manifest") files byte-identical"
+else
+  echo "corpus: files differ from $manifest:" >&2
+  cat "$out/diff" >&2
+  exit 1
+fi
