@@ -26,7 +26,7 @@ void BM_BdfText(benchmark::State& state)
     const int dpi = static_cast<int>(state.range(1));
     gdi::DeviceContext dc;
     const gdi::LOGFONT lf = logFont();
-    const gdi::ByteMap characters = qf::BdfWriter::characterMap(lf.lfCharSet, dc.oemCodePage());
+    const gdi::ByteMap characters = gdi::byteCharacters(lf.lfCharSet, dc.oemCodePage());
     std::string text, error;
     for (auto _ : state) {
         qf::GlyphRasteriser rasteriser(dc);

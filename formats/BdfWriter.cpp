@@ -104,23 +104,6 @@ std::string BdfWriter::fontName(const char* name, const char* faceName)
     return result;
 }
 
-gdi::ByteMap BdfWriter::characterMap(unsigned charset, unsigned oemCodePage)
-{
-    gdi::ByteMap map;
-    if (charset == gdi::SYMBOL_CHARSET) {
-        for (int c = 0; c < 256; ++c)
-            map[c] = 0xF000 + static_cast<char32_t>(c);
-        return map;
-    }
-    if (const gdi::ByteMap* table = gdi::codePageMap(gdi::codePageOfCharset(charset, oemCodePage)))
-        return *table;
-    // A character set without a single-byte code page: the font engine draws its printable
-    // bytes as Latin-1 and nothing for the control codes, and so they are named.
-    for (int c = 0; c < 256; ++c)
-        map[c] = (c >= 0x20 && c < 0x7F) || c >= 0xA0 ? static_cast<char32_t>(c) : gdi::kUnmapped;
-    return map;
-}
-
 bool BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters, int32_t pointSize,
                      int32_t resolutionX, int32_t resolutionY, const char* name,
                      const char* faceName, std::string& out, std::string* error)
@@ -238,7 +221,7 @@ int BdfWriter::write(gdi::DeviceContext& dc, const gdi::LOGFONT& font, int32_t p
         return -1;
     }
     // The character set the font was realised with decides how its bytes were drawn.
-    const gdi::ByteMap characters = characterMap(rasteriser.metrics().tmCharSet, dc.oemCodePage());
+    const gdi::ByteMap characters = gdi::byteCharacters(rasteriser.metrics().tmCharSet, dc.oemCodePage());
     std::string text;
     if (!pack(rasteriser, characters, pointSize, resolutionX, resolutionY, name, font.lfFaceName,
               text, &why)) {

@@ -33,11 +33,6 @@ public:
                      int32_t resolutionX, int32_t resolutionY, const char* name,
                      const char* faceName, std::string& text, std::string* error = nullptr);
 
-    // The characters a font realised with this character set (its tmCharSet) draws for the byte
-    // codes: its code page's table; private-use U+F000 + code for a symbol font, whose codes are
-    // its own; Latin-1 for a character set without a single-byte code page.
-    static gdi::ByteMap characterMap(unsigned charset, unsigned oemCodePage);
-
     // The FONT name: the name's bytes 0x21 to 0x7F; failing those, the face name's; failing
     // those too, kFallbackName (a FONT line with no name is rejected by the tools that read BDF).
     static std::string fontName(const char* name, const char* faceName);

@@ -179,6 +179,21 @@ constexpr struct {
 
 }  // namespace
 
+ByteMap byteCharacters(unsigned charset, unsigned oemCodePage)
+{
+    ByteMap map;
+    if (charset == SYMBOL_CHARSET) {
+        for (int c = 0; c < 256; ++c)
+            map[c] = 0xF000 + static_cast<char32_t>(c);
+        return map;
+    }
+    if (const ByteMap* table = codePageMap(codePageOfCharset(charset, oemCodePage)))
+        return *table;
+    for (int c = 0; c < 256; ++c)
+        map[c] = (c >= 0x20 && c < 0x7F) || c >= 0xA0 ? static_cast<char32_t>(c) : kUnmapped;
+    return map;
+}
+
 int codePageSignatureBit(unsigned codePage)
 {
     for (const auto& row : kOemSignatureBits)

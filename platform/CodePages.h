@@ -21,6 +21,12 @@ const ByteMap* codePageMap(unsigned codePage);
 // (the symbol face's own codes) and for character sets without a single-byte code page.
 unsigned codePageOfCharset(unsigned charset, unsigned oemCodePage);
 
+// The character each byte code draws in a font realised with this character set (its tmCharSet),
+// for the code page that set maps through: private-use U+F000 + code for SYMBOL_CHARSET, whose
+// codes are the symbol face's own; for a set without a single-byte table, the printable ASCII and
+// Latin-1 bytes as themselves (cp1252 agrees with Latin-1 there) and nothing for the rest.
+ByteMap byteCharacters(unsigned charset, unsigned oemCodePage);
+
 // The bit of a font signature's 64-bit code page range (fsCsb[0] bits 0-31, fsCsb[1] bits 32-63)
 // that stands for the code page, or -1 for a page without one (709, 710, 720 among the MS-DOS ones).
 int codePageSignatureBit(unsigned codePage);

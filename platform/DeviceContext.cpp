@@ -37,11 +37,6 @@ constexpr LONG clampLong(int64_t v)
                                                  std::numeric_limits<LONG>::max()));
 }
 
-int64_t mulDivRound(int64_t a, int64_t b, int64_t c)
-{
-    return c == 0 ? 0 : (a * b + c / 2) / c;
-}
-
 LONG gdiRound(double v)
 {
     return clampLong(static_cast<int64_t>(std::floor(std::min(v, 4e18) + 0.5)));
@@ -83,15 +78,6 @@ PixelBox monoPixelBox(const FT_Outline& outline)
     roundAxis(cbox.xMin, cbox.xMax, &box.xMin, &box.xMax);
     roundAxis(cbox.yMin, cbox.yMax, &box.yMin, &box.yMax);
     return box;
-}
-
-// Characters of a code page we have no table for: the printable ASCII and Latin-1 bytes map to
-// themselves (cp1252 agrees with Latin-1 there), everything else to no character.
-char32_t latin1Fallback(uint8_t byte)
-{
-    if ((byte >= 0x20 && byte < 0x7F) || byte >= 0xA0)
-        return byte;
-    return kUnmapped;
 }
 
 }  // namespace
@@ -136,7 +122,7 @@ struct Font::Impl {
     void computeMetrics();
     Glyph& glyphFor(uint8_t byte, unsigned oemCodePage);
     Glyph& load(FT_UInt index);
-    void mapBytes(unsigned codePage);
+    void mapBytes(unsigned codePage, unsigned oemCodePage);
 };
 
 void Font::Impl::computeMetrics()
@@ -200,7 +186,7 @@ void Font::Impl::computeMetrics()
     drawable = ppem <= kMaxDrawnPpem && xppem <= kMaxDrawnPpem;
 }
 
-void Font::Impl::mapBytes(unsigned codePage)
+void Font::Impl::mapBytes(unsigned codePage, unsigned oemCodePage)
 {
     std::array<FT_UInt, 256>& indices = byteIndices;
     indices.fill(0);
@@ -217,10 +203,10 @@ void Font::Impl::mapBytes(unsigned codePage)
             }
         } else {
             // A face without a Unicode cmap has nothing to map characters through: the box only.
-            const ByteMap* map = codePageMap(codePage);
+            const ByteMap characters = byteCharacters(tm.tmCharSet, oemCodePage);
             if (FT_Select_Charmap(f, FT_ENCODING_UNICODE) == 0) {
                 for (int b = 0; b < 256; ++b) {
-                    const char32_t c = map ? (*map)[b] : latin1Fallback(static_cast<uint8_t>(b));
+                    const char32_t c = characters[b];
                     // A byte without a character, or a character the face lacks, draws glyph 0,
                     // the face's missing-glyph box, as GDI does.
                     indices[b] = c == kUnmapped ? 0 : FT_Get_Char_Index(f, c);
@@ -237,7 +223,7 @@ Font::Impl::Glyph& Font::Impl::glyphFor(uint8_t byte, unsigned oemCodePage)
 {
     const unsigned codePage = codePageOfCharset(tm.tmCharSet, oemCodePage);
     if (!mapped || codePage != mappedCodePage)
-        mapBytes(codePage);
+        mapBytes(codePage, oemCodePage);
     if (!byteGlyphs[byte])
         byteGlyphs[byte] = &load(byteIndices[byte]);
     return *byteGlyphs[byte];
@@ -266,7 +252,7 @@ Font::Impl::Glyph& Font::Impl::load(FT_UInt index)
         // Too large to draw (or no size to draw at): the advance is the face's, scaled linearly.
         FT_Fixed advance = 0;
         if (FT_Get_Advance(f, index, FT_LOAD_NO_SCALE, &advance) == 0)
-            glyph.advance = clampLong(mulDivRound(advance, xppem, design.unitsPerEm));
+            glyph.advance = clampLong(mulDiv(advance, xppem, design.unitsPerEm));
         return glyph;
     }
     FT_Activate_Size(size.get());
@@ -333,8 +319,8 @@ std::shared_ptr<Font> Font::createFontIndirect(const LOGFONT& lf)
     } else {
         const int64_t cell = int64_t{d.ascent} + d.descent > 0 ? int64_t{d.ascent} + d.descent
                                                                : int64_t{d.hheaAscender} - d.hheaDescender;
-        ppem = mulDivRound(d.unitsPerEm, height, std::max<int64_t>(cell, 1));
-        if (ppem > 1 && mulDivRound(cell, ppem, d.unitsPerEm) > height)
+        ppem = mulDiv(d.unitsPerEm, height, std::max<int64_t>(cell, 1));
+        if (ppem > 1 && mulDiv(cell, ppem, d.unitsPerEm) > height)
             --ppem;
     }
     impl->ppem = std::clamp<int64_t>(ppem, 1, kMaxPpem);

@@ -33,11 +33,6 @@ bool hasOutlines(FT_Face face)
            FT_Load_Sfnt_Table(face, TTAG_CFF2, 0, nullptr, &length) == 0;
 }
 
-int64_t mulDiv(int64_t a, int64_t b, int64_t c)
-{
-    return c == 0 ? 0 : (a * b + c / 2) / c;
-}
-
 std::optional<FaceInfo> readFace(const std::string& file, int faceIndex)
 {
     ft::FacePtr face = ft::openFace(file, faceIndex);

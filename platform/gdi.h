@@ -163,6 +163,10 @@ struct CHARSETINFO {
 using FONTENUMPROCA = int (*)(const ENUMLOGFONTEX* elf, const TEXTMETRIC* metrics, DWORD fontType,
                               LPARAM lParam);
 
+// MulDiv: a * b / c rounded half up, 0 for c == 0, for the non-negative values the platform scales
+// metrics with.
+constexpr int64_t mulDiv(int64_t a, int64_t b, int64_t c) { return c == 0 ? 0 : (a * b + c / 2) / c; }
+
 // Character set <-> code page, with the platform's table. Only TCI_SRCCODEPAGE and TCI_SRCCHARSET
 // are supported. Returns false (leaving *info untouched) for a value the platform cannot translate,
 // as it does for the MS-DOS code pages.

@@ -42,7 +42,7 @@ void checkRoundTrip(const Case& c)
     std::string error;
     ASSERT_TRUE(rasteriser.realise(lf, c.points, c.dpi, c.dpi, &error)) << error;
     qf::test::RecordingSource recorded(rasteriser);
-    const gdi::ByteMap characters = BdfWriter::characterMap(rasteriser.metrics().tmCharSet, dc.oemCodePage());
+    const gdi::ByteMap characters = gdi::byteCharacters(rasteriser.metrics().tmCharSet, dc.oemCodePage());
     std::string text;
     ASSERT_TRUE(BdfWriter::pack(recorded, characters, c.points, c.dpi, c.dpi, c.family, lf.lfFaceName,
                                 text, &error))

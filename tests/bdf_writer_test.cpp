@@ -221,11 +221,11 @@ TEST(BdfWriter, EncodingsFollowTheCharacters)
 
 TEST(BdfWriter, SymbolFontsUsePrivateUseCharacters)
 {
-    const gdi::ByteMap map = BdfWriter::characterMap(gdi::SYMBOL_CHARSET, 437);
+    const gdi::ByteMap map = gdi::byteCharacters(gdi::SYMBOL_CHARSET, 437);
     EXPECT_EQ(map[0x41], U'\uF041');
-    EXPECT_EQ(BdfWriter::characterMap(gdi::OEM_CHARSET, 866)[0x80], U'\u0410');
-    EXPECT_EQ(BdfWriter::characterMap(gdi::ANSI_CHARSET, 866)[0x80], U'\u20AC');
-    const gdi::ByteMap noPage = BdfWriter::characterMap(gdi::SHIFTJIS_CHARSET, 437);
+    EXPECT_EQ(gdi::byteCharacters(gdi::OEM_CHARSET, 866)[0x80], U'\u0410');
+    EXPECT_EQ(gdi::byteCharacters(gdi::ANSI_CHARSET, 866)[0x80], U'\u20AC');
+    const gdi::ByteMap noPage = gdi::byteCharacters(gdi::SHIFTJIS_CHARSET, 437);
     EXPECT_EQ(noPage[0x41], U'A');
     EXPECT_EQ(noPage[0xE9], U'\u00E9');
     EXPECT_EQ(noPage[0x85], gdi::kUnmapped);

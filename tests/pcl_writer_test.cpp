@@ -365,7 +365,7 @@ TEST(PclRealFont, DecodedCharactersAreWhatWasDrawnAndKeepTheBdfsInk)
         qf::GlyphRasteriser third(dc);
         realised(third);
         std::string bdf;
-        ASSERT_TRUE(qf::BdfWriter::pack(third, qf::BdfWriter::characterMap(third.metrics().tmCharSet, dc.oemCodePage()),
+        ASSERT_TRUE(qf::BdfWriter::pack(third, gdi::byteCharacters(third.metrics().tmCharSet, dc.oemCodePage()),
                                         k.points, 300, 300, k.family, k.family, bdf, &error)) << error;
         const std::vector<BdfGlyph> bdfInk = bdfGlyphs(bdf);
 
