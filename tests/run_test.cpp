@@ -185,7 +185,7 @@ TEST_F(RunFixture, PromptAnswersAndTheirEffectOnLaterFonts)
     result = run();
     EXPECT_EQ(host.prompts.size(), 1u);  // the next run prompts again, then skips silently
     EXPECT_EQ(result.skippedFonts.size(), 5u);
-    EXPECT_TRUE(result.written.empty() || result.written.size() == 4u);
+    EXPECT_TRUE(result.written.empty());
 
     five();
     host.prompts.clear();
