@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <poll.h>
 #include <signal.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -56,6 +58,119 @@ struct CliTest : ::testing::Test {
     const std::string dir = folder.path();
     std::vector<std::string> names() const { return folder.names(); }
 };
+
+// quenfold-cli started in the background in `cwd`, with extra environment entries; its stderr is
+// read as it comes.
+class Background {
+public:
+    Background(const std::vector<std::string>& args, const std::string& cwd,
+               const std::vector<std::string>& env = {})
+    {
+        std::vector<std::string> envText = env;
+        for (char** e = environ; *e; ++e)
+            envText.emplace_back(*e);
+        std::vector<char*> argv{const_cast<char*>(QUENFOLD_CLI_PATH)}, envp;
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        for (const auto& e : envText)  // the first entry of a name wins, so ours come first
+            envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        int fds[2];
+        if (pipe(fds) != 0) {
+            ADD_FAILURE() << "pipe";
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(fds[1], STDERR_FILENO);
+            close(fds[0]);
+            close(fds[1]);
+            if (chdir(cwd.c_str()) == 0)
+                execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        errFd_ = fds[0];
+    }
+    ~Background()
+    {
+        if (pid_ > 0 && !reaped_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (errFd_ >= 0)
+            close(errFd_);
+    }
+
+    pid_t pid() const { return pid_; }
+    const std::string& err() const { return err_; }
+
+    // Reads stderr until it holds `text` (true) or ends (false).
+    bool waitForErr(const std::string& text)
+    {
+        while (err_.find(text) == std::string::npos)
+            if (!readSome(-1))
+                return false;
+        return true;
+    }
+    // Reads the rest of stderr and reaps the process: its wait status.
+    int finish()
+    {
+        while (readSome(-1)) {
+        }
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        reaped_ = true;
+        return status;
+    }
+
+private:
+    bool readSome(int timeoutMs)
+    {
+        pollfd p{errFd_, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0)
+            return false;
+        char buffer[4096];
+        const ssize_t n = read(errFd_, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        err_.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int errFd_ = -1;
+    bool reaped_ = false;
+    std::string err_;
+};
+
+// A font folder of the test's own with copies of known font files, and the fontconfig
+// configuration that lists only it.
+struct OwnFonts {
+    explicit OwnFonts(const TempDir& dir, const std::vector<std::string>& files) : folder(dir.file("fonts"))
+    {
+        fs::create_directory(folder);
+        for (const auto& f : files)
+            fs::copy_file(f, folder + "/" + fs::path(f).filename().string());
+        std::ofstream(dir.file("fonts.conf"))
+            << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << folder << "</dir><cachedir>"
+            << dir.file("fontcache") << "</cachedir></fontconfig>\n";
+        env = "FONTCONFIG_FILE=" + dir.file("fonts.conf");
+    }
+    std::string file(const std::string& name) const { return folder + "/" + name; }
+    std::string folder;
+    std::string env;
+};
+
+std::vector<std::string> temporaries(const std::vector<std::string>& names)
+{
+    std::vector<std::string> out;
+    for (const auto& n : names)
+        if (fs::path(n).extension() == ".tmp")
+            out.push_back(n);
+    return out;
+}
 
 TEST_F(CliTest, ListShowsIndexNameFaceAndCharsets)
 {
@@ -175,6 +290,34 @@ TEST_F(CliTest, InterruptFinishesTheCurrentFontAndExits130)
     EXPECT_EQ(written.size() % 13, 0u);
     for (const auto& n : written)
         EXPECT_EQ(fs::path(n).extension(), ".fnt") << n;
+}
+
+TEST_F(CliTest, FontFilesTruncatedDuringTheRunCostOnlyTheirFonts)
+{
+    TempDir fontDir;
+    const OwnFonts fonts(fontDir, {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+                                   "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf",
+                                   "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf"});
+    std::string sizes;
+    for (int size = 8; size <= 40; ++size)
+        sizes += std::to_string(size) + ",";
+    // Under ASan a bus error would otherwise come out as an ordinary exit status.
+    Background run({"-f", "bdf", "-s", sizes, "all"}, dir, {fonts.env, "ASAN_OPTIONS=handle_sigbus=0"});
+    // Once the first file is written every font file shrinks in place: faces already loaded go on
+    // from memory, faces loaded afterwards fail, each of their files reported.
+    ASSERT_TRUE(run.waitForErr("wrote ")) << run.err();
+    for (const auto& f : fs::directory_iterator(fonts.folder))
+        ASSERT_EQ(truncate(f.path().c_str(), 20000), 0);
+    const int status = run.finish();
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status) << "\n" << run.err();
+    EXPECT_EQ(WEXITSTATUS(status), 1) << run.err();
+    size_t reported = 0;
+    for (size_t at = 0; (at = run.err().find("not written: ", at)) != std::string::npos; ++at)
+        ++reported;
+    EXPECT_NE(run.err().find("cannot be loaded"), std::string::npos) << run.err();
+    EXPECT_GT(names().size(), 0u);
+    EXPECT_EQ(names().size() + reported, 3u * 33);
+    EXPECT_TRUE(temporaries(names()).empty());
 }
 
 }  // namespace
