@@ -349,6 +349,8 @@ int runCli(int argc, char** argv)
     sigemptyset(&action.sa_mask);
     struct sigaction previous {};
     sigaction(SIGINT, &action, &previous);
+    // A closed terminal or a service manager stopping the job: no time to finish the font.
+    exitOnSignals({SIGTERM, SIGHUP});
 
     CliHost host(output, answer, quiet);
     GenerationRun run(settings, host);

@@ -113,6 +113,11 @@ RunResult GenerationRun::execute()
 
     const std::string folderPrefix = chosen + "/";
     settings_.outputFolder = chosen;
+    // Temporary files of runs killed outright (SIGKILL, power loss) have nobody else to remove them.
+    std::vector<std::string> extensions;
+    for (const FormatInfo& info : kFormats)
+        extensions.emplace_back(info.extension);
+    removeStaleTemporaryFiles(chosen, extensions, files_);
 
     std::vector<FontListEntry>& fonts = *settings_.fonts;
     int selected = 0;

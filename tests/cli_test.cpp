@@ -320,4 +320,52 @@ TEST_F(CliTest, FontFilesTruncatedDuringTheRunCostOnlyTheirFonts)
     EXPECT_TRUE(temporaries(names()).empty());
 }
 
+TEST_F(CliTest, TermAndHupEndAtOnceAndLeaveNoTemporaryFile)
+{
+    for (const int sig : {SIGTERM, SIGHUP}) {
+        TempDir out;
+        // Large files, so the signal is sent while one is being written.
+        Background run({"-q", "-f", "bdf", "-s", "1000, 1100, 1200", "DejaVu Sans"}, out.path());
+        bool sent = false;
+        for (int i = 0; i < 30000 && !sent; ++i) {
+            if (!temporaries(out.names()).empty())
+                sent = kill(run.pid(), sig) == 0;
+            else
+                usleep(1000);
+        }
+        const int status = run.finish();
+        EXPECT_TRUE(sent) << "no temporary file seen";
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 128 + sig);
+        EXPECT_TRUE(temporaries(out.names()).empty());
+    }
+}
+
+TEST_F(CliTest, StaleTemporaryFilesOfDeadProcessesAreRemovedAtTheStart)
+{
+    const pid_t dead = fork();
+    if (dead == 0)
+        _exit(0);
+    waitpid(dead, nullptr, 0);
+    const std::string live = std::to_string(getpid());
+    const std::string gone = std::to_string(dead);
+    const std::vector<std::string> kept = {
+        ".DejaVu Sans_12.bdf." + live + "-7.tmp",  // a run still going
+        ".notes.txt." + gone + "-7.tmp",           // not one of ours
+        ".DejaVu Sans_12.bdf." + gone + "-7.tmp.keep",
+        "DejaVu Sans_12.bdf." + gone + "-7.tmp",
+    };
+    for (const auto& n : kept)
+        std::ofstream(dir + "/" + n) << "x";
+    std::ofstream(dir + "/.Other Face.fon." + gone + "-123.tmp") << "x";
+    std::ofstream(dir + "/.DejaVu Sans_12.bdf." + gone + "-4294967295.tmp") << "x";
+
+    const Outcome o = cli({"-q", "-f", "bdf", "-s", "8", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    auto expected = kept;
+    expected.push_back("DejaVu Sans_8.bdf");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names(), expected);
+}
+
 }  // namespace
