@@ -3,6 +3,7 @@
 #include "platform/CodePages.h"
 #include "platform/FileLayer.h"
 #include "platform/gdi.h"
+#include "render/GlyphRasteriser.h"
 #include "run/CodePageTable.h"
 #include "run/FontList.h"
 #include "run/GenerationRun.h"
@@ -47,7 +48,8 @@ const char kUsage[] =
     "Converts installed fonts to bitmap fonts. FONT is a name as --list shows it, its index, or all.\n"
     "\n"
     "  -l, --list               list the installed font styles: index, name, face name, character sets\n"
-    "  -s, --sizes TEXT         point sizes (default \"8, 10, 12, 14\")\n"
+    "  -s, --sizes TEXT         point sizes, 3 to 4000, separated by commas or spaces\n"
+    "                           (default \"8, 10, 12, 14\")\n"
     "  -r, --resolution X[xY]   target resolution in dots per inch (default 96x96)\n"
     "  -f, --format FORMAT      fon, fnt, sfp, sfl or bdf (default fon)\n"
     "  -c, --codepage CP        code page number (default 1252); see --list-codepages\n"
@@ -262,9 +264,9 @@ int runCli(int argc, char** argv)
 
     GenerationSettings settings;
     settings.fonts = &fonts;
-    settings.sizes = parseSizeList(sizesText);
-    if (settings.sizes.empty())
-        return usageError("no valid size in \"" + sizesText + "\" (sizes are whole points, 3 or more)");
+    std::string sizesError;
+    if (!readSizeList(sizesText, GlyphRasteriser::kMaxPointSize, settings.sizes, sizesError))
+        return usageError("--sizes: " + sizesError);
     if (!parseResolution(resolution, settings.resolutionX, settings.resolutionY) ||
         settings.resolutionX < 1 || settings.resolutionY < 1 || settings.resolutionX > 65535 ||
         settings.resolutionY > 65535)

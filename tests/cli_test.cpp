@@ -368,4 +368,35 @@ TEST_F(CliTest, StaleTemporaryFilesOfDeadProcessesAreRemovedAtTheStart)
     EXPECT_EQ(names(), expected);
 }
 
+TEST_F(CliTest, SizesAreReadWholeAndAnythingElseIsAUsageError)
+{
+    std::string longList;  // about 100 KB
+    while (longList.size() < 100000)
+        longList += "12, ";
+    std::string upTo10002;
+    for (int size = 3; size <= 10002; ++size)
+        upTo10002 += std::to_string(size) + ",";
+    const std::pair<std::string, std::string> refused[] = {
+        {"12abc", "\"12abc\""},
+        {"10.5", "\"10.5\""},
+        {"8;10", "\"8;10\""},
+        {"12, 2", "size 2 is below 3"},
+        {"99999999999999999999", "above 4000"},
+        {upTo10002, "\"4001\" is above 4000"},
+        {longList + "12abc", "\"12abc\""},
+        {" , ", "no size"},
+    };
+    for (const auto& [text, named] : refused) {
+        const Outcome o = cli({"-f", "bdf", "-s", text, "DejaVu Sans"}, dir);
+        EXPECT_EQ(o.status, 2) << named;
+        EXPECT_NE(o.err.find(named), std::string::npos) << o.err.substr(0, 200);
+    }
+    EXPECT_TRUE(names().empty());
+
+    // White space of any kind separates, and sizes past the first kilobyte count.
+    const Outcome o = cli({"-q", "-f", "bdf", "-s", longList + "\t14\n", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(names(), (std::vector<std::string>{"DejaVu Sans_12.bdf", "DejaVu Sans_14.bdf"}));
+}
+
 }  // namespace
