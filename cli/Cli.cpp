@@ -9,6 +9,7 @@
 #include "run/GenerationRun.h"
 #include "run/SizeList.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -165,6 +166,11 @@ public:
         clearLine();
         std::fprintf(stderr, "wrote %s\n", file.c_str());
     }
+    void warning(const std::string& text) override
+    {
+        clearLine();
+        std::fprintf(stderr, "quenfold-cli: warning: %s\n", text.c_str());
+    }
     void fontSkipped(const FontListEntry& entry) override
     {
         clearLine();
@@ -301,8 +307,10 @@ int runCli(int argc, char** argv)
         return usageError("--unsupported takes yes, skip or stop");
 
     struct stat info {};
-    if (::stat(output.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return usageError("output folder \"" + output + "\" does not exist");
+    if (::stat(output.c_str(), &info) != 0)
+        return usageError("output folder \"" + output + "\": " + std::strerror(errno));
+    if (!S_ISDIR(info.st_mode))
+        return usageError("output \"" + output + "\" is not a folder");
     while (output.size() > 1 && output.back() == '/')
         output.pop_back();
 
@@ -311,9 +319,11 @@ int runCli(int argc, char** argv)
         const std::string arg = argv[i];
         bool found = false;
         if (arg == "all") {
+            if (fonts.empty())
+                return usageError("no fonts found: fontconfig lists no TrueType or OpenType font");
             for (FontListEntry& entry : fonts)
                 entry.selected = 1;
-            found = !fonts.empty();
+            found = true;
         } else if (!arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos) {
             const size_t index = arg.size() < 10 ? std::stoul(arg) : fonts.size();
             if (index < fonts.size()) {
@@ -361,6 +371,8 @@ int runCli(int argc, char** argv)
 
     if (!result.refusal.empty())
         return usageError(result.refusal);
+    if (!result.stopReason.empty())
+        std::fprintf(stderr, "quenfold-cli: run stopped: %s\n", result.stopReason.c_str());
     if (!quiet)
         std::fprintf(stderr, "%zu file%s written, %zu not written%s\n", result.written.size(),
                      result.written.size() == 1 ? "" : "s",

@@ -7,6 +7,7 @@
 #include "platform/DeviceContext.h"
 #include "run/CodePageTable.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qf {
@@ -42,6 +43,25 @@ constexpr const char* kOversizedMessage =
     "Continue fonts generation?";
 
 enum class Remembered { None, YesToAll, SkipAll, Stop };
+
+// The writers and the rasteriser name a font in their reasons with its cp1252 bytes: the writers'
+// "<name> at <size> points" prefix, the rasteriser's quoted face name. A report is UTF-8.
+std::string withUtf8Names(std::string reason, const FontListEntry& entry)
+{
+    auto ascii = [](const std::string& s) {
+        return std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
+    };
+    if (!ascii(entry.name) && reason.compare(0, entry.name.size() + 4, entry.name + " at ") == 0)
+        reason.replace(0, entry.name.size(), ansiToUtf8(entry.name));
+    const std::string face(entry.logFont.lfFaceName, strnlen(entry.logFont.lfFaceName, gdi::LF_FACESIZE));
+    if (!ascii(face)) {
+        const std::string raw = "\"" + face + "\"";
+        const std::string utf8 = "\"" + ansiToUtf8(face) + "\"";
+        for (auto at = reason.find(raw); at != std::string::npos; at = reason.find(raw, at + utf8.size()))
+            reason.replace(at, raw.size(), utf8);
+    }
+    return reason;
+}
 
 }  // namespace
 
@@ -138,11 +158,12 @@ RunResult GenerationRun::execute()
         host_.pumpMessages();
         host_.setProgress(progress++);
     };
-    auto fail = [&](const std::string& file, const std::string& reason) {
+    const FontListEntry* current = nullptr;
+    auto fail = [&](const std::string& file, const std::string& why) {
         // The file layer and the BDF writer name the file in their reasons; it is named once.
         const std::string prefix = file + ": ";
-        result.failures.push_back(
-            {file, reason.compare(0, prefix.size(), prefix) == 0 ? reason.substr(prefix.size()) : reason});
+        const std::string reason = why.compare(0, prefix.size(), prefix) == 0 ? why.substr(prefix.size()) : why;
+        result.failures.push_back({file, current ? withUtf8Names(reason, *current) : reason});
     };
     auto written = [&](const std::string& file) {
         result.written.push_back(file);
@@ -151,6 +172,7 @@ RunResult GenerationRun::execute()
 
     for (size_t index = 0; index < fonts.size(); ++index) {
         FontListEntry& entry = fonts[index];
+        current = &entry;
         if (entry.selected) {
             // The code page test.
             bool supported = entry.logFont.lfCharSet == gdi::DEFAULT_CHARSET ||
@@ -183,6 +205,8 @@ RunResult GenerationRun::execute()
             }
             if (answer == Remembered::Stop) {
                 result.stopped = true;
+                result.stopReason = "the font " + ansiToUtf8(entry.name) + " does not support code page " +
+                                    std::to_string(CodePageTable::row(settings_.codePageIndex).codePage);
                 break;
             }
             if (skip) {
@@ -193,6 +217,8 @@ RunResult GenerationRun::execute()
                     entry.logFont.lfCharSet = static_cast<gdi::BYTE>(charset & 0xFF);
                 const char* face = entry.logFont.lfFaceName;
                 const char* name = entry.name.c_str();
+                const uint64_t inkBefore = dc.inkedCharacters();
+                const size_t writtenBefore = result.written.size();
 
                 if (format == OutputFormat::BDF) {
                     for (const int32_t size : sizes) {
@@ -269,6 +295,13 @@ RunResult GenerationRun::execute()
                         slot.image.reset();
                         slot.length = 0;
                     }
+                }
+                // A damaged face (a corrupt glyf table, say) can be drawn without a single pixel.
+                if (result.written.size() > writtenBefore && dc.inkedCharacters() == inkBefore) {
+                    result.warnings.push_back(ansiToUtf8(entry.name) +
+                                              ": no character drew any ink, so its files hold only blank "
+                                              "characters (is the font file damaged?)");
+                    host_.warning(result.warnings.back());
                 }
             }
         }

@@ -67,6 +67,8 @@ public:
     // Outcomes, for those who report them as they happen.
     virtual void fileWritten(const std::string& /*file*/) {}
     virtual void fontSkipped(const FontListEntry& /*entry*/) {}
+    // Something the user should know about files that were written all the same.
+    virtual void warning(const std::string& /*text*/) {}
 };
 
 // How the run ended.
@@ -74,10 +76,12 @@ struct RunResult {
     bool started = false;           // false: refused (bad settings) or the folder choice was cancelled
     std::string refusal;            // why it did not start, for bad settings
     bool stopped = false;           // Stop, Stop at the prompt, or No at the 64 KB question
+    std::string stopReason;         // why, when the run itself ended early (empty for Stop)
     std::vector<std::string> written;
     std::vector<RunFailure> failures;
     std::vector<std::string> skippedFonts;  // names of fonts left out at the code page test
     int oversizedFons = 0;          // fonts whose FON library was refused for its size
+    std::vector<std::string> warnings;
 };
 
 class GenerationRun {

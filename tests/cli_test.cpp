@@ -26,12 +26,17 @@ struct Outcome {
     std::string err;
 };
 
-Outcome cli(const std::vector<std::string>& args, const std::string& cwd = ".")
+// env: NAME=value entries for the program's environment.
+Outcome cli(const std::vector<std::string>& args, const std::string& cwd = ".",
+            const std::vector<std::string>& env = {})
 {
     char errName[] = "/tmp/quenfold-cli-err-XXXXXX";
     const int errFd = mkstemp(errName);
     close(errFd);
-    std::string command = "cd " + shellQuote(cwd) + " && " + shellQuote(QUENFOLD_CLI_PATH);
+    std::string command = "cd " + shellQuote(cwd) + " && ";
+    for (const auto& e : env)  // NAME='value', which the shell takes as an assignment
+        command += e.substr(0, e.find('=') + 1) + shellQuote(e.substr(e.find('=') + 1)) + " ";
+    command += shellQuote(QUENFOLD_CLI_PATH);
     for (const auto& a : args)
         command += " " + shellQuote(a);
     command += " 2>" + shellQuote(errName);
@@ -252,6 +257,8 @@ TEST_F(CliTest, UnsupportedCodePageSkipsByDefaultAndStopEndsWithOne)
 
     o = cli({"-f", "bdf", "-s", "8", "-c", "1255", "--unsupported", "stop", "Liberation Mono"}, dir);
     EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("run stopped: the font Liberation Mono does not support code page 1255"),
+              std::string::npos) << o.err;
     EXPECT_TRUE(names().empty());
 
     o = cli({"-f", "bdf", "-s", "8", "-c", "1255", "--unsupported", "yes", "Liberation Mono"}, dir);
@@ -397,6 +404,49 @@ TEST_F(CliTest, SizesAreReadWholeAndAnythingElseIsAUsageError)
     const Outcome o = cli({"-q", "-f", "bdf", "-s", longList + "\t14\n", "DejaVu Sans"}, dir);
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(names(), (std::vector<std::string>{"DejaVu Sans_12.bdf", "DejaVu Sans_14.bdf"}));
+}
+
+TEST_F(CliTest, MessagesSayWhatHappened)
+{
+    // Font names in reasons are UTF-8, whatever bytes the font records hold.
+    Outcome o = cli({"-f", "fnt", "-s", "72", "--name", "Caf\xc3\xa9", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("Caf\xc3\xa9 at 72 points"), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find("Caf\xe9"), std::string::npos) << o.err;
+
+    std::ofstream(dir + "/file") << "x";
+    o = cli({"-o", dir + "/file", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("is not a folder"), std::string::npos) << o.err;
+
+    TempDir noFonts;
+    const OwnFonts none(noFonts, {});
+    o = cli({"all"}, dir, {none.env});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("no fonts found"), std::string::npos) << o.err;
+
+    // A face whose glyph outlines are all gone: its files are written, and a warning names it.
+    TempDir blankFonts;
+    const OwnFonts blank(blankFonts, {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"});
+    std::string font = readFile(blank.file("DejaVuSans.ttf"));
+    auto be = [&](size_t at, int bytes) {
+        uint32_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v = v << 8 | static_cast<uint8_t>(font.at(at + i));
+        return v;
+    };
+    for (uint32_t i = 0, n = be(4, 2); i < n; ++i)
+        if (font.compare(12 + 16 * i, 4, "glyf") == 0)
+            std::fill_n(font.begin() + be(12 + 16 * i + 8, 4), be(12 + 16 * i + 12, 4), '\0');
+    std::ofstream(blank.file("DejaVuSans.ttf"), std::ios::binary | std::ios::trunc) << font;
+    TempDir out;
+    o = cli({"-f", "bdf", "-s", "12", "DejaVu Sans"}, out.path(), {blank.env});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("warning: DejaVu Sans: no character drew any ink"), std::string::npos) << o.err;
+    EXPECT_EQ(out.names(), std::vector<std::string>{"DejaVu Sans_12.bdf"});
+    // A sound face draws ink and gets no warning.
+    o = cli({"-f", "bdf", "-s", "12", "DejaVu Sans"}, out.path());
+    EXPECT_EQ(o.err.find("warning"), std::string::npos) << o.err;
 }
 
 }  // namespace
