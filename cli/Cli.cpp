@@ -9,6 +9,8 @@
 #include "run/GenerationRun.h"
 #include "run/SizeList.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -58,16 +60,49 @@ const char kUsage[] =
     "      --unsupported WHAT   a font lacking the code page: yes (convert anyway),\n"
     "                           skip (default: leave it out) or stop (end the run)\n"
     "      --name TEXT          font name written into the files (a single FONT only)\n"
+    "      --max-output SIZE    stop the run before its files pass SIZE bytes in all; K, M, G\n"
+    "                           and T count in 1024s (default 1G)\n"
     "  -o, --output DIR         existing output folder (default the current one)\n"
     "  -q, --quiet              no progress or summary\n"
     "  -h, --help               this text\n"
     "\n"
-    "Exit status: 0 all files written, 1 some could not be, 2 usage error, 130 interrupted.\n";
+    "Exit status: 0 all files written, 1 some could not be or the run was stopped, 2 usage error\n"
+    "(nothing written), 130 interrupted, 129 and 143 ended by SIGHUP and SIGTERM.\n";
 
 int usageError(const std::string& message)
 {
     std::fprintf(stderr, "quenfold-cli: %s\nTry 'quenfold-cli --help'.\n", message.c_str());
     return kExitUsage;
+}
+
+// A byte count: digits with an optional K, M, G or T (powers of 1024), optionally followed by
+// "iB" or "B" ("512M", "1GiB", "1500"). False for anything else, zero, or a count past 2^62.
+bool parseByteCount(const std::string& text, uint64_t& bytes)
+{
+    const size_t digits = text.find_first_not_of("0123456789");
+    if (digits == 0 || text.empty() || std::min(digits, text.size()) > 18)
+        return false;
+    uint64_t value = std::stoull(text.substr(0, digits));
+    std::string unit = digits == std::string::npos ? "" : text.substr(digits);
+    for (char& c : unit)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (unit == "B")
+        unit.clear();
+    else if ((unit.size() == 3 && unit.compare(1, 2, "IB") == 0) || (unit.size() == 2 && unit[1] == 'B'))
+        unit.resize(1);
+    int shift = 0;
+    if (unit.size() > 1)
+        return false;
+    if (unit.size() == 1) {
+        const auto at = std::string("KMGT").find(unit[0]);
+        if (at == std::string::npos)
+            return false;
+        shift = 10 * (static_cast<int>(at) + 1);
+    }
+    if (value == 0 || value > (uint64_t{1} << 62) >> shift)
+        return false;
+    bytes = value << shift;
+    return true;
 }
 
 bool parseResolution(const std::string& text, uint32_t& x, uint32_t& y)
@@ -200,7 +235,7 @@ private:
 
 int runCli(int argc, char** argv)
 {
-    enum { kListCodePages = 1000, kUnsupported, kName };
+    enum { kListCodePages = 1000, kUnsupported, kName, kMaxOutput };
     static const option longOptions[] = {
         {"list", no_argument, nullptr, 'l'},
         {"sizes", required_argument, nullptr, 's'},
@@ -210,6 +245,7 @@ int runCli(int argc, char** argv)
         {"list-codepages", no_argument, nullptr, kListCodePages},
         {"unsupported", required_argument, nullptr, kUnsupported},
         {"name", required_argument, nullptr, kName},
+        {"max-output", required_argument, nullptr, kMaxOutput},
         {"output", required_argument, nullptr, 'o'},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
@@ -227,6 +263,7 @@ int runCli(int argc, char** argv)
     std::string output = ".";
     bool haveName = false;
     std::string name;
+    std::string maxOutput = "1G";
 
     optind = 1;
     opterr = 0;
@@ -244,6 +281,7 @@ int runCli(int argc, char** argv)
         case kListCodePages: listCodePages = true; break;
         case kUnsupported: unsupported = optarg; break;
         case kName: haveName = true; name = optarg; break;
+        case kMaxOutput: maxOutput = optarg; break;
         case ':': return usageError(std::string("option needs a value: ") + argv[optind - 1]);
         default: return usageError(std::string("unknown option: ") + argv[optind - 1]);
         }
@@ -295,6 +333,9 @@ int runCli(int argc, char** argv)
                                  : -1;
     if (settings.codePageIndex < 0)
         return usageError("unknown code page \"" + codePage + "\" (see --list-codepages)");
+
+    if (!parseByteCount(maxOutput, settings.maxOutputBytes))
+        return usageError("bad --max-output \"" + maxOutput + "\" (bytes, or a number with K, M, G or T)");
 
     int answer;
     if (unsupported == "yes")

@@ -6,6 +6,7 @@
 #include "formats/PclSoftFontWriter.h"
 #include "platform/DeviceContext.h"
 #include "run/CodePageTable.h"
+#include "run/OutputBudget.h"
 
 #include <algorithm>
 #include <cstring>
@@ -158,11 +159,15 @@ RunResult GenerationRun::execute()
         host_.pumpMessages();
         host_.setProgress(progress++);
     };
+    // Every file of the run is written through the bound on its output.
+    OutputBudget budget(files_, settings_.maxOutputBytes);
     const FontListEntry* current = nullptr;
     auto fail = [&](const std::string& file, const std::string& why) {
         // The file layer and the BDF writer name the file in their reasons; it is named once.
         const std::string prefix = file + ": ";
-        const std::string reason = why.compare(0, prefix.size(), prefix) == 0 ? why.substr(prefix.size()) : why;
+        std::string reason = why.compare(0, prefix.size(), prefix) == 0 ? why.substr(prefix.size()) : why;
+        if (budget.spent())
+            reason = "it would take the run's output past its limit of " + OutputBudget::describe(budget.limit());
         result.failures.push_back({file, current ? withUtf8Names(reason, *current) : reason});
     };
     auto written = [&](const std::string& file) {
@@ -222,9 +227,11 @@ RunResult GenerationRun::execute()
 
                 if (format == OutputFormat::BDF) {
                     for (const int32_t size : sizes) {
+                        if (budget.spent())
+                            break;
                         const std::string file = fileName(folderPrefix, face, size, extension);
                         std::string error;
-                        if (BdfWriter::write(dc, entry.logFont, size, resX, resY, file, name, &error, files_) < 0)
+                        if (BdfWriter::write(dc, entry.logFont, size, resX, resY, file, name, &error, budget) < 0)
                             fail(file, error);
                         else
                             written(file);
@@ -260,7 +267,7 @@ RunResult GenerationRun::execute()
                             Image library = FonWriter::build(slots.data(), static_cast<int32_t>(slots.size()),
                                                              length, &error);
                             if (library) {
-                                const std::string why = writeFileWhole(file, library.get(), length, files_);
+                                const std::string why = writeFileWhole(file, library.get(), length, budget);
                                 if (why.empty())
                                     written(file);
                                 else
@@ -277,13 +284,13 @@ RunResult GenerationRun::execute()
                             }
                         }
                     } else {
-                        for (size_t i = 0; i < sizes.size(); ++i) {
+                        for (size_t i = 0; i < sizes.size() && !budget.spent(); ++i) {
                             const std::string file = fileName(folderPrefix, face, sizes[i], extension);
                             if (!slots[i].image) {
                                 fail(file, refusals[i]);
                                 continue;
                             }
-                            const std::string why = writeFileWhole(file, slots[i].image.get(), slots[i].length, files_);
+                            const std::string why = writeFileWhole(file, slots[i].image.get(), slots[i].length, budget);
                             if (why.empty())
                                 written(file);
                             else
@@ -304,6 +311,12 @@ RunResult GenerationRun::execute()
                     host_.warning(result.warnings.back());
                 }
             }
+        }
+        if (budget.spent()) {
+            result.stopped = true;
+            result.stopReason = "writing on would pass the run's output limit of " +
+                                OutputBudget::describe(budget.limit());
+            break;
         }
         if (!host_.running()) {
             result.stopped = true;

@@ -34,6 +34,7 @@ struct GenerationSettings {
     std::string outputFolder;                     // m_outputFolder: offered to the chooser, updated by it
     int deviceDpiX = 96;                          // the run's device context (the screen's, in the window)
     int deviceDpiY = 96;
+    uint64_t maxOutputBytes = uint64_t{1} << 30;  // the bytes the run may write in all
 };
 
 // Answers of the code page prompt, numbered as the prompt returns them.

@@ -224,6 +224,9 @@ TEST_F(CliTest, UsageErrorsExitTwoAndWriteNothing)
              {"-r", "70000x96", "0"},
              {"-c", "1234", "0"},
              {"--unsupported", "maybe", "0"},
+             {"--max-output", "0", "0"},
+             {"--max-output", "1.5G", "0"},
+             {"--max-output", "99999999999999999999", "0"},
              {"--name", "X", "0", "1"},
              {"--bogus"},
              {},
@@ -413,6 +416,12 @@ TEST_F(CliTest, MessagesSayWhatHappened)
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find("Caf\xc3\xa9 at 72 points"), std::string::npos) << o.err;
     EXPECT_EQ(o.err.find("Caf\xe9"), std::string::npos) << o.err;
+
+    o = cli({"-f", "bdf", "-s", "8, 10", "--max-output", "1KiB", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("run stopped: writing on would pass the run's output limit of 1 KiB"),
+              std::string::npos) << o.err;
+    EXPECT_TRUE(names().empty());
 
     std::ofstream(dir + "/file") << "x";
     o = cli({"-o", dir + "/file", "DejaVu Sans"}, dir);
