@@ -49,7 +49,7 @@ std::mutex& libraryMutex()
 }
 
 struct FaceSource {
-    std::vector<FT_Byte> bytes;  // the whole file, for a face read from memory
+    std::shared_ptr<const std::vector<FT_Byte>> bytes;  // the whole file, for a face read from memory
     int fd = -1;                 // or the open file a stream face reads through
     FT_StreamRec stream{};
 
@@ -168,13 +168,29 @@ FacePtr openFace(const std::string& file, int faceIndex)
 
 FacePtr loadFace(const std::string& file, int faceIndex)
 {
+    // The faces of one collection file share one copy of it while any of them is open.
+    static std::mutex mutex;
+    static auto* loaded = new std::map<std::string, std::weak_ptr<const std::vector<FT_Byte>>>;
     auto source = std::make_shared<FaceSource>();
-    if (!readWholeFile(file, source->bytes) || source->bytes.empty())
-        return nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        source->bytes = (*loaded)[file].lock();
+        if (!source->bytes) {
+            auto bytes = std::make_shared<std::vector<FT_Byte>>();
+            if (!readWholeFile(file, *bytes) || bytes->empty()) {
+                loaded->erase(file);
+                return nullptr;
+            }
+            source->bytes = bytes;
+            (*loaded)[file] = bytes;
+        }
+        for (auto entry = loaded->begin(); entry != loaded->end();)
+            entry = entry->second.expired() && entry->first != file ? loaded->erase(entry) : std::next(entry);
+    }
     FT_Open_Args args{};
     args.flags = FT_OPEN_MEMORY;
-    args.memory_base = source->bytes.data();
-    args.memory_size = static_cast<FT_Long>(source->bytes.size());
+    args.memory_base = source->bytes->data();
+    args.memory_size = static_cast<FT_Long>(source->bytes->size());
     return openFrom(std::move(source), args, faceIndex);
 }
 
