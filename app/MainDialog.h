@@ -78,6 +78,8 @@ public:
 
     // ---- Sizes, resolution, code page ----
     void ParseSizes();
+    // Why the requested sizes cannot be made (a size above what the rasteriser renders), or empty.
+    QString SizesProblem() const;
     // The code page list's selection, a row of CodePageTable.
     int codePageIndex() const;
 

@@ -122,9 +122,15 @@ public:
         shortcuts_.clear();
         if (focus_ && focus_->isEnabled())
             focus_->setFocus(Qt::OtherFocusReason);
-        if (!failures.empty())
-            ShowMessageBox(&dialog_, FailureText(failures), QMessageBox::Warning, QMessageBox::Ok, ApplicationTitle());
+        QString text = failures.empty() ? QString() : FailureText(failures);
+        for (const std::string& warning : warnings_)
+            text += (text.isEmpty() ? QString() : QStringLiteral("\n\n")) + QString::fromStdString(warning);
+        warnings_.clear();
+        if (!text.isEmpty())
+            ShowMessageBox(&dialog_, text, QMessageBox::Warning, QMessageBox::Ok, ApplicationTitle());
     }
+
+    void warning(const std::string& text) override { warnings_.push_back(text); }
 
     void pumpMessages() override { QCoreApplication::processEvents(); }
 
@@ -135,6 +141,7 @@ private:
     MainDialog& dialog_;
     std::vector<QPointer<QWidget>> disabled_;  // in the order they were disabled
     std::vector<QPointer<QShortcut>> shortcuts_;
+    std::vector<std::string> warnings_;  // shown with the failures at the end
     QPointer<QWidget> focus_;
 };
 

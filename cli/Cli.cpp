@@ -3,11 +3,15 @@
 #include "platform/CodePages.h"
 #include "platform/FileLayer.h"
 #include "platform/gdi.h"
+#include "render/GlyphRasteriser.h"
 #include "run/CodePageTable.h"
 #include "run/FontList.h"
 #include "run/GenerationRun.h"
 #include "run/SizeList.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -47,7 +51,8 @@ const char kUsage[] =
     "Converts installed fonts to bitmap fonts. FONT is a name as --list shows it, its index, or all.\n"
     "\n"
     "  -l, --list               list the installed font styles: index, name, face name, character sets\n"
-    "  -s, --sizes TEXT         point sizes (default \"8, 10, 12, 14\")\n"
+    "  -s, --sizes TEXT         point sizes, 3 to 4000, separated by commas or spaces\n"
+    "                           (default \"8, 10, 12, 14\")\n"
     "  -r, --resolution X[xY]   target resolution in dots per inch (default 96x96)\n"
     "  -f, --format FORMAT      fon, fnt, sfp, sfl or bdf (default fon)\n"
     "  -c, --codepage CP        code page number (default 1252); see --list-codepages\n"
@@ -55,16 +60,49 @@ const char kUsage[] =
     "      --unsupported WHAT   a font lacking the code page: yes (convert anyway),\n"
     "                           skip (default: leave it out) or stop (end the run)\n"
     "      --name TEXT          font name written into the files (a single FONT only)\n"
+    "      --max-output SIZE    stop the run before its files pass SIZE bytes in all; K, M, G\n"
+    "                           and T count in 1024s (default 1G)\n"
     "  -o, --output DIR         existing output folder (default the current one)\n"
     "  -q, --quiet              no progress or summary\n"
     "  -h, --help               this text\n"
     "\n"
-    "Exit status: 0 all files written, 1 some could not be, 2 usage error, 130 interrupted.\n";
+    "Exit status: 0 all files written, 1 some could not be or the run was stopped, 2 usage error\n"
+    "(nothing written), 130 interrupted, 129 and 143 ended by SIGHUP and SIGTERM.\n";
 
 int usageError(const std::string& message)
 {
     std::fprintf(stderr, "quenfold-cli: %s\nTry 'quenfold-cli --help'.\n", message.c_str());
     return kExitUsage;
+}
+
+// A byte count: digits with an optional K, M, G or T (powers of 1024), optionally followed by
+// "iB" or "B" ("512M", "1GiB", "1500"). False for anything else, zero, or a count past 2^62.
+bool parseByteCount(const std::string& text, uint64_t& bytes)
+{
+    const size_t digits = text.find_first_not_of("0123456789");
+    if (digits == 0 || text.empty() || std::min(digits, text.size()) > 18)
+        return false;
+    uint64_t value = std::stoull(text.substr(0, digits));
+    std::string unit = digits == std::string::npos ? "" : text.substr(digits);
+    for (char& c : unit)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (unit == "B")
+        unit.clear();
+    else if ((unit.size() == 3 && unit.compare(1, 2, "IB") == 0) || (unit.size() == 2 && unit[1] == 'B'))
+        unit.resize(1);
+    int shift = 0;
+    if (unit.size() > 1)
+        return false;
+    if (unit.size() == 1) {
+        const auto at = std::string("KMGT").find(unit[0]);
+        if (at == std::string::npos)
+            return false;
+        shift = 10 * (static_cast<int>(at) + 1);
+    }
+    if (value == 0 || value > (uint64_t{1} << 62) >> shift)
+        return false;
+    bytes = value << shift;
+    return true;
 }
 
 bool parseResolution(const std::string& text, uint32_t& x, uint32_t& y)
@@ -163,6 +201,11 @@ public:
         clearLine();
         std::fprintf(stderr, "wrote %s\n", file.c_str());
     }
+    void warning(const std::string& text) override
+    {
+        clearLine();
+        std::fprintf(stderr, "quenfold-cli: warning: %s\n", text.c_str());
+    }
     void fontSkipped(const FontListEntry& entry) override
     {
         clearLine();
@@ -192,7 +235,7 @@ private:
 
 int runCli(int argc, char** argv)
 {
-    enum { kListCodePages = 1000, kUnsupported, kName };
+    enum { kListCodePages = 1000, kUnsupported, kName, kMaxOutput };
     static const option longOptions[] = {
         {"list", no_argument, nullptr, 'l'},
         {"sizes", required_argument, nullptr, 's'},
@@ -202,6 +245,7 @@ int runCli(int argc, char** argv)
         {"list-codepages", no_argument, nullptr, kListCodePages},
         {"unsupported", required_argument, nullptr, kUnsupported},
         {"name", required_argument, nullptr, kName},
+        {"max-output", required_argument, nullptr, kMaxOutput},
         {"output", required_argument, nullptr, 'o'},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
@@ -219,6 +263,7 @@ int runCli(int argc, char** argv)
     std::string output = ".";
     bool haveName = false;
     std::string name;
+    std::string maxOutput = "1G";
 
     optind = 1;
     opterr = 0;
@@ -236,6 +281,7 @@ int runCli(int argc, char** argv)
         case kListCodePages: listCodePages = true; break;
         case kUnsupported: unsupported = optarg; break;
         case kName: haveName = true; name = optarg; break;
+        case kMaxOutput: maxOutput = optarg; break;
         case ':': return usageError(std::string("option needs a value: ") + argv[optind - 1]);
         default: return usageError(std::string("unknown option: ") + argv[optind - 1]);
         }
@@ -262,9 +308,9 @@ int runCli(int argc, char** argv)
 
     GenerationSettings settings;
     settings.fonts = &fonts;
-    settings.sizes = parseSizeList(sizesText);
-    if (settings.sizes.empty())
-        return usageError("no valid size in \"" + sizesText + "\" (sizes are whole points, 3 or more)");
+    std::string sizesError;
+    if (!readSizeList(sizesText, GlyphRasteriser::kMaxPointSize, settings.sizes, sizesError))
+        return usageError("--sizes: " + sizesError);
     if (!parseResolution(resolution, settings.resolutionX, settings.resolutionY) ||
         settings.resolutionX < 1 || settings.resolutionY < 1 || settings.resolutionX > 65535 ||
         settings.resolutionY > 65535)
@@ -288,6 +334,9 @@ int runCli(int argc, char** argv)
     if (settings.codePageIndex < 0)
         return usageError("unknown code page \"" + codePage + "\" (see --list-codepages)");
 
+    if (!parseByteCount(maxOutput, settings.maxOutputBytes))
+        return usageError("bad --max-output \"" + maxOutput + "\" (bytes, or a number with K, M, G or T)");
+
     int answer;
     if (unsupported == "yes")
         answer = kAnswerYesToAll;
@@ -299,8 +348,10 @@ int runCli(int argc, char** argv)
         return usageError("--unsupported takes yes, skip or stop");
 
     struct stat info {};
-    if (::stat(output.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return usageError("output folder \"" + output + "\" does not exist");
+    if (::stat(output.c_str(), &info) != 0)
+        return usageError("output folder \"" + output + "\": " + std::strerror(errno));
+    if (!S_ISDIR(info.st_mode))
+        return usageError("output \"" + output + "\" is not a folder");
     while (output.size() > 1 && output.back() == '/')
         output.pop_back();
 
@@ -309,9 +360,11 @@ int runCli(int argc, char** argv)
         const std::string arg = argv[i];
         bool found = false;
         if (arg == "all") {
+            if (fonts.empty())
+                return usageError("no fonts found: fontconfig lists no TrueType or OpenType font");
             for (FontListEntry& entry : fonts)
                 entry.selected = 1;
-            found = !fonts.empty();
+            found = true;
         } else if (!arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos) {
             const size_t index = arg.size() < 10 ? std::stoul(arg) : fonts.size();
             if (index < fonts.size()) {
@@ -349,6 +402,8 @@ int runCli(int argc, char** argv)
     sigemptyset(&action.sa_mask);
     struct sigaction previous {};
     sigaction(SIGINT, &action, &previous);
+    // A closed terminal or a service manager stopping the job: no time to finish the font.
+    exitOnSignals({SIGTERM, SIGHUP});
 
     CliHost host(output, answer, quiet);
     GenerationRun run(settings, host);
@@ -357,6 +412,8 @@ int runCli(int argc, char** argv)
 
     if (!result.refusal.empty())
         return usageError(result.refusal);
+    if (!result.stopReason.empty())
+        std::fprintf(stderr, "quenfold-cli: run stopped: %s\n", result.stopReason.c_str());
     if (!quiet)
         std::fprintf(stderr, "%zu file%s written, %zu not written%s\n", result.written.size(),
                      result.written.size() == 1 ? "" : "s",

@@ -29,6 +29,12 @@ ByteWriter& ByteWriter::integer(std::string_view field, int64_t value, int bytes
     const int bits = bytes * 8;
     const int64_t lo = isSigned ? -(int64_t{1} << (bits - 1)) : 0;
     const int64_t hi = isSigned ? (int64_t{1} << (bits - 1)) - 1 : (int64_t{1} << bits) - 1;
+    if (!isSigned && value < 0) {
+        // -1 fits 16 bits as a signed value: what is wrong is the sign.
+        fail(std::string(field) + ": " + std::to_string(value) + " is negative, but the field holds 0 to " +
+             std::to_string(hi));
+        return *this;
+    }
     if (value < lo || value > hi) {
         fail(std::string(field) + ": " + std::to_string(value) + " does not fit in " +
              std::to_string(bits) + (isSigned ? " signed bits" : " bits"));

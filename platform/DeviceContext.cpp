@@ -413,8 +413,10 @@ struct DeviceContext::Impl {
     int viewportX = 0;
     int viewportY = 0;
     std::vector<uint8_t> tile;  // one glyph tile at a time, reused
+    uint64_t inkedCharacters = 0;
 
-    void drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline, bool ink);
+    // True when the glyph put any pixel on the bitmap.
+    bool drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline, bool ink);
 };
 
 namespace {
@@ -446,13 +448,15 @@ void fillRect(Bitmap& target, int64_t x, int64_t y, int64_t width, int64_t heigh
 }
 
 // Puts a tile's 1 bits (pixels from column 0 of each source row) into the bitmap at (x, y) with
-// byte shifts: set for ink 1, cleared for ink 0. The tile lies inside the bitmap.
-void blitTile(const uint8_t* source, int64_t pitch, int64_t width, int64_t height, Bitmap& target,
+// byte shifts: set for ink 1, cleared for ink 0. The tile lies inside the bitmap. True when the
+// tile held any pixel.
+bool blitTile(const uint8_t* source, int64_t pitch, int64_t width, int64_t height, Bitmap& target,
               int64_t x, int64_t y, bool ink)
 {
     const int shift = static_cast<int>(x & 7);
     const int64_t sourceBytes = (width + 7) >> 3;
     const int64_t lastByte = ((x + width - 1) >> 3) - (x >> 3);
+    bool any = false;
     for (int64_t row = 0; row < height; ++row) {
         const uint8_t* s = source + row * pitch;
         uint8_t* d = target.bits() + (y + row) * target.widthBytes() + (x >> 3);
@@ -460,6 +464,7 @@ void blitTile(const uint8_t* source, int64_t pitch, int64_t width, int64_t heigh
             const uint8_t v = s[i];
             if (v == 0)
                 continue;
+            any = true;
             const auto high = static_cast<uint8_t>(v >> shift);
             const auto low = static_cast<uint8_t>(v << (8 - shift));
             if (ink) {
@@ -473,15 +478,17 @@ void blitTile(const uint8_t* source, int64_t pitch, int64_t width, int64_t heigh
             }
         }
     }
+    return any;
 }
 
 }  // namespace
 
-void DeviceContext::Impl::drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline,
+bool DeviceContext::Impl::drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline,
                                     bool ink)
 {
     if (!glyph.image)
-        return;
+        return false;
+    bool inked = false;
     FT_Outline& outline = reinterpret_cast<FT_OutlineGlyph>(glyph.image.get())->outline;
     const int64_t left = std::max<int64_t>(penX + glyph.box.xMin, 0);
     const int64_t right = std::min<int64_t>(penX + glyph.box.xMax, target.width());
@@ -510,9 +517,10 @@ void DeviceContext::Impl::drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, in
             FT_Outline_Translate(&outline, dx, dy);
             FT_Outline_Get_Bitmap(ft::library(), &outline, &bitmap);
             FT_Outline_Translate(&outline, -dx, -dy);
-            blitTile(tile.data(), pitch, w, h, target, tx, ty, ink);
+            inked |= blitTile(tile.data(), pitch, w, h, target, tx, ty, ink);
         }
     }
+    return inked;
 }
 
 DeviceContext::DeviceContext() : impl_(std::make_unique<Impl>())
@@ -630,7 +638,8 @@ bool DeviceContext::textOut(int x, int y, const char* text, int count)
     int64_t pen = originX;
     for (int i = 0; i < count; ++i) {
         Font::Impl::Glyph& glyph = font.glyphFor(static_cast<uint8_t>(text[i]), impl_->oemCodePage);
-        impl_->drawGlyph(target, glyph, pen, baseline, ink);
+        if (impl_->drawGlyph(target, glyph, pen, baseline, ink))
+            ++impl_->inkedCharacters;
         pen += glyph.advance;
     }
 
@@ -663,6 +672,8 @@ DWORD DeviceContext::getGlyphIndices(const char32_t* text, int count, WORD* indi
     }
     return static_cast<DWORD>(count);
 }
+
+uint64_t DeviceContext::inkedCharacters() const { return impl_->inkedCharacters; }
 
 bool DeviceContext::getTextExtentPoint(const char* text, int count, SIZE* size) const
 {

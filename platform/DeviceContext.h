@@ -99,6 +99,9 @@ public:
     // rows below, each byte drawn at the pen position and advanced by its width. Opaque: the
     // cell's background is filled with the background colour. Ink outside the bitmap is clipped.
     bool textOut(int x, int y, const char* text, int count);
+    // How many characters textOut has drawn so far that put pixels on the bitmap (ink clipped
+    // away does not count): a font whose characters never do is broken or blank.
+    uint64_t inkedCharacters() const;
     // GetTextExtentPointA: sum of the advances (whole pixels) and tmHeight.
     bool getTextExtentPoint(const char* text, int count, SIZE* size) const;
     // GetGlyphIndicesW over the selected font: each character's glyph index in its face, 0xFFFF

@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <random>
 #include <unistd.h>
@@ -56,23 +58,120 @@ std::string temporaryNameFor(const std::string& path)
 
 const char* activeTemporaryFile() { return g_activeTemp; }
 
+namespace {
+
+extern "C" void exitRemovingTemporary(int signal)
+{
+    const char* temp = activeTemporaryFile();
+    if (temp[0] != '\0')
+        ::unlink(temp);
+    ::_exit(128 + signal);
+}
+
+// The folder part of path, for flushing the entry a rename made.
+std::string folderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Flushes a folder's entries; file systems that cannot flush a folder (EINVAL) count as done.
+int syncFolder(const std::string& folder, FileLayer& files)
+{
+    const int fd = files.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    int error = files.fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+    if (files.close(fd) != 0 && error == 0)
+        error = errno;
+    return error;
+}
+
+bool allDigits(const std::string& s, size_t maxLength)
+{
+    return !s.empty() && s.size() <= maxLength && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
+void exitOnSignals(std::initializer_list<int> which)
+{
+    struct sigaction action {};
+    action.sa_handler = exitRemovingTemporary;
+    sigemptyset(&action.sa_mask);
+    for (const int s : which)
+        sigaction(s, &action, nullptr);
+}
+
+std::vector<std::string> removeStaleTemporaryFiles(const std::string& folder,
+                                                   const std::vector<std::string>& targetExtensions,
+                                                   FileLayer& files)
+{
+    std::vector<std::string> removed;
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing)
+        return removed;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing))
+        names.emplace_back(entry->d_name);
+    ::closedir(listing);
+
+    const std::string suffix = ".tmp";
+    for (const std::string& name : names) {
+        // "." + target + "." + pid + "-" + number + ".tmp"
+        if (name.size() <= 1 + suffix.size() || name[0] != '.' ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string core = name.substr(1, name.size() - 1 - suffix.size());
+        const auto dot = core.rfind('.');
+        const auto dash = core.rfind('-');
+        if (dot == std::string::npos || dot == 0 || dash == std::string::npos || dash < dot)
+            continue;
+        const std::string target = core.substr(0, dot);
+        const std::string pidText = core.substr(dot + 1, dash - dot - 1);
+        if (!allDigits(pidText, 9) || !allDigits(core.substr(dash + 1), 10))
+            continue;
+        bool ours = false;
+        for (const std::string& extension : targetExtensions)
+            ours |= target.size() > extension.size() &&
+                    target.compare(target.size() - extension.size(), extension.size(), extension) == 0;
+        const auto pid = static_cast<pid_t>(std::stol(pidText));
+        if (!ours || pid <= 0)
+            continue;
+        // Only a process that no longer exists is known to have left its file behind.
+        if (::kill(pid, 0) == 0 || errno != ESRCH)
+            continue;
+        const std::string path = folder + "/" + name;
+        if (files.unlink(path.c_str()) == 0)
+            removed.push_back(name);
+    }
+    return removed;
+}
+
 std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size, FileLayer& files)
 {
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         temp = temporaryNameFor(path);
+        // Published before the file exists, so a signal in between still finds it.
+        setActiveTemporary(temp);
         fd = files.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             break;
     }
-    if (fd < 0)
-        return reason(path, errno);
-    setActiveTemporary(temp);
     struct Clear {
         ~Clear() { setActiveTemporary({}); }
     } clear;
+    if (fd < 0)
+        return reason(path, errno);
 
+    auto abandon = [&](int error) {
+        files.unlink(temp.c_str());
+        return reason(path, error);
+    };
     size_t done = 0;
     while (done < size) {
         const ssize_t n = files.write(fd, data + done, size - done);
@@ -81,21 +180,22 @@ std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t 
         if (n <= 0) {
             const int error = n < 0 ? errno : EIO;
             files.close(fd);
-            files.unlink(temp.c_str());
-            return reason(path, error);
+            return abandon(error);
         }
         done += static_cast<size_t>(n);
     }
-    if (files.close(fd) != 0) {
+    // On disk before it takes the target's name, so a crash never leaves a renamed empty file.
+    if (files.fsync(fd) != 0) {
         const int error = errno;
-        files.unlink(temp.c_str());
-        return reason(path, error);
+        files.close(fd);
+        return abandon(error);
     }
-    if (files.rename(temp.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        files.unlink(temp.c_str());
-        return reason(path, error);
-    }
+    if (files.close(fd) != 0)
+        return abandon(errno);
+    if (files.rename(temp.c_str(), path.c_str()) != 0)
+        return abandon(errno);
+    if (const int error = syncFolder(folderOf(path), files))
+        return path + ": written, but its folder could not be flushed to disk: " + std::strerror(error);
     return {};
 }
 

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 namespace qf {
@@ -25,7 +27,8 @@ public:
     static FileLayer& system();
 };
 
-// Writes size bytes to path through a temporary file next to it. On success returns an empty
+// Writes size bytes to path through a temporary file next to it (".<name>.<pid>-<n>.tmp"), flushed
+// to disk before it is renamed over path, the folder flushed after. On success returns an empty
 // string; on failure the reason ("<path>: <strerror>"), with any existing file at path untouched
 // and no temporary file left behind.
 std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size,
@@ -34,5 +37,17 @@ std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t 
 // The temporary file writeFileWhole is writing at this moment, or an empty string. Safe to read
 // from a signal handler, so an interrupted program can remove it before it exits.
 const char* activeTemporaryFile();
+
+// Makes each of these signals end the program at once with status 128 + the signal, after removing
+// the temporary file being written.
+void exitOnSignals(std::initializer_list<int> which);
+
+// Removes the temporary files writeFileWhole left in folder when its process was killed outright:
+// those of its naming pattern whose target name ends in one of targetExtensions and whose process
+// (by the pid in the name) no longer runs on this machine. A file of a running process is kept.
+// Returns the names removed.
+std::vector<std::string> removeStaleTemporaryFiles(const std::string& folder,
+                                                   const std::vector<std::string>& targetExtensions,
+                                                   FileLayer& files = FileLayer::system());
 
 }  // namespace qf

@@ -5,11 +5,16 @@
 #include FT_TRUETYPE_TAGS_H
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <deque>
 #include <map>
 #include <set>
 #include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace gdi::ft {
 
@@ -43,24 +48,150 @@ std::mutex& libraryMutex()
     return *m;
 }
 
-void FaceDeleter::operator()(FT_Face face) const
+struct FaceSource {
+    std::shared_ptr<const std::vector<FT_Byte>> bytes;  // the whole file, for a face read from memory
+    int fd = -1;                 // or the open file a stream face reads through
+    FT_StreamRec stream{};
+
+    FaceSource() = default;
+    FaceSource(const FaceSource&) = delete;
+    FaceSource& operator=(const FaceSource&) = delete;
+    ~FaceSource()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+void FaceDeleter::operator()(FT_Face face)
 {
-    std::lock_guard<std::mutex> lock(libraryMutex());
-    FT_Done_Face(face);
+    {
+        std::lock_guard<std::mutex> lock(libraryMutex());
+        FT_Done_Face(face);
+    }
+    // Only now that FreeType is done with the face may its bytes or its descriptor go.
+    source.reset();
 }
 
 void SizeDeleter::operator()(FT_Size size) const { FT_Done_Size(size); }
 
-FacePtr openFace(const std::string& file, int faceIndex)
+namespace {
+
+// No font file comes near this; anything larger is not read into memory.
+constexpr size_t kMaxFontFile = size_t{1} << 30;
+
+// FreeType's stream reader over pread. A count of 0 is a seek, which succeeds (0) when the
+// position lies within the file or just past it. Fewer bytes than asked for (the file shrank)
+// make FreeType fail the operation.
+unsigned long readAt(FT_Stream stream, unsigned long offset, unsigned char* buffer, unsigned long count)
+{
+    if (count == 0)
+        return offset <= stream->size ? 0 : 1;
+    const int fd = static_cast<int>(stream->descriptor.value);
+    unsigned long done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(fd, buffer + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<unsigned long>(n);
+    }
+    return done;
+}
+
+// The file's bytes as they are at this moment; false when it cannot be read or is too large.
+bool readWholeFile(const std::string& file, std::vector<FT_Byte>& bytes)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) > kMaxFontFile)
+        return false;
+    // The size is only a hint: the file may change while it is read, and what read() gives counts.
+    bytes.resize(static_cast<size_t>(info.st_size) + 1);
+    size_t done = 0;
+    for (;;) {
+        if (done == bytes.size()) {
+            if (bytes.size() >= kMaxFontFile)
+                return false;
+            bytes.resize(std::min(kMaxFontFile, bytes.size() * 2));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    bytes.resize(done);
+    bytes.shrink_to_fit();
+    return true;
+}
+
+FacePtr openFrom(std::shared_ptr<FaceSource> source, const FT_Open_Args& args, int faceIndex)
 {
     FT_Library lib = library();
     if (!lib)
         return nullptr;
     FT_Face face = nullptr;
     std::lock_guard<std::mutex> lock(libraryMutex());
-    if (FT_New_Face(lib, file.c_str(), faceIndex, &face) != 0)
+    if (FT_Open_Face(lib, &args, faceIndex, &face) != 0)
         return nullptr;
-    return FacePtr(face);
+    return FacePtr(face, FaceDeleter{std::move(source)});
+}
+
+}  // namespace
+
+FacePtr openFace(const std::string& file, int faceIndex)
+{
+    auto source = std::make_shared<FaceSource>();
+    source->fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (source->fd < 0 || ::fstat(source->fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return nullptr;
+    source->stream.size = static_cast<unsigned long>(info.st_size);
+    source->stream.descriptor.value = source->fd;
+    source->stream.read = readAt;
+    FT_Open_Args args{};
+    args.flags = FT_OPEN_STREAM;
+    args.stream = &source->stream;
+    return openFrom(std::move(source), args, faceIndex);
+}
+
+FacePtr loadFace(const std::string& file, int faceIndex)
+{
+    // The faces of one collection file share one copy of it while any of them is open.
+    static std::mutex mutex;
+    static auto* loaded = new std::map<std::string, std::weak_ptr<const std::vector<FT_Byte>>>;
+    auto source = std::make_shared<FaceSource>();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        source->bytes = (*loaded)[file].lock();
+        if (!source->bytes) {
+            auto bytes = std::make_shared<std::vector<FT_Byte>>();
+            if (!readWholeFile(file, *bytes) || bytes->empty()) {
+                loaded->erase(file);
+                return nullptr;
+            }
+            source->bytes = bytes;
+            (*loaded)[file] = bytes;
+        }
+        for (auto entry = loaded->begin(); entry != loaded->end();)
+            entry = entry->second.expired() && entry->first != file ? loaded->erase(entry) : std::next(entry);
+    }
+    FT_Open_Args args{};
+    args.flags = FT_OPEN_MEMORY;
+    args.memory_base = source->bytes->data();
+    args.memory_size = static_cast<FT_Long>(source->bytes->size());
+    return openFrom(std::move(source), args, faceIndex);
 }
 
 std::shared_ptr<SharedFace> SharedFace::get(const std::string& file, int faceIndex)
@@ -77,7 +208,7 @@ std::shared_ptr<SharedFace> SharedFace::get(const std::string& file, int faceInd
     const auto key = std::make_pair(file, faceIndex);
     std::shared_ptr<SharedFace> face = cache->open[key].lock();
     if (!face) {
-        FacePtr opened = openFace(file, faceIndex);
+        FacePtr opened = loadFace(file, faceIndex);
         if (!opened) {
             cache->open.erase(key);
             return nullptr;

@@ -25,8 +25,12 @@ namespace gdi::ft {
 
 // ---- RAII owners ---------------------------------------------------------------------------
 
+// What a face reads its file through (the file's bytes, or an open descriptor); it outlives the
+// face, so the deleter that closes the face holds it.
+struct FaceSource;
 struct FaceDeleter {
-    void operator()(FT_Face face) const;
+    std::shared_ptr<FaceSource> source;
+    void operator()(FT_Face face);
 };
 using FacePtr = std::unique_ptr<FT_FaceRec_, FaceDeleter>;
 
@@ -62,14 +66,21 @@ using FcFontSetPtr = std::unique_ptr<FcFontSet, FcFontSetDeleter>;
 FT_Library library();
 std::mutex& libraryMutex();
 
-// Opens one face of a file; null when FreeType cannot read it.
+// Opens one face of a file for a quick look (the catalogue's names, metrics and character sets):
+// FreeType reads only what it asks for, through pread, so a file that shrinks under it gives read
+// errors rather than a fault. Null when FreeType cannot read it.
 FacePtr openFace(const std::string& file, int faceIndex);
+
+// Opens one face from a copy of the whole file in memory, for drawing: whatever happens to the
+// file afterwards (a package upgrade truncating or rewriting it), the face keeps reading the bytes
+// it was opened with. Null when the file cannot be read whole or FreeType cannot read the face.
+FacePtr loadFace(const std::string& file, int faceIndex);
 
 // A face opened once and shared by every font realised from it. Whoever changes the face's state
 // (active size, charmap) and reads what depends on it holds lock() for the whole of it.
 class SharedFace {
 public:
-    // The face of (file, index), opened on first use and kept while fonts use it; the few most
+    // The face of (file, index), loaded on first use and kept while fonts use it; the few most
     // recently used stay open even when no font holds them, so fonts created one after another
     // (point font, rendering font, the next size) do not reopen the file.
     static std::shared_ptr<SharedFace> get(const std::string& file, int faceIndex);

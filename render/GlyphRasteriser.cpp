@@ -79,8 +79,10 @@ bool GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32
     renderingFont_ = gdi::Font::createFontIndirect(lf);
     if (renderingFont_)
         dc_.selectObject(renderingFont_);
-    if (!dc_.getTextMetrics(&metrics_) || !dc_.currentFont())
-        return refuse("no installed font can be realised for \"" + std::string(font.lfFaceName) + "\"");
+    // Without either font the device context would go on drawing with the one it held before.
+    if (!pointFont_ || !renderingFont_ || !dc_.getTextMetrics(&metrics_))
+        return refuse("the font \"" + std::string(font.lfFaceName) +
+                      "\" cannot be loaded: its file cannot be read (was it changed or removed?)");
     if (metrics_.tmHeight < 1)
         return refuse("the realised font has no height");
     return true;

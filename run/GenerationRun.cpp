@@ -6,7 +6,9 @@
 #include "formats/PclSoftFontWriter.h"
 #include "platform/DeviceContext.h"
 #include "run/CodePageTable.h"
+#include "run/OutputBudget.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qf {
@@ -42,6 +44,25 @@ constexpr const char* kOversizedMessage =
     "Continue fonts generation?";
 
 enum class Remembered { None, YesToAll, SkipAll, Stop };
+
+// The writers and the rasteriser name a font in their reasons with its cp1252 bytes: the writers'
+// "<name> at <size> points" prefix, the rasteriser's quoted face name. A report is UTF-8.
+std::string withUtf8Names(std::string reason, const FontListEntry& entry)
+{
+    auto ascii = [](const std::string& s) {
+        return std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
+    };
+    if (!ascii(entry.name) && reason.compare(0, entry.name.size() + 4, entry.name + " at ") == 0)
+        reason.replace(0, entry.name.size(), ansiToUtf8(entry.name));
+    const std::string face(entry.logFont.lfFaceName, strnlen(entry.logFont.lfFaceName, gdi::LF_FACESIZE));
+    if (!ascii(face)) {
+        const std::string raw = "\"" + face + "\"";
+        const std::string utf8 = "\"" + ansiToUtf8(face) + "\"";
+        for (auto at = reason.find(raw); at != std::string::npos; at = reason.find(raw, at + utf8.size()))
+            reason.replace(at, raw.size(), utf8);
+    }
+    return reason;
+}
 
 }  // namespace
 
@@ -139,6 +160,11 @@ RunResult GenerationRun::execute()
 
     const std::string folderPrefix = chosen + "/";
     settings_.outputFolder = chosen;
+    // Temporary files of runs killed outright (SIGKILL, power loss) have nobody else to remove them.
+    std::vector<std::string> extensions;
+    for (const FormatInfo& info : kFormats)
+        extensions.emplace_back(info.extension);
+    removeStaleTemporaryFiles(chosen, extensions, files_);
 
     std::vector<FontListEntry>& fonts = *settings_.fonts;
     int selected = 0;
@@ -160,11 +186,16 @@ RunResult GenerationRun::execute()
         host_.pumpMessages();
         host_.setProgress(progress++);
     };
-    auto fail = [&](const std::string& file, const std::string& reason) {
+    // Every file of the run is written through the bound on its output.
+    OutputBudget budget(files_, settings_.maxOutputBytes);
+    const FontListEntry* current = nullptr;
+    auto fail = [&](const std::string& file, const std::string& why) {
         // The file layer and the BDF writer name the file in their reasons; it is named once.
         const std::string prefix = file + ": ";
-        result.failures.push_back(
-            {file, reason.compare(0, prefix.size(), prefix) == 0 ? reason.substr(prefix.size()) : reason});
+        std::string reason = why.compare(0, prefix.size(), prefix) == 0 ? why.substr(prefix.size()) : why;
+        if (budget.spent())
+            reason = "it would take the run's output past its limit of " + OutputBudget::describe(budget.limit());
+        result.failures.push_back({file, current ? withUtf8Names(reason, *current) : reason});
     };
     auto written = [&](const std::string& file) {
         result.written.push_back(file);
@@ -173,6 +204,7 @@ RunResult GenerationRun::execute()
 
     for (size_t index = 0; index < fonts.size(); ++index) {
         FontListEntry& entry = fonts[index];
+        current = &entry;
         if (entry.selected) {
             // The code page test.
             const bool supported = entry.logFont.lfCharSet == gdi::DEFAULT_CHARSET ||
@@ -204,6 +236,8 @@ RunResult GenerationRun::execute()
             }
             if (answer == Remembered::Stop) {
                 result.stopped = true;
+                result.stopReason = "the font " + ansiToUtf8(entry.name) + " does not support code page " +
+                                    std::to_string(CodePageTable::row(settings_.codePageIndex).codePage);
                 break;
             }
             if (skip) {
@@ -215,12 +249,16 @@ RunResult GenerationRun::execute()
                 const std::string base = names.baseFor(entry.logFont.lfFaceName,
                                                        entry.fullName.empty() ? entry.name : entry.fullName);
                 const char* name = entry.name.c_str();
+                const uint64_t inkBefore = dc.inkedCharacters();
+                const size_t writtenBefore = result.written.size();
 
                 if (format == OutputFormat::BDF) {
                     for (const int32_t size : sizes) {
+                        if (budget.spent())
+                            break;
                         const std::string file = fileNameFromBase(folderPrefix, base, size, extension);
                         std::string error;
-                        if (BdfWriter::write(dc, entry.logFont, size, resX, resY, file, name, &error, files_) < 0)
+                        if (BdfWriter::write(dc, entry.logFont, size, resX, resY, file, name, &error, budget) < 0)
                             fail(file, error);
                         else
                             written(file);
@@ -260,7 +298,7 @@ RunResult GenerationRun::execute()
                             Image library = FonWriter::build(kept.data(), static_cast<int32_t>(kept.size()),
                                                              length, &error);
                             if (library) {
-                                const std::string why = writeFileWhole(file, library.get(), length, files_);
+                                const std::string why = writeFileWhole(file, library.get(), length, budget);
                                 if (why.empty())
                                     written(file);
                                 else
@@ -277,13 +315,13 @@ RunResult GenerationRun::execute()
                             }
                         }
                     } else {
-                        for (size_t i = 0; i < sizes.size(); ++i) {
+                        for (size_t i = 0; i < sizes.size() && !budget.spent(); ++i) {
                             const std::string file = fileNameFromBase(folderPrefix, base, sizes[i], extension);
                             if (!slots[i].image) {
                                 fail(file, refusals[i]);
                                 continue;
                             }
-                            const std::string why = writeFileWhole(file, slots[i].image.get(), slots[i].length, files_);
+                            const std::string why = writeFileWhole(file, slots[i].image.get(), slots[i].length, budget);
                             if (why.empty())
                                 written(file);
                             else
@@ -296,7 +334,20 @@ RunResult GenerationRun::execute()
                         slot.length = 0;
                     }
                 }
+                // A damaged face (a corrupt glyf table, say) can be drawn without a single pixel.
+                if (result.written.size() > writtenBefore && dc.inkedCharacters() == inkBefore) {
+                    result.warnings.push_back(ansiToUtf8(entry.name) +
+                                              ": no character drew any ink, so its files hold only blank "
+                                              "characters (is the font file damaged?)");
+                    host_.warning(result.warnings.back());
+                }
             }
+        }
+        if (budget.spent()) {
+            result.stopped = true;
+            result.stopReason = "writing on would pass the run's output limit of " +
+                                OutputBudget::describe(budget.limit());
+            break;
         }
         if (!host_.running()) {
             result.stopped = true;

@@ -36,6 +36,7 @@ struct GenerationSettings {
     std::string outputFolder;                     // m_outputFolder: offered to the chooser, updated by it
     int deviceDpiX = 96;                          // the run's device context (the screen's, in the window)
     int deviceDpiY = 96;
+    uint64_t maxOutputBytes = uint64_t{1} << 30;  // the bytes the run may write in all
 };
 
 // Answers of the code page prompt, numbered as the prompt returns them.
@@ -69,6 +70,8 @@ public:
     // Outcomes, for those who report them as they happen.
     virtual void fileWritten(const std::string& /*file*/) {}
     virtual void fontSkipped(const FontListEntry& /*entry*/) {}
+    // Something the user should know about files that were written all the same.
+    virtual void warning(const std::string& /*text*/) {}
 };
 
 // How the run ended.
@@ -76,10 +79,12 @@ struct RunResult {
     bool started = false;           // false: refused (bad settings) or the folder choice was cancelled
     std::string refusal;            // why it did not start, for bad settings
     bool stopped = false;           // Stop, Stop at the prompt, or No at the 64 KB question
+    std::string stopReason;         // why, when the run itself ended early (empty for Stop)
     std::vector<std::string> written;
     std::vector<RunFailure> failures;
     std::vector<std::string> skippedFonts;  // names of fonts left out at the code page test
     int oversizedFons = 0;          // fonts whose FON library was refused for its size
+    std::vector<std::string> warnings;
 };
 
 // The first part of the file names of each entry in one run: the face name for the first entry

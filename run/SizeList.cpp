@@ -49,4 +49,53 @@ std::vector<int32_t> parseSizeList(const std::string& text)
     return sizes;
 }
 
+bool readSizeList(const std::string& text, int32_t maxSize, std::vector<int32_t>& sizes,
+                  std::string& error)
+{
+    // A token is quoted as typed, but a very long one only in part.
+    auto quoted = [](const std::string& token) {
+        constexpr size_t kShown = 40;
+        return "\"" + (token.size() <= kShown ? token : token.substr(0, kShown) + "...") + "\"";
+    };
+    auto separator = [](char c) { return c == ',' || std::isspace(static_cast<unsigned char>(c)); };
+
+    sizes.clear();
+    size_t at = 0;
+    while (true) {
+        while (at < text.size() && separator(text[at]))
+            ++at;
+        if (at == text.size())
+            break;
+        size_t end = at;
+        while (end < text.size() && !separator(text[end]))
+            ++end;
+        const std::string token = text.substr(at, end - at);
+        at = end;
+        if (token.find_first_not_of("0123456789") != std::string::npos) {
+            error = "cannot read " + quoted(token) + " as a size (whole points, separated by commas or spaces)";
+            return false;
+        }
+        const size_t first = token.find_first_not_of('0');
+        const std::string digits = first == std::string::npos ? "0" : token.substr(first);
+        if (digits.size() > 9 || std::stol(digits) > maxSize) {
+            error = "size " + quoted(digits) + " is above " + std::to_string(maxSize) +
+                    " points, the largest that can be rendered";
+            return false;
+        }
+        const auto value = static_cast<int32_t>(std::stol(digits));
+        if (value < 3) {
+            error = "size " + digits + " is below 3 points, the smallest that can be made";
+            return false;
+        }
+        const auto pos = std::lower_bound(sizes.begin(), sizes.end(), value);
+        if (pos == sizes.end() || *pos != value)
+            sizes.insert(pos, value);
+    }
+    if (sizes.empty()) {
+        error = "no size given";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace qf

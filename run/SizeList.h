@@ -13,6 +13,13 @@ namespace qf {
 // 1023 characters of the text count.
 std::vector<int32_t> parseSizeList(const std::string& text);
 
+// The batch front end's reading, which takes the whole text or nothing: whole numbers of points
+// of any length, separated by commas and white space, each from 3 to maxSize; the result ascending
+// without duplicates. False with the reason otherwise, naming the first text it could not read or
+// the first size out of range.
+bool readSizeList(const std::string& text, int32_t maxSize, std::vector<int32_t>& sizes,
+                  std::string& error);
+
 // Reads a decimal integer from the start of text as "%d" does; false when there is none. Values
 // beyond the 32-bit range are clamped to it.
 bool scanDecimal(const char* text, int32_t& value);

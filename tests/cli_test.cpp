@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <fstream>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <poll.h>
 #include <signal.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -27,12 +28,17 @@ struct Outcome {
     std::string err;
 };
 
-Outcome cli(const std::vector<std::string>& args, const std::string& cwd = ".", const std::string& env = "")
+// env: NAME=value entries for the program's environment.
+Outcome cli(const std::vector<std::string>& args, const std::string& cwd = ".",
+            const std::vector<std::string>& env = {})
 {
     char errName[] = "/tmp/quenfold-cli-err-XXXXXX";
     const int errFd = mkstemp(errName);
     close(errFd);
-    std::string command = "cd " + shellQuote(cwd) + " && " + env + " " + shellQuote(QUENFOLD_CLI_PATH);
+    std::string command = "cd " + shellQuote(cwd) + " && ";
+    for (const auto& e : env)  // NAME='value', which the shell takes as an assignment
+        command += e.substr(0, e.find('=') + 1) + shellQuote(e.substr(e.find('=') + 1)) + " ";
+    command += shellQuote(QUENFOLD_CLI_PATH);
     for (const auto& a : args)
         command += " " + shellQuote(a);
     command += " 2>" + shellQuote(errName);
@@ -59,6 +65,119 @@ struct CliTest : ::testing::Test {
     const std::string dir = folder.path();
     std::vector<std::string> names() const { return folder.names(); }
 };
+
+// quenfold-cli started in the background in `cwd`, with extra environment entries; its stderr is
+// read as it comes.
+class Background {
+public:
+    Background(const std::vector<std::string>& args, const std::string& cwd,
+               const std::vector<std::string>& env = {})
+    {
+        std::vector<std::string> envText = env;
+        for (char** e = environ; *e; ++e)
+            envText.emplace_back(*e);
+        std::vector<char*> argv{const_cast<char*>(QUENFOLD_CLI_PATH)}, envp;
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        for (const auto& e : envText)  // the first entry of a name wins, so ours come first
+            envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        int fds[2];
+        if (pipe(fds) != 0) {
+            ADD_FAILURE() << "pipe";
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(fds[1], STDERR_FILENO);
+            close(fds[0]);
+            close(fds[1]);
+            if (chdir(cwd.c_str()) == 0)
+                execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        errFd_ = fds[0];
+    }
+    ~Background()
+    {
+        if (pid_ > 0 && !reaped_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (errFd_ >= 0)
+            close(errFd_);
+    }
+
+    pid_t pid() const { return pid_; }
+    const std::string& err() const { return err_; }
+
+    // Reads stderr until it holds `text` (true) or ends (false).
+    bool waitForErr(const std::string& text)
+    {
+        while (err_.find(text) == std::string::npos)
+            if (!readSome(-1))
+                return false;
+        return true;
+    }
+    // Reads the rest of stderr and reaps the process: its wait status.
+    int finish()
+    {
+        while (readSome(-1)) {
+        }
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        reaped_ = true;
+        return status;
+    }
+
+private:
+    bool readSome(int timeoutMs)
+    {
+        pollfd p{errFd_, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0)
+            return false;
+        char buffer[4096];
+        const ssize_t n = read(errFd_, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        err_.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int errFd_ = -1;
+    bool reaped_ = false;
+    std::string err_;
+};
+
+// A font folder of the test's own with copies of known font files, and the fontconfig
+// configuration that lists only it.
+struct OwnFonts {
+    explicit OwnFonts(const TempDir& dir, const std::vector<std::string>& files) : folder(dir.file("fonts"))
+    {
+        fs::create_directory(folder);
+        for (const auto& f : files)
+            fs::copy_file(f, folder + "/" + fs::path(f).filename().string());
+        std::ofstream(dir.file("fonts.conf"))
+            << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << folder << "</dir><cachedir>"
+            << dir.file("fontcache") << "</cachedir></fontconfig>\n";
+        env = "FONTCONFIG_FILE=" + dir.file("fonts.conf");
+    }
+    std::string file(const std::string& name) const { return folder + "/" + name; }
+    std::string folder;
+    std::string env;
+};
+
+std::vector<std::string> temporaries(const std::vector<std::string>& names)
+{
+    std::vector<std::string> out;
+    for (const auto& n : names)
+        if (fs::path(n).extension() == ".tmp")
+            out.push_back(n);
+    return out;
+}
 
 TEST_F(CliTest, ListShowsIndexNameFaceAndCharsets)
 {
@@ -107,6 +226,9 @@ TEST_F(CliTest, UsageErrorsExitTwoAndWriteNothing)
              {"-r", "70000x96", "0"},
              {"-c", "1234", "0"},
              {"--unsupported", "maybe", "0"},
+             {"--max-output", "0", "0"},
+             {"--max-output", "1.5G", "0"},
+             {"--max-output", "99999999999999999999", "0"},
              {"--name", "X", "0", "1"},
              {"--bogus"},
              {},
@@ -140,6 +262,8 @@ TEST_F(CliTest, UnsupportedCodePageSkipsByDefaultAndStopEndsWithOne)
 
     o = cli({"-f", "bdf", "-s", "8", "-c", "1255", "--unsupported", "stop", "Liberation Mono"}, dir);
     EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("run stopped: the font Liberation Mono does not support code page 1255"),
+              std::string::npos) << o.err;
     EXPECT_TRUE(names().empty());
 
     o = cli({"-f", "bdf", "-s", "8", "-c", "1255", "--unsupported", "yes", "Liberation Mono"}, dir);
@@ -180,13 +304,13 @@ TEST_F(CliTest, MsDosPagesAreCheckedAgainstTheFacesOwnPages)
             << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << folder << "/fonts</dir><cachedir>" << folder
             << "/cache</cachedir></fontconfig>\n";
         fs::create_directory(folder + "/out");
-        return "FONTCONFIG_FILE=" + shellQuote(folder + "/fonts.conf");
+        return "FONTCONFIG_FILE=" + folder + "/fonts.conf";
     };
     const std::string only437 = craft("only437", "1, 1 << 31");
     const std::string none = craft("none", "0, 0");
     auto convert = [&](const std::string& env, const char* codePage) {
         return cli({"-f", "bdf", "-s", "8", "-c", codePage, "-o", "out", "DejaVu Sans"},
-                   dir + "/" + (env == only437 ? "only437" : "none"), env);
+                   dir + "/" + (env == only437 ? "only437" : "none"), std::vector<std::string>{env});
     };
     Outcome o = convert(only437, "866");
     EXPECT_EQ(o.status, 0) << o.err;
@@ -232,6 +356,162 @@ TEST_F(CliTest, InterruptFinishesTheCurrentFontAndExits130)
     EXPECT_EQ(written.size() % 13, 0u);
     for (const auto& n : written)
         EXPECT_EQ(fs::path(n).extension(), ".fnt") << n;
+}
+
+TEST_F(CliTest, FontFilesTruncatedDuringTheRunCostOnlyTheirFonts)
+{
+    TempDir fontDir;
+    const OwnFonts fonts(fontDir, {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+                                   "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf",
+                                   "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf"});
+    std::string sizes;
+    for (int size = 8; size <= 40; ++size)
+        sizes += std::to_string(size) + ",";
+    // Under ASan a bus error would otherwise come out as an ordinary exit status.
+    Background run({"-f", "bdf", "-s", sizes, "all"}, dir, {fonts.env, "ASAN_OPTIONS=handle_sigbus=0"});
+    // Once the first file is written every font file shrinks in place: faces already loaded go on
+    // from memory, faces loaded afterwards fail, each of their files reported.
+    ASSERT_TRUE(run.waitForErr("wrote ")) << run.err();
+    for (const auto& f : fs::directory_iterator(fonts.folder))
+        ASSERT_EQ(truncate(f.path().c_str(), 20000), 0);
+    const int status = run.finish();
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status) << "\n" << run.err();
+    EXPECT_EQ(WEXITSTATUS(status), 1) << run.err();
+    size_t reported = 0;
+    for (size_t at = 0; (at = run.err().find("not written: ", at)) != std::string::npos; ++at)
+        ++reported;
+    EXPECT_NE(run.err().find("cannot be loaded"), std::string::npos) << run.err();
+    EXPECT_GT(names().size(), 0u);
+    EXPECT_EQ(names().size() + reported, 3u * 33);
+    EXPECT_TRUE(temporaries(names()).empty());
+}
+
+TEST_F(CliTest, TermAndHupEndAtOnceAndLeaveNoTemporaryFile)
+{
+    for (const int sig : {SIGTERM, SIGHUP}) {
+        TempDir out;
+        // Large files, so the signal is sent while one is being written.
+        Background run({"-q", "-f", "bdf", "-s", "1000, 1100, 1200", "DejaVu Sans"}, out.path());
+        bool sent = false;
+        for (int i = 0; i < 30000 && !sent; ++i) {
+            if (!temporaries(out.names()).empty())
+                sent = kill(run.pid(), sig) == 0;
+            else
+                usleep(1000);
+        }
+        const int status = run.finish();
+        EXPECT_TRUE(sent) << "no temporary file seen";
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 128 + sig);
+        EXPECT_TRUE(temporaries(out.names()).empty());
+    }
+}
+
+TEST_F(CliTest, StaleTemporaryFilesOfDeadProcessesAreRemovedAtTheStart)
+{
+    const pid_t dead = fork();
+    if (dead == 0)
+        _exit(0);
+    waitpid(dead, nullptr, 0);
+    const std::string live = std::to_string(getpid());
+    const std::string gone = std::to_string(dead);
+    const std::vector<std::string> kept = {
+        ".DejaVu Sans_12.bdf." + live + "-7.tmp",  // a run still going
+        ".notes.txt." + gone + "-7.tmp",           // not one of ours
+        ".DejaVu Sans_12.bdf." + gone + "-7.tmp.keep",
+        "DejaVu Sans_12.bdf." + gone + "-7.tmp",
+    };
+    for (const auto& n : kept)
+        std::ofstream(dir + "/" + n) << "x";
+    std::ofstream(dir + "/.Other Face.fon." + gone + "-123.tmp") << "x";
+    std::ofstream(dir + "/.DejaVu Sans_12.bdf." + gone + "-4294967295.tmp") << "x";
+
+    const Outcome o = cli({"-q", "-f", "bdf", "-s", "8", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    auto expected = kept;
+    expected.push_back("DejaVu Sans_8.bdf");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names(), expected);
+}
+
+TEST_F(CliTest, SizesAreReadWholeAndAnythingElseIsAUsageError)
+{
+    std::string longList;  // about 100 KB
+    while (longList.size() < 100000)
+        longList += "12, ";
+    std::string upTo10002;
+    for (int size = 3; size <= 10002; ++size)
+        upTo10002 += std::to_string(size) + ",";
+    const std::pair<std::string, std::string> refused[] = {
+        {"12abc", "\"12abc\""},
+        {"10.5", "\"10.5\""},
+        {"8;10", "\"8;10\""},
+        {"12, 2", "size 2 is below 3"},
+        {"99999999999999999999", "above 4000"},
+        {upTo10002, "\"4001\" is above 4000"},
+        {longList + "12abc", "\"12abc\""},
+        {" , ", "no size"},
+    };
+    for (const auto& [text, named] : refused) {
+        const Outcome o = cli({"-f", "bdf", "-s", text, "DejaVu Sans"}, dir);
+        EXPECT_EQ(o.status, 2) << named;
+        EXPECT_NE(o.err.find(named), std::string::npos) << o.err.substr(0, 200);
+    }
+    EXPECT_TRUE(names().empty());
+
+    // White space of any kind separates, and sizes past the first kilobyte count.
+    const Outcome o = cli({"-q", "-f", "bdf", "-s", longList + "\t14\n", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(names(), (std::vector<std::string>{"DejaVu Sans_12.bdf", "DejaVu Sans_14.bdf"}));
+}
+
+TEST_F(CliTest, MessagesSayWhatHappened)
+{
+    // Font names in reasons are UTF-8, whatever bytes the font records hold.
+    Outcome o = cli({"-f", "fnt", "-s", "72", "--name", "Caf\xc3\xa9", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("Caf\xc3\xa9 at 72 points"), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find("Caf\xe9"), std::string::npos) << o.err;
+
+    o = cli({"-f", "bdf", "-s", "8, 10", "--max-output", "1KiB", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("run stopped: writing on would pass the run's output limit of 1 KiB"),
+              std::string::npos) << o.err;
+    EXPECT_TRUE(names().empty());
+
+    std::ofstream(dir + "/file") << "x";
+    o = cli({"-o", dir + "/file", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("is not a folder"), std::string::npos) << o.err;
+
+    TempDir noFonts;
+    const OwnFonts none(noFonts, {});
+    o = cli({"all"}, dir, {none.env});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("no fonts found"), std::string::npos) << o.err;
+
+    // A face whose glyph outlines are all gone: its files are written, and a warning names it.
+    TempDir blankFonts;
+    const OwnFonts blank(blankFonts, {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"});
+    std::string font = readFile(blank.file("DejaVuSans.ttf"));
+    auto be = [&](size_t at, int bytes) {
+        uint32_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v = v << 8 | static_cast<uint8_t>(font.at(at + i));
+        return v;
+    };
+    for (uint32_t i = 0, n = be(4, 2); i < n; ++i)
+        if (font.compare(12 + 16 * i, 4, "glyf") == 0)
+            std::fill_n(font.begin() + be(12 + 16 * i + 8, 4), be(12 + 16 * i + 12, 4), '\0');
+    std::ofstream(blank.file("DejaVuSans.ttf"), std::ios::binary | std::ios::trunc) << font;
+    TempDir out;
+    o = cli({"-f", "bdf", "-s", "12", "DejaVu Sans"}, out.path(), {blank.env});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("warning: DejaVu Sans: no character drew any ink"), std::string::npos) << o.err;
+    EXPECT_EQ(out.names(), std::vector<std::string>{"DejaVu Sans_12.bdf"});
+    // A sound face draws ink and gets no warning.
+    o = cli({"-f", "bdf", "-s", "12", "DejaVu Sans"}, out.path());
+    EXPECT_EQ(o.err.find("warning"), std::string::npos) << o.err;
 }
 
 }  // namespace

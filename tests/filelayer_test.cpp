@@ -15,7 +15,7 @@ using qf::test::TempDir;
 // Fails one chosen operation with a chosen errno; writes in small pieces to exercise short writes.
 class FaultyFiles : public qf::FileLayer {
 public:
-    enum class Op { None, Open, Write, Close, Rename };
+    enum class Op { None, Open, Write, Fsync, Close, Rename };
     Op failing = Op::None;
     int error = EIO;
     int writesBeforeFailure = 0;
@@ -35,6 +35,14 @@ public:
             return -1;
         }
         return FileLayer::write(fd, data, size < 3 ? size : 3);
+    }
+    int fsync(int fd) override
+    {
+        if (failing == Op::Fsync) {
+            errno = error;
+            return -1;
+        }
+        return FileLayer::fsync(fd);
     }
     int close(int fd) override
     {
@@ -76,6 +84,7 @@ TEST(FileLayer, EveryFailureIsReportedAndLeavesTheOldFileAndNoTemporary)
     } cases[] = {
         {FaultyFiles::Op::Open, EACCES, "Permission denied"},
         {FaultyFiles::Op::Write, ENOSPC, "No space left on device"},
+        {FaultyFiles::Op::Fsync, EDQUOT, "Disk quota exceeded"},
         {FaultyFiles::Op::Close, EIO, "Input/output error"},
         {FaultyFiles::Op::Rename, EXDEV, "Invalid cross-device link"},
     };

@@ -3,6 +3,7 @@
 #include "run/CodePageTable.h"
 #include "run/FontList.h"
 #include "run/GenerationRun.h"
+#include "run/OutputBudget.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -459,6 +460,32 @@ TEST_F(RunFixture, FullFileSystemLosesNothing)
     // Only whole files remain.
     for (const auto& e : fs::directory_iterator(mountPoint.path()))
         EXPECT_EQ(e.path().extension(), ".fnt") << e.path();
+}
+
+TEST_F(RunFixture, OutputLimitStopsTheRunBeforeTheFileThatWouldPassIt)
+{
+    settings.sizes = {8, 10, 12};
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0}), entry("Liberation Sans", "Liberation Sans", {0})};
+    fonts[1].selected = 0;
+    ASSERT_TRUE(run().failures.empty());
+    uint64_t total = 0;
+    for (const auto& n : dir.names())
+        total += fs::file_size(dir.file(n));
+    fs::remove(dir.file("DejaVu Sans_12.fnt"));
+
+    // One byte short of all three: the first two stay as they are, the third is not written.
+    settings.maxOutputBytes = total - 1;
+    fonts[1].selected = 1;
+    const auto result = run();
+    EXPECT_EQ(result.written.size(), 2u);
+    ASSERT_EQ(result.failures.size(), 1u);
+    EXPECT_EQ(result.failures[0].file, dir.file("DejaVu Sans_12.fnt"));
+    EXPECT_NE(result.failures[0].reason.find("limit of " + std::to_string(total - 1) + " bytes"),
+              std::string::npos) << result.failures[0].reason;
+    EXPECT_TRUE(result.stopped);
+    EXPECT_NE(result.stopReason.find("output limit"), std::string::npos) << result.stopReason;
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"DejaVu Sans_10.fnt", "DejaVu Sans_8.fnt"}));
+    EXPECT_EQ(qf::OutputBudget::describe(uint64_t{1} << 30), "1 GiB");
 }
 
 }  // namespace

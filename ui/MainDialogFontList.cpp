@@ -56,7 +56,8 @@ void MainDialog::UpdateSelectedCount()
 
 void MainDialog::UpdateStartButton()
 {
-    m_startButton->setEnabled(m_selectedCount > 0 && !m_sizes.empty());
+    // A size the rasteriser refuses would only fail after the folder was chosen; the preview says why.
+    m_startButton->setEnabled(m_selectedCount > 0 && !m_sizes.empty() && SizesProblem().isEmpty());
 }
 
 void MainDialog::SetAll(bool select)

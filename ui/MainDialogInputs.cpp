@@ -1,6 +1,7 @@
 // The main dialog's sizes, resolution, code page and format inputs.
 #include "app/MainDialog.h"
 
+#include "render/GlyphRasteriser.h"
 #include "res/DialogTemplates.h"
 #include "run/CodePageTable.h"
 #include "run/SizeList.h"
@@ -17,6 +18,15 @@ namespace ids = res::main_ids;
 void MainDialog::ParseSizes()
 {
     m_sizes = parseSizeList(m_sizesText.toStdString());
+}
+
+QString MainDialog::SizesProblem() const
+{
+    if (m_sizes.empty() || m_sizes.back() <= GlyphRasteriser::kMaxPointSize)
+        return {};
+    return QStringLiteral("Sizes above %1 points cannot be made (%2 is requested).")
+        .arg(GlyphRasteriser::kMaxPointSize)
+        .arg(m_sizes.back());
 }
 
 int MainDialog::codePageIndex() const

@@ -138,6 +138,18 @@ std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas)
     if (!dialog_)
         return lines;
 
+    // Why Start is disabled for these sizes, above the lines that can be drawn.
+    int y = area.top();
+    if (const QString problem = dialog_->SizesProblem(); !problem.isEmpty()) {
+        QPainter p(&canvas);
+        p.setFont(font());
+        p.setPen(QColor(0xA0, 0, 0));
+        const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+        const QRect box = p.boundingRect(area.adjusted(3, 0, -3, 0), flags, problem);
+        p.drawText(box, flags, problem);
+        y = box.bottom() + 1;
+    }
+
     const int row = dialog_->codePageIndex();
     if (row < 0 || row >= CodePageTable::rowCount())
         return lines;
@@ -154,7 +166,6 @@ std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas)
         entry.logFont.lfCharSet = static_cast<gdi::BYTE>(charset);
     const std::string text = EncodeForCharset(dialog_->m_previewText, entry.logFont.lfCharSet, dc.oemCodePage());
 
-    int y = area.top();
     const int x = area.left() + 3;
     for (const int32_t size : dialog_->m_sizes) {
         // Lines starting below the window cannot be seen, and sizes past what a run can render

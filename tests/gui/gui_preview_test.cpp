@@ -115,11 +115,29 @@ TEST(GuiPreview, CodePageSetsTheEntryCharsetUnlessItIsDefault)
     EXPECT_EQ(dialog->m_fonts[3].logFont.lfCharSet, gdi::DEFAULT_CHARSET);
 }
 
-TEST(GuiPreview, SizesARunCannotRenderAreNotDrawn)
+TEST(GuiPreview, SizesARunCannotRenderAreNotDrawnAndThePreviewSaysWhyStartIsDisabled)
 {
     auto dialog = test::MakeDialog();
+    QTest::mouseClick(Control<QPushButton>(dialog.get(), ids::kSelectAll), Qt::LeftButton);
     Control<QLineEdit>(dialog.get(), ids::kSizes)->setText("10, 5000, 999999999");
-    EXPECT_EQ(LineSizes(Render(*dialog)), (std::vector<int32_t>{10}));
+    EXPECT_FALSE(dialog->m_startButton->isEnabled());
+    EXPECT_NE(dialog->SizesProblem().indexOf("4000"), -1) << dialog->SizesProblem().toStdString();
+    QImage canvas;
+    const auto lines = Render(*dialog, &canvas);
+    EXPECT_EQ(LineSizes(lines), (std::vector<int32_t>{10}));
+    // The reason is written above the lines.
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_GT(lines[0].top, 2);
+    bool inked = false;
+    for (int y = 2; y < lines[0].top; ++y)
+        for (int x = 2; x < canvas.width() - 2; ++x)
+            inked |= canvas.pixel(x, y) != qRgb(255, 255, 255);
+    EXPECT_TRUE(inked);
+
+    Control<QLineEdit>(dialog.get(), ids::kSizes)->setText("10, 4000");
+    EXPECT_TRUE(dialog->m_startButton->isEnabled());
+    EXPECT_TRUE(dialog->SizesProblem().isEmpty());
+    EXPECT_EQ(Render(*dialog).front().top, 2);
 }
 
 TEST(GuiPreview, TypedTextIsEncodedForTheFontsCharacterSet)
