@@ -2,7 +2,7 @@
 #include "RunTestSupport.h"
 
 #include "run/GenerationRun.h"
-#include "run/ui/ConfirmDialog.h"
+#include "ui/ConfirmDialog.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -2,7 +2,7 @@
 // the texts, the hook that enables OK, the status line and the path handed back.
 #include "RunTestSupport.h"
 
-#include "run/ui/FolderChooser.h"
+#include "ui/FolderChooser.h"
 
 #include <QFileDialog>
 #include <QLabel>

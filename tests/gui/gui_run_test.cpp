@@ -4,8 +4,8 @@
 #include "RunTestSupport.h"
 
 #include "run/CodePageTable.h"
-#include "run/ui/ConfirmDialog.h"
-#include "run/ui/FolderChooser.h"
+#include "ui/ConfirmDialog.h"
+#include "ui/FolderChooser.h"
 #include "ui/FontCheckList.h"
 #include "ui/PreviewPane.h"
 

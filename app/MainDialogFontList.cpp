@@ -3,6 +3,8 @@
 #include "app/MainDialog.h"
 
 #include "platform/gdi.h"
+#include "res/DialogTemplates.h"
+#include "ui/DialogBuilder.h"
 #include "ui/FontCheckList.h"
 #include "ui/FontNameEditor.h"
 #include "ui/PreviewPane.h"
@@ -10,9 +12,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
-
-#include "res/DialogTemplates.h"
-#include "ui/DialogBuilder.h"
 
 namespace qf {
 
