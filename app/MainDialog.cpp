@@ -99,7 +99,7 @@ void MainDialog::OnInitDialog()
     m_fontList = FindControlAs<FontCheckList>(this, ids::kFontList);
     UpdateData(false);
 
-    m_nameEditor = new FontNameEditor(m_fontList, this);
+    m_nameEditor = new FontNameEditor(m_fontList);
     m_nameEditor->setFont(font());
 
     m_hIcon = ApplicationIcon();
@@ -156,6 +156,7 @@ void MainDialog::ConnectHandlers()
     connect(m_startButton, &QPushButton::clicked, this, &MainDialog::OnStart);
     connect(m_codePageList, &QComboBox::currentIndexChanged, this, &MainDialog::OnCodePageChange);
     connect(m_fontList, &FontCheckList::textDoubleClicked, this, &MainDialog::BeginRename);
+    connect(m_nameEditor, &FontNameEditor::committed, this, &MainDialog::CommitRename);
     m_fontList->setKeyToItemHandler([this](int key, int position) { return OnVKeyToItem(key, position); });
 
     auto* help = new QShortcut(QKeySequence::HelpContents, this);

@@ -71,8 +71,10 @@ public:
     // ---- Font list ----
     void UpdateSelectedCount();
     void UpdateStartButton();
+    // Opens the name editor over the current item.
     void BeginRename();
-    void CommitRename();
+    // The name editor was left: `text` becomes the name of the entry at list position `position`.
+    void CommitRename(int position, const QString& text);
     // The index in m_fonts of the entry at a list position (the item data), or -1.
     int EntryIndexAt(int position) const;
 

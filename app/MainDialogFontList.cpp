@@ -124,15 +124,14 @@ void MainDialog::BeginRename()
     m_nameEditor->open(position, rect, QString::fromStdString(ansiToUtf8(m_fonts[static_cast<size_t>(index)].name)));
 }
 
-void MainDialog::CommitRename()
+void MainDialog::CommitRename(int position, const QString& text)
 {
-    const int position = m_nameEditor->m_item;
     const int index = EntryIndexAt(position);
     if (index < 0)
         return;
     FontListEntry& entry = m_fonts[static_cast<size_t>(index)];
     // Names are ANSI text of at most 63 characters, as the generated fonts hold them.
-    std::string name = EncodeForCharset(m_nameEditor->m_text, gdi::ANSI_CHARSET, 437);
+    std::string name = EncodeForCharset(text, gdi::ANSI_CHARSET, 437);
     if (name.size() > FontListEntry::kMaxName)
         name.resize(FontListEntry::kMaxName);
     entry.name = name;
