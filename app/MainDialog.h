@@ -121,6 +121,8 @@ private:
     void ConnectHandlers();
     void FillFontList();
     void FillCodePageList();
+    // Hands the preview the current font, the code page, the preview text and the sizes.
+    void ShowInPreview();
 
     void OnPreviewTextChange();
     void OnFontSelChange();

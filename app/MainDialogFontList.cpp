@@ -100,7 +100,7 @@ void MainDialog::OnCheckChange()
 
 void MainDialog::OnFontSelChange()
 {
-    m_preview->update();
+    ShowInPreview();
 }
 
 int MainDialog::OnVKeyToItem(int key, int)
