@@ -18,7 +18,6 @@ public:
 
     // Opens the editor over list position `item` with `text`.
     void open(int item, const QRect& rect, const QString& text);
-    bool isOpen() const { return open_; }
     // The list position being edited, or last edited.
     int item() const { return item_; }
     // Closes without committing, for good: the owner of the names is going away, and the focus
