@@ -1,7 +1,6 @@
 #include "app/GeneratorApp.h"
 
 #include "app/MainDialog.h"
-#include "platform/gdi.h"
 #include "ui/Artwork.h"
 #include "ui/MessageBox.h"
 
@@ -10,7 +9,7 @@
 namespace qf {
 
 GeneratorApp::GeneratorApp(int& argc, char** argv)
-    : app_(std::make_unique<QApplication>(argc, argv)), osMajorVersion_(gdi::OsMajorVersion())
+    : app_(std::make_unique<QApplication>(argc, argv))
 {
     QApplication::setApplicationName(ApplicationTitle());
     QApplication::setWindowIcon(ApplicationIcon());

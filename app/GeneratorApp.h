@@ -19,9 +19,6 @@ public:
     // The program: InitInstance, then the exit status.
     int Run();
 
-    // The running system's major version, recorded at start-up; it picks the font enumeration.
-    unsigned osMajorVersion() const { return osMajorVersion_; }
-
     // Qt's own dialogs remember folders and history in the user's settings; the program stores
     // nothing between starts, so their settings go to a folder that lives as long as the program.
     static void KeepQtSettingsPrivate(const QTemporaryDir& folder);
@@ -29,7 +26,6 @@ public:
 private:
     QTemporaryDir settingsFolder_;
     std::unique_ptr<QApplication> app_;
-    unsigned osMajorVersion_ = 0;
 };
 
 }  // namespace qf

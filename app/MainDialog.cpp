@@ -99,7 +99,7 @@ void MainDialog::OnInitDialog()
     m_fontList = FindControlAs<FontCheckList>(this, ids::kFontList);
     UpdateData(false);
 
-    m_nameEditor = new FontNameEditor(m_fontList, this);
+    m_nameEditor = new FontNameEditor(m_fontList);
     m_nameEditor->setFont(font());
 
     m_hIcon = ApplicationIcon();
@@ -115,7 +115,6 @@ void MainDialog::OnInitDialog()
     m_preview = new PreviewPane(this);
     m_preview->setObjectName(ControlObjectName(ids::kPreviewPane));
     m_preview->setProperty(kControlIdProperty, ids::kPreviewPane);
-    m_preview->setDialog(this);
 
     m_resolutionX = static_cast<uint32_t>(dc.getDeviceCaps(gdi::LOGPIXELSX));
     m_resolutionY = static_cast<uint32_t>(dc.getDeviceCaps(gdi::LOGPIXELSY));
@@ -123,6 +122,7 @@ void MainDialog::OnInitDialog()
     UpdateSelectedCount();
     UpdateData(false);
     UpdateStartButton();
+    ShowInPreview();
 
     // Placing comes last: the widths of the filled lists count when the dialog is laid out.
     builder_->placeControls();
@@ -156,6 +156,7 @@ void MainDialog::ConnectHandlers()
     connect(m_startButton, &QPushButton::clicked, this, &MainDialog::OnStart);
     connect(m_codePageList, &QComboBox::currentIndexChanged, this, &MainDialog::OnCodePageChange);
     connect(m_fontList, &FontCheckList::textDoubleClicked, this, &MainDialog::BeginRename);
+    connect(m_nameEditor, &FontNameEditor::committed, this, &MainDialog::CommitRename);
     m_fontList->setKeyToItemHandler([this](int key, int position) { return OnVKeyToItem(key, position); });
 
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
@@ -211,8 +212,12 @@ bool MainDialog::UpdateData(bool saveAndValidate)
             format->setCurrentIndex(m_format);
         }
     }
-    if (!failed)
+    if (!failed) {
+        // A preview text taken only now (an earlier transfer stopped at a resolution) is shown too.
+        if (saveAndValidate)
+            ShowInPreview();
         return true;
+    }
     ShowMessageBox(this, QStringLiteral("Please enter a positive integer."), QMessageBox::Warning);
     failed->setFocus(Qt::OtherFocusReason);
     failed->selectAll();

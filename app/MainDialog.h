@@ -71,8 +71,10 @@ public:
     // ---- Font list ----
     void UpdateSelectedCount();
     void UpdateStartButton();
+    // Opens the name editor over the current item.
     void BeginRename();
-    void CommitRename();
+    // The name editor was left: `text` becomes the name of the entry at list position `position`.
+    void CommitRename(int position, const QString& text);
     // The index in m_fonts of the entry at a list position (the item data), or -1.
     int EntryIndexAt(int position) const;
 
@@ -121,6 +123,8 @@ private:
     void ConnectHandlers();
     void FillFontList();
     void FillCodePageList();
+    // Hands the preview the current font, the code page, the preview text and the sizes.
+    void ShowInPreview();
 
     void OnPreviewTextChange();
     void OnFontSelChange();

@@ -4,8 +4,8 @@
 #include "app/MainDialog.h"
 
 #include "run/GenerationRun.h"
-#include "run/ui/ConfirmDialog.h"
-#include "run/ui/FolderChooser.h"
+#include "ui/ConfirmDialog.h"
+#include "ui/FolderChooser.h"
 #include "ui/MessageBox.h"
 #include "ui/PreviewPane.h"
 

@@ -1,6 +1,5 @@
 #include "ui/FontNameEditor.h"
 
-#include "app/MainDialog.h"
 #include "res/DialogTemplates.h"
 #include "ui/DialogBuilder.h"
 #include "ui/FontCheckList.h"
@@ -10,25 +9,19 @@
 
 namespace qf {
 
-FontNameEditor::FontNameEditor(FontCheckList* list, MainDialog* dialog)
-    : QLineEdit(list->viewport()), list_(list), dialog_(dialog)
+FontNameEditor::FontNameEditor(FontCheckList* list) : QLineEdit(list->viewport()), list_(list)
 {
     setObjectName(ControlObjectName(res::main_ids::kNameEditor));
     setProperty(kControlIdProperty, res::main_ids::kNameEditor);
     setGeometry(0, 0, 30, 30);
     setMaxLength(kMaxName);
     hide();
-    connect(this, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (open_)
-            m_text = text;
-    });
 }
 
 void FontNameEditor::open(int item, const QRect& rect, const QString& text)
 {
-    m_item = item;
-    m_text = text;
-    open_ = true;
+    item_ = item;
+    open_ = !detached_;
     setText(text);
     setGeometry(rect);
     show();
@@ -40,17 +33,17 @@ void FontNameEditor::open(int item, const QRect& rect, const QString& text)
 void FontNameEditor::detach()
 {
     open_ = false;
-    dialog_ = nullptr;
+    detached_ = true;
 }
 
 void FontNameEditor::leave()
 {
-    if (!open_ || !dialog_)
+    if (!open_)
         return;
     open_ = false;
     const bool hadFocus = hasFocus();
     hide();
-    dialog_->CommitRename();
+    emit committed(item_, text());
     // Back to the list when the editor was left by a key; when the user clicked or tabbed
     // elsewhere the focus stays where it went.
     if (hadFocus || !window()->focusWidget() || window()->focusWidget() == this)

@@ -1,4 +1,5 @@
-// The in-place editor of a font list item's name: a line edit over the item, inside the list.
+// The in-place editor of a font list item's name: a line edit over the item, inside the list. It
+// only edits: whoever owns the names hears of the result through `committed`.
 #pragma once
 
 #include <QLineEdit>
@@ -6,7 +7,6 @@
 namespace qf {
 
 class FontCheckList;
-class MainDialog;
 
 class FontNameEditor : public QLineEdit {
     Q_OBJECT
@@ -14,16 +14,20 @@ public:
     // Longest name an entry holds.
     static constexpr int kMaxName = 63;
 
-    FontNameEditor(FontCheckList* list, MainDialog* dialog);
+    explicit FontNameEditor(FontCheckList* list);
 
     // Opens the editor over list position `item` with `text`.
     void open(int item, const QRect& rect, const QString& text);
-    bool isOpen() const { return open_; }
-    // Closes without committing and forgets the dialog, which is going away.
+    // The list position being edited, or last edited.
+    int item() const { return item_; }
+    // Closes without committing, for good: the owner of the names is going away, and the focus
+    // leaving the editor as the window is torn down must not reach it.
     void detach();
 
-    QString m_text;   // the text being edited
-    int m_item = -1;  // the list position being edited
+signals:
+    // The editor was left (Enter, Esc or the focus going elsewhere) and is hidden: the text it
+    // holds for list position `item`. Once per opening; the focus goes back to the list after it.
+    void committed(int item, const QString& text);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -34,8 +38,9 @@ private:
     void leave();
 
     FontCheckList* list_;
-    MainDialog* dialog_;
+    int item_ = -1;
     bool open_ = false;
+    bool detached_ = false;
 };
 
 }  // namespace qf

@@ -1,11 +1,9 @@
 #include "ui/PreviewPane.h"
 
-#include "app/MainDialog.h"
 #include "platform/CodePages.h"
 #include "platform/DeviceContext.h"
 #include "render/GlyphRasteriser.h"
 #include "run/CodePageTable.h"
-#include "ui/FontCheckList.h"
 
 #include <QGuiApplication>
 #include <QPainter>
@@ -14,7 +12,9 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <unordered_map>
+#include <utility>
 
 namespace qf {
 
@@ -109,6 +109,15 @@ void DrawLine(gdi::DeviceContext& dc, QImage& canvas, int x, int y, const std::s
 
 }  // namespace
 
+bool PreviewContent::operator==(const PreviewContent& other) const
+{
+    // LOGFONT is plain data without padding (gdi.h checks its size), so its bytes are its value.
+    const bool sameFont = font.has_value() == other.font.has_value() &&
+                          (!font || std::memcmp(&*font, &*other.font, sizeof(gdi::LOGFONT)) == 0);
+    return sameFont && codePageRow == other.codePageRow && text == other.text && sizes == other.sizes &&
+           problem == other.problem;
+}
+
 PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent)
 {
     // The pane paints every pixel itself.
@@ -117,7 +126,15 @@ PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent)
     setFocusPolicy(Qt::NoFocus);
 }
 
-std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas)
+void PreviewPane::setContent(PreviewContent content)
+{
+    if (content == content_)
+        return;
+    content_ = std::move(content);
+    update();
+}
+
+std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas) const
 {
     std::vector<Line> lines;
     if (canvas.isNull())
@@ -135,45 +152,39 @@ std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas)
         area.adjust(1, 1, -1, -1);
         p.fillRect(area, Qt::white);
     }
-    if (!dialog_)
-        return lines;
 
     // Why Start is disabled for these sizes, above the lines that can be drawn.
     int y = area.top();
-    if (const QString problem = dialog_->SizesProblem(); !problem.isEmpty()) {
+    if (!content_.problem.isEmpty()) {
         QPainter p(&canvas);
         p.setFont(font());
         p.setPen(QColor(0xA0, 0, 0));
         const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
-        const QRect box = p.boundingRect(area.adjusted(3, 0, -3, 0), flags, problem);
-        p.drawText(box, flags, problem);
+        const QRect box = p.boundingRect(area.adjusted(3, 0, -3, 0), flags, content_.problem);
+        p.drawText(box, flags, content_.problem);
         y = box.bottom() + 1;
     }
 
-    const int row = dialog_->codePageIndex();
-    if (row < 0 || row >= CodePageTable::rowCount())
+    const int row = content_.codePageRow;
+    if (row < 0 || row >= CodePageTable::rowCount() || !content_.font)
         return lines;
     gdi::DeviceContext dc;
     UseScreenResolution(dc);
     const int charset = CodePageTable::prepareDeviceContext(row, dc);
 
-    const FontCheckList* list = dialog_->m_fontList;
-    const int index = dialog_->EntryIndexAt(list ? list->currentPosition() : -1);
-    if (index < 0)
-        return lines;
-    FontListEntry& entry = dialog_->m_fonts[static_cast<size_t>(index)];
-    if (entry.logFont.lfCharSet != gdi::DEFAULT_CHARSET)
-        entry.logFont.lfCharSet = static_cast<gdi::BYTE>(charset);
-    const std::string text = EncodeForCharset(dialog_->m_previewText, entry.logFont.lfCharSet, dc.oemCodePage());
+    gdi::LOGFONT logFont = *content_.font;
+    if (logFont.lfCharSet != gdi::DEFAULT_CHARSET)
+        logFont.lfCharSet = static_cast<gdi::BYTE>(charset);
+    const std::string text = EncodeForCharset(content_.text, logFont.lfCharSet, dc.oemCodePage());
 
     const int x = area.left() + 3;
-    for (const int32_t size : dialog_->m_sizes) {
+    for (const int32_t size : content_.sizes) {
         // Lines starting below the window cannot be seen, and sizes past what a run can render
         // would only ask the engine for glyphs of absurd size.
         if (y >= canvas.height() || size > GlyphRasteriser::kMaxPointSize)
             break;
-        entry.logFont.lfHeight = size * 10;
-        std::shared_ptr<gdi::Font> font = gdi::Font::createPointFontIndirect(entry.logFont, dc);
+        logFont.lfHeight = size * 10;
+        std::shared_ptr<gdi::Font> font = gdi::Font::createPointFontIndirect(logFont, dc);
         std::shared_ptr<gdi::Font> previous = dc.selectObject(font);
         DrawLine(dc, canvas, x, y, text);
         gdi::TEXTMETRIC tm{};

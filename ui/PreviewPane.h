@@ -1,11 +1,15 @@
-// The preview: the preview text in the font list's current font, one line per requested size,
-// drawn through our font engine at the screen's resolution.
+// The preview: a text in one font, one line per size, drawn through our font engine at the
+// screen's resolution. The pane is handed all it draws and knows nothing of the dialog.
 #pragma once
 
+#include "platform/gdi.h"
+
 #include <QImage>
+#include <QString>
 #include <QWidget>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,8 +18,6 @@ class DeviceContext;
 }
 
 namespace qf {
-
-class MainDialog;
 
 // The screen's resolution in dots per inch (Qt's logical dpi of the primary screen), which the
 // window's device contexts use.
@@ -29,12 +31,26 @@ void UseScreenResolution(gdi::DeviceContext& dc);
 // page lacks become "?".
 std::string EncodeForCharset(const QString& text, int charset, unsigned oemCodePage);
 
+// What the pane draws. The owner hands a new one whenever the text, the current font, the code page
+// or the sizes change; the pane keeps its own copy, so painting reads and changes nothing else.
+struct PreviewContent {
+    std::optional<gdi::LOGFONT> font;  // the current entry's font; none without a current entry
+    int codePageRow = -1;              // row of CodePageTable; nothing is drawn outside the table
+    QString text;
+    std::vector<int32_t> sizes;  // ascending, one line each
+    QString problem;             // why these sizes cannot be made, shown above the lines; or empty
+
+    bool operator==(const PreviewContent& other) const;
+};
+
 class PreviewPane : public QWidget {
     Q_OBJECT
 public:
     explicit PreviewPane(QWidget* parent = nullptr);
 
-    void setDialog(MainDialog* dialog) { dialog_ = dialog; }
+    // Repaints when the content differs from what the pane shows.
+    void setContent(PreviewContent content);
+    const PreviewContent& content() const { return content_; }
 
     // One drawn line: the size, its top and the cell height it advanced by.
     struct Line {
@@ -43,15 +59,15 @@ public:
         int height = 0;
     };
     // Draws the pane's whole content into `canvas` (the pane's size) and says which lines it
-    // drew. Painting does exactly this; like painting, it leaves the entry's lfHeight at ten times
-    // the last size drawn and its lfCharSet at the code page's character set.
-    std::vector<Line> render(QImage& canvas);
+    // drew. Painting does exactly this. The font is realised in the code page's character set
+    // (unless it asks for DEFAULT_CHARSET) at each size, on a copy.
+    std::vector<Line> render(QImage& canvas) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    MainDialog* dialog_ = nullptr;
+    PreviewContent content_;
 };
 
 }  // namespace qf

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace qf::test {
@@ -65,20 +67,24 @@ T* Control(const QWidget* dialog, int id)
     return FindControlAs<T>(dialog, id);
 }
 
-// Answers every message box with its first button and keeps what was asked.
+// Answers every message box with `answer(request)` (OK unless told otherwise) and keeps what was
+// asked.
 class MessageBoxRecorder {
 public:
-    MessageBoxRecorder()
+    using Answer = std::function<QMessageBox::StandardButton(const MessageBoxRequest&)>;
+    explicit MessageBoxRecorder(Answer answer = [](const MessageBoxRequest&) { return QMessageBox::Ok; })
+        : answer_(std::move(answer))
     {
         previous_ = SetMessageBoxHook([this](const MessageBoxRequest& request) {
             requests.push_back(request);
-            return QMessageBox::Ok;
+            return answer_(request);
         });
     }
     ~MessageBoxRecorder() { SetMessageBoxHook(previous_); }
     std::vector<MessageBoxRequest> requests;
 
 private:
+    Answer answer_;
     MessageBoxHook previous_;
 };
 
@@ -100,29 +106,55 @@ private:
     HelpPopupHook previous_;
 };
 
+// Hands every modal dialog that comes up to `handler`, once each, from a timer that runs inside
+// the dialog's own event loop. A dialog left open for ten seconds is closed, so a test fails
+// rather than hangs.
+class ModalDriver {
+public:
+    using Handler = std::function<void(QWidget*)>;
+    explicit ModalDriver(Handler handler) : handler_(std::move(handler))
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
+        timer_.start(5);
+    }
+    int handled = 0;
+    bool timedOut = false;
+
+private:
+    void tick()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        if (modal == last_) {
+            if (open_.elapsed() > 10000) {
+                timedOut = true;
+                modal->close();
+            }
+            return;
+        }
+        last_ = modal;
+        open_.start();
+        ++handled;
+        handler_(modal);
+    }
+
+    Handler handler_;
+    QTimer timer_;
+    QPointer<QWidget> last_;
+    QElapsedTimer open_;
+};
+
 // Runs `trigger`, which is expected to open a modal dialog, and closes each modal dialog that
-// comes up; returns their titles. `whileOpen` runs on every dialog before it is closed.
-inline QStringList CloseModals(const std::function<void()>& trigger,
-                               const std::function<void(QWidget*)>& whileOpen = {})
+// comes up; returns their titles.
+inline QStringList CloseModals(const std::function<void()>& trigger)
 {
     QStringList titles;
-    QTimer timer;
-    timer.setInterval(5);
-    QElapsedTimer clock;
-    clock.start();
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            titles << modal->windowTitle();
-            if (whileOpen)
-                whileOpen(modal);
-            modal->close();
-        } else if (clock.elapsed() > 5000) {
-            timer.stop();
-        }
+    ModalDriver driver([&](QWidget* modal) {
+        titles << modal->windowTitle();
+        modal->close();
     });
-    timer.start();
     trigger();
-    timer.stop();
     return titles;
 }
 

@@ -2,7 +2,7 @@
 #include "RunTestSupport.h"
 
 #include "run/GenerationRun.h"
-#include "run/ui/ConfirmDialog.h"
+#include "ui/ConfirmDialog.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -31,7 +31,7 @@ int Answer(const std::function<void(ConfirmDialog*)>& act)
     ConfirmDialog prompt(&owner);
     prompt.message = kMessage;
     bool wasModal = false;
-    test::runui::ModalDriver driver([&](QWidget* modal) {
+    test::ModalDriver driver([&](QWidget* modal) {
         wasModal = modal == &prompt && prompt.isModal();
         // Keys reach the window a person would be looking at: the prompt, once it is active.
         EXPECT_TRUE(QTest::qWaitForWindowActive(&prompt));

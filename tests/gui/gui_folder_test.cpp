@@ -2,7 +2,7 @@
 // the texts, the hook that enables OK, the status line and the path handed back.
 #include "RunTestSupport.h"
 
-#include "run/ui/FolderChooser.h"
+#include "ui/FolderChooser.h"
 
 #include <QFileDialog>
 #include <QLabel>
@@ -15,9 +15,11 @@
 namespace qf {
 namespace {
 
-using test::runui::ChooserOk;
-using test::runui::ModalDriver;
-using test::runui::TempFolder;
+using test::ChooserOk;
+using test::ModalDriver;
+using test::PathOf;
+using test::SubFolder;
+using test::TempDir;
 
 QFileDialog* AsChooser(QWidget* modal)
 {
@@ -43,8 +45,8 @@ TEST(GuiFolder, TrimmingKeepsTheRoot)
 
 TEST(GuiFolder, RemembersFolderIsTrimmedPreselectedAndReturned)
 {
-    TempFolder temp;
-    const QString out = temp.sub("out");
+    TempDir temp;
+    const QString out = SubFolder(temp, "out");
     FolderChooser chooser;
     chooser.caption = QStringLiteral("Save Directory");
     chooser.title = QStringLiteral("Select a directory where Quenfold will place generated FON files:");
@@ -96,7 +98,7 @@ TEST(GuiFolder, TheRootComesBackWithItsSeparator)
 {
     FolderChooser chooser;
     chooser.initialFolder = QStringLiteral("/");
-    ModalDriver driver([&](QWidget* modal) { test::runui::ChooseFolder(modal, QStringLiteral("/")); });
+    ModalDriver driver([&](QWidget* modal) { test::ChooseFolder(modal, QStringLiteral("/")); });
     ASSERT_EQ(chooser.browse(nullptr), 1);
     EXPECT_EQ(chooser.path, "/");
 }
@@ -120,9 +122,9 @@ public:
 
 TEST(GuiFolder, EverySelectionIsValidatedAndTheHookDecidesOk)
 {
-    TempFolder temp;
-    const QString yes = temp.sub("yes");
-    const QString no = temp.sub("no");
+    TempDir temp;
+    const QString yes = SubFolder(temp, "yes");
+    const QString no = SubFolder(temp, "no");
     PickyChooser chooser;
     chooser.showStatus = true;
     chooser.initialFolder = no;
@@ -175,18 +177,18 @@ TEST(GuiFolder, EverySelectionIsValidatedAndTheHookDecidesOk)
 
 TEST(GuiFolder, OnlyFoldersInsideTheRootCanBeChosen)
 {
-    TempFolder temp;
+    TempDir temp;
     FolderChooser chooser;
     {
         // A root that is no folder: nothing is shown.
-        chooser.rootFolder = temp.path() + QStringLiteral("/missing");
+        chooser.rootFolder = PathOf(temp) + QStringLiteral("/missing");
         ModalDriver driver([](QWidget* modal) { modal->close(); });
         EXPECT_EQ(chooser.browse(nullptr), 0);
         QTest::qWait(20);
         EXPECT_EQ(driver.handled, 0);
     }
-    const QString root = temp.sub("root");
-    const QString inside = temp.sub("root/inside");
+    const QString root = SubFolder(temp, "root");
+    const QString inside = SubFolder(temp, "root/inside");
     chooser.rootFolder = root;
     QString openedAt;
     bool outsideRefused = false;
@@ -194,9 +196,9 @@ TEST(GuiFolder, OnlyFoldersInsideTheRootCanBeChosen)
         QFileDialog* dialog = AsChooser(modal);
         ASSERT_NE(dialog, nullptr);
         openedAt = dialog->directory().absolutePath();
-        dialog->setDirectory(temp.path());
+        dialog->setDirectory(PathOf(temp));
         outsideRefused = QTest::qWaitFor([&] { return !ChooserOk(dialog)->isEnabled(); }, 5000);
-        test::runui::ChooseFolder(dialog, inside);
+        test::ChooseFolder(dialog, inside);
     });
     ASSERT_EQ(chooser.browse(nullptr), 1);
     EXPECT_EQ(openedAt, root);

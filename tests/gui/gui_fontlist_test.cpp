@@ -108,7 +108,7 @@ TEST_F(RenameFixture, F2OpensTheEditorOverTheNameInsideTheList)
     ASSERT_TRUE(editor->isVisible());
     EXPECT_EQ(editor->parentWidget(), list->viewport());
     EXPECT_EQ(editor->text(), "beta Bold");
-    EXPECT_EQ(editor->m_item, 1);
+    EXPECT_EQ(editor->item(), 1);
     EXPECT_EQ(QApplication::focusWidget(), editor);
     const QRect item = list->itemRect(1);
     EXPECT_EQ(editor->geometry().top(), item.top());
@@ -124,10 +124,14 @@ TEST_F(RenameFixture, EnterCommitsAndTheItemKeepsItsPlaceCheckAndData)
     editor->selectAll();
     QTest::keyClicks(editor, "Zzz Renamed");
     QSignalSpy starts(dialog->m_startButton, &QPushButton::clicked);
+    QSignalSpy commits(editor, &FontNameEditor::committed);
     QTest::keyClick(editor, Qt::Key_Return);
 
     EXPECT_TRUE(editor->isHidden());
     EXPECT_EQ(starts.count(), 0);  // Enter belongs to the editor, not to the default button
+    // Once, although the editor loses the focus to the list after Enter.
+    ASSERT_EQ(commits.count(), 1);
+    EXPECT_EQ(commits[0], (QVariantList{0, QStringLiteral("Zzz Renamed")}));
     EXPECT_EQ(dialog->m_fonts[1].name, "Zzz Renamed");
     EXPECT_EQ(list->item(0)->text(), " Zzz Renamed");  // not moved to its sorted place
     EXPECT_EQ(list->itemData(0), 1);
@@ -162,8 +166,8 @@ TEST_F(RenameFixture, NamesAreCutTo63CharactersAndMayBeEmpty)
 {
     list->setCurrentPosition(3);
     dialog->BeginRename();
-    editor->m_text = QString(80, u'n');  // longer than the editor lets anyone type
-    dialog->CommitRename();
+    // Longer than the editor lets anyone type.
+    emit editor->committed(editor->item(), QString(80, u'n'));
     EXPECT_EQ(dialog->m_fonts[0].name, std::string(63, 'n'));
 
     dialog->BeginRename();
@@ -184,7 +188,7 @@ TEST_F(RenameFixture, DoubleClickOnTheTextStartsRenaming)
 {
     DoubleClickThroughWindow(*dialog, list->itemRect(2).center());
     EXPECT_TRUE(editor->isVisible());
-    EXPECT_EQ(editor->m_item, 2);
+    EXPECT_EQ(editor->item(), 2);
     EXPECT_EQ(editor->text(), "Mono Regular");
 }
 

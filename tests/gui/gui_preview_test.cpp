@@ -1,5 +1,5 @@
-// The preview: its frame, one line per requested size in ascending order, and what it writes
-// into the current entry.
+// The preview: its frame, one line per requested size in ascending order, the character set it
+// draws in, and what it is handed as the inputs change.
 #include "GuiTestSupport.h"
 
 #include "platform/gdi.h"
@@ -13,6 +13,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 namespace qf {
 namespace {
@@ -49,9 +51,9 @@ TEST(GuiPreview, OneLinePerSizeSmallestFirstEachBelowThePrevious)
 
     Control<QLineEdit>(dialog.get(), ids::kSizes)->setText("14, 8");
     EXPECT_EQ(LineSizes(Render(*dialog)), (std::vector<int32_t>{8, 14}));
-    // The entry is left holding the last size drawn, in tenths of a point.
+    // Each size is drawn on a copy: the entry keeps the height it was listed with.
     const int entry = dialog->m_fontList->itemData(dialog->m_fontList->currentPosition());
-    EXPECT_EQ(dialog->m_fonts[static_cast<size_t>(entry)].logFont.lfHeight, 140);
+    EXPECT_EQ(dialog->m_fonts[static_cast<size_t>(entry)].logFont.lfHeight, 0);
 
     // An empty preview text still advances a line per size.
     Control<QLineEdit>(dialog.get(), ids::kPreviewText)->clear();
@@ -99,20 +101,37 @@ TEST(GuiPreview, NothingButTheFrameWithoutSizesOrCurrentFont)
     EXPECT_TRUE(Render(*empty).empty());
 }
 
-TEST(GuiPreview, CodePageSetsTheEntryCharsetUnlessItIsDefault)
+TEST(GuiPreview, DrawsInTheCodePagesCharacterSetAndChangesNoEntry)
 {
     auto dialog = test::MakeDialog();
-    FontCheckList* list = dialog->m_fontList;
+    const std::vector<FontListEntry> listed = dialog->m_fonts;
+    auto entriesAsListed = [&] {
+        for (size_t i = 0; i < listed.size(); ++i) {
+            if (std::memcmp(&dialog->m_fonts[i].logFont, &listed[i].logFont, sizeof(gdi::LOGFONT)) != 0)
+                return false;
+        }
+        return true;
+    };
     dialog->m_codePageList->setCurrentIndex(2);  // Windows Cyrillic
-    const int cyrillic = CodePageTable::charsetOfRow(2);
-    ASSERT_EQ(list->itemData(0), 1);
-    Render(*dialog);
-    EXPECT_EQ(dialog->m_fonts[1].logFont.lfCharSet, cyrillic);
-    EXPECT_EQ(dialog->m_fonts[0].logFont.lfCharSet, 0);  // not current: untouched
+    ASSERT_EQ(dialog->m_fontList->itemData(0), 1);
+    const PreviewContent& content = dialog->m_preview->content();
+    ASSERT_TRUE(content.font);
+    EXPECT_STREQ(content.font->lfFaceName, "DejaVu Serif");
+    EXPECT_EQ(content.font->lfCharSet, 0);  // as listed: the pane applies the code page itself
+    EXPECT_EQ(content.codePageRow, 2);
 
-    list->setCurrentPosition(1);  // entry 3, DEFAULT_CHARSET
+    // A Cyrillic letter is drawn as itself, not as the "?" a Western font would give it.
+    auto* text = Control<QLineEdit>(dialog.get(), ids::kPreviewText);
+    QImage cyrillic, question;
+    text->setText(QString::fromUtf8("\u0416"));
+    Render(*dialog, &cyrillic);
+    text->setText("?");
+    Render(*dialog, &question);
+    EXPECT_NE(cyrillic, question);
+
+    dialog->m_fontList->setCurrentPosition(1);  // entry 3, DEFAULT_CHARSET
     Render(*dialog);
-    EXPECT_EQ(dialog->m_fonts[3].logFont.lfCharSet, gdi::DEFAULT_CHARSET);
+    EXPECT_TRUE(entriesAsListed());
 }
 
 TEST(GuiPreview, SizesARunCannotRenderAreNotDrawnAndThePreviewSaysWhyStartIsDisabled)
@@ -176,6 +195,13 @@ TEST(GuiPreview, RepaintsForTextFontCodePageAndSizesOnly)
     EXPECT_TRUE(repainted([&] { Control<QLineEdit>(dialog.get(), ids::kSizes)->setText("9"); }));
     EXPECT_FALSE(repainted([&] { QTest::mouseClick(Control<QPushButton>(dialog.get(), ids::kSelectAll), Qt::LeftButton); }));
     EXPECT_EQ(dialog->m_previewText, "Hello");
+    // What it repainted with.
+    const PreviewContent& content = dialog->m_preview->content();
+    EXPECT_EQ(content.text, "Hello");
+    ASSERT_TRUE(content.font);
+    EXPECT_STREQ(content.font->lfFaceName, "DejaVu Sans Mono");  // position 2 shows entry 2
+    EXPECT_EQ(content.codePageRow, 5);
+    EXPECT_EQ(content.sizes, (std::vector<int32_t>{9}));
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include "RunTestSupport.h"
 
 #include "run/CodePageTable.h"
-#include "run/ui/ConfirmDialog.h"
-#include "run/ui/FolderChooser.h"
+#include "ui/ConfirmDialog.h"
+#include "ui/FolderChooser.h"
 #include "ui/FontCheckList.h"
 #include "ui/PreviewPane.h"
 
@@ -27,10 +27,12 @@ namespace {
 
 namespace ids = res::main_ids;
 using test::Control;
-using test::runui::ChooseFolder;
-using test::runui::MessageBoxAnswers;
-using test::runui::ModalDriver;
-using test::runui::TempFolder;
+using test::ChooseFolder;
+using test::MessageBoxRecorder;
+using test::ModalDriver;
+using test::PathOf;
+using test::SubFolder;
+using test::TempDir;
 using Names = std::vector<std::string>;
 
 // The enabled state of every control of the dialog.
@@ -89,7 +91,8 @@ protected:
     }
 
     std::unique_ptr<MainDialog> dialog;
-    TempFolder out;
+    TempDir out;
+    const QString outPath = PathOf(out);
     std::vector<int> positions;
     std::function<void(int)> onPosition;
 };
@@ -112,7 +115,7 @@ TEST_F(GuiRunFixture, WholeRunWritesEveryFileAndGivesTheWindowBack)
         chooserParent = chooser->parentWidget();
         title = chooser->findChild<QLabel*>(FolderChooser::kTitleName)->text();
         openedAt = chooser->directory().absolutePath();
-        ChooseFolder(modal, out.path());
+        ChooseFolder(modal, outPath);
     });
 
     bool seen = false;
@@ -133,7 +136,7 @@ TEST_F(GuiRunFixture, WholeRunWritesEveryFileAndGivesTheWindowBack)
             }
         }
     };
-    MessageBoxAnswers boxes;
+    MessageBoxRecorder boxes;
     Start();
 
     EXPECT_TRUE(seen);
@@ -154,7 +157,7 @@ TEST_F(GuiRunFixture, WholeRunWritesEveryFileAndGivesTheWindowBack)
     EXPECT_FALSE(dialog->runActive());
     EXPECT_EQ(EnabledStates(dialog.get()), before);
     EXPECT_FALSE(resolutionX->isEnabled());
-    EXPECT_EQ(dialog->m_outputFolder, out.path());
+    EXPECT_EQ(dialog->m_outputFolder, outPath);
     EXPECT_TRUE(dialog->isVisible());
 }
 
@@ -163,7 +166,7 @@ TEST_F(GuiRunFixture, SecondRunOffersTheFirstRunsFolderAndCancellingChangesNothi
     Check({"DejaVu Serif"});
     SetSizes("8");
     SetFormat(1);
-    const QString first = out.sub("first");
+    const QString first = SubFolder(out, "first");
     {
         ModalDriver driver([&](QWidget* modal) { ChooseFolder(modal, first + "/"); });
         Start();
@@ -202,7 +205,7 @@ TEST_P(GuiRunStop, DuringARunEndsAfterTheCurrentFont)
     Check({"Liberation Serif", "DejaVu Sans Mono", "Liberation Mono"});
     SetSizes("8, 10, 12, 14");
     SetFormat(1);
-    ModalDriver driver([&](QWidget* modal) { ChooseFolder(modal, out.path()); });
+    ModalDriver driver([&](QWidget* modal) { ChooseFolder(modal, outPath); });
     bool stillOpen = false;
     onPosition = [&](int position) {
         if (position != 1)
@@ -251,8 +254,9 @@ TEST_F(GuiRunFixture, YesToAllAndSkipAllHoldForTheRestOfTheirRunOnly)
     SetSizes("8");
     SetFormat(1);
     SetCodePage(1255);
-    const QString yes = out.sub("yes");
-    const QString skip = out.sub("skip");
+    TempDir yesFolder, skipFolder;
+    const QString yes = PathOf(yesFolder);
+    const QString skip = PathOf(skipFolder);
 
     int answerId = res::confirm_ids::kYesToAll;
     QStringList messages;
@@ -272,8 +276,8 @@ TEST_F(GuiRunFixture, YesToAllAndSkipAllHoldForTheRestOfTheirRunOnly)
               "Font Liberation Mono cannot support selected codepage. You can continue process and Windows will try "
               "to substitute codepage, but it is not recommended.\n\nDo you want to continue exporting this font or "
               "you want to skip it?");
-    EXPECT_EQ(TempFolder::namesIn(yes), (Names{"DejaVu Sans_8.fnt", "Liberation Mono_8.fnt", "Liberation Sans_8.fnt",
-                                               "Liberation Serif_8.fnt"}));
+    EXPECT_EQ(yesFolder.names(), (Names{"DejaVu Sans_8.fnt", "Liberation Mono_8.fnt", "Liberation Sans_8.fnt",
+                                        "Liberation Serif_8.fnt"}));
     for (const FontListEntry& entry : dialog->m_fonts) {
         if (entry.selected) {
             EXPECT_EQ(entry.logFont.lfCharSet, 177) << entry.name;  // the Hebrew character set
@@ -286,7 +290,7 @@ TEST_F(GuiRunFixture, YesToAllAndSkipAllHoldForTheRestOfTheirRunOnly)
     Start();
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].startsWith("Font Liberation Mono "));
-    EXPECT_EQ(TempFolder::namesIn(skip), Names{"DejaVu Sans_8.fnt"});
+    EXPECT_EQ(skipFolder.names(), Names{"DejaVu Sans_8.fnt"});
     EXPECT_EQ(positions, (std::vector<int>{0}));
 }
 
@@ -297,8 +301,8 @@ TEST_F(GuiRunFixture, OversizedFonIsAskedAndNoEndsTheRun)
     SetSizes("36, 48");
     SetResolution("96");
     SetFormat(0);
-    ModalDriver driver([&](QWidget* modal) { ChooseFolder(modal, out.path()); });
-    MessageBoxAnswers boxes([](const MessageBoxRequest&) { return QMessageBox::No; });
+    ModalDriver driver([&](QWidget* modal) { ChooseFolder(modal, outPath); });
+    MessageBoxRecorder boxes([](const MessageBoxRequest&) { return QMessageBox::No; });
     Start();
 
     ASSERT_EQ(boxes.requests.size(), 1u);
@@ -320,7 +324,7 @@ TEST_F(GuiRunFixture, EveryFailureIsListedInOneMessageOnceTheWindowIsBack)
     Check({"DejaVu Serif", "Liberation Mono"});
     SetSizes("8, 10");
     SetFormat(1);
-    const QString gone = out.sub("gone");
+    const QString gone = SubFolder(out, "gone");
     ModalDriver driver([&](QWidget* modal) { ChooseFolder(modal, gone); });
     // The folder disappears while the first font is made: none of the files can be written.
     onPosition = [&](int position) {
@@ -328,7 +332,7 @@ TEST_F(GuiRunFixture, EveryFailureIsListedInOneMessageOnceTheWindowIsBack)
             std::filesystem::remove_all(gone.toStdString());
     };
     bool restored = false;
-    MessageBoxAnswers boxes([&](const MessageBoxRequest&) {
+    MessageBoxRecorder boxes([&](const MessageBoxRequest&) {
         restored = dialog->m_progressBar->isHidden() && dialog->m_exitButton->text() == "E&xit" &&
                    dialog->m_startButton->isEnabled();
         return QMessageBox::Ok;
@@ -355,7 +359,7 @@ TEST(GuiRun, ResolutionTheFontsCannotHoldKeepsTheRunFromStarting)
     auto* resolutionX = Control<QLineEdit>(dialog.get(), ids::kResolutionX);
     for (const char* bad : {"0", "65536", "abc"}) {
         resolutionX->setText(bad);
-        test::runui::MessageBoxAnswers boxes;
+        MessageBoxRecorder boxes;
         ModalDriver driver([](QWidget* modal) { modal->close(); });
         QTest::mouseClick(dialog->m_startButton, Qt::LeftButton);
         QTest::qWait(20);

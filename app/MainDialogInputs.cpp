@@ -1,4 +1,5 @@
-// The main dialog's sizes, resolution, code page and format inputs.
+// The main dialog's sizes, resolution, code page and format inputs, and what the preview is handed
+// of them.
 #include "app/MainDialog.h"
 
 #include "render/GlyphRasteriser.h"
@@ -6,10 +7,13 @@
 #include "run/CodePageTable.h"
 #include "run/SizeList.h"
 #include "ui/DialogBuilder.h"
+#include "ui/FontCheckList.h"
 #include "ui/PreviewPane.h"
 
 #include <QComboBox>
 #include <QLineEdit>
+
+#include <utility>
 
 namespace qf {
 
@@ -34,6 +38,20 @@ int MainDialog::codePageIndex() const
     return m_codePageList ? m_codePageList->currentIndex() : -1;
 }
 
+void MainDialog::ShowInPreview()
+{
+    if (!m_preview)
+        return;
+    PreviewContent content;
+    if (const int index = EntryIndexAt(m_fontList->currentPosition()); index >= 0)
+        content.font = m_fonts[static_cast<size_t>(index)].logFont;
+    content.codePageRow = codePageIndex();
+    content.text = m_previewText;
+    content.sizes = m_sizes;
+    content.problem = SizesProblem();
+    m_preview->setContent(std::move(content));
+}
+
 void MainDialog::FillCodePageList()
 {
     const QSignalBlocker quiet(m_codePageList);
@@ -47,7 +65,7 @@ void MainDialog::OnSizesChange()
 {
     UpdateData(true);
     ParseSizes();
-    m_preview->update();
+    ShowInPreview();
     UpdateStartButton();
 }
 
@@ -56,19 +74,19 @@ void MainDialog::OnReset()
     m_sizesText.clear();
     UpdateData(false);
     ParseSizes();
-    m_preview->update();
+    ShowInPreview();
     UpdateStartButton();
 }
 
 void MainDialog::OnPreviewTextChange()
 {
     UpdateData(true);
-    m_preview->update();
+    ShowInPreview();
 }
 
 void MainDialog::OnCodePageChange()
 {
-    m_preview->update();
+    ShowInPreview();
 }
 
 void MainDialog::OnProportional()

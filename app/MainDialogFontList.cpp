@@ -3,6 +3,8 @@
 #include "app/MainDialog.h"
 
 #include "platform/gdi.h"
+#include "res/DialogTemplates.h"
+#include "ui/DialogBuilder.h"
 #include "ui/FontCheckList.h"
 #include "ui/FontNameEditor.h"
 #include "ui/PreviewPane.h"
@@ -10,9 +12,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
-
-#include "res/DialogTemplates.h"
-#include "ui/DialogBuilder.h"
 
 namespace qf {
 
@@ -102,7 +101,7 @@ void MainDialog::OnCheckChange()
 
 void MainDialog::OnFontSelChange()
 {
-    m_preview->update();
+    ShowInPreview();
 }
 
 int MainDialog::OnVKeyToItem(int key, int)
@@ -126,15 +125,14 @@ void MainDialog::BeginRename()
     m_nameEditor->open(position, rect, QString::fromStdString(ansiToUtf8(m_fonts[static_cast<size_t>(index)].name)));
 }
 
-void MainDialog::CommitRename()
+void MainDialog::CommitRename(int position, const QString& text)
 {
-    const int position = m_nameEditor->m_item;
     const int index = EntryIndexAt(position);
     if (index < 0)
         return;
     FontListEntry& entry = m_fonts[static_cast<size_t>(index)];
     // Names are ANSI text of at most 63 characters, as the generated fonts hold them.
-    std::string name = EncodeForCharset(m_nameEditor->m_text, gdi::ANSI_CHARSET, 437);
+    std::string name = EncodeForCharset(text, gdi::ANSI_CHARSET, 437);
     if (name.size() > FontListEntry::kMaxName)
         name.resize(FontListEntry::kMaxName);
     entry.name = name;

@@ -1,4 +1,4 @@
-#include "run/ui/ConfirmDialog.h"
+#include "ui/ConfirmDialog.h"
 
 #include "res/DialogTemplates.h"
 #include "run/GenerationRun.h"

@@ -1,4 +1,4 @@
-#include "run/ui/FolderChooser.h"
+#include "ui/FolderChooser.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
