@@ -2,6 +2,7 @@
 // face they draw.
 #pragma once
 
+#include "formats/FontWriter.h"
 #include "platform/gdi.h"
 
 #include <cstdlib>
@@ -25,6 +26,17 @@ inline gdi::LOGFONT logFont(const char* face = kFace)
     lf.lfWeight = gdi::FW_NORMAL;
     lf.lfCharSet = gdi::ANSI_CHARSET;
     return lf;
+}
+
+// What the run asks a writer for this font at this size, at a square resolution.
+inline WriteRequest requestFor(const gdi::LOGFONT& lf, int points, int dpi)
+{
+    WriteRequest request;
+    request.font = lf;
+    request.name = lf.lfFaceName;
+    request.pointSize = points;
+    request.resolutionX = request.resolutionY = dpi;
+    return request;
 }
 
 }  // namespace qf::bench

@@ -5,6 +5,7 @@
 #include "formats/BdfWriter.h"
 #include "formats/PclSoftFontWriter.h"
 #include "platform/DeviceContext.h"
+#include "platform/FileLayer.h"
 #include "render/GlyphRasteriser.h"
 
 #include <benchmark/benchmark.h>
@@ -26,13 +27,12 @@ void BM_BdfText(benchmark::State& state)
     const int dpi = static_cast<int>(state.range(1));
     gdi::DeviceContext dc;
     const gdi::LOGFONT lf = logFont();
-    const gdi::ByteMap characters = gdi::byteCharacters(lf.lfCharSet, dc.oemCodePage());
-    std::string text, error;
+    const qf::WriteRequest request = qf::bench::requestFor(lf, points, dpi);
+    qf::OutputSink text;
     for (auto _ : state) {
-        qf::GlyphRasteriser rasteriser(dc);
-        if (!rasteriser.realise(lf, points, dpi, dpi, &error) ||
-            !qf::BdfWriter::pack(rasteriser, characters, points, dpi, dpi, kFace, kFace, text, &error)) {
-            state.SkipWithError(error.c_str());
+        const qf::WriteProblem problem = qf::BdfWriter().write(dc, request, text);
+        if (problem) {
+            state.SkipWithError(problem.text.c_str());
             break;
         }
         benchmark::DoNotOptimize(text.data());
@@ -46,14 +46,17 @@ void BM_BdfWrite(benchmark::State& state)
     useTestFonts();
     const int points = static_cast<int>(state.range(0));
     gdi::DeviceContext dc;
-    const gdi::LOGFONT lf = logFont();
+    const qf::WriteRequest request = qf::bench::requestFor(logFont(), points, 96);
     const std::string path = "/tmp/quenfold-bench-" + std::to_string(::getpid()) + ".bdf";
-    std::string error;
-    for (auto _ : state)
-        if (qf::BdfWriter::write(dc, lf, points, 96, 96, path, kFace, &error) != 0) {
-            state.SkipWithError(error.c_str());
+    qf::OutputSink text;
+    for (auto _ : state) {
+        qf::WriteProblem problem = qf::BdfWriter().write(dc, request, text);
+        const std::string failure = problem ? problem.text : qf::writeFileWhole(path, text.data(), text.size());
+        if (!failure.empty()) {
+            state.SkipWithError(failure.c_str());
             break;
         }
+    }
     ::unlink(path.c_str());
 }
 
@@ -63,18 +66,18 @@ void BM_Pcl(benchmark::State& state)
     const int points = static_cast<int>(state.range(0));
     const bool landscape = state.range(1) != 0;
     gdi::DeviceContext dc;
-    const gdi::LOGFONT lf = logFont();
-    uint32_t length = 0;
-    std::string error;
+    const qf::WriteRequest request = qf::bench::requestFor(logFont(), points, 300);
+    const qf::PclSoftFontWriter writer(landscape);
+    qf::OutputSink image;
     for (auto _ : state) {
-        qf::Image image = qf::PclSoftFontWriter::build(dc, lf, points, 300, 300, 309, length, landscape, kFace, &error);
-        if (!image) {
-            state.SkipWithError(error.c_str());
+        const qf::WriteProblem problem = writer.write(dc, request, image);
+        if (problem) {
+            state.SkipWithError(problem.text.c_str());
             break;
         }
-        benchmark::DoNotOptimize(image.get());
+        benchmark::DoNotOptimize(image.data());
     }
-    state.counters["pcl_bytes"] = length;
+    state.counters["pcl_bytes"] = static_cast<double>(image.size());
 }
 
 // Drawing and reading back every code, nothing packed: the floor under a writer. The scratch is

@@ -4,7 +4,7 @@
 #include "formats/FntBuilder.h"
 #include "formats/FonWriter.h"
 #include "platform/DeviceContext.h"
-#include "tests/TestGlyphSource.h"
+#include "testkit/TestGlyphSource.h"
 
 #include <benchmark/benchmark.h>
 
@@ -25,18 +25,18 @@ void BM_FntBuild(benchmark::State& state)
     const int points = static_cast<int>(state.range(0));
     const int res = static_cast<int>(state.range(1));
     gdi::DeviceContext dc;
-    const gdi::LOGFONT lf = logFont();
-    uint32_t length = 0;
-    std::string error;
+    const qf::WriteRequest request = qf::bench::requestFor(logFont(), points, res);
+    qf::OutputSink image;
+    qf::WriteProblem problem;
     for (auto _ : state) {
-        qf::Image image = qf::FntBuilder::build(dc, lf, points, res, res, length, kFace, &error);
-        benchmark::DoNotOptimize(image.get());
+        problem = qf::FntBuilder().write(dc, request, image);
+        benchmark::DoNotOptimize(image.data());
     }
-    if (length > 0) {
-        state.counters["fnt_bytes"] = length;
-        state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * length);
+    if (!problem) {
+        state.counters["fnt_bytes"] = static_cast<double>(image.size());
+        state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * image.size()));
     } else {
-        state.SetLabel("refused: " + error.substr(0, 60) + "...");
+        state.SetLabel("refused: " + problem.text.substr(0, 60) + "...");
     }
 }
 BENCHMARK(BM_FntBuild)
@@ -50,21 +50,19 @@ void BM_FonFourSizes(benchmark::State& state)
     useTestFonts();
     gdi::DeviceContext dc;
     const gdi::LOGFONT lf = logFont();
-    uint32_t length = 0;
-    std::string error;
+    qf::OutputSink fon;
+    qf::WriteProblem problem;
     for (auto _ : state) {
-        std::vector<qf::ImageSlot> slots;
-        for (int points : {8, 10, 12, 14}) {
-            qf::ImageSlot slot;
-            slot.image = qf::FntBuilder::build(dc, lf, points, 96, 96, slot.length, kFace, &error);
-            slots.push_back(std::move(slot));
-        }
-        qf::Image fon = qf::FonWriter::build(slots.data(), 4, length, &error);
-        benchmark::DoNotOptimize(fon.get());
+        std::vector<qf::OutputSink> images(4);
+        const int sizes[] = {8, 10, 12, 14};
+        for (size_t i = 0; i < 4; ++i)
+            qf::FntBuilder().write(dc, qf::bench::requestFor(lf, sizes[i], 96), images[i]);
+        problem = qf::FonWriter::build(images, fon);
+        benchmark::DoNotOptimize(fon.data());
     }
-    state.counters["fon_bytes"] = length;
-    if (length == 0)
-        state.SetLabel("refused: " + error.substr(0, 60) + "...");
+    state.counters["fon_bytes"] = static_cast<double>(fon.size());
+    if (problem)
+        state.SetLabel("refused: " + problem.text.substr(0, 60) + "...");
 }
 BENCHMARK(BM_FonFourSizes)->Unit(benchmark::kMillisecond);
 
@@ -81,35 +79,35 @@ void BM_FntPackSynthetic(benchmark::State& state)
             rows.push_back(std::string(static_cast<size_t>(y * width / height), '.') + "#");
         source.setGlyph(c, width, rows);
     }
-    uint32_t length = 0;
+    qf::OutputSink image;
     for (auto _ : state) {
-        qf::Image image = qf::FntBuilder::pack(source, 12, 96, 96, length, kFace, nullptr);
-        benchmark::DoNotOptimize(image.get());
+        qf::FntBuilder::pack(source, qf::test::requestFor(kFace), image);
+        benchmark::DoNotOptimize(image.data());
     }
-    state.counters["fnt_bytes"] = length;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * length);
+    state.counters["fnt_bytes"] = static_cast<double>(image.size());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * image.size()));
 }
 BENCHMARK(BM_FntPackSynthetic)->Arg(11)->Arg(16)->Arg(32)->Unit(benchmark::kMicrosecond);
 
 // The library alone, around four ready images.
 void BM_FonWriterOnly(benchmark::State& state)
 {
-    std::vector<qf::ImageSlot> slots;
+    std::vector<qf::OutputSink> images;
     for (int points : {8, 10, 12, 14}) {
         const int height = points * 96 / 72 + 3;
         qf::test::TestGlyphSource source(
             qf::test::TestGlyphSource::metricsFor(0x20, 0xFF, height, height / 2, height));
         source.setDefaultAdvance(height / 2);
-        qf::ImageSlot slot;
-        slot.image = qf::FntBuilder::pack(source, points, 96, 96, slot.length, kFace, nullptr);
-        slots.push_back(std::move(slot));
+        qf::OutputSink image;
+        qf::FntBuilder::pack(source, qf::test::requestFor(kFace, points), image);
+        images.push_back(std::move(image));
     }
-    uint32_t length = 0;
+    qf::OutputSink fon;
     for (auto _ : state) {
-        qf::Image fon = qf::FonWriter::build(slots.data(), 4, length, nullptr);
-        benchmark::DoNotOptimize(fon.get());
+        qf::FonWriter::build(images, fon);
+        benchmark::DoNotOptimize(fon.data());
     }
-    state.counters["fon_bytes"] = length;
+    state.counters["fon_bytes"] = static_cast<double>(fon.size());
 }
 BENCHMARK(BM_FonWriterOnly)->Unit(benchmark::kMicrosecond);
 

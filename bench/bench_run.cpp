@@ -1,10 +1,8 @@
 // A whole run over the test fonts against the same writer calls made directly: what the run adds
 // (the code page test, the slots, progress, file naming and writing) beyond the writers' own time.
 #include "bench/BenchSupport.h"
-#include "formats/BdfWriter.h"
-#include "formats/FntBuilder.h"
 #include "formats/FonWriter.h"
-#include "formats/PclSoftFontWriter.h"
+#include "formats/FontWriter.h"
 #include "platform/DeviceContext.h"
 #include "platform/FileLayer.h"
 #include "run/FontList.h"
@@ -54,7 +52,7 @@ std::vector<qf::FontListEntry> allFonts()
 {
     useTestFonts();
     std::vector<qf::FontListEntry> fonts;
-    qf::BuildFontList(fonts, 6);
+    qf::BuildFontList(fonts, gdi::kGdiMajorVersion);
     for (auto& entry : fonts)
         entry.selected = 1;
     return fonts;
@@ -81,39 +79,29 @@ void BM_Run(benchmark::State& state)
 void BM_WritersAlone(benchmark::State& state)
 {
     auto fonts = allFonts();
-    DiscardingFiles files;
     const auto format = static_cast<qf::OutputFormat>(state.range(0));
+    const qf::FontWriter& writer = qf::writerFor(format);
+    const qf::FormatInfo& info = qf::formatInfo(format);
     for (auto _ : state) {
         gdi::DeviceContext dc;
         for (const auto& entry : fonts) {
-            std::vector<qf::ImageSlot> slots(kSizes.size());
+            std::vector<qf::OutputSink> images(kSizes.size());
+            qf::WriteRequest request;
+            request.font = entry.logFont;
+            request.name = entry.name;
+            request.resolutionX = request.resolutionY = info.fixedResolution ? info.fixedResolution : 96;
             for (size_t i = 0; i < kSizes.size(); ++i) {
-                const char* name = entry.name.c_str();
-                switch (format) {
-                case qf::OutputFormat::FON:
-                case qf::OutputFormat::FNT:
-                    slots[i].image = qf::FntBuilder::build(dc, entry.logFont, kSizes[i], 96, 96, slots[i].length, name);
-                    break;
-                case qf::OutputFormat::SFP:
-                case qf::OutputFormat::SFL:
-                    slots[i].image = qf::PclSoftFontWriter::build(dc, entry.logFont, kSizes[i], 300, 300, 309,
-                                                                  slots[i].length,
-                                                                  format == qf::OutputFormat::SFL, name);
-                    break;
-                case qf::OutputFormat::BDF:
-                    qf::BdfWriter::write(dc, entry.logFont, kSizes[i], 96, 96, "/nonexistent/x.bdf", name,
-                                         nullptr, files);
-                    break;
-                }
+                request.pointSize = kSizes[i];
+                benchmark::DoNotOptimize(writer.write(dc, request, images[i]));
             }
-            if (format == qf::OutputFormat::FON) {
-                uint32_t length = 0;
-                benchmark::DoNotOptimize(qf::FonWriter::build(slots.data(), 4, length));
+            if (info.library) {
+                qf::OutputSink library;
+                benchmark::DoNotOptimize(qf::FonWriter::build(images, library));
             }
         }
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * fonts.size() * kSizes.size()));
-    state.SetLabel(qf::formatInfo(format).option);
+    state.SetLabel(info.option);
 }
 
 BENCHMARK(BM_Run)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);

@@ -1,7 +1,7 @@
 #include "formats/BdfWriter.h"
 
-#include "formats/Image.h"
 #include "formats/InkScan.h"
+#include "formats/WriterSupport.h"
 #include "render/GlyphRasteriser.h"
 
 #include <algorithm>
@@ -20,32 +20,14 @@ namespace {
 // string left to grow by itself may double its block past that).
 class BoundedText {
 public:
-    explicit BoundedText(std::string& text) : text_(text) { text_.clear(); }
+    explicit BoundedText(OutputSink& out) : out_(out) { out_.clear(); }
 
-    bool ok() const { return ok_; }
+    bool ok() const { return !out_.overflowed(); }
 
-    void append(const char* data, size_t size)
-    {
-        if (char* out = extend(size))
-            std::memcpy(out, data, size);
-    }
+    void append(const char* data, size_t size) { out_.append(data, size); }
 
-    // Lengthens the text by size characters and gives where they go; null past the limit.
-    char* extend(size_t size)
-    {
-        if (!ok_)
-            return nullptr;
-        const size_t at = text_.size();
-        const size_t needed = at + size;
-        if (needed > kMaxAllocation) {
-            ok_ = false;
-            return nullptr;
-        }
-        if (needed > text_.capacity())
-            text_.reserve(std::min<size_t>(kMaxAllocation, std::max(needed, text_.capacity() * 2)));
-        text_.resize(needed);
-        return text_.data() + at;
-    }
+    // Lengthens the text by size characters and gives where they go; null past the cap.
+    char* extend(size_t size) { return reinterpret_cast<char*>(out_.extend(size)); }
 
     // One line, the CR LF added.
     void line(const char* format, ...) __attribute__((format(printf, 2, 3)))
@@ -62,8 +44,7 @@ public:
     }
 
 private:
-    std::string& text_;
-    bool ok_ = true;
+    OutputSink& out_;
 };
 
 bool keptInName(unsigned char c) { return c >= 0x21 && c <= 0x7F; }
@@ -104,17 +85,23 @@ std::string BdfWriter::fontName(const char* name, const char* faceName)
     return result;
 }
 
-bool BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters, int32_t pointSize,
-                     int32_t resolutionX, int32_t resolutionY, const char* name,
-                     const char* faceName, std::string& out, std::string* error)
+WriteProblem BdfWriter::write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const
 {
+    return realiseAndPack(dc, request, out, [&dc](GlyphSource& glyphs, const WriteRequest& r, OutputSink& o) {
+        // The character set the font was realised with decides how its bytes were drawn.
+        return pack(glyphs, gdi::byteCharacters(glyphs.metrics().tmCharSet, dc.oemCodePage()), r, o);
+    });
+}
+
+WriteProblem BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters, const WriteRequest& request,
+                             OutputSink& out)
+{
+    out.clear();
     const gdi::TEXTMETRIC& tm = glyphs.metrics();
-    auto refuse = [&](const std::string& why) {
-        out.clear();
-        if (error)
-            *error = why;
-        return false;
-    };
+    const Refusal refuse(request);
+    const int32_t pointSize = request.pointSize;
+    const int32_t resolutionX = request.resolutionX;
+    const int32_t resolutionY = request.resolutionY;
     if (tm.tmHeight < 1 || tm.tmMaxCharWidth < 0)
         return refuse("the realised font has no usable cell (height " + std::to_string(tm.tmHeight) +
                       ", widest character " + std::to_string(tm.tmMaxCharWidth) + ")");
@@ -122,10 +109,9 @@ bool BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters, int32_
     const int64_t scratchWidth = int64_t{4} * tm.tmMaxCharWidth + 2 * kMargin;
     if (scratchWidth > INT32_MAX)
         return refuse("a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
-    if (!glyphs.prepare(static_cast<int>(scratchWidth), error)) {
-        out.clear();
-        return false;
-    }
+    std::string why;
+    if (!glyphs.prepare(static_cast<int>(scratchWidth), &why))
+        return refuse(why);
 
     const int first = tm.tmFirstChar;
     const int last = tm.tmLastChar;
@@ -134,7 +120,7 @@ bool BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters, int32_
 
     BoundedText text(out);
     text.line("STARTFONT 2.1");
-    text.line("FONT %s", fontName(name, faceName).c_str());
+    text.line("FONT %s", fontName(request.name.c_str(), request.font.lfFaceName).c_str());
     text.line("SIZE %d %d %d", pointSize, resolutionX, resolutionY);
     text.line("FONTBOUNDINGBOX %d %d 0 %d", tm.tmMaxCharWidth, tm.tmHeight, tm.tmAscent - tm.tmHeight);
     // X11's bdftopcf needs the ascent and descent, and readers map glyphs by character only when
@@ -203,40 +189,11 @@ bool BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters, int32_
     }
     glyphs.finish();
     text.line("ENDFONT");
-    if (!text.ok())
-        return refuse("the BDF text would exceed " + std::to_string(kMaxAllocation >> 20) + " MiB");
-    return true;
-}
-
-int BdfWriter::write(gdi::DeviceContext& dc, const gdi::LOGFONT& font, int32_t pointSize,
-                     int32_t resolutionX, int32_t resolutionY, const std::string& fileName,
-                     const char* name, std::string* error, FileLayer& files)
-{
-    const std::string prefix = fileName + ": ";
-    std::string why;
-    GlyphRasteriser rasteriser(dc);
-    if (!rasteriser.realise(font, pointSize, resolutionX, resolutionY, &why)) {
-        if (error)
-            *error = prefix + why;
-        return -1;
+    if (!text.ok()) {
+        out.clear();
+        return refuse("the BDF text would exceed " + std::to_string(out.cap() >> 20) + " MiB");
     }
-    // The character set the font was realised with decides how its bytes were drawn.
-    const gdi::ByteMap characters = gdi::byteCharacters(rasteriser.metrics().tmCharSet, dc.oemCodePage());
-    std::string text;
-    if (!pack(rasteriser, characters, pointSize, resolutionX, resolutionY, name, font.lfFaceName,
-              text, &why)) {
-        if (error)
-            *error = prefix + why;
-        return -1;
-    }
-    const std::string failure =
-        writeFileWhole(fileName, reinterpret_cast<const uint8_t*>(text.data()), text.size(), files);
-    if (!failure.empty()) {
-        if (error)
-            *error = failure;
-        return -1;
-    }
-    return 0;
+    return {};
 }
 
 }  // namespace qf

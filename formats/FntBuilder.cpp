@@ -1,6 +1,7 @@
 #include "formats/FntBuilder.h"
 
 #include "formats/ByteWriter.h"
+#include "formats/WriterSupport.h"
 #include "render/GlyphRasteriser.h"
 
 #include <algorithm>
@@ -34,28 +35,6 @@ std::string hex2(int code)
     return buffer;
 }
 
-class Refusal {
-public:
-    Refusal(const char* faceName, int32_t pointSize, int32_t resolutionX, int32_t resolutionY,
-            std::string* error)
-        : error_(error)
-    {
-        prefix_ = std::string(faceName) + " at " + std::to_string(pointSize) + " points (" +
-                  std::to_string(resolutionX) + " x " + std::to_string(resolutionY) + " dpi): ";
-    }
-    Image operator()(uint32_t& length, const std::string& why) const
-    {
-        length = 0;
-        if (error_)
-            *error_ = prefix_ + why;
-        return nullptr;
-    }
-
-private:
-    std::string* error_;
-    std::string prefix_;
-};
-
 // The header's metric fields are unsigned: a face whose ascent plus descent falls short of its em
 // has a negative internal leading, which is stated as none rather than refusing the font.
 int64_t unsignedMetric(int64_t value) { return std::max<int64_t>(value, 0); }
@@ -88,33 +67,26 @@ void transpose(const RenderedGlyph& glyph, int byteColumns, int height, uint8_t*
 
 }  // namespace
 
-Image FntBuilder::build(gdi::DeviceContext& dc, const gdi::LOGFONT& font, int32_t pointSize,
-                        int32_t resolutionX, int32_t resolutionY, uint32_t& length,
-                        const char* faceName, std::string* error)
+WriteProblem FntBuilder::write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const
 {
-    length = 0;
-    GlyphRasteriser rasteriser(dc);
-    std::string why;
-    if (!rasteriser.realise(font, pointSize, resolutionX, resolutionY, &why))
-        return Refusal(faceName ? faceName : "", pointSize, resolutionX, resolutionY, error)(length, why);
-    return pack(rasteriser, pointSize, resolutionX, resolutionY, length, faceName, error);
+    return realiseAndPack(dc, request, out, &FntBuilder::pack);
 }
 
-Image FntBuilder::pack(GlyphSource& glyphs, int32_t pointSize, int32_t resolutionX,
-                       int32_t resolutionY, uint32_t& length, const char* faceName,
-                       std::string* error)
+WriteProblem FntBuilder::pack(GlyphSource& glyphs, const WriteRequest& request, OutputSink& out)
 {
-    length = 0;
-    if (!faceName)
-        faceName = "";
-    const Refusal refuse(faceName, pointSize, resolutionX, resolutionY, error);
+    out.clear();
+    const Refusal refuse(request);
+    const int32_t pointSize = request.pointSize;
+    const int32_t resolutionX = request.resolutionX;
+    const int32_t resolutionY = request.resolutionY;
+    const char* faceName = request.name.c_str();
     const gdi::TEXTMETRIC& tm = glyphs.metrics();
 
     if (tm.tmLastChar < tm.tmFirstChar)
-        return refuse(length, "the font's first character " + hex2(tm.tmFirstChar) +
+        return refuse("the font's first character " + hex2(tm.tmFirstChar) +
                                   " lies above its last " + hex2(tm.tmLastChar));
     if (tm.tmHeight < 1)
-        return refuse(length, "the realised font has no height");
+        return refuse("the realised font has no height");
 
     const int first = tm.tmFirstChar;
     const int n = tm.tmLastChar - tm.tmFirstChar;
@@ -157,11 +129,11 @@ Image FntBuilder::pack(GlyphSource& glyphs, int32_t pointSize, int32_t resolutio
         .le32("dfBitsOffset", bitsOffset)
         .u8("dfReserved", 0);
     if (!hw.ok())
-        return refuse(length, hw.error());
+        return refuse(hw.error());
 
     const int64_t scratchWidth = kScratchCells * height;
     if (scratchWidth > INT_MAX)
-        return refuse(length, "a scratch bitmap " + std::to_string(scratchWidth) +
+        return refuse("a scratch bitmap " + std::to_string(scratchWidth) +
                                   " pixels wide cannot be had");
 
     std::vector<uint8_t> table(4 * static_cast<size_t>(entries));
@@ -176,7 +148,7 @@ Image FntBuilder::pack(GlyphSource& glyphs, int32_t pointSize, int32_t resolutio
 
     std::string why;
     if (!glyphs.prepare(static_cast<int>(scratchWidth), &why))
-        return refuse(length, why);
+        return refuse(why);
 
     int64_t offset = bitsOffset;
     int64_t byteWidthSum = 0;
@@ -188,7 +160,7 @@ Image FntBuilder::pack(GlyphSource& glyphs, int32_t pointSize, int32_t resolutio
         tw.le16("width", width).le16("offset", offset);
         if (!tw.ok()) {
             glyphs.finish();
-            return refuse(length, "character " + hex2(first + i) + ": " + tw.error());
+            return refuse("character " + hex2(first + i) + ": " + tw.error());
         }
         const int byteColumns = static_cast<int>((width + 7) / 8);
         const int64_t size = int64_t{byteColumns} * height;
@@ -196,8 +168,7 @@ Image FntBuilder::pack(GlyphSource& glyphs, int32_t pointSize, int32_t resolutio
         // once that lies beyond 16 bits no later character can make the font fit.
         if (offset + size >= kAddressableOffsets) {
             glyphs.finish();
-            return refuse(length,
-                          "its glyph bitmaps would run to " + std::to_string(offset + size) +
+            return refuse("its glyph bitmaps would run to " + std::to_string(offset + size) +
                               " bytes (character " + hex2(first + i) +
                               " ends there), but a character table with 16-bit offsets "
                               "addresses only the first 65536 bytes of a font");
@@ -221,9 +192,9 @@ Image FntBuilder::pack(GlyphSource& glyphs, int32_t pointSize, int32_t resolutio
     const size_t nameLength = std::strlen(faceName);
     const int64_t end = face + static_cast<int64_t>(nameLength) + 1;
     const int64_t size = (end + 15) / 16 * 16;
-    if (static_cast<uint64_t>(size) > kMaxAllocation)
-        return refuse(length, "the font would need " + std::to_string(size) + " bytes, more than the " +
-                                  std::to_string(kMaxAllocation) + " allowed");
+    if (static_cast<uint64_t>(size) > out.cap())
+        return refuse("the font would need " + std::to_string(size) + " bytes, more than the " +
+                                  std::to_string(out.cap()) + " allowed");
 
     hw.seek(kOffsetDfSize).le32("dfSize", size);
     // A fixed-pitch font whose characters all share one width states it; any other states 0, so
@@ -233,10 +204,13 @@ Image FntBuilder::pack(GlyphSource& glyphs, int32_t pointSize, int32_t resolutio
     hw.seek(kOffsetDfWidthBytes).le16("dfWidthBytes", widthBytes);
     hw.seek(kOffsetDfFace).le32("dfFace", face);
     if (!tw.ok() || !hw.ok())
-        return refuse(length, !tw.ok() ? tw.error() : hw.error());
+        return refuse(!tw.ok() ? tw.error() : hw.error());
 
-    Image image = allocateImage(static_cast<size_t>(size));
-    ByteWriter w(image.get(), static_cast<size_t>(size));
+    uint8_t* image = out.extend(static_cast<size_t>(size));
+    if (!image)
+        return refuse("the font would need " + std::to_string(size) + " bytes, more than the " +
+                      std::to_string(out.cap()) + " allowed");
+    ByteWriter w(image, static_cast<size_t>(size));
     w.bytes("FntHeader", header.data(), header.size())
         .bytes("character table", table.data(), table.size())
         .bytes("glyph bitmaps", bits.data(), bits.size())
@@ -244,12 +218,13 @@ Image FntBuilder::pack(GlyphSource& glyphs, int32_t pointSize, int32_t resolutio
         .bytes("face name", faceName, nameLength)
         .u8("face name terminator", 0)
         .zeros("padding", static_cast<size_t>(size - end));
-    if (!w.ok() || w.position() != static_cast<size_t>(size))
-        return refuse(length, w.ok() ? "the image came out at " + std::to_string(w.position()) +
-                                           " bytes instead of " + std::to_string(size)
-                                     : w.error());
-    length = static_cast<uint32_t>(size);
-    return image;
+    if (!w.ok() || w.position() != static_cast<size_t>(size)) {
+        out.clear();
+        return refuse(w.ok() ? "the image came out at " + std::to_string(w.position()) + " bytes instead of " +
+                                   std::to_string(size)
+                             : w.error());
+    }
+    return {};
 }
 
 }  // namespace qf

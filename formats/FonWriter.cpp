@@ -46,27 +46,23 @@ struct FontFacts {
     std::string_view faceName;   // the zero-terminated name at dfFace
 };
 
-bool readFacts(const ImageSlot& slot, FontFacts& facts, std::string& why)
+bool readFacts(const OutputSink& font, FontFacts& facts, std::string& why)
 {
-    if (!slot.image) {
-        why = "it has no image";
-        return false;
-    }
-    if (slot.length < static_cast<uint32_t>(FntBuilder::kHeaderSize)) {
-        why = std::to_string(slot.length) + " bytes cannot hold the " +
+    if (font.size() < static_cast<size_t>(FntBuilder::kHeaderSize)) {
+        why = std::to_string(font.size()) + " bytes cannot hold the " +
               std::to_string(FntBuilder::kHeaderSize) + "-byte header";
         return false;
     }
-    facts.image = slot.image.get();
-    facts.length = slot.length;
+    facts.image = font.data();
+    facts.length = static_cast<int64_t>(font.size());
     facts.face = readLe32(facts.image + kFntFace);
-    if (facts.face >= slot.length) {
+    if (facts.face >= font.size()) {
         why = "its face name offset " + std::to_string(facts.face) + " lies past its " +
-              std::to_string(slot.length) + " bytes";
+              std::to_string(font.size()) + " bytes";
         return false;
     }
     const auto* name = reinterpret_cast<const char*>(facts.image + facts.face);
-    const void* terminator = std::memchr(name, 0, slot.length - facts.face);
+    const void* terminator = std::memchr(name, 0, font.size() - facts.face);
     if (!terminator) {
         why = "its face name is not terminated within the image";
         return false;
@@ -93,40 +89,37 @@ std::string describe(const std::vector<FontFacts>& fonts)
     return text;
 }
 
-Image refuse(uint32_t& length, std::string* error, uint32_t reported, std::string why)
+WriteProblem refuse(std::string why)
 {
-    length = reported;
-    if (error)
-        *error = std::move(why);
-    return nullptr;
+    return WriteProblem::refused(std::move(why));
 }
 
 }  // namespace
 
-Image FonWriter::build(const ImageSlot* slots, int32_t count, uint32_t& length, std::string* error)
+WriteProblem FonWriter::build(std::span<const OutputSink> images, OutputSink& out)
 {
-    length = 0;
-    if (count < 1 || !slots)
-        return refuse(length, error, 0, "a font library needs at least one font image, and none was given");
+    out.clear();
+    const auto count = static_cast<int64_t>(images.size());
+    if (count < 1)
+        return refuse("a font library needs at least one font image, and none was given");
 
-    std::vector<FontFacts> fonts(static_cast<size_t>(count));
+    std::vector<FontFacts> fonts(images.size());
     uint64_t lengths = 0;
-    for (int32_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < images.size(); ++i) {
         std::string why;
-        if (!readFacts(slots[i], fonts[i], why))
-            return refuse(length, error, 0,
-                          "font image " + std::to_string(i + 1) + " of " + std::to_string(count) +
-                              " is not a usable FNT resource: " + why);
-        lengths += slots[i].length;
+        if (!readFacts(images[i], fonts[i], why))
+            return refuse("font image " + std::to_string(i + 1) + " of " + std::to_string(count) +
+                          " is not a usable FNT resource: " + why);
+        lengths += images[i].size();
     }
 
     // The 64 KB budget: the images plus a fixed 8,192 bytes for everything around them.
     const uint64_t total = kHeaderArea + lengths;
     if (total > kBudgetLimit)
-        return refuse(length, error, static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX)),
-                      "the font library would need " + std::to_string(total) + " bytes (" +
+        return {WriteProblem::Kind::OverBudget,
+                "the font library would need " + std::to_string(total) + " bytes (" +
                           std::to_string(kHeaderArea) + " + " + std::to_string(lengths) +
-                          " of fonts), more than the " + std::to_string(kBudgetLimit) + " allowed");
+                          " of fonts), more than the " + std::to_string(kBudgetLimit) + " allowed"};
 
     const std::string description = describe(fonts);
     const int64_t c = count;
@@ -150,13 +143,11 @@ Image FonWriter::build(const ImageSlot* slots, int32_t count, uint32_t& length, 
         fontUnits[i] = (fonts[i].length + 15) / 16;
         end += 16 * fontUnits[i];
     }
-    if (static_cast<uint64_t>(end) > kMaxAllocation)
-        return refuse(length, error, 0,
-                      "the font library would need " + std::to_string(end) + " bytes, more than the " +
-                          std::to_string(kMaxAllocation) + " allowed");
-
-    Image image = allocateImage(static_cast<size_t>(end));
-    ByteWriter w(image.get(), static_cast<size_t>(end));
+    uint8_t* image = static_cast<uint64_t>(end) <= out.cap() ? out.extend(static_cast<size_t>(end)) : nullptr;
+    if (!image)
+        return refuse("the font library would need " + std::to_string(end) + " bytes, more than the " +
+                      std::to_string(out.cap()) + " allowed");
+    ByteWriter w(image, static_cast<size_t>(end));
 
     // MS-DOS header.
     w.le16("e_magic", 0x5A4D)
@@ -278,14 +269,13 @@ Image FonWriter::build(const ImageSlot* slots, int32_t count, uint32_t& length, 
         w.bytes("font", fonts[i].image, static_cast<size_t>(fonts[i].length))
             .zeros("font padding", static_cast<size_t>(16 * fontUnits[i] - fonts[i].length));
 
-    if (!w.ok())
-        return refuse(length, error, 0, "the font library cannot be written: " + w.error());
-    if (w.position() != static_cast<size_t>(end))
-        return refuse(length, error, 0,
-                      "the font library came out at " + std::to_string(w.position()) +
-                          " bytes instead of " + std::to_string(end));
-    length = static_cast<uint32_t>(end);
-    return image;
+    if (!w.ok() || w.position() != static_cast<size_t>(end)) {
+        out.clear();
+        return refuse(!w.ok() ? "the font library cannot be written: " + w.error()
+                              : "the font library came out at " + std::to_string(w.position()) +
+                                    " bytes instead of " + std::to_string(end));
+    }
+    return {};
 }
 
 }  // namespace qf

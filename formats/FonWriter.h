@@ -2,20 +2,19 @@
 // executable with a font directory and one font resource per image.
 #pragma once
 
-#include "formats/Image.h"
+#include "formats/FontWriter.h"
 
 #include <cstdint>
-#include <string>
+#include <span>
 
 namespace qf {
 
 class FonWriter {
 public:
-    // Returns the library and sets length to its size. Over the 64 KB budget (8,192 + the sum of
-    // the slots' lengths > 65,535) returns null and sets length to that budget. Null with a reason
-    // in *error for other refusals (a count below 1, an image that is not a usable FNT).
-    static Image build(const ImageSlot* slots, int32_t count, uint32_t& length,
-                       std::string* error = nullptr);
+    // Writes the library of these FNT images into out. Over the 64 KB budget (8,192 + the sum of
+    // the images' lengths > 65,535) the problem is OverBudget; no image, or one that is not a
+    // usable FNT, is Refused.
+    static WriteProblem build(std::span<const OutputSink> images, OutputSink& out);
 
     static constexpr uint32_t kHeaderArea = 8192;
     static constexpr uint32_t kBudgetLimit = 65535;

@@ -2,6 +2,7 @@
 
 #include "formats/ByteWriter.h"
 #include "formats/InkScan.h"
+#include "formats/WriterSupport.h"
 #include "render/GlyphRasteriser.h"
 
 #include <algorithm>
@@ -23,39 +24,13 @@ constexpr size_t kOffsetPitch = 6 + 16;
 constexpr uint8_t kFormatLaserJet = 4;
 constexpr uint8_t kClassBitmap = 1;
 
-// The image as it is written, grown by hand so that no block ever exceeds what a writer may take.
-class ImageBuffer {
-public:
-    bool ok() const { return ok_; }
-    size_t size() const { return data_.size(); }
-    const uint8_t* data() const { return data_.data(); }
-
-    void append(const void* bytes, size_t count)
-    {
-        if (!ok_ || count == 0)
-            return;
-        const size_t needed = data_.size() + count;
-        if (needed > kMaxAllocation) {
-            ok_ = false;
-            return;
-        }
-        if (needed > data_.capacity())
-            data_.reserve(std::min<size_t>(kMaxAllocation, std::max(needed, data_.capacity() * 2)));
-        const auto* p = static_cast<const uint8_t*>(bytes);
-        data_.insert(data_.end(), p, p + count);
-    }
-
-    void command(const char* format, long value)
-    {
-        char text[32];
-        const int n = std::snprintf(text, sizeof text, format, value);
-        append(text, static_cast<size_t>(std::clamp(n, 0, static_cast<int>(sizeof text) - 1)));
-    }
-
-private:
-    std::vector<uint8_t> data_;
-    bool ok_ = true;
-};
+// A PCL command with one decimal parameter, such as ESC *c65E.
+void command(OutputSink& out, const char* format, long value)
+{
+    char text[32];
+    const int n = std::snprintf(text, sizeof text, format, value);
+    out.append(text, static_cast<size_t>(std::clamp(n, 0, static_cast<int>(sizeof text) - 1)));
+}
 
 // Transposes an 8 x 8 bit block: byte r of the input (most significant first) is row r, bit 7 its
 // column 0; byte i of the result holds column i, its bit 7 - r from row r.
@@ -94,14 +69,6 @@ void rotate(const std::vector<uint8_t>& cropped, int w, int h, std::vector<uint8
     }
 }
 
-Image refuse(uint32_t& length, std::string* error, const std::string& why)
-{
-    length = 0;
-    if (error)
-        *error = why;
-    return nullptr;
-}
-
 }  // namespace
 
 int PclSoftFontWriter::symbolSetValue(const char* id)
@@ -124,27 +91,37 @@ int PclSoftFontWriter::symbolSetValue(const char* id)
     return value;
 }
 
-Image PclSoftFontWriter::pack(GlyphSource& glyphs, int symbolSet, uint32_t& length, bool landscape,
-                              const char* name, std::string* error)
+WriteProblem PclSoftFontWriter::write(gdi::DeviceContext& dc, const WriteRequest& request,
+                                      OutputSink& out) const
 {
-    length = 0;
+    return realiseAndPack(dc, request, out, [this](GlyphSource& glyphs, const WriteRequest& r, OutputSink& o) {
+        return pack(glyphs, r, o, landscape_);
+    });
+}
+
+WriteProblem PclSoftFontWriter::pack(GlyphSource& glyphs, const WriteRequest& request, OutputSink& out,
+                                     bool landscape)
+{
+    out.clear();
+    const Refusal refuse(request);
+    const int symbolSet = request.symbolSet;
+    const char* name = request.name.c_str();
     const gdi::TEXTMETRIC& tm = glyphs.metrics();
     if (tm.tmHeight < 1 || tm.tmMaxCharWidth < 1)
-        return refuse(length, error,
-                      "the realised font has no usable cell (height " + std::to_string(tm.tmHeight) +
+        return refuse("the realised font has no usable cell (height " + std::to_string(tm.tmHeight) +
                           ", widest character " + std::to_string(tm.tmMaxCharWidth) + ")");
     // Drawn into margins as for BDF, so ink left of the origin or right of the advance is kept:
     // a character's signed offsets place its ink box wherever it lies.
     const int64_t scratchWidth = int64_t{4} * tm.tmMaxCharWidth + 2 * ink::kMargin;
     if (scratchWidth > INT32_MAX)
-        return refuse(length, error, "a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
+        return refuse("a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
 
     // Font header: the command, then the descriptor. Cell Width and Pitch are filled in last.
     uint8_t header[kHeaderSize] = {};
-    ByteWriter out(header, sizeof header);
-    const std::string fontName = std::string(name ? name : "").substr(0, kFontNameSize) +
+    ByteWriter hw(header, sizeof header);
+    const std::string fontName = std::string(name).substr(0, kFontNameSize) +
                                  std::string(kFontNameSize, ' ');
-    out.bytes("font header command", kFontHeaderCommand, 6)
+    hw.bytes("font header command", kFontHeaderCommand, 6)
         .be16("Font Descriptor Size", kDescriptorSize)
         .u8("Header Format", 0)
         .u8("Font Type", 2)
@@ -178,16 +155,13 @@ Image PclSoftFontWriter::pack(GlyphSource& glyphs, int symbolSet, uint32_t& leng
         .be16("Cap Height", 0)
         .be32("Font Number", 0)
         .bytes("Font Name", fontName.data(), kFontNameSize);
-    if (!out.ok())
-        return refuse(length, error, out.error());
+    if (!hw.ok())
+        return refuse(hw.error());
 
-    if (!glyphs.prepare(static_cast<int>(scratchWidth), error)) {
-        length = 0;
-        return nullptr;
-    }
-
-    ImageBuffer image;
-    image.append(header, sizeof header);
+    std::string why;
+    if (!glyphs.prepare(static_cast<int>(scratchWidth), &why))
+        return refuse(why);
+    out.append(header, sizeof header);
 
     const int first = tm.tmFirstChar;
     const int last = tm.tmLastChar;
@@ -199,7 +173,7 @@ Image PclSoftFontWriter::pack(GlyphSource& glyphs, int symbolSet, uint32_t& leng
     std::vector<uint8_t> rotated;
     std::string failure;
 
-    for (int code = first; code <= last && image.ok() && failure.empty(); ++code) {
+    for (int code = first; code <= last && !out.overflowed() && failure.empty(); ++code) {
         const RenderedGlyph glyph = glyphs.render(static_cast<uint8_t>(code), ink::kMargin);
         widest = std::max(widest, glyph.cx);
         if (code == tm.tmBreakChar)
@@ -244,56 +218,39 @@ Image PclSoftFontWriter::pack(GlyphSource& glyphs, int symbolSet, uint32_t& leng
         size_t chunk = std::min<size_t>(total, kMaxBlock - kCharDescriptorSize);
         if (total - chunk == 1)
             --chunk;
-        image.command("\x1b*c%ldE", code);
-        image.command("\x1b(s%ldW", static_cast<long>(kCharDescriptorSize + chunk));
-        image.append(descriptor, sizeof descriptor);
-        image.append(raster->data(), chunk);
+        command(out, "\x1b*c%ldE", code);
+        command(out, "\x1b(s%ldW", static_cast<long>(kCharDescriptorSize + chunk));
+        out.append(descriptor, sizeof descriptor);
+        out.append(raster->data(), chunk);
         for (size_t pos = chunk; pos < total; pos += chunk) {
             chunk = std::min<size_t>(total - pos, kMaxBlock - 2);
             if (total - pos - chunk == 1)
                 --chunk;
             const uint8_t continuation[2] = {kFormatLaserJet, 1};
-            image.command("\x1b(s%ldW", static_cast<long>(2 + chunk));
-            image.append(continuation, sizeof continuation);
-            image.append(raster->data() + pos, chunk);
+            command(out, "\x1b(s%ldW", static_cast<long>(2 + chunk));
+            out.append(continuation, sizeof continuation);
+            out.append(raster->data() + pos, chunk);
         }
     }
     glyphs.finish();
-    if (!failure.empty())
-        return refuse(length, error, failure);
-    if (!image.ok())
-        return refuse(length, error,
-                      "the soft font would exceed " + std::to_string(kMaxAllocation >> 20) + " MiB");
+    if (!failure.empty() || out.overflowed()) {
+        out.clear();
+        return refuse(!failure.empty() ? failure
+                                       : "the soft font would exceed " + std::to_string(out.cap() >> 20) + " MiB");
+    }
 
-    Image result = allocateImage(image.size());
-    std::memcpy(result.get(), image.data(), image.size());
     // A printer advances over a code the font does not download (the space above all) by the
     // header's pitch, so it carries the break character's advance; the average width stands in
     // for a font without one.
     const int64_t pitch = breakAdvance > 0 ? breakAdvance : tm.tmAveCharWidth;
-    ByteWriter patch(result.get(), image.size());
+    ByteWriter patch(out.data(), out.size());
     patch.seek(kOffsetCellWidth).be16("Cell Width", widest);
     patch.seek(kOffsetPitch).be16("Pitch", 4 * pitch);
-    if (!patch.ok())
-        return refuse(length, error, patch.error());
-    length = static_cast<uint32_t>(image.size());
-    return result;
-}
-
-Image PclSoftFontWriter::build(gdi::DeviceContext& dc, const gdi::LOGFONT& font, int32_t pointSize,
-                               int32_t resolutionX, int32_t resolutionY, int symbolSet,
-                               uint32_t& length, bool landscape, const char* name, std::string* error)
-{
-    length = 0;
-    const std::string prefix = std::string(name ? name : "") + " at " + std::to_string(pointSize) + " points: ";
-    std::string why;
-    GlyphRasteriser rasteriser(dc);
-    if (!rasteriser.realise(font, pointSize, resolutionX, resolutionY, &why))
-        return refuse(length, error, prefix + why);
-    Image image = pack(rasteriser, symbolSet, length, landscape, name, &why);
-    if (!image)
-        return refuse(length, error, prefix + why);
-    return image;
+    if (!patch.ok()) {
+        out.clear();
+        return refuse(patch.error());
+    }
+    return {};
 }
 
 }  // namespace qf

@@ -1,9 +1,7 @@
 #include "run/GenerationRun.h"
 
-#include "formats/BdfWriter.h"
-#include "formats/FntBuilder.h"
 #include "formats/FonWriter.h"
-#include "formats/PclSoftFontWriter.h"
+#include "formats/FontWriter.h"
 #include "platform/DeviceContext.h"
 #include "run/CodePageTable.h"
 #include "run/OutputBudget.h"
@@ -14,17 +12,6 @@
 namespace qf {
 
 namespace {
-
-const FormatInfo kFormats[kFormatCount] = {
-    {OutputFormat::FON, "Windows Font File (FON)", ".fon", "fon"},
-    {OutputFormat::FNT, "Windows Font Resource (FNT)", ".fnt", "fnt"},
-    {OutputFormat::SFP, "HP LJ Soft Font Portrait (SFP)", ".sfp", "sfp"},
-    {OutputFormat::SFL, "HP LJ Soft Font Landscape (SFL)", ".sfl", "sfl"},
-    {OutputFormat::BDF, "Bitmap Font File (BDF)", ".bdf", "bdf"},
-};
-
-// Printer soft fonts are always made for a 300 x 300 dpi printer, whatever the resolution edits say.
-constexpr int32_t kPclResolution = 300;
 
 std::string replaceName(const char* format, const std::string& name)
 {
@@ -42,8 +29,6 @@ constexpr const char* kUnsupportedMessage =
 constexpr const char* kOversizedMessage =
     "Size of the FON file generated for a font %s exceed 64K, so font is not created.\n\n"
     "Continue fonts generation?";
-
-enum class Remembered { None, YesToAll, SkipAll, Stop };
 
 // The writers and the rasteriser name a font in their reasons with its cp1252 bytes: the writers'
 // "<name> at <size> points" prefix, the rasteriser's quoted face name. A report is UTF-8.
@@ -65,12 +50,6 @@ std::string withUtf8Names(std::string reason, const FontListEntry& entry)
 }
 
 }  // namespace
-
-const FormatInfo& formatInfo(OutputFormat format)
-{
-    const auto i = static_cast<int>(format);
-    return kFormats[i >= 0 && i < kFormatCount ? i : 0];
-}
 
 std::string RunFileNames::baseFor(const char* faceName, std::string_view fullName)
 {
@@ -139,6 +118,216 @@ std::string GenerationRun::fileNameFromBase(const std::string& folderPrefix, con
     return name + extension;
 }
 
+// One run from the chosen folder to its end: the state the steps share, and the steps.
+class GenerationRun::Pass {
+public:
+    Pass(GenerationSettings& settings, RunHost& host, FileLayer& files, const std::string& folder)
+        : settings_(settings), host_(host), format_(formatInfo(settings.format)), folderPrefix_(folder + "/"),
+          budget_(files, settings.maxOutputBytes), sizes_(settings.sizes)
+    {
+        dc_.setResolution(settings.deviceDpiX, settings.deviceDpiY);
+        charset_ = CodePageTable::prepareDeviceContext(settings.codePageIndex, dc_);
+    }
+
+    RunResult run()
+    {
+        std::vector<FontListEntry>& fonts = *settings_.fonts;
+        int selected = 0;
+        for (const FontListEntry& entry : fonts)
+            selected += entry.selected ? 1 : 0;
+        host_.beginRun(selected * static_cast<int>(sizes_.size()));
+        host_.setRunning(true);
+
+        for (FontListEntry& entry : fonts) {
+            current_ = &entry;
+            if (entry.selected) {
+                const Decision decision = decideCodePage(entry);
+                if (decision == Decision::Stop)
+                    break;
+                if (decision == Decision::Skip) {
+                    result_.skippedFonts.push_back(entry.name);
+                    host_.fontSkipped(entry);
+                } else {
+                    writeFont(entry);
+                }
+            }
+            if (budget_.spent()) {
+                result_.stopped = true;
+                result_.stopReason = "writing on would pass the run's output limit of " +
+                                     OutputBudget::describe(budget_.limit());
+                break;
+            }
+            if (!host_.running()) {
+                result_.stopped = true;
+                break;
+            }
+        }
+        host_.setRunning(false);
+        host_.endRun(result_.failures);
+        return std::move(result_);
+    }
+
+private:
+    enum class Decision { Write, Skip, Stop };
+    enum class Remembered { None, YesToAll, SkipAll };
+
+    // The code page test, and the prompt for a font that fails it; its "to all" answers hold for
+    // the rest of the run.
+    Decision decideCodePage(const FontListEntry& entry)
+    {
+        if (entry.logFont.lfCharSet == gdi::DEFAULT_CHARSET || answer_ == Remembered::YesToAll ||
+            CodePageTable::fontSupportsRow(entry, settings_.codePageIndex))
+            return Decision::Write;
+        if (answer_ == Remembered::SkipAll)
+            return Decision::Skip;
+        switch (host_.confirmCodePage(replaceName(kUnsupportedMessage, ansiToUtf8(entry.name)))) {
+        case kAnswerYes:
+            return Decision::Write;
+        case kAnswerYesToAll:
+            answer_ = Remembered::YesToAll;
+            return Decision::Write;
+        case kAnswerSkipAll:
+            answer_ = Remembered::SkipAll;
+            return Decision::Skip;
+        case kAnswerStop:
+            result_.stopped = true;
+            result_.stopReason = "the font " + ansiToUtf8(entry.name) + " does not support code page " +
+                                 std::to_string(CodePageTable::row(settings_.codePageIndex).codePage);
+            return Decision::Stop;
+        default:
+            return Decision::Skip;
+        }
+    }
+
+    void writeFont(FontListEntry& entry)
+    {
+        if (entry.logFont.lfCharSet != gdi::DEFAULT_CHARSET)
+            entry.logFont.lfCharSet = static_cast<gdi::BYTE>(charset_ & 0xFF);
+        const std::string base =
+            names_.baseFor(entry.logFont.lfFaceName, entry.fullName.empty() ? entry.name : entry.fullName);
+        WriteRequest request;
+        request.font = entry.logFont;
+        request.resolutionX = format_.fixedResolution ? format_.fixedResolution
+                                                      : static_cast<int32_t>(settings_.resolutionX);
+        request.resolutionY = format_.fixedResolution ? format_.fixedResolution
+                                                      : static_cast<int32_t>(settings_.resolutionY);
+        request.name = entry.name;
+        request.symbolSet = CodePageTable::pclSymbolSetValue(settings_.codePageIndex);
+
+        const uint64_t inkBefore = dc_.inkedCharacters();
+        const size_t writtenBefore = result_.written.size();
+        if (format_.library)
+            writeLibrary(request, base, entry);
+        else
+            writeSizes(request, base);
+        // A damaged face (a corrupt glyf table, say) can be drawn without a single pixel.
+        if (result_.written.size() > writtenBefore && dc_.inkedCharacters() == inkBefore) {
+            result_.warnings.push_back(ansiToUtf8(entry.name) +
+                                       ": no character drew any ink, so its files hold only blank "
+                                       "characters (is the font file damaged?)");
+            host_.warning(result_.warnings.back());
+        }
+    }
+
+    // One file per size, each written as soon as it is made.
+    void writeSizes(WriteRequest& request, const std::string& base)
+    {
+        const FontWriter& writer = writerFor(format_.format);
+        OutputSink image;
+        for (const int32_t size : sizes_) {
+            if (budget_.spent())
+                break;
+            request.pointSize = size;
+            const WriteProblem problem = writer.write(dc_, request, image);
+            const std::string file = fileNameFromBase(folderPrefix_, base, size, format_.extension);
+            if (problem)
+                fail(file, problem.text);
+            else
+                writeFile(file, image);
+            stepProgress();
+        }
+    }
+
+    // One library per font, holding the sizes that could be made; each refused size is reported
+    // on its own.
+    void writeLibrary(WriteRequest& request, const std::string& base, const FontListEntry& entry)
+    {
+        const FontWriter& writer = writerFor(format_.format);
+        const std::string file = fileNameFromBase(folderPrefix_, base, -1, format_.extension);
+        std::vector<OutputSink> kept;
+        std::vector<std::string> refused;
+        for (const int32_t size : sizes_) {
+            request.pointSize = size;
+            OutputSink image;
+            const WriteProblem problem = writer.write(dc_, request, image);
+            stepProgress();
+            if (problem)
+                refused.push_back(std::to_string(size) + " points left out of the library: " + problem.text);
+            else
+                kept.push_back(std::move(image));
+        }
+        for (const std::string& why : refused)
+            fail(file, why);
+        if (kept.empty())
+            return;
+        OutputSink library;
+        const WriteProblem problem = FonWriter::build(kept, library);
+        if (!problem) {
+            writeFile(file, library);
+        } else if (problem.kind == WriteProblem::Kind::OverBudget) {
+            ++result_.oversizedFons;
+            if (!host_.continueAfterOversizedFon(replaceName(kOversizedMessage, ansiToUtf8(entry.name)))) {
+                host_.setRunning(false);
+                result_.stopped = true;
+            }
+        } else {
+            fail(file, problem.text);
+        }
+    }
+
+    void writeFile(const std::string& file, const OutputSink& image)
+    {
+        const std::string why = writeFileWhole(file, image.data(), image.size(), budget_);
+        if (!why.empty()) {
+            fail(file, why);
+            return;
+        }
+        result_.written.push_back(file);
+        host_.fileWritten(file);
+    }
+
+    void fail(const std::string& file, const std::string& why)
+    {
+        // The file layer names the file in its reasons; it is named once.
+        const std::string prefix = file + ": ";
+        std::string reason = why.compare(0, prefix.size(), prefix) == 0 ? why.substr(prefix.size()) : why;
+        if (budget_.spent())
+            reason = "it would take the run's output past its limit of " + OutputBudget::describe(budget_.limit());
+        result_.failures.push_back({file, current_ ? withUtf8Names(reason, *current_) : reason});
+    }
+
+    void stepProgress()
+    {
+        host_.pumpMessages();
+        host_.setProgress(progress_++);
+    }
+
+    GenerationSettings& settings_;
+    RunHost& host_;
+    const FormatInfo& format_;
+    const std::string folderPrefix_;
+    // Every file of the run is written through the bound on its output.
+    OutputBudget budget_;
+    const std::vector<int32_t> sizes_;
+    gdi::DeviceContext dc_;  // one for the whole run
+    int charset_ = 0;
+    RunFileNames names_;
+    Remembered answer_ = Remembered::None;
+    int progress_ = 0;
+    const FontListEntry* current_ = nullptr;
+    RunResult result_;
+};
+
 RunResult GenerationRun::execute()
 {
     RunResult result;
@@ -149,214 +338,15 @@ RunResult GenerationRun::execute()
     std::string chosen;
     if (!host_.chooseFolder(settings_.outputFolder, chosen))
         return result;
-    result.started = true;
-
-    // One device context and one slot per size for the whole run.
-    gdi::DeviceContext dc;
-    dc.setResolution(settings_.deviceDpiX, settings_.deviceDpiY);
-    const int charset = CodePageTable::prepareDeviceContext(settings_.codePageIndex, dc);
-    const std::vector<int32_t> sizes = settings_.sizes;
-    std::vector<ImageSlot> slots(sizes.size());
-
-    const std::string folderPrefix = chosen + "/";
     settings_.outputFolder = chosen;
     // Temporary files of runs killed outright (SIGKILL, power loss) have nobody else to remove them.
     std::vector<std::string> extensions;
-    for (const FormatInfo& info : kFormats)
+    for (const FormatInfo& info : formatTable())
         extensions.emplace_back(info.extension);
     removeStaleTemporaryFiles(chosen, extensions, files_);
 
-    std::vector<FontListEntry>& fonts = *settings_.fonts;
-    int selected = 0;
-    for (const FontListEntry& entry : fonts)
-        selected += entry.selected ? 1 : 0;
-    host_.beginRun(selected * static_cast<int>(sizes.size()));
-
-    int progress = 0;
-    Remembered answer = Remembered::None;
-    RunFileNames names;
-    host_.setRunning(true);
-
-    const OutputFormat format = settings_.format;
-    const char* extension = formatInfo(format).extension;
-    const int32_t resX = static_cast<int32_t>(settings_.resolutionX);
-    const int32_t resY = static_cast<int32_t>(settings_.resolutionY);
-
-    auto stepProgress = [&] {
-        host_.pumpMessages();
-        host_.setProgress(progress++);
-    };
-    // Every file of the run is written through the bound on its output.
-    OutputBudget budget(files_, settings_.maxOutputBytes);
-    const FontListEntry* current = nullptr;
-    auto fail = [&](const std::string& file, const std::string& why) {
-        // The file layer and the BDF writer name the file in their reasons; it is named once.
-        const std::string prefix = file + ": ";
-        std::string reason = why.compare(0, prefix.size(), prefix) == 0 ? why.substr(prefix.size()) : why;
-        if (budget.spent())
-            reason = "it would take the run's output past its limit of " + OutputBudget::describe(budget.limit());
-        result.failures.push_back({file, current ? withUtf8Names(reason, *current) : reason});
-    };
-    auto written = [&](const std::string& file) {
-        result.written.push_back(file);
-        host_.fileWritten(file);
-    };
-
-    for (size_t index = 0; index < fonts.size(); ++index) {
-        FontListEntry& entry = fonts[index];
-        current = &entry;
-        if (entry.selected) {
-            // The code page test.
-            const bool supported = entry.logFont.lfCharSet == gdi::DEFAULT_CHARSET ||
-                                   answer == Remembered::YesToAll ||
-                                   CodePageTable::fontSupportsRow(entry, settings_.codePageIndex);
-            bool skip = false;
-            if (!supported) {
-                if (answer == Remembered::SkipAll) {
-                    skip = true;
-                } else {
-                    switch (host_.confirmCodePage(replaceName(kUnsupportedMessage, ansiToUtf8(entry.name)))) {
-                    case kAnswerYes:
-                        break;
-                    case kAnswerYesToAll:
-                        answer = Remembered::YesToAll;
-                        break;
-                    case kAnswerSkipAll:
-                        answer = Remembered::SkipAll;
-                        skip = true;
-                        break;
-                    case kAnswerStop:
-                        answer = Remembered::Stop;
-                        break;
-                    default:
-                        skip = true;
-                        break;
-                    }
-                }
-            }
-            if (answer == Remembered::Stop) {
-                result.stopped = true;
-                result.stopReason = "the font " + ansiToUtf8(entry.name) + " does not support code page " +
-                                    std::to_string(CodePageTable::row(settings_.codePageIndex).codePage);
-                break;
-            }
-            if (skip) {
-                result.skippedFonts.push_back(entry.name);
-                host_.fontSkipped(entry);
-            } else {
-                if (entry.logFont.lfCharSet != gdi::DEFAULT_CHARSET)
-                    entry.logFont.lfCharSet = static_cast<gdi::BYTE>(charset & 0xFF);
-                const std::string base = names.baseFor(entry.logFont.lfFaceName,
-                                                       entry.fullName.empty() ? entry.name : entry.fullName);
-                const char* name = entry.name.c_str();
-                const uint64_t inkBefore = dc.inkedCharacters();
-                const size_t writtenBefore = result.written.size();
-
-                if (format == OutputFormat::BDF) {
-                    for (const int32_t size : sizes) {
-                        if (budget.spent())
-                            break;
-                        const std::string file = fileNameFromBase(folderPrefix, base, size, extension);
-                        std::string error;
-                        if (BdfWriter::write(dc, entry.logFont, size, resX, resY, file, name, &error, budget) < 0)
-                            fail(file, error);
-                        else
-                            written(file);
-                        stepProgress();
-                    }
-                } else {
-                    std::vector<std::string> refusals(sizes.size());
-                    for (size_t i = 0; i < sizes.size(); ++i) {
-                        ImageSlot& slot = slots[i];
-                        slot.length = 0;
-                        if (format == OutputFormat::FON || format == OutputFormat::FNT)
-                            slot.image = FntBuilder::build(dc, entry.logFont, sizes[i], resX, resY,
-                                                           slot.length, name, &refusals[i]);
-                        else
-                            slot.image = PclSoftFontWriter::build(
-                                dc, entry.logFont, sizes[i], kPclResolution, kPclResolution,
-                                CodePageTable::pclSymbolSetValue(settings_.codePageIndex), slot.length,
-                                format == OutputFormat::SFL, name, &refusals[i]);
-                        stepProgress();
-                    }
-
-                    if (format == OutputFormat::FON) {
-                        const std::string file = fileNameFromBase(folderPrefix, base, -1, extension);
-                        // The library holds the sizes that could be made; each refused size is
-                        // reported on its own.
-                        std::vector<ImageSlot> kept;
-                        for (size_t i = 0; i < sizes.size(); ++i) {
-                            if (slots[i].image)
-                                kept.push_back(std::move(slots[i]));
-                            else
-                                fail(file, std::to_string(sizes[i]) + " points left out of the library: " +
-                                               refusals[i]);
-                        }
-                        if (!kept.empty()) {
-                            uint32_t length = 0;
-                            std::string error;
-                            Image library = FonWriter::build(kept.data(), static_cast<int32_t>(kept.size()),
-                                                             length, &error);
-                            if (library) {
-                                const std::string why = writeFileWhole(file, library.get(), length, budget);
-                                if (why.empty())
-                                    written(file);
-                                else
-                                    fail(file, why);
-                            } else if (length > FonWriter::kBudgetLimit) {
-                                ++result.oversizedFons;
-                                if (!host_.continueAfterOversizedFon(
-                                        replaceName(kOversizedMessage, ansiToUtf8(entry.name)))) {
-                                    host_.setRunning(false);
-                                    result.stopped = true;
-                                }
-                            } else {
-                                fail(file, error);
-                            }
-                        }
-                    } else {
-                        for (size_t i = 0; i < sizes.size() && !budget.spent(); ++i) {
-                            const std::string file = fileNameFromBase(folderPrefix, base, sizes[i], extension);
-                            if (!slots[i].image) {
-                                fail(file, refusals[i]);
-                                continue;
-                            }
-                            const std::string why = writeFileWhole(file, slots[i].image.get(), slots[i].length, budget);
-                            if (why.empty())
-                                written(file);
-                            else
-                                fail(file, why);
-                        }
-                    }
-                    // This font's images go before the next font's are made.
-                    for (ImageSlot& slot : slots) {
-                        slot.image.reset();
-                        slot.length = 0;
-                    }
-                }
-                // A damaged face (a corrupt glyf table, say) can be drawn without a single pixel.
-                if (result.written.size() > writtenBefore && dc.inkedCharacters() == inkBefore) {
-                    result.warnings.push_back(ansiToUtf8(entry.name) +
-                                              ": no character drew any ink, so its files hold only blank "
-                                              "characters (is the font file damaged?)");
-                    host_.warning(result.warnings.back());
-                }
-            }
-        }
-        if (budget.spent()) {
-            result.stopped = true;
-            result.stopReason = "writing on would pass the run's output limit of " +
-                                OutputBudget::describe(budget.limit());
-            break;
-        }
-        if (!host_.running()) {
-            result.stopped = true;
-            break;
-        }
-    }
-
-    host_.setRunning(false);
-    host_.endRun(result.failures);
+    result = Pass(settings_, host_, files_, chosen).run();
+    result.started = true;
     return result;
 }
 

@@ -3,6 +3,7 @@
 // batch front end drive the same run through RunHost.
 #pragma once
 
+#include "formats/Format.h"
 #include "platform/FileLayer.h"
 #include "run/FontList.h"
 
@@ -13,17 +14,6 @@
 #include <vector>
 
 namespace qf {
-
-enum class OutputFormat : int32_t { FON = 0, FNT = 1, SFP = 2, SFL = 3, BDF = 4 };
-
-struct FormatInfo {
-    OutputFormat format;
-    const char* text;       // the format list's text
-    const char* extension;  // with its dot
-    const char* option;     // the batch front end's name for it
-};
-const FormatInfo& formatInfo(OutputFormat format);
-inline constexpr int kFormatCount = 5;
 
 // What one run reads from the main dialog's members.
 struct GenerationSettings {
@@ -116,6 +106,8 @@ public:
     static std::string safeFileNamePart(std::string_view name);
 
 private:
+    class Pass;
+
     GenerationSettings& settings_;
     RunHost& host_;
     FileLayer& files_;

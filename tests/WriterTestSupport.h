@@ -3,6 +3,7 @@
 #pragma once
 
 #include "render/GlyphRasteriser.h"
+#include "testkit/TestGlyphSource.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -43,10 +43,12 @@ void checkRoundTrip(const Case& c)
     ASSERT_TRUE(rasteriser.realise(lf, c.points, c.dpi, c.dpi, &error)) << error;
     qf::test::RecordingSource recorded(rasteriser);
     const gdi::ByteMap characters = gdi::byteCharacters(rasteriser.metrics().tmCharSet, dc.oemCodePage());
-    std::string text;
-    ASSERT_TRUE(BdfWriter::pack(recorded, characters, c.points, c.dpi, c.dpi, c.family, lf.lfFaceName,
-                                text, &error))
-        << error;
+    qf::OutputSink out;
+    qf::WriteRequest request = qf::test::requestFor(c.family, c.points, c.dpi, c.dpi);
+    request.font = lf;
+    const qf::WriteProblem problem = BdfWriter::pack(recorded, characters, request, out);
+    ASSERT_FALSE(problem) << problem.text;
+    const std::string text(reinterpret_cast<const char*>(out.data()), out.size());
     const gdi::TEXTMETRIC tm = rasteriser.metrics();
 
     qf::test::expectBdftopcfAccepts(text);
@@ -116,21 +118,19 @@ TEST(BdfFreeType, LargeSizes)
     checkRoundTrip({"Liberation Sans", 36, 300, 1250});
 }
 
-TEST(BdfFreeType, WriteProducesTheFileWhole)
+TEST(BdfFreeType, WriteMakesTheWholeText)
 {
     ASSERT_TRUE(qf::test::testFontsInstalled());
-    qf::test::TempDir folder;
-    const std::string path = folder.file("DejaVu Sans_12.bdf");
     gdi::DeviceContext dc;
-    std::string error;
-    ASSERT_EQ(BdfWriter::write(dc, qf::test::logFontFor("DejaVu Sans", 0), 12, 96, 96, path,
-                               "DejaVu Sans Book", &error),
-              0)
-        << error;
-    const std::string text = qf::test::readFile(path);
+    qf::WriteRequest request = qf::test::requestFor("DejaVu Sans Book", 12);
+    request.font = qf::test::logFontFor("DejaVu Sans", 0);
+    qf::OutputSink out;
+    const qf::WriteProblem problem = BdfWriter().write(dc, request, out);
+    ASSERT_FALSE(problem) << problem.text;
+    const std::string text(reinterpret_cast<const char*>(out.data()), out.size());
     EXPECT_EQ(text.rfind("STARTFONT 2.1\r\nFONT DejaVuSansBook\r\nSIZE 12 96 96\r\n", 0), 0u);
     EXPECT_EQ(text.substr(text.size() - 9), "ENDFONT\r\n");
-    qf::test::expectBdftopcfAcceptsFile(path);
+    qf::test::expectBdftopcfAccepts(text);
 }
 
 }  // namespace

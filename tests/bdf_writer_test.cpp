@@ -1,7 +1,7 @@
 #include "formats/BdfWriter.h"
-#include "formats/Image.h"
+#include "formats/FontWriter.h"
 #include "platform/FileLayer.h"
-#include "tests/TestGlyphSource.h"
+#include "testkit/TestGlyphSource.h"
 #include "tests/WriterTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -58,9 +58,11 @@ gdi::ByteMap identityMap()
 std::string packed(TestGlyphSource& source, int points = 12, int dpi = 96, const char* name = "Test Face",
                    const gdi::ByteMap& map = identityMap())
 {
-    std::string text, error;
-    EXPECT_TRUE(BdfWriter::pack(source, map, points, dpi, dpi, name, "TestFace", text, &error)) << error;
-    return text;
+    qf::OutputSink out;
+    const qf::WriteProblem problem =
+        BdfWriter::pack(source, map, qf::test::requestFor(name, points, dpi, dpi, 309, "TestFace"), out);
+    EXPECT_FALSE(problem) << problem.text;
+    return std::string(reinterpret_cast<const char*>(out.data()), out.size());
 }
 
 TestGlyphSource smallFont()
@@ -266,31 +268,25 @@ TEST(BdfWriter, RefusesTextBeyondTheMemoryLimit)
 {
     // 256 glyphs of 2064 x 1500 solid pixels: about 780 KB of text each, 200 MB in all.
     SolidSource source(TestGlyphSource::metricsFor(0, 255, 1500, 1000, 2000));
-    std::string text, error;
-    EXPECT_FALSE(BdfWriter::pack(source, identityMap(), 500, 300, 300, "Big", "Big", text, &error));
-    EXPECT_NE(error.find("64 MiB"), std::string::npos) << error;
-    EXPECT_TRUE(text.empty());
+    qf::OutputSink out;
+    const qf::WriteProblem problem =
+        BdfWriter::pack(source, identityMap(), qf::test::requestFor("Big", 500, 300, 300, 309, "Big"), out);
+    EXPECT_EQ(problem.kind, qf::WriteProblem::Kind::Refused);
+    EXPECT_NE(problem.text.find("64 MiB"), std::string::npos) << problem.text;
+    EXPECT_EQ(out.size(), 0u);
 }
 
-TEST(BdfWriter, WriteReportsAnUnwritableFile)
+TEST(BdfWriter, WriteRefusesASizeThatCannotBeRealised)
 {
     ASSERT_TRUE(qf::test::testFontsInstalled());
     gdi::DeviceContext dc;
-    std::string error;
-    const std::string path = "/nonexistent-folder/DejaVu Sans_12.bdf";
-    EXPECT_EQ(BdfWriter::write(dc, qf::test::logFontFor("DejaVu Sans", 0), 12, 96, 96, path,
-                               "DejaVu Sans", &error),
-              -1);
-    EXPECT_NE(error.find(path), std::string::npos) << error;
-
-    // A size that cannot be realised is refused with its reason, and nothing is written.
-    qf::test::TempDir folder;
-    const std::string file = folder.file("huge.bdf");
-    EXPECT_EQ(BdfWriter::write(dc, qf::test::logFontFor("DejaVu Sans", 0), 4000, 65535, 65535,
-                               file, "DejaVu Sans", &error),
-              -1);
-    EXPECT_FALSE(error.empty());
-    EXPECT_NE(::access(file.c_str(), F_OK), 0);
+    qf::WriteRequest request = qf::test::requestFor("DejaVu Sans", 4000, 65535, 65535);
+    request.font = qf::test::logFontFor("DejaVu Sans", 0);
+    qf::OutputSink out;
+    const qf::WriteProblem problem = BdfWriter().write(dc, request, out);
+    EXPECT_EQ(problem.kind, qf::WriteProblem::Kind::Refused);
+    EXPECT_NE(problem.text.find("DejaVu Sans at 4000 points"), std::string::npos) << problem.text;
+    EXPECT_EQ(out.size(), 0u);
 }
 
 }  // namespace

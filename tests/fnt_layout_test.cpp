@@ -1,6 +1,6 @@
 // The FNT resource's layout byte for byte, packed from synthetic glyphs.
 #include "formats/FntBuilder.h"
-#include "tests/TestGlyphSource.h"
+#include "testkit/TestGlyphSource.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -27,11 +27,12 @@ struct Packed {
 Packed pack(TestGlyphSource& source, const char* name, int points = 12, int resX = 96, int resY = 96)
 {
     Packed out;
-    out.length = 12345;
-    qf::Image image = FntBuilder::pack(source, points, resX, resY, out.length, name, &out.error);
-    out.ok = image != nullptr;
-    if (image)
-        out.bytes.assign(image.get(), image.get() + out.length);
+    qf::OutputSink sink;
+    const qf::WriteProblem problem = FntBuilder::pack(source, qf::test::requestFor(name, points, resX, resY), sink);
+    out.ok = !problem;
+    out.error = problem.text;
+    out.length = static_cast<uint32_t>(sink.size());
+    out.bytes.assign(sink.data(), sink.data() + sink.size());
     return out;
 }
 

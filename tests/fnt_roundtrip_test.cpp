@@ -26,7 +26,7 @@ struct Rendered {
     std::string error;
     gdi::TEXTMETRIC tm;
     std::map<int, RecordingSource::Glyph> drawn;
-    qf::ImageSlot slot;
+    qf::OutputSink slot;
 };
 
 Rendered renderFnt(const char* face, int points, int res)
@@ -38,7 +38,7 @@ Rendered renderFnt(const char* face, int points, int res)
         return out;
     out.tm = rasteriser.metrics();
     RecordingSource recorder(rasteriser);
-    out.slot.image = FntBuilder::pack(recorder, points, res, res, out.slot.length, face, &out.error);
+    out.error = FntBuilder::pack(recorder, qf::test::requestFor(face, points, res, res), out.slot).text;
     out.drawn = std::move(recorder.glyphs);
     return out;
 }
@@ -85,8 +85,8 @@ TEST(FntRoundTrip, EveryGlyphReadsBackAsDrawn)
             const std::string what = std::string(face) + " " + std::to_string(c.points) + "pt " +
                                      std::to_string(c.res) + "dpi";
             const Rendered r = renderFnt(face, c.points, c.res);
-            ASSERT_TRUE(r.slot.image) << what << ": " << r.error;
-            const auto read = qf::test::readWinFont(r.slot.image.get(), r.slot.length);
+            ASSERT_TRUE(r.slot.size()) << what << ": " << r.error;
+            const auto read = qf::test::readWinFont(r.slot.data(), r.slot.size());
             expectSameGlyphs(r, read, what);
             EXPECT_EQ(read.familyName, face);
             EXPECT_EQ(read.header.nominal_point_size, c.points);
@@ -99,8 +99,8 @@ TEST(FntRoundTrip, EveryGlyphReadsBackAsDrawn)
     }
     // A monospaced face states its one width.
     const Rendered mono = renderFnt("DejaVu Sans Mono", 12, 96);
-    ASSERT_TRUE(mono.slot.image) << mono.error;
-    const auto read = qf::test::readWinFont(mono.slot.image.get(), mono.slot.length);
+    ASSERT_TRUE(mono.slot.size()) << mono.error;
+    const auto read = qf::test::readWinFont(mono.slot.data(), mono.slot.size());
     expectSameGlyphs(mono, read, "DejaVu Sans Mono");
     EXPECT_EQ(read.header.pitch_and_family & 0x0F, 0);
     EXPECT_EQ(read.header.pixel_width, mono.drawn.at('M').cx);
@@ -110,27 +110,28 @@ TEST(FntRoundTrip, BuildMatchesThePackedRendering)
 {
     ASSERT_TRUE(testFontsInstalled());
     const Rendered r = renderFnt("Liberation Sans", 12, 96);
-    ASSERT_TRUE(r.slot.image) << r.error;
+    ASSERT_TRUE(r.slot.size()) << r.error;
     gdi::DeviceContext dc;
-    uint32_t length = 0;
-    std::string error;
-    const qf::Image image = FntBuilder::build(dc, logFont("Liberation Sans"), 12, 96, 96, length,
-                                              "Liberation Sans", &error);
-    ASSERT_TRUE(image) << error;
-    ASSERT_EQ(length, r.slot.length);
-    EXPECT_EQ(std::memcmp(image.get(), r.slot.image.get(), length), 0);
+    qf::WriteRequest request = qf::test::requestFor("Liberation Sans", 12);
+    request.font = logFont("Liberation Sans");
+    qf::OutputSink image;
+    const qf::WriteProblem problem = FntBuilder().write(dc, request, image);
+    ASSERT_FALSE(problem) << problem.text;
+    ASSERT_EQ(image.size(), r.slot.size());
+    EXPECT_EQ(std::memcmp(image.data(), r.slot.data(), image.size()), 0);
 }
 
 TEST(FntRoundTrip, LatinFaceAt72PointsAt96DpiIsRefused)
 {
     ASSERT_TRUE(testFontsInstalled());
     gdi::DeviceContext dc;
-    uint32_t length = 99;
-    std::string error;
-    const qf::Image image = FntBuilder::build(dc, logFont("DejaVu Sans"), 72, 96, 96, length,
-                                              "DejaVu Sans", &error);
-    EXPECT_FALSE(image);
-    EXPECT_EQ(length, 0u);
+    qf::WriteRequest request = qf::test::requestFor("DejaVu Sans", 72);
+    request.font = logFont("DejaVu Sans");
+    qf::OutputSink image;
+    const qf::WriteProblem problem = FntBuilder().write(dc, request, image);
+    const std::string& error = problem.text;
+    EXPECT_EQ(problem.kind, qf::WriteProblem::Kind::Refused);
+    EXPECT_EQ(image.size(), 0u);
     EXPECT_NE(error.find("DejaVu Sans"), std::string::npos) << error;
     EXPECT_NE(error.find("72 points"), std::string::npos) << error;
     EXPECT_NE(error.find("bytes"), std::string::npos) << error;
@@ -141,19 +142,18 @@ TEST(FonRoundTrip, FourSizesReadBackAsDrawn)
     ASSERT_TRUE(testFontsInstalled());
     for (const char* face : {"DejaVu Sans", "Liberation Sans"}) {
         std::vector<Rendered> sizes;
-        std::vector<qf::ImageSlot> slots;
+        std::vector<qf::OutputSink> slots;
         for (int points : {8, 10, 12, 14}) {
             sizes.push_back(renderFnt(face, points, 96));
-            ASSERT_TRUE(sizes.back().slot.image) << sizes.back().error;
+            ASSERT_TRUE(sizes.back().slot.size()) << sizes.back().error;
         }
         for (Rendered& r : sizes)
-            slots.push_back(std::move(r.slot));
-        uint32_t length = 0;
-        std::string error;
-        const qf::Image fon = qf::FonWriter::build(slots.data(), 4, length, &error);
-        ASSERT_TRUE(fon) << error;
+            slots.push_back(r.slot);
+        qf::OutputSink fon;
+        const qf::WriteProblem problem = qf::FonWriter::build(slots, fon);
+        ASSERT_FALSE(problem) << problem.text;
         for (long i = 0; i < 4; ++i) {
-            const auto read = qf::test::readWinFont(fon.get(), length, i);
+            const auto read = qf::test::readWinFont(fon.data(), fon.size(), i);
             EXPECT_EQ(read.numFaces, 4);
             expectSameGlyphs(sizes[size_t(i)], read, std::string(face) + " face " + std::to_string(i));
         }
@@ -164,21 +164,20 @@ TEST(FonRoundTrip, ThirtySixAndFortyEightPointsExceedTheBudget)
 {
     ASSERT_TRUE(testFontsInstalled());
     // Both sizes of Liberation Sans make FNT resources of their own, but not one library.
-    std::vector<qf::ImageSlot> slots;
+    std::vector<qf::OutputSink> slots;
     uint64_t lengths = 0;
     for (int points : {36, 48}) {
         Rendered r = renderFnt("Liberation Sans", points, 96);
-        ASSERT_TRUE(r.slot.image) << r.error;
-        lengths += r.slot.length;
+        ASSERT_TRUE(r.slot.size()) << r.error;
+        lengths += r.slot.size();
         slots.push_back(std::move(r.slot));
     }
-    uint32_t length = 0;
-    std::string error;
-    const qf::Image fon = qf::FonWriter::build(slots.data(), 2, length, &error);
-    EXPECT_FALSE(fon);
-    EXPECT_EQ(length, 8192 + lengths);
-    EXPECT_GT(length, 65535u);
-    EXPECT_NE(error.find(std::to_string(length)), std::string::npos) << error;
+    qf::OutputSink fon;
+    const qf::WriteProblem problem = qf::FonWriter::build(slots, fon);
+    EXPECT_EQ(problem.kind, qf::WriteProblem::Kind::OverBudget);
+    EXPECT_EQ(fon.size(), 0u);
+    EXPECT_GT(8192 + lengths, 65535u);
+    EXPECT_NE(problem.text.find(std::to_string(8192 + lengths)), std::string::npos) << problem.text;
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 #include "formats/FntBuilder.h"
 #include "formats/FonWriter.h"
 #include "tests/FreeTypeReader.h"
-#include "tests/TestGlyphSource.h"
+#include "testkit/TestGlyphSource.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 namespace {
 
 using qf::FonWriter;
-using qf::ImageSlot;
+using qf::OutputSink;
 using qf::test::le16;
 using qf::test::le32;
 using qf::test::put16;
@@ -28,25 +28,22 @@ void putText(std::vector<uint8_t>& b, size_t at, const std::string& text)
 }
 
 // A small real FNT image: characters 0x41 to 0x43, cell height growing with the size.
-ImageSlot fntImage(const char* face, int points, int res = 96)
+OutputSink fntImage(const char* face, int points, int res = 96)
 {
     TestGlyphSource source(TestGlyphSource::metricsFor(0x41, 0x43, points + 2, points / 2, points));
     source.setGlyph(0x41, points / 2, {"#", "##", "###"});
     source.setGlyph(0x42, points, {std::string(points, '#')});
     source.setGlyph(0x43, 0);
-    ImageSlot slot;
-    std::string error;
-    slot.image = qf::FntBuilder::pack(source, points, res, res, slot.length, face, &error);
-    EXPECT_TRUE(slot.image) << error;
+    OutputSink slot;
+    const qf::WriteProblem problem = qf::FntBuilder::pack(source, qf::test::requestFor(face, points, res, res), slot);
+    EXPECT_FALSE(problem) << problem.text;
     return slot;
 }
 
 // An image of any length with just the header facts the library repeats.
-ImageSlot plainImage(uint32_t length, const char* face, int points)
+OutputSink plainImage(uint32_t length, const char* face, int points)
 {
-    ImageSlot slot;
-    slot.length = length;
-    slot.image = qf::allocateImage(length);
+    OutputSink slot;
     std::vector<uint8_t> b(std::max<size_t>(length, 118 + std::strlen(face) + 1), 0);
     put16(b, 0, 0x0200);
     put32(b, 2, length);
@@ -55,7 +52,7 @@ ImageSlot plainImage(uint32_t length, const char* face, int points)
     put16(b, 72, 96);
     put32(b, 105, 118);
     putText(b, 118, face);
-    std::memcpy(slot.image.get(), b.data(), length);
+    slot.append(b.data(), length);
     return slot;
 }
 
@@ -63,18 +60,21 @@ struct Library {
     std::vector<uint8_t> bytes;
     uint32_t length = 0;
     bool ok = false;
+    bool overBudget = false;
     std::string error;
 };
 
-Library build(const std::vector<ImageSlot>& slots, int count = -1)
+Library build(const std::vector<OutputSink>& slots, int count = -1)
 {
     Library out;
-    out.length = 777;
-    qf::Image image = FonWriter::build(slots.data(), count < 0 ? int32_t(slots.size()) : count,
-                                       out.length, &out.error);
-    out.ok = image != nullptr;
-    if (image)
-        out.bytes.assign(image.get(), image.get() + out.length);
+    qf::OutputSink library;
+    const qf::WriteProblem problem =
+        FonWriter::build(std::span(slots).first(count < 0 ? slots.size() : size_t(count)), library);
+    out.ok = !problem;
+    out.overBudget = problem.kind == qf::WriteProblem::Kind::OverBudget;
+    out.error = problem.text;
+    out.length = static_cast<uint32_t>(library.size());
+    out.bytes.assign(library.data(), library.data() + library.size());
     return out;
 }
 
@@ -88,7 +88,7 @@ uint32_t directoryOffset(const Library& fon) { return 16 * le16(fon.bytes, 202);
 
 TEST(FonLayout, WorkedLayoutOfFourSizesByteForByte)
 {
-    std::vector<ImageSlot> slots;
+    std::vector<OutputSink> slots;
     for (int points : {8, 10, 12, 14})
         slots.push_back(fntImage("Arial", points));
     const Library fon = build(slots);
@@ -96,9 +96,9 @@ TEST(FonLayout, WorkedLayoutOfFourSizesByteForByte)
 
     std::vector<uint32_t> fontOffsets;
     uint32_t end = 832;
-    for (const ImageSlot& s : slots) {
+    for (const OutputSink& s : slots) {
         fontOffsets.push_back(end);
-        end += (s.length + 15) / 16 * 16;
+        end += (s.size() + 15) / 16 * 16;
     }
     std::vector<uint8_t> expected(end, 0);
     // MS-DOS header.
@@ -139,7 +139,7 @@ TEST(FonLayout, WorkedLayoutOfFourSizesByteForByte)
     put16(expected, 216, 4);
     for (size_t i = 0; i < 4; ++i) {
         put16(expected, 222 + 12 * i, fontOffsets[i] / 16);
-        put16(expected, 224 + 12 * i, (slots[i].length + 15) / 16);
+        put16(expected, 224 + 12 * i, (slots[i].size() + 15) / 16);
         put16(expected, 226 + 12 * i, 0x1C30);
         put16(expected, 228 + 12 * i, 0x8010 + uint32_t(i));
     }
@@ -155,12 +155,12 @@ TEST(FonLayout, WorkedLayoutOfFourSizesByteForByte)
     for (size_t i = 0; i < 4; ++i) {
         const size_t entry = 338 + 122 * i;
         put16(expected, entry, 16 + uint32_t(i));
-        std::memcpy(&expected[entry + 2], slots[i].image.get(), 99);
-        put32(expected, entry + 107, le32(std::vector<uint8_t>(slots[i].image.get(), slots[i].image.get() + 118), 105));
+        std::memcpy(&expected[entry + 2], slots[i].data(), 99);
+        put32(expected, entry + 107, le32(std::vector<uint8_t>(slots[i].data(), slots[i].data() + 118), 105));
         putText(expected, entry + 116, "Arial");
     }
     for (size_t i = 0; i < 4; ++i)
-        std::memcpy(&expected[fontOffsets[i]], slots[i].image.get(), slots[i].length);
+        std::memcpy(&expected[fontOffsets[i]], slots[i].data(), slots[i].size());
 
     EXPECT_EQ(fon.length, end);
     EXPECT_EQ(fon.bytes, expected);
@@ -177,7 +177,7 @@ TEST(FonLayout, WorkedLayoutOfFourSizesByteForByte)
 
 TEST(FonLayout, OneSize)
 {
-    std::vector<ImageSlot> slots;
+    std::vector<OutputSink> slots;
     slots.push_back(fntImage("Arial", 12));
     const Library fon = build(slots);
     ASSERT_TRUE(fon.ok) << fon.error;
@@ -191,7 +191,7 @@ TEST(FonLayout, OneSize)
 TEST(FonLayout, BudgetEdge)
 {
     // 8,192 + 57,343 = 65,535: accepted, whatever the lengths are made of.
-    std::vector<ImageSlot> fits;
+    std::vector<OutputSink> fits;
     fits.push_back(plainImage(50000, "Edge", 12));
     fits.push_back(plainImage(7343, "Edge", 14));
     const Library ok = build(fits);
@@ -200,20 +200,21 @@ TEST(FonLayout, BudgetEdge)
     uint32_t position = 16 * le16(ok.bytes, 222);
     for (size_t i = 0; i < fits.size(); ++i) {
         EXPECT_EQ(le16(ok.bytes, 222 + 12 * i), position / 16);
-        EXPECT_EQ(le16(ok.bytes, 224 + 12 * i), (fits[i].length + 15) / 16);
-        EXPECT_EQ(std::memcmp(&ok.bytes[position], fits[i].image.get(), fits[i].length), 0);
-        position += (fits[i].length + 15) / 16 * 16;
+        EXPECT_EQ(le16(ok.bytes, 224 + 12 * i), (fits[i].size() + 15) / 16);
+        EXPECT_EQ(std::memcmp(&ok.bytes[position], fits[i].data(), fits[i].size()), 0);
+        position += (fits[i].size() + 15) / 16 * 16;
     }
     EXPECT_EQ(position, ok.length);
     EXPECT_EQ(le16(ok.bytes, 202) * 16 + le16(ok.bytes, 204) * 16, 16 * le16(ok.bytes, 222));
 
-    // One byte more: refused, and the total is what the length reports.
-    std::vector<ImageSlot> over;
+    // One byte more: over the budget, a question for the person, and the total in the reason.
+    std::vector<OutputSink> over;
     over.push_back(plainImage(50000, "Edge", 12));
     over.push_back(plainImage(7344, "Edge", 14));
     const Library refused = build(over);
     EXPECT_FALSE(refused.ok);
-    EXPECT_EQ(refused.length, 65536u);
+    EXPECT_TRUE(refused.overBudget);
+    EXPECT_EQ(refused.length, 0u);
     EXPECT_NE(refused.error.find("65536"), std::string::npos) << refused.error;
 }
 
@@ -221,7 +222,7 @@ TEST(FonLayout, LongFaceNameCutInTheDirectoryOnly)
 {
     const std::string face = "A Face Name Longer Than Sixty-Four Characters, As Some Fonts Have It";
     ASSERT_GT(face.size(), 64u);
-    std::vector<ImageSlot> slots;
+    std::vector<OutputSink> slots;
     slots.push_back(fntImage(face.c_str(), 9));
     slots.push_back(fntImage(face.c_str(), 11));
     const Library fon = build(slots);
@@ -242,7 +243,7 @@ TEST(FonLayout, DirectoryAfterTheNamesAtEveryAlignment)
     // position within 16 bytes; the ordinal and the closing zero byte always stay in the table.
     for (int n = 1; n <= 16; ++n) {
         const std::string face(n, 'F');
-        std::vector<ImageSlot> slots;
+        std::vector<OutputSink> slots;
         slots.push_back(fntImage(face.c_str(), 10));
         const Library fon = build(slots);
         ASSERT_TRUE(fon.ok) << fon.error;
@@ -266,7 +267,7 @@ TEST(FonLayout, HeaderAreaGrowsAndDescriptionIsCut)
     // Sixty sizes of a face with a long name: the tables and the directory need more than
     // 8,192 bytes, and the description runs past 255.
     const std::string face(100, 'L');
-    std::vector<ImageSlot> slots;
+    std::vector<OutputSink> slots;
     for (int points = 3; points < 63; ++points)
         slots.push_back(fntImage(face.c_str(), points));
     const Library fon = build(slots);
@@ -292,15 +293,15 @@ TEST(FonLayout, HeaderAreaGrowsAndDescriptionIsCut)
 
 TEST(FonLayout, Refusals)
 {
-    std::vector<ImageSlot> none;
+    std::vector<OutputSink> none;
     Library fon = build(none, 0);
     EXPECT_FALSE(fon.ok);
     EXPECT_EQ(fon.length, 0u);
     EXPECT_FALSE(fon.error.empty());
 
-    std::vector<ImageSlot> slots;
+    std::vector<OutputSink> slots;
     slots.push_back(fntImage("Arial", 8));
-    slots.push_back(ImageSlot{});  // no image
+    slots.push_back(OutputSink{});  // no image
     fon = build(slots);
     EXPECT_FALSE(fon.ok);
     EXPECT_NE(fon.error.find("font image 2 of 2"), std::string::npos) << fon.error;
@@ -312,7 +313,7 @@ TEST(FonLayout, Refusals)
     EXPECT_EQ(fon.length, 0u);
 
     slots.pop_back();
-    ImageSlot unterminated = plainImage(124, "Abcdef", 8);  // the name fills the image to its end
+    OutputSink unterminated = plainImage(124, "Abcdef", 8);  // the name fills the image to its end
     slots.push_back(std::move(unterminated));
     fon = build(slots);
     EXPECT_FALSE(fon.ok);

@@ -4,7 +4,7 @@
 #include "render/GlyphRasteriser.h"
 #include "run/CodePageTable.h"
 #include "tests/PclDecoder.h"
-#include "tests/TestGlyphSource.h"
+#include "testkit/TestGlyphSource.h"
 #include "tests/WriterTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +21,7 @@ using qf::test::PclFont;
 using qf::test::TestGlyphSource;
 
 struct Packed {
-    qf::Image image;
+    qf::OutputSink image;
     uint32_t length = 0;
     PclFont font;
 };
@@ -31,11 +31,12 @@ constexpr int kRoman8 = 309;  // " 9U"
 Packed pack(TestGlyphSource& source, bool landscape, int symbolSet = kRoman8, const char* name = "Test Face")
 {
     Packed p;
-    std::string error;
-    p.image = PclSoftFontWriter::pack(source, symbolSet, p.length, landscape, name, &error);
-    EXPECT_TRUE(p.image) << error;
-    if (p.image) {
-        p.font = decodePcl(p.image.get(), p.length);
+    const qf::WriteProblem problem =
+        PclSoftFontWriter::pack(source, qf::test::requestFor(name, 12, 300, 300, symbolSet), p.image, landscape);
+    EXPECT_FALSE(problem) << problem.text;
+    p.length = static_cast<uint32_t>(p.image.size());
+    if (!problem) {
+        p.font = decodePcl(p.image.data(), p.length);
         EXPECT_EQ(p.font.error, "");
     }
     return p;
@@ -62,7 +63,7 @@ TEST(PclWriter, FontHeader)
     source.setGlyph('C', 12);  // the widest advance, although blank
     const Packed p = pack(source, false, kRoman8, "A Long Font Name Over Sixteen");
     ASSERT_GE(p.length, 70u);
-    EXPECT_EQ(std::memcmp(p.image.get(), "\x1b)s64W", 6), 0);
+    EXPECT_EQ(std::memcmp(p.image.data(), "\x1b)s64W", 6), 0);
     const PclFont& f = p.font;
     EXPECT_EQ(f.descriptorSize, 64);
     EXPECT_EQ(f.headerFormat, 0);
@@ -270,11 +271,11 @@ TEST(PclWriter, RefusesWhatDoesNotFitItsField)
 {
     TestGlyphSource source(TestGlyphSource::metricsFor(0x41, 0x41, 12, 5, 8));
     source.setGlyph('A', 9000, {"#"});  // 4 x 9000 quarter-dots do not fit Delta X
-    uint32_t length = 99;
-    std::string error;
-    EXPECT_FALSE(PclSoftFontWriter::pack(source, kRoman8, length, false, "X", &error));
-    EXPECT_EQ(length, 0u);
-    EXPECT_NE(error.find("Delta X"), std::string::npos) << error;
+    qf::OutputSink out;
+    const qf::WriteProblem problem = PclSoftFontWriter::pack(source, qf::test::requestFor("X"), out, false);
+    EXPECT_EQ(problem.kind, qf::WriteProblem::Kind::Refused);
+    EXPECT_EQ(out.size(), 0u);
+    EXPECT_NE(problem.text.find("Delta X"), std::string::npos) << problem.text;
 }
 
 // The glyphs of a BDF text in code order: ink box and hex rows.
@@ -346,28 +347,29 @@ TEST(PclRealFont, DecodedCharactersAreWhatWasDrawnAndKeepTheBdfsInk)
         qf::GlyphRasteriser rasteriser(dc);
         realised(rasteriser);
         qf::test::RecordingSource recorded(rasteriser);
-        uint32_t length = 0;
-        std::string error;
-        const qf::Image image = PclSoftFontWriter::pack(recorded, symbolSet, length, false, k.family, &error);
-        ASSERT_TRUE(image) << error;
-        const PclFont font = decodePcl(image.get(), length);
+        qf::WriteRequest request = qf::test::requestFor(k.family, k.points, 300, 300, symbolSet, k.family);
+        qf::OutputSink image;
+        qf::WriteProblem problem = PclSoftFontWriter::pack(recorded, request, image, false);
+        ASSERT_FALSE(problem) << problem.text;
+        const PclFont font = decodePcl(image.data(), image.size());
         ASSERT_EQ(font.error, "");
         // The landscape font of the same size turns every character and nothing else.
         qf::GlyphRasteriser again(dc);
         realised(again);
-        uint32_t landscapeLength = 0;
-        const qf::Image landscapeImage = PclSoftFontWriter::pack(again, symbolSet, landscapeLength, true, k.family, &error);
-        ASSERT_TRUE(landscapeImage) << error;
-        const PclFont landscape = decodePcl(landscapeImage.get(), landscapeLength);
+        qf::OutputSink landscapeImage;
+        problem = PclSoftFontWriter::pack(again, request, landscapeImage, true);
+        ASSERT_FALSE(problem) << problem.text;
+        const PclFont landscape = decodePcl(landscapeImage.data(), landscapeImage.size());
         ASSERT_EQ(landscape.error, "");
         ASSERT_EQ(landscape.order, font.order);
         // The BDF of the same font: every character's ink box and rows are the soft font's.
         qf::GlyphRasteriser third(dc);
         realised(third);
-        std::string bdf;
-        ASSERT_TRUE(qf::BdfWriter::pack(third, gdi::byteCharacters(third.metrics().tmCharSet, dc.oemCodePage()),
-                                        k.points, 300, 300, k.family, k.family, bdf, &error)) << error;
-        const std::vector<BdfGlyph> bdfInk = bdfGlyphs(bdf);
+        qf::OutputSink bdf;
+        problem = qf::BdfWriter::pack(third, gdi::byteCharacters(third.metrics().tmCharSet, dc.oemCodePage()),
+                                      request, bdf);
+        ASSERT_FALSE(problem) << problem.text;
+        const std::vector<BdfGlyph> bdfInk = bdfGlyphs(std::string(reinterpret_cast<const char*>(bdf.data()), bdf.size()));
 
         const gdi::TEXTMETRIC& tm = rasteriser.metrics();
         EXPECT_EQ(font.symbolSet, symbolSet);

@@ -1,11 +1,13 @@
-// A synthetic GlyphSource for writer tests: metrics you set, and per character code an advance
-// width and ink drawn from text rows ('#' or 'X' is ink, anything else blank). It draws like the
+// A synthetic GlyphSource for the writer tests and benchmarks: metrics you set, and per character
+// code an advance width and ink drawn from text rows ('#' or 'X' is ink, anything else blank). It draws like the
 // rasteriser: into a scratch bitmap of the width the writer asks for, rows padded to 16 bits, the
 // glyph's left edge at the drawing origin plus its own offset, ink outside the bitmap lost.
 #pragma once
 
+#include "formats/FontWriter.h"
 #include "render/GlyphRasteriser.h"
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -13,6 +15,20 @@
 #include <vector>
 
 namespace qf::test {
+
+// What a writer is asked for: the font named `name` at this size and resolution.
+inline WriteRequest requestFor(const std::string& name, int points = 12, int resX = 96, int resY = 96,
+                               int symbolSet = 309, const std::string& face = "")
+{
+    WriteRequest r;
+    r.name = name;
+    r.pointSize = points;
+    r.resolutionX = resX;
+    r.resolutionY = resY;
+    r.symbolSet = symbolSet;
+    std::snprintf(r.font.lfFaceName, sizeof r.font.lfFaceName, "%s", face.c_str());
+    return r;
+}
 
 class TestGlyphSource : public GlyphSource {
 public:

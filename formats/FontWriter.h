@@ -1,0 +1,81 @@
+// What every writer has in common: the request it is given, the sink it writes into, the problem
+// it answers with, and the one interface the run calls for every per-size format.
+#pragma once
+
+#include "formats/Format.h"
+#include "platform/gdi.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace gdi {
+class DeviceContext;
+}
+
+namespace qf {
+
+class GlyphSource;
+
+// Largest file a writer may make; a font that would need more is refused.
+inline constexpr uint64_t kMaxAllocation = uint64_t{64} << 20;
+
+// One font at one size, and what the writer needs of the run's choices, as values.
+struct WriteRequest {
+    gdi::LOGFONT font{};        // the entry's font, in the run's character set
+    int32_t pointSize = 0;
+    int32_t resolutionX = 96;   // dots per inch of the target device
+    int32_t resolutionY = 96;
+    std::string name;           // the font name stored in the file (cp1252 bytes)
+    int symbolSet = 309;        // the PCL symbol set value the font declares (Roman-8)
+};
+
+// Why a writer made no file. Refused: the font cannot be made at that size (it cannot be realised,
+// a value does not fit its field, the file would pass the size cap). OverBudget: a font library
+// over the 64 KB a library may take, which a person may choose to go past.
+struct WriteProblem {
+    enum class Kind { None, Refused, OverBudget };
+    Kind kind = Kind::None;
+    std::string text;
+
+    static WriteProblem refused(std::string why) { return {Kind::Refused, std::move(why)}; }
+    explicit operator bool() const { return kind != Kind::None; }
+};
+
+// The bytes of one file as a writer makes them, in one block that never grows past its cap, so a
+// hostile font costs a refusal, not the machine's memory.
+class OutputSink {
+public:
+    explicit OutputSink(uint64_t cap = kMaxAllocation) : cap_(cap) {}
+
+    // Lengthens the file by size bytes and gives where they go (zero-filled); null once the file
+    // would pass the cap, after which the sink stays overflowed.
+    uint8_t* extend(size_t size);
+    bool append(const void* data, size_t size);
+    bool appendText(std::string_view text) { return append(text.data(), text.size()); }
+    void clear();
+
+    bool overflowed() const { return overflowed_; }
+    uint64_t cap() const { return cap_; }
+    size_t size() const { return bytes_.size(); }
+    const uint8_t* data() const { return bytes_.data(); }
+    uint8_t* data() { return bytes_.data(); }
+
+private:
+    std::vector<uint8_t> bytes_;
+    uint64_t cap_;
+    bool overflowed_ = false;
+};
+
+// Makes one file of a per-size format, or the FNT resources a font library is assembled from.
+class FontWriter {
+public:
+    virtual ~FontWriter() = default;
+    // Realises the request's font on dc, renders it and writes the file into out (cleared first).
+    virtual WriteProblem write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const = 0;
+};
+
+// The writer of a format's per-size files; for a library format, of the fonts it holds.
+const FontWriter& writerFor(OutputFormat format);
+
+}  // namespace qf

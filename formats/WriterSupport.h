@@ -1,0 +1,41 @@
+// What the writers share behind their interface: how a refusal names its font, and realising the
+// request's font before packing it.
+#pragma once
+
+#include "formats/FontWriter.h"
+#include "render/GlyphRasteriser.h"
+
+#include <string>
+#include <utility>
+
+namespace qf {
+
+// Refusals name the font they are about: "<name> at <size> points (<x> x <y> dpi): <why>".
+class Refusal {
+public:
+    explicit Refusal(const WriteRequest& request)
+        : prefix_(request.name + " at " + std::to_string(request.pointSize) + " points (" +
+                  std::to_string(request.resolutionX) + " x " + std::to_string(request.resolutionY) +
+                  " dpi): ")
+    {
+    }
+    WriteProblem operator()(const std::string& why) const { return WriteProblem::refused(prefix_ + why); }
+
+private:
+    std::string prefix_;
+};
+
+// Realises the request's font with the glyph rasteriser on dc, then packs it into out:
+// pack(GlyphSource&, const WriteRequest&, OutputSink&) gives the writer's answer.
+template <class Pack>
+WriteProblem realiseAndPack(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out, Pack&& pack)
+{
+    out.clear();
+    GlyphRasteriser rasteriser(dc);
+    std::string why;
+    if (!rasteriser.realise(request.font, request.pointSize, request.resolutionX, request.resolutionY, &why))
+        return Refusal(request)(why);
+    return std::forward<Pack>(pack)(rasteriser, request, out);
+}
+
+}  // namespace qf
