@@ -1,6 +1,7 @@
 // The main dialog's font list: building it, check boxes, the selection count, the Start rule and
 // renaming entries in place.
 #include "app/MainDialog.h"
+#include "platform/CodePages.h"
 
 #include "platform/gdi.h"
 #include "res/DialogTemplates.h"
@@ -20,7 +21,7 @@ namespace {
 // An entry's name (ANSI bytes) as the list shows it: after one blank.
 QString ItemText(const std::string& name)
 {
-    return QStringLiteral(" ") + QString::fromStdString(ansiToUtf8(name));
+    return QStringLiteral(" ") + QString::fromStdString(gdi::ansiToUtf8(name));
 }
 
 }  // namespace
@@ -122,7 +123,7 @@ void MainDialog::BeginRename()
     QRect rect = m_fontList->itemRect(position);
     // Past the check box, over the name.
     rect.setLeft(std::max(rect.left() + 14, m_fontList->checkBoxRect(position).right() + 3));
-    m_nameEditor->open(position, rect, QString::fromStdString(ansiToUtf8(m_fonts[static_cast<size_t>(index)].name)));
+    m_nameEditor->open(position, rect, QString::fromStdString(gdi::ansiToUtf8(m_fonts[static_cast<size_t>(index)].name)));
 }
 
 void MainDialog::CommitRename(int position, const QString& text)

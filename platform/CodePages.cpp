@@ -194,6 +194,56 @@ ByteMap byteCharacters(unsigned charset, unsigned oemCodePage)
     return map;
 }
 
+std::string ansiToUtf8(std::string_view ansi)
+{
+    const ByteMap* map = codePageMap(1252);
+    std::string out;
+    out.reserve(ansi.size());
+    for (const char c : ansi) {
+        const auto byte = static_cast<uint8_t>(c);
+        char32_t u = map ? (*map)[byte] : byte;
+        if (u == kUnmapped)
+            u = 0xFFFD;  // the replacement character: visible, and safe in a file name
+        if (u < 0x80) {
+            out += static_cast<char>(u);
+        } else if (u < 0x800) {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (u >> 12));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string utf8ToAnsi(std::string_view text)
+{
+    const ByteMap* map = codePageMap(1252);
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        char32_t u = b;
+        int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+        if (b >= 0x80)
+            u = b & (0x3F >> extra);
+        for (int k = 1; k <= extra && i + k < text.size(); ++k)
+            u = (u << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        i += 1 + extra;
+        char c = '?';
+        for (int code = 0; code < 256; ++code) {
+            const char32_t mapped = map ? (*map)[code] : static_cast<char32_t>(code);
+            if (mapped == u) {
+                c = static_cast<char>(code);
+                break;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
 int codePageSignatureBit(unsigned codePage)
 {
     for (const auto& row : kOemSignatureBits)

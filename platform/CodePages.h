@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace gdi {
@@ -26,6 +28,12 @@ unsigned codePageOfCharset(unsigned charset, unsigned oemCodePage);
 // codes are the symbol face's own; for a set without a single-byte table, the printable ASCII and
 // Latin-1 bytes as themselves (cp1252 agrees with Latin-1 there) and nothing for the rest.
 ByteMap byteCharacters(unsigned charset, unsigned oemCodePage);
+
+// Names in the platform's records are ANSI (cp1252) bytes: their UTF-8 text for display, messages
+// and file names (a byte cp1252 leaves undefined becomes U+FFFD)...
+std::string ansiToUtf8(std::string_view ansi);
+// ...and UTF-8 typed by a person as those bytes (a character cp1252 cannot hold becomes '?').
+std::string utf8ToAnsi(std::string_view text);
 
 // The bit of a font signature's 64-bit code page range (fsCsb[0] bits 0-31, fsCsb[1] bits 32-63)
 // that stands for the code page, or -1 for a page without one (709, 710, 720 among the MS-DOS ones).

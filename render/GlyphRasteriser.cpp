@@ -46,8 +46,7 @@ bool GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32
     if (pointSize < 1 || pointSize > kMaxPointSize)
         return refuse("point size " + std::to_string(pointSize) + " is outside 1 to " +
                       std::to_string(kMaxPointSize));
-    if (resolutionX < 1 || resolutionY < 1 || resolutionX > kMaxResolution ||
-        resolutionY > kMaxResolution)
+    if (!resolutionInRange(resolutionX, resolutionY))
         return refuse("resolution " + std::to_string(resolutionX) + " x " +
                       std::to_string(resolutionY) + " is outside 1 to " +
                       std::to_string(kMaxResolution) + " dpi");

@@ -71,6 +71,12 @@ public:
     // Largest point size and resolution accepted at all; within them, memory limits decide.
     static constexpr int32_t kMaxPointSize = 4000;
     static constexpr int32_t kMaxResolution = 65535;
+    // Whether a target resolution can be made at all: every format stores it in 16 bits, and
+    // the scales divide by it.
+    static constexpr bool resolutionInRange(int64_t x, int64_t y)
+    {
+        return x >= 1 && y >= 1 && x <= kMaxResolution && y <= kMaxResolution;
+    }
 
 private:
     gdi::DeviceContext& dc_;

@@ -93,30 +93,6 @@ int EnumFamilyProc(const gdi::ENUMLOGFONTEX* elf, const gdi::TEXTMETRIC*, gdi::D
     return 1;
 }
 
-std::string ansiToUtf8(std::string_view ansi)
-{
-    const gdi::ByteMap* map = gdi::codePageMap(1252);
-    std::string out;
-    out.reserve(ansi.size());
-    for (const char c : ansi) {
-        const auto byte = static_cast<uint8_t>(c);
-        char32_t u = map ? (*map)[byte] : byte;
-        if (u == gdi::kUnmapped)
-            u = 0xFFFD;  // the replacement character: visible, and safe in a file name
-        if (u < 0x80) {
-            out += static_cast<char>(u);
-        } else if (u < 0x800) {
-            out += static_cast<char>(0xC0 | (u >> 6));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (u >> 12));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        }
-    }
-    return out;
-}
-
 void BuildFontList(std::vector<FontListEntry>& fonts, gdi::DWORD osMajorVersion)
 {
     gdi::DeviceContext dc;

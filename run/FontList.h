@@ -41,10 +41,6 @@ struct FontEnumContext {
 // enumeration is used when osMajorVersion is 4 or more, the older call otherwise.
 void BuildFontList(std::vector<FontListEntry>& fonts, gdi::DWORD osMajorVersion);
 
-// Names in the platform's records are ANSI (cp1252) bytes; this gives their UTF-8 text for display
-// and for file names.
-std::string ansiToUtf8(std::string_view ansi);
-
 // The enumeration callbacks, exposed so tests can drive them with reports of their own.
 int EnumFamilyProc(const gdi::ENUMLOGFONTEX* elf, const gdi::TEXTMETRIC* metrics,
                    gdi::DWORD fontType, gdi::LPARAM lParam);

@@ -1,9 +1,11 @@
 #include "run/GenerationRun.h"
+#include "platform/CodePages.h"
 
 #include "formats/FonWriter.h"
 #include "formats/FontWriter.h"
 #include "platform/DeviceContext.h"
 #include "run/CodePageTable.h"
+#include "render/GlyphRasteriser.h"
 #include "run/OutputBudget.h"
 
 #include <algorithm>
@@ -38,11 +40,11 @@ std::string withUtf8Names(std::string reason, const FontListEntry& entry)
         return std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
     };
     if (!ascii(entry.name) && reason.compare(0, entry.name.size() + 4, entry.name + " at ") == 0)
-        reason.replace(0, entry.name.size(), ansiToUtf8(entry.name));
+        reason.replace(0, entry.name.size(), gdi::ansiToUtf8(entry.name));
     const std::string face(entry.logFont.lfFaceName, strnlen(entry.logFont.lfFaceName, gdi::LF_FACESIZE));
     if (!ascii(face)) {
         const std::string raw = "\"" + face + "\"";
-        const std::string utf8 = "\"" + ansiToUtf8(face) + "\"";
+        const std::string utf8 = "\"" + gdi::ansiToUtf8(face) + "\"";
         for (auto at = reason.find(raw); at != std::string::npos; at = reason.find(raw, at + utf8.size()))
             reason.replace(at, raw.size(), utf8);
     }
@@ -73,9 +75,7 @@ GenerationRun::GenerationRun(GenerationSettings& settings, RunHost& host, FileLa
 
 std::string GenerationRun::validate(const GenerationSettings& settings)
 {
-    // Both resolutions are stored in 16-bit fields of every format, and divide the writers' scales.
-    if (settings.resolutionX < 1 || settings.resolutionX > 65535 || settings.resolutionY < 1 ||
-        settings.resolutionY > 65535)
+    if (!GlyphRasteriser::resolutionInRange(settings.resolutionX, settings.resolutionY))
         return "The resolution must be a whole number of dots per inch from 1 to 65535.";
     if (settings.sizes.empty())
         return "No point size is requested.";
@@ -100,7 +100,7 @@ std::string GenerationRun::safeFileNamePart(std::string_view name)
             c = '_';
     if (bytes == "." || bytes == "..")
         bytes.insert(0, "_");
-    return ansiToUtf8(bytes);
+    return gdi::ansiToUtf8(bytes);
 }
 
 std::string GenerationRun::fileName(const std::string& folderPrefix, const char* faceName,
@@ -180,7 +180,7 @@ private:
             return Decision::Write;
         if (answer_ == Remembered::SkipAll)
             return Decision::Skip;
-        switch (host_.confirmCodePage(replaceName(kUnsupportedMessage, ansiToUtf8(entry.name)))) {
+        switch (host_.confirmCodePage(replaceName(kUnsupportedMessage, gdi::ansiToUtf8(entry.name)))) {
         case kAnswerYes:
             return Decision::Write;
         case kAnswerYesToAll:
@@ -191,7 +191,7 @@ private:
             return Decision::Skip;
         case kAnswerStop:
             result_.stopped = true;
-            result_.stopReason = "the font " + ansiToUtf8(entry.name) + " does not support code page " +
+            result_.stopReason = "the font " + gdi::ansiToUtf8(entry.name) + " does not support code page " +
                                  std::to_string(CodePageTable::row(settings_.codePageIndex).codePage);
             return Decision::Stop;
         default:
@@ -222,7 +222,7 @@ private:
             writeSizes(request, base);
         // A damaged face (a corrupt glyf table, say) can be drawn without a single pixel.
         if (result_.written.size() > writtenBefore && dc_.inkedCharacters() == inkBefore) {
-            result_.warnings.push_back(ansiToUtf8(entry.name) +
+            result_.warnings.push_back(gdi::ansiToUtf8(entry.name) +
                                        ": no character drew any ink, so its files hold only blank "
                                        "characters (is the font file damaged?)");
             host_.warning(result_.warnings.back());
@@ -276,7 +276,7 @@ private:
             writeFile(file, library);
         } else if (problem.kind == WriteProblem::Kind::OverBudget) {
             ++result_.oversizedFons;
-            if (!host_.continueAfterOversizedFon(replaceName(kOversizedMessage, ansiToUtf8(entry.name)))) {
+            if (!host_.continueAfterOversizedFon(replaceName(kOversizedMessage, gdi::ansiToUtf8(entry.name)))) {
                 host_.setRunning(false);
                 result_.stopped = true;
             }

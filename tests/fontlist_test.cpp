@@ -1,5 +1,6 @@
 // The enumeration callbacks turn the platform's reports into one entry per style.
 #include "run/FontList.h"
+#include "platform/CodePages.h"
 
 #include <gtest/gtest.h>
 
@@ -137,8 +138,8 @@ TEST(FontListCallbacks, FullNameIsCutTo63Characters)
 
 TEST(FontListNames, AnsiBytesBecomeUtf8)
 {
-    EXPECT_EQ(qf::ansiToUtf8("Caf\xE9"), "Caf\xC3\xA9");
-    EXPECT_EQ(qf::ansiToUtf8("plain"), "plain");
+    EXPECT_EQ(gdi::ansiToUtf8("Caf\xE9"), "Caf\xC3\xA9");
+    EXPECT_EQ(gdi::ansiToUtf8("plain"), "plain");
 }
 
 }  // namespace

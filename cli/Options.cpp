@@ -1,0 +1,259 @@
+#include "cli/Options.h"
+
+#include "formats/Format.h"
+#include "platform/CodePages.h"
+#include "render/GlyphRasteriser.h"
+#include "run/CodePageTable.h"
+#include "run/SizeList.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <getopt.h>
+#include <sys/stat.h>
+
+namespace qf::cli {
+
+extern const char kUsage[] =
+    "Usage: quenfold-cli --list\n"
+    "       quenfold-cli [options] FONT...\n"
+    "Converts installed fonts to bitmap fonts. FONT is a name as --list shows it, its index, or all.\n"
+    "\n"
+    "  -l, --list               list the installed font styles: index, name, face name, character sets\n"
+    "  -s, --sizes TEXT         point sizes, 3 to 4000, separated by commas or spaces\n"
+    "                           (default \"8, 10, 12, 14\")\n"
+    "  -r, --resolution X[xY]   target resolution in dots per inch (default 96x96)\n"
+    "  -f, --format FORMAT      fon, fnt, sfp, sfl or bdf (default fon)\n"
+    "  -c, --codepage CP        code page number (default 1252); see --list-codepages\n"
+    "      --list-codepages     list the code pages\n"
+    "      --unsupported WHAT   a font lacking the code page: yes (convert anyway),\n"
+    "                           skip (default: leave it out) or stop (end the run)\n"
+    "      --name TEXT          font name written into the files (a single FONT only)\n"
+    "      --max-output SIZE    stop the run before its files pass SIZE bytes in all; K, M, G\n"
+    "                           and T count in 1024s (default 1G)\n"
+    "  -o, --output DIR         existing output folder (default the current one)\n"
+    "  -q, --quiet              no progress or summary\n"
+    "  -h, --help               this text\n"
+    "\n"
+    "Exit status: 0 all files written, 1 some could not be or the run was stopped, 2 usage error\n"
+    "(nothing written), 130 interrupted, 129 and 143 ended by SIGHUP and SIGTERM.\n";
+
+namespace {
+
+bool parseResolution(const std::string& text, uint32_t& x, uint32_t& y)
+{
+    auto number = [](const std::string& s, uint32_t& out) {
+        if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        out = static_cast<uint32_t>(std::stoul(s));
+        return true;
+    };
+    const auto sep = text.find_first_of("xX");
+    if (sep == std::string::npos)
+        return number(text, x) && number(text, y);
+    return number(text.substr(0, sep), x) && number(text.substr(sep + 1), y);
+}
+
+std::string formatNames()
+{
+    std::string names;
+    const auto table = formatTable();
+    for (size_t i = 0; i < table.size(); ++i)
+        names += std::string(i == 0 ? "" : i + 1 == table.size() ? " or " : ", ") + table[i].option;
+    return names;
+}
+
+}  // namespace
+
+bool parseByteCount(const std::string& text, uint64_t& bytes)
+{
+    const size_t digits = text.find_first_not_of("0123456789");
+    if (digits == 0 || text.empty() || std::min(digits, text.size()) > 18)
+        return false;
+    uint64_t value = std::stoull(text.substr(0, digits));
+    std::string unit = digits == std::string::npos ? "" : text.substr(digits);
+    for (char& c : unit)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (unit == "B")
+        unit.clear();
+    else if ((unit.size() == 3 && unit.compare(1, 2, "IB") == 0) || (unit.size() == 2 && unit[1] == 'B'))
+        unit.resize(1);
+    int shift = 0;
+    if (unit.size() > 1)
+        return false;
+    if (unit.size() == 1) {
+        const auto at = std::string("KMGT").find(unit[0]);
+        if (at == std::string::npos)
+            return false;
+        shift = 10 * (static_cast<int>(at) + 1);
+    }
+    if (value == 0 || value > (uint64_t{1} << 62) >> shift)
+        return false;
+    bytes = value << shift;
+    return true;
+}
+
+std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
+{
+    enum { kListCodePages = 1000, kUnsupported, kName, kMaxOutput };
+    static const option longOptions[] = {
+        {"list", no_argument, nullptr, 'l'},
+        {"sizes", required_argument, nullptr, 's'},
+        {"resolution", required_argument, nullptr, 'r'},
+        {"format", required_argument, nullptr, 'f'},
+        {"codepage", required_argument, nullptr, 'c'},
+        {"list-codepages", no_argument, nullptr, kListCodePages},
+        {"unsupported", required_argument, nullptr, kUnsupported},
+        {"name", required_argument, nullptr, kName},
+        {"max-output", required_argument, nullptr, kMaxOutput},
+        {"output", required_argument, nullptr, 'o'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+
+    Options options;
+    bool list = false;
+    bool listCodePages = false;
+    optind = 1;
+    opterr = 0;
+    int option;
+    while ((option = getopt_long(argc, argv, ":ls:r:f:c:o:qh", longOptions, nullptr)) != -1) {
+        switch (option) {
+        case 'l': list = true; break;
+        case 's': options.sizes = optarg; break;
+        case 'r': options.resolution = optarg; break;
+        case 'f': options.format = optarg; break;
+        case 'c': options.codePage = optarg; break;
+        case 'o': options.output = optarg; break;
+        case 'q': options.quiet = true; break;
+        case 'h': options.action = Action::Help; return options;
+        case kListCodePages: listCodePages = true; break;
+        case kUnsupported: options.unsupported = optarg; break;
+        case kName: options.name = optarg; break;
+        case kMaxOutput: options.maxOutput = optarg; break;
+        case ':': error = std::string("option needs a value: ") + argv[optind - 1]; return std::nullopt;
+        default: error = std::string("unknown option: ") + argv[optind - 1]; return std::nullopt;
+        }
+    }
+    if (listCodePages)
+        options.action = Action::ListCodePages;
+    else if (list)
+        options.action = Action::List;
+    for (int i = optind; i < argc; ++i)
+        options.fonts.emplace_back(argv[i]);
+    if (options.action == Action::Convert && options.fonts.empty()) {
+        error = "no FONT given";
+        return std::nullopt;
+    }
+    return options;
+}
+
+bool applyOptions(const Options& options, GenerationSettings& settings, int& unsupportedAnswer,
+                  std::string& folder, std::string& error)
+{
+    std::string sizesError;
+    if (!readSizeList(options.sizes, GlyphRasteriser::kMaxPointSize, settings.sizes, sizesError)) {
+        error = "--sizes: " + sizesError;
+        return false;
+    }
+    if (!parseResolution(options.resolution, settings.resolutionX, settings.resolutionY) ||
+        !GlyphRasteriser::resolutionInRange(settings.resolutionX, settings.resolutionY)) {
+        error = "bad resolution \"" + options.resolution + "\" (X or XxY, each 1 to " +
+                std::to_string(GlyphRasteriser::kMaxResolution) + ")";
+        return false;
+    }
+    const FormatInfo* format = formatByOption(options.format);
+    if (!format) {
+        error = "unknown format \"" + options.format + "\" (" + formatNames() + ")";
+        return false;
+    }
+    settings.format = format->format;
+
+    int32_t codePageNumber = 0;
+    settings.codePageIndex = scanDecimal(options.codePage.c_str(), codePageNumber) &&
+                                     options.codePage.find_first_not_of("0123456789") == std::string::npos
+                                 ? CodePageTable::rowOfCodePage(codePageNumber)
+                                 : -1;
+    if (settings.codePageIndex < 0) {
+        error = "unknown code page \"" + options.codePage + "\" (see --list-codepages)";
+        return false;
+    }
+    if (!parseByteCount(options.maxOutput, settings.maxOutputBytes)) {
+        error = "bad --max-output \"" + options.maxOutput + "\" (bytes, or a number with K, M, G or T)";
+        return false;
+    }
+    if (options.unsupported == "yes") {
+        unsupportedAnswer = kAnswerYesToAll;
+    } else if (options.unsupported == "skip") {
+        unsupportedAnswer = kAnswerSkipAll;
+    } else if (options.unsupported == "stop") {
+        unsupportedAnswer = kAnswerStop;
+    } else {
+        error = "--unsupported takes yes, skip or stop";
+        return false;
+    }
+
+    struct stat info {};
+    if (::stat(options.output.c_str(), &info) != 0) {
+        error = "output folder \"" + options.output + "\": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        error = "output \"" + options.output + "\" is not a folder";
+        return false;
+    }
+    folder = options.output;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return true;
+}
+
+bool selectFonts(const Options& options, std::vector<FontListEntry>& fonts, std::string& error)
+{
+    for (const std::string& arg : options.fonts) {
+        bool found = false;
+        if (arg == "all") {
+            if (fonts.empty()) {
+                error = "no fonts found: fontconfig lists no TrueType or OpenType font";
+                return false;
+            }
+            for (FontListEntry& entry : fonts)
+                entry.selected = 1;
+            found = true;
+        } else if (!arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos) {
+            const size_t index = arg.size() < 10 ? std::stoul(arg) : fonts.size();
+            if (index < fonts.size()) {
+                fonts[index].selected = 1;
+                found = true;
+            }
+        } else {
+            for (FontListEntry& entry : fonts) {
+                if (gdi::ansiToUtf8(entry.name) == arg) {
+                    entry.selected = 1;
+                    found = true;
+                }
+            }
+        }
+        if (!found) {
+            error = "unknown font \"" + arg + "\" (see --list)";
+            return false;
+        }
+    }
+
+    if (options.name) {
+        int count = 0;
+        for (const FontListEntry& entry : fonts)
+            count += entry.selected ? 1 : 0;
+        if (count != 1) {
+            error = "--name needs exactly one FONT";
+            return false;
+        }
+        for (FontListEntry& entry : fonts)
+            if (entry.selected)
+                entry.name = gdi::utf8ToAnsi(*options.name).substr(0, FontListEntry::kMaxName);
+    }
+    return true;
+}
+
+}  // namespace qf::cli
