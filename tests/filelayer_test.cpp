@@ -1,5 +1,6 @@
 // Files are written whole or not at all, whatever fails on the way.
 #include "platform/FileLayer.h"
+#include "tests/FaultyFiles.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,61 +13,13 @@ namespace {
 using qf::test::readFile;
 using qf::test::TempDir;
 
-// Fails one chosen operation with a chosen errno; writes in small pieces to exercise short writes.
-class FaultyFiles : public qf::FileLayer {
-public:
-    enum class Op { None, Open, Write, Fsync, Close, Rename };
-    Op failing = Op::None;
-    int error = EIO;
-    int writesBeforeFailure = 0;
-
-    int open(const char* path, int flags, mode_t mode) override
-    {
-        if (failing == Op::Open) {
-            errno = error;
-            return -1;
-        }
-        return FileLayer::open(path, flags, mode);
-    }
-    ssize_t write(int fd, const void* data, size_t size) override
-    {
-        if (failing == Op::Write && writesBeforeFailure-- <= 0) {
-            errno = error;
-            return -1;
-        }
-        return FileLayer::write(fd, data, size < 3 ? size : 3);
-    }
-    int fsync(int fd) override
-    {
-        if (failing == Op::Fsync) {
-            errno = error;
-            return -1;
-        }
-        return FileLayer::fsync(fd);
-    }
-    int close(int fd) override
-    {
-        const int r = FileLayer::close(fd);
-        if (failing == Op::Close) {
-            errno = error;
-            return -1;
-        }
-        return r;
-    }
-    int rename(const char* from, const char* to) override
-    {
-        if (failing == Op::Rename) {
-            errno = error;
-            return -1;
-        }
-        return FileLayer::rename(from, to);
-    }
-};
+using qf::test::FaultyFiles;
 
 TEST(FileLayer, WritesWholeFileThroughShortWrites)
 {
     TempDir dir;
     FaultyFiles files;
+    files.shortWrites = true;
     const std::string target = dir.path() + "/a b.fnt";
     const std::string data = "0123456789abcdef";
     EXPECT_EQ(qf::writeFileWhole(target, reinterpret_cast<const uint8_t*>(data.data()), data.size(), files), "");
@@ -95,9 +48,8 @@ TEST(FileLayer, EveryFailureIsReportedAndLeavesTheOldFileAndNoTemporary)
             std::ofstream(target, std::ios::binary) << "old contents";
         }
         FaultyFiles files;
-        files.failing = c.op;
-        files.error = c.error;
-        files.writesBeforeFailure = 2;
+        files.shortWrites = true;
+        files.fail(c.op, c.error, c.op == FaultyFiles::Op::Write ? 2 : 0);
         const std::string data(100, 'x');
         const std::string reason =
             qf::writeFileWhole(target, reinterpret_cast<const uint8_t*>(data.data()), data.size(), files);

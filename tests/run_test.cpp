@@ -4,6 +4,7 @@
 #include "run/FontList.h"
 #include "run/GenerationRun.h"
 #include "run/OutputBudget.h"
+#include "tests/FaultyFiles.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -355,49 +356,7 @@ TEST_F(RunFixture, WriterRefusalIsReportedPerSizeAndTheRestWritten)
 }
 
 // File faults: every failure reported with its file, nothing partial left, nothing old damaged.
-class FaultyFiles : public qf::FileLayer {
-public:
-    std::function<int(const char*)> onOpen;  // returns errno to fail with, or 0
-    int failWriteAfter = -1;                 // fail the n-th write (0-based) with ENOSPC
-    int failCloseNumber = -1;                // fail the n-th close with EIO
-    int failRenameNumber = -1;               // fail the n-th rename with EXDEV
-    int writes = 0, closes = 0, renames = 0;
-
-    int open(const char* path, int flags, mode_t mode) override
-    {
-        if (onOpen)
-            if (const int e = onOpen(path)) {
-                errno = e;
-                return -1;
-            }
-        return FileLayer::open(path, flags, mode);
-    }
-    ssize_t write(int fd, const void* d, size_t n) override
-    {
-        if (writes++ == failWriteAfter) {
-            errno = ENOSPC;
-            return -1;
-        }
-        return FileLayer::write(fd, d, n);
-    }
-    int close(int fd) override
-    {
-        const int r = FileLayer::close(fd);
-        if (closes++ == failCloseNumber) {
-            errno = EIO;
-            return -1;
-        }
-        return r;
-    }
-    int rename(const char* a, const char* b) override
-    {
-        if (renames++ == failRenameNumber) {
-            errno = EXDEV;
-            return -1;
-        }
-        return FileLayer::rename(a, b);
-    }
-};
+using qf::test::FaultyFiles;
 
 TEST_F(RunFixture, FileFaultsAreCollectedAndLoseNothing)
 {
@@ -407,11 +366,10 @@ TEST_F(RunFixture, FileFaultsAreCollectedAndLoseNothing)
         std::ofstream(dir.path() + "/DejaVu Sans_" + std::to_string(size) + ".fnt") << "old";
 
     FaultyFiles files;
-    int opens = 0;
-    files.onOpen = [&](const char*) { return opens++ == 0 ? EACCES : 0; };  // size 8
-    files.failWriteAfter = 0;   // size 10
-    files.failCloseNumber = 1;  // size 12 (the second close: size 10's failed write closed first)
-    files.failRenameNumber = 0; // size 14 (the first rename reached)
+    files.fail(FaultyFiles::Op::Open, EACCES);      // size 8
+    files.fail(FaultyFiles::Op::Write, ENOSPC);     // size 10
+    files.fail(FaultyFiles::Op::Close, EIO, 1);     // size 12 (the second close: size 10's failed write closed first)
+    files.fail(FaultyFiles::Op::Rename, EXDEV);     // size 14 (the first rename reached)
     const auto result = run(files);
 
     ASSERT_EQ(result.failures.size(), 4u);
