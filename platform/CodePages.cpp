@@ -244,6 +244,25 @@ std::string utf8ToAnsi(std::string_view text)
     return out;
 }
 
+std::string encodeForCharset(std::u32string_view text, unsigned charset, unsigned oemCodePage)
+{
+    const ByteMap characters = byteCharacters(charset, oemCodePage);
+    std::map<char32_t, char> bytes;
+    for (int b = 255; b >= 0; --b)
+        if (characters[static_cast<size_t>(b)] != kUnmapped)
+            bytes[characters[static_cast<size_t>(b)]] = static_cast<char>(b);
+    const bool ownTable = codePageOfCharset(charset, oemCodePage) != 0;
+    std::string out;
+    for (const char32_t c : text) {
+        const auto it = bytes.find(c);
+        if (it != bytes.end())
+            out += it->second;
+        else
+            out += !ownTable && c < 0x100 ? static_cast<char>(c) : '?';
+    }
+    return out;
+}
+
 int codePageSignatureBit(unsigned codePage)
 {
     for (const auto& row : kOemSignatureBits)

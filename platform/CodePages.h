@@ -29,6 +29,12 @@ unsigned codePageOfCharset(unsigned charset, unsigned oemCodePage);
 // Latin-1 bytes as themselves (cp1252 agrees with Latin-1 there) and nothing for the rest.
 ByteMap byteCharacters(unsigned charset, unsigned oemCodePage);
 
+// Text as the bytes a font realised with this character set draws it by, the inverse of
+// byteCharacters (the lowest byte where two draw one character). A character without a byte is
+// '?', except in a character set without a table of its own (a symbol font's), where the first 256
+// characters stand for their own codes.
+std::string encodeForCharset(std::u32string_view text, unsigned charset, unsigned oemCodePage);
+
 // Names in the platform's records are ANSI (cp1252) bytes: their UTF-8 text for display, messages
 // and file names (a byte cp1252 leaves undefined becomes U+FFFD)...
 std::string ansiToUtf8(std::string_view ansi);

@@ -13,7 +13,6 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <unordered_map>
 #include <utility>
 
 namespace qf {
@@ -37,30 +36,9 @@ void UseScreenResolution(gdi::DeviceContext& dc)
 
 std::string EncodeForCharset(const QString& text, int charset, unsigned oemCodePage)
 {
-    const unsigned codePage = gdi::codePageOfCharset(static_cast<unsigned>(charset), oemCodePage);
-    const gdi::ByteMap* map = codePage ? gdi::codePageMap(codePage) : nullptr;
-    std::unordered_map<char32_t, char> bytes;
-    if (map) {
-        // The lowest byte wins where a code page maps two bytes to one character.
-        for (int b = 255; b >= 0; --b) {
-            if ((*map)[static_cast<size_t>(b)] != gdi::kUnmapped)
-                bytes[(*map)[static_cast<size_t>(b)]] = static_cast<char>(b);
-        }
-    }
-    std::string out;
-    for (const char32_t c : text.toUcs4()) {
-        if (map) {
-            const auto it = bytes.find(c);
-            out += it != bytes.end() ? it->second : '?';
-        } else if (c < 0x100) {
-            out += static_cast<char>(c);
-        } else if (codePage == 0 && c >= 0xF000 && c <= 0xF0FF) {
-            out += static_cast<char>(c & 0xFF);  // a symbol font's private-use codes
-        } else {
-            out += '?';
-        }
-    }
-    return out;
+    const QList<uint> ucs4 = text.toUcs4();
+    const std::u32string characters(ucs4.begin(), ucs4.end());
+    return gdi::encodeForCharset(characters, static_cast<unsigned>(charset), oemCodePage);
 }
 
 namespace {
