@@ -12,6 +12,9 @@
 #include <getopt.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <thread>
+
 namespace qf::cli {
 
 extern const char kUsage[] =
@@ -32,6 +35,8 @@ extern const char kUsage[] =
     "      --max-output SIZE    stop the run before its files pass SIZE bytes in all; K, M, G\n"
     "                           and T count in 1024s (default 1G)\n"
     "  -o, --output DIR         existing output folder (default the current one)\n"
+    "  -j, --jobs N             threads rendering the sizes of a font (default: one per core);\n"
+    "                           the files are the same whatever N is\n"
     "  -q, --quiet              no progress or summary\n"
     "  -h, --help               this text\n"
     "\n"
@@ -39,6 +44,9 @@ extern const char kUsage[] =
     "(nothing written), 130 interrupted, 129 and 143 ended by SIGHUP and SIGTERM.\n";
 
 namespace {
+
+// More threads than this only wait for each other: a font has a few dozen sizes at most.
+constexpr unsigned kMaxJobs = 64;
 
 bool parseResolution(const std::string& text, uint32_t& x, uint32_t& y)
 {
@@ -107,6 +115,7 @@ std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
         {"name", required_argument, nullptr, kName},
         {"max-output", required_argument, nullptr, kMaxOutput},
         {"output", required_argument, nullptr, 'o'},
+        {"jobs", required_argument, nullptr, 'j'},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
@@ -118,7 +127,7 @@ std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
     optind = 1;
     opterr = 0;
     int option;
-    while ((option = getopt_long(argc, argv, ":ls:r:f:c:o:qh", longOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, ":ls:r:f:c:o:j:qh", longOptions, nullptr)) != -1) {
         switch (option) {
         case 'l': list = true; break;
         case 's': options.sizes = optarg; break;
@@ -126,6 +135,7 @@ std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
         case 'f': options.format = optarg; break;
         case 'c': options.codePage = optarg; break;
         case 'o': options.output = optarg; break;
+        case 'j': options.jobs = optarg; break;
         case 'q': options.quiet = true; break;
         case 'h': options.action = Action::Help; return options;
         case kListCodePages: listCodePages = true; break;
@@ -182,6 +192,17 @@ bool applyOptions(const Options& options, GenerationSettings& settings, int& uns
     if (!parseByteCount(options.maxOutput, settings.maxOutputBytes)) {
         error = "bad --max-output \"" + options.maxOutput + "\" (bytes, or a number with K, M, G or T)";
         return false;
+    }
+    if (options.jobs.empty()) {
+        settings.jobs = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, kMaxJobs));
+    } else {
+        int32_t jobs = 0;
+        if (options.jobs.find_first_not_of("0123456789") != std::string::npos ||
+            !scanDecimal(options.jobs.c_str(), jobs) || jobs < 1 || jobs > static_cast<int32_t>(kMaxJobs)) {
+            error = "bad --jobs \"" + options.jobs + "\" (1 to " + std::to_string(kMaxJobs) + ")";
+            return false;
+        }
+        settings.jobs = jobs;
     }
     if (options.unsupported == "yes") {
         unsupportedAnswer = kAnswerYesToAll;

@@ -27,6 +27,7 @@ struct Options {
     std::string output = ".";
     std::optional<std::string> name;  // UTF-8
     std::string maxOutput = "1G";
+    std::string jobs;                 // threads rendering sizes; empty: one per core
     std::vector<std::string> fonts;   // FONT arguments: names as listed, indices, or "all"
 };
 

@@ -7,9 +7,11 @@
 #include "run/CodePageTable.h"
 #include "render/GlyphRasteriser.h"
 #include "run/OutputBudget.h"
+#include "run/SizeWorkers.h"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace qf {
 
@@ -127,6 +129,9 @@ public:
     {
         dc_.setResolution(settings.deviceDpiX, settings.deviceDpiY);
         charset_ = CodePageTable::prepareDeviceContext(settings.codePageIndex, dc_);
+        if (settings.jobs > 1)
+            workers_ = std::make_unique<SizeWorkers>(settings.jobs, settings.deviceDpiX, settings.deviceDpiY,
+                                                     settings.codePageIndex);
     }
 
     RunResult run()
@@ -214,14 +219,14 @@ private:
         request.name = entry.name;
         request.symbolSet = CodePageTable::pclSymbolSetValue(settings_.codePageIndex);
 
-        const uint64_t inkBefore = dc_.inkedCharacters();
+        const uint64_t inkBefore = inkedCharacters();
         const size_t writtenBefore = result_.written.size();
         if (format_.library)
             writeLibrary(request, base, entry);
         else
             writeSizes(request, base);
         // A damaged face (a corrupt glyf table, say) can be drawn without a single pixel.
-        if (result_.written.size() > writtenBefore && dc_.inkedCharacters() == inkBefore) {
+        if (result_.written.size() > writtenBefore && inkedCharacters() == inkBefore) {
             result_.warnings.push_back(gdi::ansiToUtf8(entry.name) +
                                        ": no character drew any ink, so its files hold only blank "
                                        "characters (is the font file damaged?)");
@@ -229,21 +234,34 @@ private:
         }
     }
 
+    // Size i of the font the request names: drawn here, or taken from the workers that drew it
+    // while the sizes before it were written.
+    RenderedSize& render(const FontWriter& writer, WriteRequest& request, size_t i)
+    {
+        if (workers_)
+            return workers_->take(i);
+        request.pointSize = sizes_[i];
+        own_.problem = writer.write(dc_, request, own_.image);
+        return own_;
+    }
+
+    uint64_t inkedCharacters() { return dc_.inkedCharacters() + (workers_ ? workers_->inkedCharacters() : 0); }
+
     // One file per size, each written as soon as it is made.
     void writeSizes(WriteRequest& request, const std::string& base)
     {
         const FontWriter& writer = writerFor(format_.format);
-        OutputSink image;
-        for (const int32_t size : sizes_) {
-            if (budget_.spent())
-                break;
-            request.pointSize = size;
-            const WriteProblem problem = writer.write(dc_, request, image);
-            const std::string file = fileNameFromBase(folderPrefix_, base, size, format_.extension);
-            if (problem)
-                fail(file, problem.text);
+        if (workers_)
+            workers_->begin(writer, request, sizes_);
+        for (size_t i = 0; i < sizes_.size() && !budget_.spent(); ++i) {
+            RenderedSize& rendered = render(writer, request, i);
+            const std::string file = fileNameFromBase(folderPrefix_, base, sizes_[i], format_.extension);
+            if (rendered.problem)
+                fail(file, rendered.problem.text);
             else
-                writeFile(file, image);
+                writeFile(file, rendered.image);
+            if (workers_)
+                rendered.image = OutputSink();  // written: its memory goes now
             stepProgress();
         }
     }
@@ -254,17 +272,18 @@ private:
     {
         const FontWriter& writer = writerFor(format_.format);
         const std::string file = fileNameFromBase(folderPrefix_, base, -1, format_.extension);
+        if (workers_)
+            workers_->begin(writer, request, sizes_);
         std::vector<OutputSink> kept;
         std::vector<std::string> refused;
-        for (const int32_t size : sizes_) {
-            request.pointSize = size;
-            OutputSink image;
-            const WriteProblem problem = writer.write(dc_, request, image);
+        for (size_t i = 0; i < sizes_.size(); ++i) {
+            RenderedSize& rendered = render(writer, request, i);
             stepProgress();
-            if (problem)
-                refused.push_back(std::to_string(size) + " points left out of the library: " + problem.text);
+            if (rendered.problem)
+                refused.push_back(std::to_string(sizes_[i]) + " points left out of the library: " +
+                                  rendered.problem.text);
             else
-                kept.push_back(std::move(image));
+                kept.push_back(std::move(rendered.image));
         }
         for (const std::string& why : refused)
             fail(file, why);
@@ -320,6 +339,8 @@ private:
     OutputBudget budget_;
     const std::vector<int32_t> sizes_;
     gdi::DeviceContext dc_;  // one for the whole run
+    std::unique_ptr<SizeWorkers> workers_;  // with more than one job
+    RenderedSize own_;
     int charset_ = 0;
     RunFileNames names_;
     Remembered answer_ = Remembered::None;

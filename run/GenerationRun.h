@@ -27,6 +27,7 @@ struct GenerationSettings {
     int deviceDpiX = 96;                          // the run's device context (the screen's, in the window)
     int deviceDpiY = 96;
     uint64_t maxOutputBytes = uint64_t{1} << 30;  // the bytes the run may write in all
+    int jobs = 1;  // threads rendering the sizes of a font; 1: all on the run's own thread, in order
 };
 
 // Answers of the code page prompt, numbered as the prompt returns them.

@@ -49,6 +49,7 @@ TEST(CliOptions, ParsesEveryOptionIntoTheRunsSettings)
     EXPECT_EQ(settings.maxOutputBytes, 2u << 20);
     EXPECT_EQ(answer, qf::kAnswerStop);
     EXPECT_EQ(folder, out.path());
+    EXPECT_GE(settings.jobs, 1);  // one per core when not given
 
     // The listing actions, and help, need no FONT.
     EXPECT_EQ(parse({"--list"}, error)->action, Action::List);
@@ -75,7 +76,8 @@ TEST(CliOptions, UsageErrorsNameWhatCouldNotBeRead)
                           Case{{"-f", "ttf"}, "fon, fnt, sfp, sfl or bdf"}, Case{{"-c", "1234"}, "1234"},
                           Case{{"--max-output", "0"}, "--max-output"}, Case{{"--unsupported", "maybe"}, "yes, skip or stop"},
                           Case{{"-o", "/nonexistent-folder"}, "/nonexistent-folder"},
-                          Case{{"-o", "/dev/null"}, "is not a folder"}}) {
+                          Case{{"-o", "/dev/null"}, "is not a folder"}, Case{{"-j", "0"}, "--jobs"},
+                          Case{{"-j", "2x"}, "--jobs"}}) {
         std::vector<std::string> args = c.args;
         args.push_back("0");
         const auto options = parse(args, error);

@@ -285,6 +285,30 @@ TEST_F(CliTest, EveryStyleGetsItsOwnFileAndTheSummaryCountsWhatIsOnDisk)
         EXPECT_TRUE(fs::exists(dir + "/" + file)) << file;
 }
 
+TEST_F(CliTest, WorkerThreadsWriteTheSameFilesInTheSameOrder)
+{
+    for (const char* format : {"bdf", "fon", "sfl"}) {
+        SCOPED_TRACE(format);
+        std::vector<std::string> wrote[2];
+        for (int i = 0; i < 2; ++i) {
+            const std::string out = dir + "/" + format + (i ? "-four" : "-one");
+            fs::create_directory(out);
+            const Outcome o = cli({"-f", format, "-s", "6, 8, 10, 12, 14, 20", "-j", i ? "4" : "1", "-o", out,
+                                   "DejaVu Sans", "Liberation Serif", "DejaVu Sans Mono"});
+            EXPECT_EQ(o.status, 0) << o.err;
+            std::istringstream lines(o.err);
+            for (std::string line; std::getline(lines, line);)
+                if (line.rfind("wrote ", 0) == 0)
+                    wrote[i].push_back(line.substr(line.rfind('/') + 1));
+        }
+        EXPECT_EQ(wrote[0], wrote[1]);
+        EXPECT_FALSE(wrote[0].empty());
+        for (const std::string& name : wrote[0])
+            EXPECT_EQ(readFile(dir + "/" + format + "-one/" + name), readFile(dir + "/" + format + "-four/" + name))
+                << name;
+    }
+}
+
 TEST_F(CliTest, MsDosPagesAreCheckedAgainstTheFacesOwnPages)
 {
     // Copies of DejaVu Sans whose OS/2 table states only 437 among the MS-DOS pages, or no
