@@ -88,7 +88,7 @@ std::vector<FaceInfo> loadInstalledFaces()
     ft::FcObjectSetPtr objects(FcObjectSetBuild(FC_FILE, FC_INDEX, FC_FONTFORMAT, FC_SCALABLE, nullptr));
     if (!pattern || !objects)
         return faces;
-    ft::FcFontSetPtr set(FcFontList(nullptr, pattern.get(), objects.get()));
+    ft::FcFontSetPtr set(FcFontList(ft::fontconfig(), pattern.get(), objects.get()));
     if (!set)
         return faces;
 

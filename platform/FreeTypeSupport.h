@@ -174,7 +174,11 @@ int compareNames(std::string_view a, std::string_view b);
 
 // ---- fontconfig ----------------------------------------------------------------------------
 
-// Initialises fontconfig once (FONTCONFIG_FILE chooses the configuration); false if it cannot.
+// The process-wide fontconfig configuration, loaded once (FONTCONFIG_FILE chooses it) and only
+// read afterwards, which fontconfig allows from any thread; null if it cannot be loaded. Every
+// query passes it explicitly, so a configuration that the rest of the process (Qt) made current
+// is neither needed nor replaced.
+FcConfig* fontconfig();
 bool fontconfigReady();
 // The families fontconfig's configuration puts in place of `family` (its aliases, e.g. Arial ->
 // Liberation Sans), without the generic fallbacks it appends for every name.
