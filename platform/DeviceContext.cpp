@@ -414,6 +414,33 @@ struct DeviceContext::Impl {
     int viewportY = 0;
     std::vector<uint8_t> tile;  // one glyph tile at a time, reused
     uint64_t inkedCharacters = 0;
+    bool defaultFontRealised = false;
+    bool boundsEnabled = false;
+    PixelBox bounds;  // device pixels drawn on while accumulating; empty when xMin >= xMax
+
+    void accumulate(const PixelBox& box)
+    {
+        if (!boundsEnabled || box.xMin >= box.xMax || box.yMin >= box.yMax)
+            return;
+        if (bounds.xMin >= bounds.xMax) {
+            bounds = box;
+            return;
+        }
+        bounds.xMin = std::min(bounds.xMin, box.xMin);
+        bounds.yMin = std::min(bounds.yMin, box.yMin);
+        bounds.xMax = std::max(bounds.xMax, box.xMax);
+        bounds.yMax = std::max(bounds.yMax, box.yMax);
+    }
+
+    // The selected font, the default one realised on first use; null only when none can be.
+    Font* realiseDefaultFont()
+    {
+        if (!font && !defaultFontRealised) {
+            defaultFontRealised = true;
+            font = Font::createFontIndirect(LOGFONT{});
+        }
+        return font.get();
+    }
 
     // True when the glyph put any pixel on the bitmap.
     bool drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline, bool ink);
@@ -421,13 +448,13 @@ struct DeviceContext::Impl {
 
 namespace {
 
-// Sets or clears the bits of a rectangle, clipped to the bitmap.
-void fillRect(Bitmap& target, int64_t x, int64_t y, int64_t width, int64_t height, bool bit)
+// Sets or clears the bits of a rectangle, clipped to the bitmap; gives the part changed.
+PixelBox fillRect(Bitmap& target, int64_t x, int64_t y, int64_t width, int64_t height, bool bit)
 {
     const int64_t x0 = std::max<int64_t>(x, 0), x1 = std::min<int64_t>(x + width, target.width());
     const int64_t y0 = std::max<int64_t>(y, 0), y1 = std::min<int64_t>(y + height, target.height());
     if (x0 >= x1 || y0 >= y1)
-        return;
+        return {};
     const int64_t b0 = x0 >> 3, b1 = (x1 - 1) >> 3;
     const auto firstMask = static_cast<uint8_t>(0xFF >> (x0 & 7));
     const auto lastMask = static_cast<uint8_t>(0xFF << (7 - ((x1 - 1) & 7)));
@@ -445,6 +472,7 @@ void fillRect(Bitmap& target, int64_t x, int64_t y, int64_t width, int64_t heigh
             std::memset(p + b0 + 1, bit ? 0xFF : 0x00, static_cast<size_t>(b1 - b0 - 1));
         apply(b1, lastMask);
     }
+    return {x0, y0, x1, y1};
 }
 
 // Puts a tile's 1 bits (pixels from column 0 of each source row) into the bitmap at (x, y) with
@@ -518,6 +546,7 @@ bool DeviceContext::Impl::drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, in
             FT_Outline_Get_Bitmap(ft::library(), &outline, &bitmap);
             FT_Outline_Translate(&outline, -dx, -dy);
             inked |= blitTile(tile.data(), pitch, w, h, target, tx, ty, ink);
+            accumulate({tx, ty, tx + w, ty + h});
         }
     }
     return inked;
@@ -525,9 +554,9 @@ bool DeviceContext::Impl::drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, in
 
 DeviceContext::DeviceContext() : impl_(std::make_unique<Impl>())
 {
-    // A fresh memory device context has a one-pixel monochrome bitmap and the default font.
+    // A fresh memory device context has a one-pixel monochrome bitmap and the default font; the
+    // font is realised when first needed, so a context that only enumerates never loads a face.
     impl_->bitmap = Bitmap::create(1, 1);
-    impl_->font = Font::createFontIndirect(LOGFONT{});
 }
 
 DeviceContext::~DeviceContext() = default;
@@ -556,6 +585,7 @@ std::shared_ptr<Font> DeviceContext::selectObject(std::shared_ptr<Font> font)
 {
     if (!font)
         return nullptr;
+    impl_->realiseDefaultFont();
     std::swap(font, impl_->font);
     return font;
 }
@@ -568,12 +598,16 @@ std::shared_ptr<Bitmap> DeviceContext::selectObject(std::shared_ptr<Bitmap> bitm
     return bitmap;
 }
 
-const std::shared_ptr<Font>& DeviceContext::currentFont() const { return impl_->font; }
+const std::shared_ptr<Font>& DeviceContext::currentFont() const
+{
+    impl_->realiseDefaultFont();
+    return impl_->font;
+}
 const std::shared_ptr<Bitmap>& DeviceContext::currentBitmap() const { return impl_->bitmap; }
 
 bool DeviceContext::getTextMetrics(TEXTMETRIC* tm) const
 {
-    if (!tm || !impl_->font)
+    if (!tm || !impl_->realiseDefaultFont())
         return false;
     *tm = impl_->font->impl().tm;
     tm->tmDigitizedAspectX = impl_->dpiX;
@@ -613,13 +647,13 @@ bool DeviceContext::patBlt(int x, int y, int width, int height, DWORD rop)
         y0 += h;
         h = -h;
     }
-    fillRect(*impl_->bitmap, x0, y0, w, h, rop == WHITENESS);
+    impl_->accumulate(fillRect(*impl_->bitmap, x0, y0, w, h, rop == WHITENESS));
     return true;
 }
 
 bool DeviceContext::textOut(int x, int y, const char* text, int count)
 {
-    if (count < 0 || (count > 0 && !text) || !impl_->font || !impl_->bitmap)
+    if (count < 0 || (count > 0 && !text) || !impl_->realiseDefaultFont() || !impl_->bitmap)
         return false;
     Font::Impl& font = impl_->font->impl();
     Bitmap& target = *impl_->bitmap;
@@ -632,7 +666,7 @@ bool DeviceContext::textOut(int x, int y, const char* text, int count)
     for (int i = 0; i < count; ++i)
         width += font.glyphFor(static_cast<uint8_t>(text[i]), impl_->oemCodePage).advance;
     // The default background mode is opaque: the text's cell is filled first.
-    fillRect(target, originX, top, width, font.tm.tmHeight, paper);
+    impl_->accumulate(fillRect(target, originX, top, width, font.tm.tmHeight, paper));
 
     const int64_t baseline = top + font.tm.tmAscent;
     int64_t pen = originX;
@@ -647,7 +681,7 @@ bool DeviceContext::textOut(int x, int y, const char* text, int count)
         const int64_t es = ft::emScale(font.ppem, font.design.unitsPerEm);
         auto line = [&](int position, int thickness) {
             const int64_t t = std::max<int64_t>(1, ft::scaleRound(thickness, es));
-            fillRect(target, originX, baseline - ft::scaleRound(position, es), width, t, ink);
+            impl_->accumulate(fillRect(target, originX, baseline - ft::scaleRound(position, es), width, t, ink));
         };
         if (font.lf.lfUnderline)
             line(font.design.underlinePosition, font.design.underlineThickness);
@@ -659,7 +693,7 @@ bool DeviceContext::textOut(int x, int y, const char* text, int count)
 
 DWORD DeviceContext::getGlyphIndices(const char32_t* text, int count, WORD* indices, DWORD flags) const
 {
-    if (count < 0 || (count > 0 && (!text || !indices)) || !impl_->font)
+    if (count < 0 || (count > 0 && (!text || !indices)) || !impl_->realiseDefaultFont())
         return GDI_ERROR;
     const WORD missing = (flags & GGI_MARK_NONEXISTING_GLYPHS) ? 0xFFFF : 0;
     Font::Impl& font = impl_->font->impl();
@@ -675,9 +709,44 @@ DWORD DeviceContext::getGlyphIndices(const char32_t* text, int count, WORD* indi
 
 uint64_t DeviceContext::inkedCharacters() const { return impl_->inkedCharacters; }
 
+UINT DeviceContext::setBoundsRect(const RECT* rect, UINT flags)
+{
+    const UINT previous = getBoundsRect(nullptr, 0);
+    if (flags & DCB_RESET)
+        impl_->bounds = PixelBox{};
+    if ((flags & DCB_ACCUMULATE) && rect) {
+        // Logical coordinates, as the drawing calls take them; a rectangle may come either way round.
+        const bool was = impl_->boundsEnabled;
+        impl_->boundsEnabled = true;
+        impl_->accumulate({std::min<int64_t>(rect->left, rect->right) + impl_->viewportX,
+                           std::min<int64_t>(rect->top, rect->bottom) + impl_->viewportY,
+                           std::max<int64_t>(rect->left, rect->right) + impl_->viewportX,
+                           std::max<int64_t>(rect->top, rect->bottom) + impl_->viewportY});
+        impl_->boundsEnabled = was;
+    }
+    if (flags & DCB_ENABLE)
+        impl_->boundsEnabled = true;
+    if (flags & DCB_DISABLE)
+        impl_->boundsEnabled = false;
+    return previous;
+}
+
+UINT DeviceContext::getBoundsRect(RECT* rect, UINT flags)
+{
+    const PixelBox& b = impl_->bounds;
+    const bool empty = b.xMin >= b.xMax || b.yMin >= b.yMax;
+    if (rect) {
+        *rect = empty ? RECT{} : RECT{clampLong(b.xMin - impl_->viewportX), clampLong(b.yMin - impl_->viewportY),
+                                      clampLong(b.xMax - impl_->viewportX), clampLong(b.yMax - impl_->viewportY)};
+    }
+    if (flags & DCB_RESET)
+        impl_->bounds = PixelBox{};
+    return (impl_->boundsEnabled ? DCB_ENABLE : DCB_DISABLE) | (empty ? DCB_RESET : DCB_SET);
+}
+
 bool DeviceContext::getTextExtentPoint(const char* text, int count, SIZE* size) const
 {
-    if (!size || count < 0 || (count > 0 && !text) || !impl_->font)
+    if (!size || count < 0 || (count > 0 && !text) || !impl_->realiseDefaultFont())
         return false;
     Font::Impl& font = impl_->font->impl();
     int64_t width = 0;

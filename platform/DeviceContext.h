@@ -99,6 +99,14 @@ public:
     // rows below, each byte drawn at the pen position and advanced by its width. Opaque: the
     // cell's background is filled with the background colour. Ink outside the bitmap is clipped.
     bool textOut(int x, int y, const char* text, int count);
+    // SetBoundsRect / GetBoundsRect: while accumulation is enabled (DCB_ENABLE), every drawing call
+    // adds the pixels it may have changed, clipped to the bitmap, to the bounding rectangle, so a
+    // caller can clear exactly what was drawn on. DCB_RESET empties it, DCB_ACCUMULATE with a
+    // rectangle adds that. Rectangles are logical (the viewport origin taken off); an empty one is
+    // all zeros. Both return the state before the call: DCB_ENABLE or DCB_DISABLE, with DCB_SET
+    // when the rectangle held anything and DCB_RESET when it did not.
+    UINT setBoundsRect(const RECT* rect, UINT flags);
+    UINT getBoundsRect(RECT* rect, UINT flags);
     // How many characters textOut has drawn so far that put pixels on the bitmap (ink clipped
     // away does not count): a font whose characters never do is broken or blank.
     uint64_t inkedCharacters() const;

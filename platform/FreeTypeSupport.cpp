@@ -874,24 +874,34 @@ bool listsCacheFolder(FcConfig* config)
     return any;
 }
 
+// FcInit would also parse every file of fontconfig's template folder (conf.avail), only to
+// describe them to fc-conflist: most of its start-up on a small configuration. The files in force
+// are parsed and the fonts built as FcInit does.
+FcConfigPtr parseConfiguration(const FcChar8* file)
+{
+    FcConfigPtr config(FcConfigCreate());
+    if (!config || !FcConfigParseAndLoad(config.get(), file, FcTrue) || !listsCacheFolder(config.get()) ||
+        !FcConfigBuildFonts(config.get()))
+        return nullptr;
+    return config;
+}
+
 FcConfig* loadConfiguration()
 {
-    // FcInit would also parse every file of fontconfig's template folder (conf.avail), only to
-    // describe them to fc-conflist: most of its start-up on a small configuration. The files in
-    // force are parsed and the fonts built as FcInit does; anything unusual (no configuration
-    // file, no cache folder) is left to FcInit and its fallbacks.
-    if (FcConfig* config = FcConfigCreate()) {
-        if (FcConfigParseAndLoad(config, nullptr, FcTrue) && listsCacheFolder(config) &&
-            FcConfigBuildFonts(config))
-            return config;
-        FcConfigDestroy(config);
-    }
+    if (FcConfigPtr config = parseConfiguration(nullptr))
+        return config.release();
+    // Anything unusual (no configuration file, no cache folder) is left to FcInit and its fallbacks.
     if (!FcInit())
         return nullptr;
     return FcConfigReference(nullptr);
 }
 
 }  // namespace
+
+FcConfigPtr loadFontconfig(const std::string& file)
+{
+    return parseConfiguration(reinterpret_cast<const FcChar8*>(file.c_str()));
+}
 
 FcConfig* fontconfig()
 {

@@ -54,6 +54,11 @@ struct FcObjectSetDeleter {
 };
 using FcObjectSetPtr = std::unique_ptr<FcObjectSet, FcObjectSetDeleter>;
 
+struct FcConfigDeleter {
+    void operator()(FcConfig* config) const { FcConfigDestroy(config); }
+};
+using FcConfigPtr = std::unique_ptr<FcConfig, FcConfigDeleter>;
+
 struct FcFontSetDeleter {
     void operator()(FcFontSet* set) const { FcFontSetDestroy(set); }
 };
@@ -180,6 +185,8 @@ int compareNames(std::string_view a, std::string_view b);
 // is neither needed nor replaced.
 FcConfig* fontconfig();
 bool fontconfigReady();
+// A configuration of its own from one file, its fonts built; null when it cannot be loaded.
+FcConfigPtr loadFontconfig(const std::string& file);
 // The families fontconfig's configuration puts in place of `family` (its aliases, e.g. Arial ->
 // Liberation Sans), without the generic fallbacks it appends for every name.
 std::vector<std::string> fontconfigAliases(const std::string& family);
