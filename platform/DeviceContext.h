@@ -1,6 +1,14 @@
 // Fonts, monochrome bitmaps and the memory device context: the GDI objects the rasteriser and the
 // preview draw with, over FreeType. Objects are shared_ptr-owned so a device context can keep the
 // font or bitmap it has selected alive after its creator lets go, as GDI keeps a selected object.
+//
+// Threads: each thread that draws makes its own device context and realises its own fonts. A font
+// realised on a thread draws with that thread's FreeType face (faces are never shared between
+// threads), so threads rendering the sizes of one font side by side do not wait for each other.
+// A device context, a font and a bitmap are not to be used by two threads at once; handing one
+// over to another thread between uses is safe. What they all read is safe from any thread: the
+// catalogue (FontCatalog), the code page tables and fontconfig's configuration never change once
+// made, and a font file's bytes in memory are shared read-only.
 #pragma once
 
 #include "platform/gdi.h"

@@ -1,5 +1,6 @@
 #include "platform/FaceCache.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -252,6 +253,8 @@ void FaceCache::save()
         }
         kept.push_back(&entry);
     }
+    // In a fixed order, so the same records always make the same file.
+    std::sort(kept.begin(), kept.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
     Writer out;
     out.bytes(kMagic, sizeof kMagic);
     out.number(kFormat);

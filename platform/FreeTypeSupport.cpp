@@ -243,35 +243,36 @@ FacePtr loadFace(const std::string& file, int faceIndex)
 
 std::shared_ptr<SharedFace> SharedFace::get(const std::string& file, int faceIndex)
 {
+    // One cache per thread: FreeType faces are not to be shared between threads, so a font
+    // realised on a worker thread draws with that thread's face. The file's bytes in memory are
+    // shared all the same (loadFace), as FreeType only reads them.
     struct Cache {
-        std::mutex mutex;
         std::map<std::pair<std::string, int>, std::weak_ptr<SharedFace>> open;
         std::deque<std::shared_ptr<SharedFace>> recent;
     };
-    static Cache* cache = new Cache;  // faces stay valid for fonts destroyed during exit
+    thread_local Cache cache;
     constexpr size_t kRecent = 8;
 
-    std::lock_guard<std::mutex> lock(cache->mutex);
     const auto key = std::make_pair(file, faceIndex);
-    std::shared_ptr<SharedFace> face = cache->open[key].lock();
+    std::shared_ptr<SharedFace> face = cache.open[key].lock();
     if (!face) {
         FacePtr opened = loadFace(file, faceIndex);
         if (!opened) {
-            cache->open.erase(key);
+            cache.open.erase(key);
             return nullptr;
         }
         face = std::make_shared<SharedFace>(std::move(opened));
-        cache->open[key] = face;
+        cache.open[key] = face;
     }
-    auto it = std::find(cache->recent.begin(), cache->recent.end(), face);
-    if (it != cache->recent.end())
-        cache->recent.erase(it);
-    cache->recent.push_front(face);
-    if (cache->recent.size() > kRecent)
-        cache->recent.pop_back();
-    for (auto entry = cache->open.begin(); entry != cache->open.end();) {
+    auto it = std::find(cache.recent.begin(), cache.recent.end(), face);
+    if (it != cache.recent.end())
+        cache.recent.erase(it);
+    cache.recent.push_front(face);
+    if (cache.recent.size() > kRecent)
+        cache.recent.pop_back();
+    for (auto entry = cache.open.begin(); entry != cache.open.end();) {
         if (entry->second.expired())
-            entry = cache->open.erase(entry);
+            entry = cache.open.erase(entry);
         else
             ++entry;
     }
