@@ -109,6 +109,7 @@ struct Font::Impl {
     std::array<FT_UInt, 256> byteIndices{};  // glyph index of each byte in the mapped code page
     std::array<Glyph*, 256> byteGlyphs{};    // loaded on first use
     unsigned mappedCodePage = 0;
+    unsigned mappedOemCodePage = 0;  // the device context's OEM page the mapping was made under
     bool mapped = false;
 
     ~Impl()
@@ -216,14 +217,20 @@ void Font::Impl::mapBytes(unsigned codePage, unsigned oemCodePage)
     }
     byteGlyphs.fill(nullptr);
     mappedCodePage = codePage;
+    mappedOemCodePage = oemCodePage;
     mapped = true;
 }
 
 Font::Impl::Glyph& Font::Impl::glyphFor(uint8_t byte, unsigned oemCodePage)
 {
-    const unsigned codePage = codePageOfCharset(tm.tmCharSet, oemCodePage);
-    if (!mapped || codePage != mappedCodePage)
-        mapBytes(codePage, oemCodePage);
+    // Only the OEM page can change which code page a realised font maps through, so the mapping
+    // is looked at again only when the device context's OEM page differs from the last one.
+    if (!mapped || oemCodePage != mappedOemCodePage) {
+        const unsigned codePage = codePageOfCharset(tm.tmCharSet, oemCodePage);
+        if (!mapped || codePage != mappedCodePage)
+            mapBytes(codePage, oemCodePage);
+        mappedOemCodePage = oemCodePage;
+    }
     if (!byteGlyphs[byte])
         byteGlyphs[byte] = &load(byteIndices[byte]);
     return *byteGlyphs[byte];
@@ -409,6 +416,7 @@ struct DeviceContext::Impl {
     std::shared_ptr<Font> font;
     std::shared_ptr<Bitmap> bitmap;
     COLORREF bkColour = 0xFFFFFF;
+    int bkMode = OPAQUE;
     COLORREF textColour = 0x000000;
     int viewportX = 0;
     int viewportY = 0;
@@ -456,21 +464,25 @@ PixelBox fillRect(Bitmap& target, int64_t x, int64_t y, int64_t width, int64_t h
     if (x0 >= x1 || y0 >= y1)
         return {};
     const int64_t b0 = x0 >> 3, b1 = (x1 - 1) >> 3;
-    const auto firstMask = static_cast<uint8_t>(0xFF >> (x0 & 7));
+    auto firstMask = static_cast<uint8_t>(0xFF >> (x0 & 7));
     const auto lastMask = static_cast<uint8_t>(0xFF << (7 - ((x1 - 1) & 7)));
-    for (int64_t row = y0; row < y1; ++row) {
-        uint8_t* p = target.bits() + row * target.widthBytes();
-        auto apply = [&](int64_t index, uint8_t mask) {
-            p[index] = bit ? static_cast<uint8_t>(p[index] | mask) : static_cast<uint8_t>(p[index] & ~mask);
-        };
-        if (b0 == b1) {
-            apply(b0, firstMask & lastMask);
+    if (b0 == b1)
+        firstMask &= lastMask;
+    const uint8_t fill = bit ? 0xFF : 0x00;
+    const auto middle = static_cast<size_t>(b1 > b0 + 1 ? b1 - b0 - 1 : 0);
+    // A glyph's cell is a few bytes wide: rows that narrow are filled byte by byte, not by a call.
+    constexpr size_t kByByte = 16;
+    uint8_t* p = target.bits() + y0 * target.widthBytes() + b0;
+    for (int64_t row = y0; row < y1; ++row, p += target.widthBytes()) {
+        p[0] = static_cast<uint8_t>((p[0] & ~firstMask) | (fill & firstMask));
+        if (b0 == b1)
             continue;
-        }
-        apply(b0, firstMask);
-        if (b1 > b0 + 1)
-            std::memset(p + b0 + 1, bit ? 0xFF : 0x00, static_cast<size_t>(b1 - b0 - 1));
-        apply(b1, lastMask);
+        if (middle <= kByByte)
+            for (size_t i = 1; i <= middle; ++i)
+                p[i] = fill;
+        else
+            std::memset(p + 1, fill, middle);
+        p[middle + 1] = static_cast<uint8_t>((p[middle + 1] & ~lastMask) | (fill & lastMask));
     }
     return {x0, y0, x1, y1};
 }
@@ -615,6 +627,14 @@ bool DeviceContext::getTextMetrics(TEXTMETRIC* tm) const
     return true;
 }
 
+int DeviceContext::setBkMode(int mode)
+{
+    if (mode != OPAQUE && mode != TRANSPARENT)
+        return 0;
+    std::swap(mode, impl_->bkMode);
+    return mode;
+}
+
 COLORREF DeviceContext::setBkColor(COLORREF colour)
 {
     std::swap(colour, impl_->bkColour);
@@ -665,8 +685,9 @@ bool DeviceContext::textOut(int x, int y, const char* text, int count)
     int64_t width = 0;
     for (int i = 0; i < count; ++i)
         width += font.glyphFor(static_cast<uint8_t>(text[i]), impl_->oemCodePage).advance;
-    // The default background mode is opaque: the text's cell is filled first.
-    impl_->accumulate(fillRect(target, originX, top, width, font.tm.tmHeight, paper));
+    // In the default background mode, opaque, the text's cell is filled first.
+    if (impl_->bkMode == OPAQUE)
+        impl_->accumulate(fillRect(target, originX, top, width, font.tm.tmHeight, paper));
 
     const int64_t baseline = top + font.tm.tmAscent;
     int64_t pen = originX;

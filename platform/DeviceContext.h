@@ -97,6 +97,9 @@ public:
     const std::shared_ptr<Bitmap>& currentBitmap() const;
 
     bool getTextMetrics(TEXTMETRIC* tm) const;
+    // SetBkMode: OPAQUE (the default) fills the text's cell with the background colour before
+    // drawing; TRANSPARENT leaves it. Returns the previous mode, 0 for an unknown one.
+    int setBkMode(int mode);
     COLORREF setBkColor(COLORREF colour);
     COLORREF setTextColor(COLORREF colour);
     void setViewportOrg(int x, int y);
@@ -104,8 +107,8 @@ public:
     // PatBlt on the selected bitmap (BLACKNESS clears to 0 bits, WHITENESS sets 1 bits).
     bool patBlt(int x, int y, int width, int height, DWORD rop);
     // TextOutA with the default alignment: the cell's top-left at (x, y), the baseline tmAscent
-    // rows below, each byte drawn at the pen position and advanced by its width. Opaque: the
-    // cell's background is filled with the background colour. Ink outside the bitmap is clipped.
+    // rows below, each byte drawn at the pen position and advanced by its width. In OPAQUE mode
+    // the cell's background is filled with the background colour. Ink outside the bitmap is clipped.
     bool textOut(int x, int y, const char* text, int count);
     // SetBoundsRect / GetBoundsRect: while accumulation is enabled (DCB_ENABLE), every drawing call
     // adds the pixels it may have changed, clipped to the bitmap, to the bounding rectangle, so a

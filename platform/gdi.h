@@ -138,6 +138,10 @@ struct RECT {
     LONG bottom = 0;
 };
 
+// SetBkMode modes.
+inline constexpr int TRANSPARENT = 1;
+inline constexpr int OPAQUE = 2;
+
 // SetBoundsRect / GetBoundsRect flags and results.
 inline constexpr UINT DCB_RESET = 0x0001;
 inline constexpr UINT DCB_ACCUMULATE = 0x0002;

@@ -107,6 +107,9 @@ bool GlyphRasteriser::prepare(int width, std::string* error)
     clearAll_ = true;
     dc_.setBkColor(0x000000);
     dc_.setTextColor(0xFFFFFF);
+    // Every render starts from a clear bitmap, so filling the cell with the background colour
+    // first would change nothing: the text is drawn transparent, ink only.
+    bkModeBefore_ = dc_.setBkMode(gdi::TRANSPARENT);
     return true;
 }
 
@@ -148,6 +151,7 @@ void GlyphRasteriser::finish()
     if (bitmapSelected_) {
         if (boundsBefore_ & gdi::DCB_DISABLE)
             dc_.setBoundsRect(nullptr, gdi::DCB_DISABLE);
+        dc_.setBkMode(bkModeBefore_);
         if (previousBitmap_)
             dc_.selectObject(previousBitmap_);
         previousBitmap_.reset();
