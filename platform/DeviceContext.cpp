@@ -12,6 +12,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <new>
 #include <unordered_map>
@@ -86,10 +87,17 @@ PixelBox monoPixelBox(const FT_Outline& outline)
 
 struct Font::Impl {
     struct Glyph {
+        FT_UInt index = 0;
         int32_t advance = 0;        // whole pixels
-        ft::GlyphPtr image;         // the hinted (and synthesised) outline, null when nothing to draw
+        bool outlined = false;      // there is an outline to draw
+        ft::GlyphPtr image;         // the hinted (and synthesised) outline while it is kept
         PixelBox box;               // FreeType's pixel box, relative to the pen on the baseline
     };
+    // Outlines kept for drawing again, oldest first. Advances and boxes are kept for every glyph;
+    // the outlines of the last few only, as a size's rendering draws each glyph once and a
+    // preview's text has few distinct characters: memory stays flat at any size.
+    static constexpr size_t kKeptOutlines = 64;
+    std::deque<FT_UInt> keptOutlines;
 
     LOGFONT lf{};
     FaceInfo face;
@@ -123,6 +131,9 @@ struct Font::Impl {
     void computeMetrics();
     Glyph& glyphFor(uint8_t byte, unsigned oemCodePage);
     Glyph& load(FT_UInt index);
+    // The glyph's outline, loaded again if it was let go; null when there is nothing to draw.
+    FT_Outline* outline(Glyph& glyph);
+    void loadOutline(Glyph& glyph);
     void mapBytes(unsigned codePage, unsigned oemCodePage);
 };
 
@@ -240,9 +251,22 @@ Font::Impl::Glyph& Font::Impl::load(FT_UInt index)
 {
     auto [it, inserted] = glyphs.try_emplace(index);
     Glyph& glyph = it->second;
-    if (!inserted)
-        return glyph;
+    if (inserted) {
+        glyph.index = index;
+        loadOutline(glyph);
+    }
+    return glyph;
+}
 
+FT_Outline* Font::Impl::outline(Glyph& glyph)
+{
+    if (!glyph.image && glyph.outlined)
+        loadOutline(glyph);
+    return glyph.image ? &reinterpret_cast<FT_OutlineGlyph>(glyph.image.get())->outline : nullptr;
+}
+
+void Font::Impl::loadOutline(Glyph& glyph)
+{
     auto lock = shared->lock();
     FT_Face f = shared->face();
     if (drawable && !size) {
@@ -258,20 +282,20 @@ Font::Impl::Glyph& Font::Impl::load(FT_UInt index)
     if (!drawable) {
         // Too large to draw (or no size to draw at): the advance is the face's, scaled linearly.
         FT_Fixed advance = 0;
-        if (FT_Get_Advance(f, index, FT_LOAD_NO_SCALE, &advance) == 0)
+        if (FT_Get_Advance(f, glyph.index, FT_LOAD_NO_SCALE, &advance) == 0)
             glyph.advance = clampLong(mulDiv(advance, xppem, design.unitsPerEm));
-        return glyph;
+        return;
     }
     FT_Activate_Size(size.get());
 
     // The monochrome hinting of the face's own instructions, outlines only (the pixels come from
-    // our clipped rasterisation, at any size).
+    // our clipped rasterisation, at any size). Loading again gives the same outline.
     const FT_Int32 flags = FT_LOAD_TARGET_MONO | FT_LOAD_NO_BITMAP | FT_LOAD_IGNORE_GLOBAL_ADVANCE_WIDTH;
-    if (FT_Load_Glyph(f, index, flags) != 0 && FT_Load_Glyph(f, index, flags | FT_LOAD_NO_HINTING) != 0)
-        return glyph;
+    if (FT_Load_Glyph(f, glyph.index, flags) != 0 && FT_Load_Glyph(f, glyph.index, flags | FT_LOAD_NO_HINTING) != 0)
+        return;
     FT_GlyphSlot slot = f->glyph;
     if (slot->format != FT_GLYPH_FORMAT_OUTLINE)
-        return glyph;
+        return;
     int64_t advance = (slot->advance.x + 32) >> 6;
     if (fakeBold) {
         // GDI's synthetic bold: the outline thickened by a 24th of the em, one pixel more advance.
@@ -288,8 +312,13 @@ Font::Impl::Glyph& Font::Impl::load(FT_UInt index)
     if (slot->outline.n_points > 0 && FT_Get_Glyph(slot, &image) == 0) {
         glyph.image.reset(image);
         glyph.box = monoPixelBox(reinterpret_cast<FT_OutlineGlyph>(image)->outline);
+        glyph.outlined = true;
+        keptOutlines.push_back(glyph.index);
+        if (keptOutlines.size() > kKeptOutlines) {
+            glyphs[keptOutlines.front()].image.reset();
+            keptOutlines.pop_front();
+        }
     }
-    return glyph;
 }
 
 Font::Font(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -451,7 +480,8 @@ struct DeviceContext::Impl {
     }
 
     // True when the glyph put any pixel on the bitmap.
-    bool drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline, bool ink);
+    bool drawGlyph(Bitmap& target, Font::Impl& font, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline,
+                   bool ink);
 };
 
 namespace {
@@ -523,13 +553,14 @@ bool blitTile(const uint8_t* source, int64_t pitch, int64_t width, int64_t heigh
 
 }  // namespace
 
-bool DeviceContext::Impl::drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline,
-                                    bool ink)
+bool DeviceContext::Impl::drawGlyph(Bitmap& target, Font::Impl& font, Font::Impl::Glyph& glyph, int64_t penX,
+                                    int64_t baseline, bool ink)
 {
-    if (!glyph.image)
+    FT_Outline* drawn = font.outline(glyph);
+    if (!drawn)
         return false;
     bool inked = false;
-    FT_Outline& outline = reinterpret_cast<FT_OutlineGlyph>(glyph.image.get())->outline;
+    FT_Outline& outline = *drawn;
     const int64_t left = std::max<int64_t>(penX + glyph.box.xMin, 0);
     const int64_t right = std::min<int64_t>(penX + glyph.box.xMax, target.width());
     const int64_t top = std::max<int64_t>(baseline - glyph.box.yMax, 0);
@@ -693,7 +724,7 @@ bool DeviceContext::textOut(int x, int y, const char* text, int count)
     int64_t pen = originX;
     for (int i = 0; i < count; ++i) {
         Font::Impl::Glyph& glyph = font.glyphFor(static_cast<uint8_t>(text[i]), impl_->oemCodePage);
-        if (impl_->drawGlyph(target, glyph, pen, baseline, ink))
+        if (impl_->drawGlyph(target, font, glyph, pen, baseline, ink))
             ++impl_->inkedCharacters;
         pen += glyph.advance;
     }
