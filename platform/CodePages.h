@@ -1,5 +1,5 @@
-// Byte codes of 8-bit code pages to Unicode, as Windows' MultiByteToWideChar maps them, built
-// from ICU's converters.
+// Byte codes of 8-bit code pages to Unicode, as Windows' MultiByteToWideChar maps them, made from
+// ICU's converters when the program is built. Constant tables: safe to read from any thread.
 #pragma once
 
 #include <array>
@@ -14,7 +14,7 @@ namespace gdi {
 using ByteMap = std::array<char32_t, 256>;
 inline constexpr char32_t kUnmapped = 0xFFFFFFFF;
 
-// Null for a code page we have no mapping for. Tables are built once and live for the process.
+// Null for a code page we have no mapping for. The tables live for the process.
 const ByteMap* codePageMap(unsigned codePage);
 
 // The code page through which a font realised with this character set maps byte codes:

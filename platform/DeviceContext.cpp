@@ -12,6 +12,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <new>
 #include <unordered_map>
@@ -86,10 +87,17 @@ PixelBox monoPixelBox(const FT_Outline& outline)
 
 struct Font::Impl {
     struct Glyph {
+        FT_UInt index = 0;
         int32_t advance = 0;        // whole pixels
-        ft::GlyphPtr image;         // the hinted (and synthesised) outline, null when nothing to draw
+        bool outlined = false;      // there is an outline to draw
+        ft::GlyphPtr image;         // the hinted (and synthesised) outline while it is kept
         PixelBox box;               // FreeType's pixel box, relative to the pen on the baseline
     };
+    // Outlines kept for drawing again, oldest first. Advances and boxes are kept for every glyph;
+    // the outlines of the last few only, as a size's rendering draws each glyph once and a
+    // preview's text has few distinct characters: memory stays flat at any size.
+    static constexpr size_t kKeptOutlines = 64;
+    std::deque<FT_UInt> keptOutlines;
 
     LOGFONT lf{};
     FaceInfo face;
@@ -109,6 +117,7 @@ struct Font::Impl {
     std::array<FT_UInt, 256> byteIndices{};  // glyph index of each byte in the mapped code page
     std::array<Glyph*, 256> byteGlyphs{};    // loaded on first use
     unsigned mappedCodePage = 0;
+    unsigned mappedOemCodePage = 0;  // the device context's OEM page the mapping was made under
     bool mapped = false;
 
     ~Impl()
@@ -122,6 +131,9 @@ struct Font::Impl {
     void computeMetrics();
     Glyph& glyphFor(uint8_t byte, unsigned oemCodePage);
     Glyph& load(FT_UInt index);
+    // The glyph's outline, loaded again if it was let go; null when there is nothing to draw.
+    FT_Outline* outline(Glyph& glyph);
+    void loadOutline(Glyph& glyph);
     void mapBytes(unsigned codePage, unsigned oemCodePage);
 };
 
@@ -216,14 +228,20 @@ void Font::Impl::mapBytes(unsigned codePage, unsigned oemCodePage)
     }
     byteGlyphs.fill(nullptr);
     mappedCodePage = codePage;
+    mappedOemCodePage = oemCodePage;
     mapped = true;
 }
 
 Font::Impl::Glyph& Font::Impl::glyphFor(uint8_t byte, unsigned oemCodePage)
 {
-    const unsigned codePage = codePageOfCharset(tm.tmCharSet, oemCodePage);
-    if (!mapped || codePage != mappedCodePage)
-        mapBytes(codePage, oemCodePage);
+    // Only the OEM page can change which code page a realised font maps through, so the mapping
+    // is looked at again only when the device context's OEM page differs from the last one.
+    if (!mapped || oemCodePage != mappedOemCodePage) {
+        const unsigned codePage = codePageOfCharset(tm.tmCharSet, oemCodePage);
+        if (!mapped || codePage != mappedCodePage)
+            mapBytes(codePage, oemCodePage);
+        mappedOemCodePage = oemCodePage;
+    }
     if (!byteGlyphs[byte])
         byteGlyphs[byte] = &load(byteIndices[byte]);
     return *byteGlyphs[byte];
@@ -233,9 +251,22 @@ Font::Impl::Glyph& Font::Impl::load(FT_UInt index)
 {
     auto [it, inserted] = glyphs.try_emplace(index);
     Glyph& glyph = it->second;
-    if (!inserted)
-        return glyph;
+    if (inserted) {
+        glyph.index = index;
+        loadOutline(glyph);
+    }
+    return glyph;
+}
 
+FT_Outline* Font::Impl::outline(Glyph& glyph)
+{
+    if (!glyph.image && glyph.outlined)
+        loadOutline(glyph);
+    return glyph.image ? &reinterpret_cast<FT_OutlineGlyph>(glyph.image.get())->outline : nullptr;
+}
+
+void Font::Impl::loadOutline(Glyph& glyph)
+{
     auto lock = shared->lock();
     FT_Face f = shared->face();
     if (drawable && !size) {
@@ -251,20 +282,20 @@ Font::Impl::Glyph& Font::Impl::load(FT_UInt index)
     if (!drawable) {
         // Too large to draw (or no size to draw at): the advance is the face's, scaled linearly.
         FT_Fixed advance = 0;
-        if (FT_Get_Advance(f, index, FT_LOAD_NO_SCALE, &advance) == 0)
+        if (FT_Get_Advance(f, glyph.index, FT_LOAD_NO_SCALE, &advance) == 0)
             glyph.advance = clampLong(mulDiv(advance, xppem, design.unitsPerEm));
-        return glyph;
+        return;
     }
     FT_Activate_Size(size.get());
 
     // The monochrome hinting of the face's own instructions, outlines only (the pixels come from
-    // our clipped rasterisation, at any size).
+    // our clipped rasterisation, at any size). Loading again gives the same outline.
     const FT_Int32 flags = FT_LOAD_TARGET_MONO | FT_LOAD_NO_BITMAP | FT_LOAD_IGNORE_GLOBAL_ADVANCE_WIDTH;
-    if (FT_Load_Glyph(f, index, flags) != 0 && FT_Load_Glyph(f, index, flags | FT_LOAD_NO_HINTING) != 0)
-        return glyph;
+    if (FT_Load_Glyph(f, glyph.index, flags) != 0 && FT_Load_Glyph(f, glyph.index, flags | FT_LOAD_NO_HINTING) != 0)
+        return;
     FT_GlyphSlot slot = f->glyph;
     if (slot->format != FT_GLYPH_FORMAT_OUTLINE)
-        return glyph;
+        return;
     int64_t advance = (slot->advance.x + 32) >> 6;
     if (fakeBold) {
         // GDI's synthetic bold: the outline thickened by a 24th of the em, one pixel more advance.
@@ -281,8 +312,13 @@ Font::Impl::Glyph& Font::Impl::load(FT_UInt index)
     if (slot->outline.n_points > 0 && FT_Get_Glyph(slot, &image) == 0) {
         glyph.image.reset(image);
         glyph.box = monoPixelBox(reinterpret_cast<FT_OutlineGlyph>(image)->outline);
+        glyph.outlined = true;
+        keptOutlines.push_back(glyph.index);
+        if (keptOutlines.size() > kKeptOutlines) {
+            glyphs[keptOutlines.front()].image.reset();
+            keptOutlines.pop_front();
+        }
     }
-    return glyph;
 }
 
 Font::Font(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -409,42 +445,76 @@ struct DeviceContext::Impl {
     std::shared_ptr<Font> font;
     std::shared_ptr<Bitmap> bitmap;
     COLORREF bkColour = 0xFFFFFF;
+    int bkMode = OPAQUE;
     COLORREF textColour = 0x000000;
     int viewportX = 0;
     int viewportY = 0;
     std::vector<uint8_t> tile;  // one glyph tile at a time, reused
     uint64_t inkedCharacters = 0;
+    bool defaultFontRealised = false;
+    bool boundsEnabled = false;
+    PixelBox bounds;  // device pixels drawn on while accumulating; empty when xMin >= xMax
+
+    void accumulate(const PixelBox& box)
+    {
+        if (!boundsEnabled || box.xMin >= box.xMax || box.yMin >= box.yMax)
+            return;
+        if (bounds.xMin >= bounds.xMax) {
+            bounds = box;
+            return;
+        }
+        bounds.xMin = std::min(bounds.xMin, box.xMin);
+        bounds.yMin = std::min(bounds.yMin, box.yMin);
+        bounds.xMax = std::max(bounds.xMax, box.xMax);
+        bounds.yMax = std::max(bounds.yMax, box.yMax);
+    }
+
+    // The selected font, the default one realised on first use; null only when none can be.
+    Font* realiseDefaultFont()
+    {
+        if (!font && !defaultFontRealised) {
+            defaultFontRealised = true;
+            font = Font::createFontIndirect(LOGFONT{});
+        }
+        return font.get();
+    }
 
     // True when the glyph put any pixel on the bitmap.
-    bool drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline, bool ink);
+    bool drawGlyph(Bitmap& target, Font::Impl& font, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline,
+                   bool ink);
 };
 
 namespace {
 
-// Sets or clears the bits of a rectangle, clipped to the bitmap.
-void fillRect(Bitmap& target, int64_t x, int64_t y, int64_t width, int64_t height, bool bit)
+// Sets or clears the bits of a rectangle, clipped to the bitmap; gives the part changed.
+PixelBox fillRect(Bitmap& target, int64_t x, int64_t y, int64_t width, int64_t height, bool bit)
 {
     const int64_t x0 = std::max<int64_t>(x, 0), x1 = std::min<int64_t>(x + width, target.width());
     const int64_t y0 = std::max<int64_t>(y, 0), y1 = std::min<int64_t>(y + height, target.height());
     if (x0 >= x1 || y0 >= y1)
-        return;
+        return {};
     const int64_t b0 = x0 >> 3, b1 = (x1 - 1) >> 3;
-    const auto firstMask = static_cast<uint8_t>(0xFF >> (x0 & 7));
+    auto firstMask = static_cast<uint8_t>(0xFF >> (x0 & 7));
     const auto lastMask = static_cast<uint8_t>(0xFF << (7 - ((x1 - 1) & 7)));
-    for (int64_t row = y0; row < y1; ++row) {
-        uint8_t* p = target.bits() + row * target.widthBytes();
-        auto apply = [&](int64_t index, uint8_t mask) {
-            p[index] = bit ? static_cast<uint8_t>(p[index] | mask) : static_cast<uint8_t>(p[index] & ~mask);
-        };
-        if (b0 == b1) {
-            apply(b0, firstMask & lastMask);
+    if (b0 == b1)
+        firstMask &= lastMask;
+    const uint8_t fill = bit ? 0xFF : 0x00;
+    const auto middle = static_cast<size_t>(b1 > b0 + 1 ? b1 - b0 - 1 : 0);
+    // A glyph's cell is a few bytes wide: rows that narrow are filled byte by byte, not by a call.
+    constexpr size_t kByByte = 16;
+    uint8_t* p = target.bits() + y0 * target.widthBytes() + b0;
+    for (int64_t row = y0; row < y1; ++row, p += target.widthBytes()) {
+        p[0] = static_cast<uint8_t>((p[0] & ~firstMask) | (fill & firstMask));
+        if (b0 == b1)
             continue;
-        }
-        apply(b0, firstMask);
-        if (b1 > b0 + 1)
-            std::memset(p + b0 + 1, bit ? 0xFF : 0x00, static_cast<size_t>(b1 - b0 - 1));
-        apply(b1, lastMask);
+        if (middle <= kByByte)
+            for (size_t i = 1; i <= middle; ++i)
+                p[i] = fill;
+        else
+            std::memset(p + 1, fill, middle);
+        p[middle + 1] = static_cast<uint8_t>((p[middle + 1] & ~lastMask) | (fill & lastMask));
     }
+    return {x0, y0, x1, y1};
 }
 
 // Puts a tile's 1 bits (pixels from column 0 of each source row) into the bitmap at (x, y) with
@@ -483,13 +553,14 @@ bool blitTile(const uint8_t* source, int64_t pitch, int64_t width, int64_t heigh
 
 }  // namespace
 
-bool DeviceContext::Impl::drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline,
-                                    bool ink)
+bool DeviceContext::Impl::drawGlyph(Bitmap& target, Font::Impl& font, Font::Impl::Glyph& glyph, int64_t penX,
+                                    int64_t baseline, bool ink)
 {
-    if (!glyph.image)
+    FT_Outline* drawn = font.outline(glyph);
+    if (!drawn)
         return false;
     bool inked = false;
-    FT_Outline& outline = reinterpret_cast<FT_OutlineGlyph>(glyph.image.get())->outline;
+    FT_Outline& outline = *drawn;
     const int64_t left = std::max<int64_t>(penX + glyph.box.xMin, 0);
     const int64_t right = std::min<int64_t>(penX + glyph.box.xMax, target.width());
     const int64_t top = std::max<int64_t>(baseline - glyph.box.yMax, 0);
@@ -518,6 +589,7 @@ bool DeviceContext::Impl::drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, in
             FT_Outline_Get_Bitmap(ft::library(), &outline, &bitmap);
             FT_Outline_Translate(&outline, -dx, -dy);
             inked |= blitTile(tile.data(), pitch, w, h, target, tx, ty, ink);
+            accumulate({tx, ty, tx + w, ty + h});
         }
     }
     return inked;
@@ -525,9 +597,9 @@ bool DeviceContext::Impl::drawGlyph(Bitmap& target, Font::Impl::Glyph& glyph, in
 
 DeviceContext::DeviceContext() : impl_(std::make_unique<Impl>())
 {
-    // A fresh memory device context has a one-pixel monochrome bitmap and the default font.
+    // A fresh memory device context has a one-pixel monochrome bitmap and the default font; the
+    // font is realised when first needed, so a context that only enumerates never loads a face.
     impl_->bitmap = Bitmap::create(1, 1);
-    impl_->font = Font::createFontIndirect(LOGFONT{});
 }
 
 DeviceContext::~DeviceContext() = default;
@@ -556,6 +628,7 @@ std::shared_ptr<Font> DeviceContext::selectObject(std::shared_ptr<Font> font)
 {
     if (!font)
         return nullptr;
+    impl_->realiseDefaultFont();
     std::swap(font, impl_->font);
     return font;
 }
@@ -568,17 +641,29 @@ std::shared_ptr<Bitmap> DeviceContext::selectObject(std::shared_ptr<Bitmap> bitm
     return bitmap;
 }
 
-const std::shared_ptr<Font>& DeviceContext::currentFont() const { return impl_->font; }
+const std::shared_ptr<Font>& DeviceContext::currentFont() const
+{
+    impl_->realiseDefaultFont();
+    return impl_->font;
+}
 const std::shared_ptr<Bitmap>& DeviceContext::currentBitmap() const { return impl_->bitmap; }
 
 bool DeviceContext::getTextMetrics(TEXTMETRIC* tm) const
 {
-    if (!tm || !impl_->font)
+    if (!tm || !impl_->realiseDefaultFont())
         return false;
     *tm = impl_->font->impl().tm;
     tm->tmDigitizedAspectX = impl_->dpiX;
     tm->tmDigitizedAspectY = impl_->dpiY;
     return true;
+}
+
+int DeviceContext::setBkMode(int mode)
+{
+    if (mode != OPAQUE && mode != TRANSPARENT)
+        return 0;
+    std::swap(mode, impl_->bkMode);
+    return mode;
 }
 
 COLORREF DeviceContext::setBkColor(COLORREF colour)
@@ -613,13 +698,13 @@ bool DeviceContext::patBlt(int x, int y, int width, int height, DWORD rop)
         y0 += h;
         h = -h;
     }
-    fillRect(*impl_->bitmap, x0, y0, w, h, rop == WHITENESS);
+    impl_->accumulate(fillRect(*impl_->bitmap, x0, y0, w, h, rop == WHITENESS));
     return true;
 }
 
 bool DeviceContext::textOut(int x, int y, const char* text, int count)
 {
-    if (count < 0 || (count > 0 && !text) || !impl_->font || !impl_->bitmap)
+    if (count < 0 || (count > 0 && !text) || !impl_->realiseDefaultFont() || !impl_->bitmap)
         return false;
     Font::Impl& font = impl_->font->impl();
     Bitmap& target = *impl_->bitmap;
@@ -631,14 +716,15 @@ bool DeviceContext::textOut(int x, int y, const char* text, int count)
     int64_t width = 0;
     for (int i = 0; i < count; ++i)
         width += font.glyphFor(static_cast<uint8_t>(text[i]), impl_->oemCodePage).advance;
-    // The default background mode is opaque: the text's cell is filled first.
-    fillRect(target, originX, top, width, font.tm.tmHeight, paper);
+    // In the default background mode, opaque, the text's cell is filled first.
+    if (impl_->bkMode == OPAQUE)
+        impl_->accumulate(fillRect(target, originX, top, width, font.tm.tmHeight, paper));
 
     const int64_t baseline = top + font.tm.tmAscent;
     int64_t pen = originX;
     for (int i = 0; i < count; ++i) {
         Font::Impl::Glyph& glyph = font.glyphFor(static_cast<uint8_t>(text[i]), impl_->oemCodePage);
-        if (impl_->drawGlyph(target, glyph, pen, baseline, ink))
+        if (impl_->drawGlyph(target, font, glyph, pen, baseline, ink))
             ++impl_->inkedCharacters;
         pen += glyph.advance;
     }
@@ -647,7 +733,7 @@ bool DeviceContext::textOut(int x, int y, const char* text, int count)
         const int64_t es = ft::emScale(font.ppem, font.design.unitsPerEm);
         auto line = [&](int position, int thickness) {
             const int64_t t = std::max<int64_t>(1, ft::scaleRound(thickness, es));
-            fillRect(target, originX, baseline - ft::scaleRound(position, es), width, t, ink);
+            impl_->accumulate(fillRect(target, originX, baseline - ft::scaleRound(position, es), width, t, ink));
         };
         if (font.lf.lfUnderline)
             line(font.design.underlinePosition, font.design.underlineThickness);
@@ -659,7 +745,7 @@ bool DeviceContext::textOut(int x, int y, const char* text, int count)
 
 DWORD DeviceContext::getGlyphIndices(const char32_t* text, int count, WORD* indices, DWORD flags) const
 {
-    if (count < 0 || (count > 0 && (!text || !indices)) || !impl_->font)
+    if (count < 0 || (count > 0 && (!text || !indices)) || !impl_->realiseDefaultFont())
         return GDI_ERROR;
     const WORD missing = (flags & GGI_MARK_NONEXISTING_GLYPHS) ? 0xFFFF : 0;
     Font::Impl& font = impl_->font->impl();
@@ -675,9 +761,44 @@ DWORD DeviceContext::getGlyphIndices(const char32_t* text, int count, WORD* indi
 
 uint64_t DeviceContext::inkedCharacters() const { return impl_->inkedCharacters; }
 
+UINT DeviceContext::setBoundsRect(const RECT* rect, UINT flags)
+{
+    const UINT previous = getBoundsRect(nullptr, 0);
+    if (flags & DCB_RESET)
+        impl_->bounds = PixelBox{};
+    if ((flags & DCB_ACCUMULATE) && rect) {
+        // Logical coordinates, as the drawing calls take them; a rectangle may come either way round.
+        const bool was = impl_->boundsEnabled;
+        impl_->boundsEnabled = true;
+        impl_->accumulate({std::min<int64_t>(rect->left, rect->right) + impl_->viewportX,
+                           std::min<int64_t>(rect->top, rect->bottom) + impl_->viewportY,
+                           std::max<int64_t>(rect->left, rect->right) + impl_->viewportX,
+                           std::max<int64_t>(rect->top, rect->bottom) + impl_->viewportY});
+        impl_->boundsEnabled = was;
+    }
+    if (flags & DCB_ENABLE)
+        impl_->boundsEnabled = true;
+    if (flags & DCB_DISABLE)
+        impl_->boundsEnabled = false;
+    return previous;
+}
+
+UINT DeviceContext::getBoundsRect(RECT* rect, UINT flags)
+{
+    const PixelBox& b = impl_->bounds;
+    const bool empty = b.xMin >= b.xMax || b.yMin >= b.yMax;
+    if (rect) {
+        *rect = empty ? RECT{} : RECT{clampLong(b.xMin - impl_->viewportX), clampLong(b.yMin - impl_->viewportY),
+                                      clampLong(b.xMax - impl_->viewportX), clampLong(b.yMax - impl_->viewportY)};
+    }
+    if (flags & DCB_RESET)
+        impl_->bounds = PixelBox{};
+    return (impl_->boundsEnabled ? DCB_ENABLE : DCB_DISABLE) | (empty ? DCB_RESET : DCB_SET);
+}
+
 bool DeviceContext::getTextExtentPoint(const char* text, int count, SIZE* size) const
 {
-    if (!size || count < 0 || (count > 0 && !text) || !impl_->font)
+    if (!size || count < 0 || (count > 0 && !text) || !impl_->realiseDefaultFont())
         return false;
     Font::Impl& font = impl_->font->impl();
     int64_t width = 0;

@@ -30,7 +30,9 @@ public:
 // Writes size bytes to path through a temporary file next to it (".<name>.<pid>-<n>.tmp"), flushed
 // to disk before it is renamed over path, the folder flushed after. On success returns an empty
 // string; on failure the reason ("<path>: <strerror>"), with any existing file at path untouched
-// and no temporary file left behind.
+// and no temporary file left behind. One call at a time in the process: the temporary file that
+// a signal removes (activeTemporaryFile) is tracked for one writer, so worker threads hand their
+// files to a single writing thread.
 std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size,
                            FileLayer& files = FileLayer::system());
 

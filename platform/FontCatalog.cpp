@@ -1,5 +1,6 @@
 #include "platform/FontCatalog.h"
 
+#include "platform/FaceCache.h"
 #include "platform/FreeTypeSupport.h"
 #include "platform/gdi.h"
 
@@ -9,6 +10,8 @@
 #include <cstdlib>
 #include <optional>
 #include <tuple>
+#include <type_traits>
+#include <unordered_map>
 
 namespace gdi {
 
@@ -79,18 +82,29 @@ bool isPreferredFile(const std::string& file)
 }
 
 // The installed faces as fontconfig lists them, one per family and style.
-std::vector<FaceInfo> loadInstalledFaces()
+std::vector<FaceInfo> loadInstalledFaces(const CatalogSource& source)
 {
     std::vector<FaceInfo> faces;
-    if (!ft::fontconfigReady())
+    ft::FcConfigPtr own;
+    FcConfig* config = ft::fontconfig();
+    if (!source.fontconfigFile.empty()) {
+        own = ft::loadFontconfig(source.fontconfigFile);
+        config = own.get();
+    }
+    if (!config)
         return faces;
     ft::FcPatternPtr pattern(FcPatternCreate());
     ft::FcObjectSetPtr objects(FcObjectSetBuild(FC_FILE, FC_INDEX, FC_FONTFORMAT, FC_SCALABLE, nullptr));
     if (!pattern || !objects)
         return faces;
-    ft::FcFontSetPtr set(FcFontList(nullptr, pattern.get(), objects.get()));
+    ft::FcFontSetPtr set(FcFontList(config, pattern.get(), objects.get()));
     if (!set)
         return faces;
+
+    // Reading a face's names and tables is most of the cost of starting; the cache answers for
+    // every file that has not changed since it was read.
+    FaceCache cache(source.cacheFile);
+    std::unordered_map<std::string, std::optional<FileStamp>> stamps;
 
     for (int i = 0; i < set->nfont; ++i) {
         FcPattern* font = set->fonts[i];
@@ -114,9 +128,27 @@ std::vector<FaceInfo> loadInstalledFaces()
         // default instance only.
         if (index < 0 || index > 0xFFFF)
             continue;
-        if (auto info = readFace(reinterpret_cast<const char*>(file), index))
+        const std::string path = reinterpret_cast<const char*>(file);
+        auto [at, added] = stamps.try_emplace(path);
+        if (added)
+            at->second = stampOf(path);
+        if (!at->second) {
+            // Gone since fontconfig listed it: nothing to keep, and read as before.
+            if (auto info = readFace(path, index))
+                faces.push_back(std::move(*info));
+            continue;
+        }
+        if (const std::optional<FaceInfo>* known = cache.find(path, index, *at->second)) {
+            if (*known)
+                faces.push_back(**known);
+            continue;
+        }
+        std::optional<FaceInfo> info = readFace(path, index);
+        cache.store(path, index, *at->second, info);
+        if (info)
             faces.push_back(std::move(*info));
     }
+    cache.save();
 
     return FontCatalog::oneFacePerStyle(std::move(faces));
 }
@@ -197,10 +229,41 @@ std::vector<FaceInfo> FontCatalog::oneFacePerStyle(std::vector<FaceInfo> faces)
     return faces;
 }
 
+FontCatalog FontCatalog::load(const CatalogSource& source)
+{
+    return FontCatalog(loadInstalledFaces(source));
+}
+
+std::string FontCatalog::defaultCacheFile()
+{
+    if (const char* chosen = std::getenv("QUENFOLD_FACE_CACHE"))
+        return chosen;
+    const char* xdg = std::getenv("XDG_CACHE_HOME");
+    if (xdg && xdg[0] == '/')
+        return std::string(xdg) + "/quenfold/faces.cache";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return std::string(home) + "/.cache/quenfold/faces.cache";
+    return {};
+}
+
 const FontCatalog& FontCatalog::instance()
 {
-    static const FontCatalog catalog(loadInstalledFaces());
+    static const FontCatalog catalog = load({"", defaultCacheFile()});
     return catalog;
+}
+
+std::span<const FaceInfo> FontCatalog::family(std::string_view name) const
+{
+    // The order sorts families by compareNames first, so each family is one run of faces.
+    const auto [first, last] = std::equal_range(
+        faces_.begin(), faces_.end(), name, [](const auto& a, const auto& b) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(a)>, FaceInfo>)
+                return ft::compareNames(a.family, b) < 0;
+            else
+                return ft::compareNames(a, b.family) < 0;
+        });
+    return {faces_.data() + (first - faces_.begin()), static_cast<size_t>(last - first)};
 }
 
 const FaceInfo* FontCatalog::match(const std::string& family, int weight, bool italic) const
@@ -224,9 +287,8 @@ const FaceInfo* FontCatalog::match(const std::string& requested, int weight, boo
         // lfFaceName holds at most 31 bytes, and so do catalogue families: a longer request is
         // compared by the part that a LOGFONT could carry.
         const std::string key = family.size() > kMaxFamily ? family.substr(0, kMaxFamily) : family;
-        for (const FaceInfo& f : faces_)
-            if (ft::sameName(f.family, key))
-                found.push_back(&f);
+        for (const FaceInfo& f : this->family(key))
+            found.push_back(&f);
         return found;
     };
     // Nearest style: fewest bold/italic mismatches, then the closest weight, then catalogue order.

@@ -2,7 +2,9 @@
 // character sets GDI would report for them.
 #pragma once
 
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace gdi {
@@ -29,14 +31,32 @@ struct FaceInfo {
     int enumAveWidth = 0;
 };
 
+// Where a catalogue comes from.
+struct CatalogSource {
+    std::string fontconfigFile;  // a configuration file of its own; empty: the process-wide one
+    std::string cacheFile;       // where faces read before are kept between runs; empty: nowhere
+};
+
+// Thread safety: a catalogue is never changed after construction, so any number of threads may
+// read one at once; instance() is built once, by whichever thread asks first.
 class FontCatalog {
 public:
     // The process-wide catalogue, read from fontconfig on first use. FONTCONFIG_FILE chooses the
-    // configuration, as for every fontconfig program.
+    // configuration, as for every fontconfig program; the faces' own files are opened only when
+    // they are new or have changed since defaultCacheFile() recorded them.
     static const FontCatalog& instance();
+
+    // A catalogue of the installed faces, read anew.
+    static FontCatalog load(const CatalogSource& source);
+    // QUENFOLD_FACE_CACHE when set (empty: no cache), else quenfold/faces.cache in
+    // XDG_CACHE_HOME or ~/.cache.
+    static std::string defaultCacheFile();
 
     // Families sorted case-insensitively by family name; within a family by weight, then italic.
     const std::vector<FaceInfo>& faces() const { return faces_; }
+    // The styles of one family (names compared without case), in catalogue order; found by
+    // bisection, so enumerating every family's styles stays linear in the installed faces.
+    std::span<const FaceInfo> family(std::string_view name) const;
 
     // The face for a family name and weight/italic: exact family first (a name cut to 31 bytes
     // matches the face it was cut from), then the nearest weight and italic; an unknown family

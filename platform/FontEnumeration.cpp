@@ -114,9 +114,8 @@ std::vector<const FaceInfo*> stylesOf(const FontCatalog& catalog, const char* na
     if (key.size() > LF_FACESIZE - 1)
         key.resize(LF_FACESIZE - 1);
     std::vector<const FaceInfo*> styles;
-    for (const FaceInfo& f : catalog.faces())
-        if (ft::sameName(f.family, key))
-            styles.push_back(&f);
+    for (const FaceInfo& f : catalog.family(key))
+        styles.push_back(&f);
     if (styles.empty())
         for (const FaceInfo& f : catalog.faces())
             if (ft::sameName(f.fullName.substr(0, LF_FACESIZE - 1), key))

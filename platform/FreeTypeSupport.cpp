@@ -13,6 +13,7 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,8 +49,10 @@ std::mutex& libraryMutex()
     return *m;
 }
 
+class FileBytes;
+
 struct FaceSource {
-    std::shared_ptr<const std::vector<FT_Byte>> bytes;  // the whole file, for a face read from memory
+    std::shared_ptr<const FileBytes> bytes;  // the whole file, for a face read from memory
     int fd = -1;                 // or the open file a stream face reads through
     FT_StreamRec stream{};
 
@@ -100,41 +103,85 @@ unsigned long readAt(FT_Stream stream, unsigned long offset, unsigned char* buff
     return done;
 }
 
-// The file's bytes as they are at this moment; false when it cannot be read or is too large.
-bool readWholeFile(const std::string& file, std::vector<FT_Byte>& bytes)
+}  // namespace
+
+// A font file's bytes in pages of their own. The pages are asked for populated: the kernel supplies
+// them in one call, where filling a fresh heap block would take a fault for every page of it.
+class FileBytes {
+public:
+    // The file's bytes as they are at this moment; null when it cannot be read, is empty or is
+    // too large.
+    static std::shared_ptr<const FileBytes> read(const std::string& file);
+
+    FileBytes() = default;
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    ~FileBytes()
+    {
+        if (pages_ != MAP_FAILED)
+            ::munmap(pages_, capacity_);
+    }
+    const FT_Byte* data() const { return static_cast<const FT_Byte*>(pages_); }
+    size_t size() const { return size_; }
+
+private:
+    bool reserve(size_t capacity)
+    {
+        void* pages = pages_ == MAP_FAILED
+                          ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
+                                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0)
+                          : ::mremap(pages_, capacity_, capacity, MREMAP_MAYMOVE);
+        if (pages == MAP_FAILED)
+            return false;
+        pages_ = pages;
+        capacity_ = capacity;
+        return true;
+    }
+
+    void* pages_ = MAP_FAILED;
+    size_t capacity_ = 0;
+    size_t size_ = 0;
+};
+
+std::shared_ptr<const FileBytes> FileBytes::read(const std::string& file)
 {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return nullptr;
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) > kMaxFontFile)
-        return false;
+        return nullptr;
     // The size is only a hint: the file may change while it is read, and what read() gives counts.
-    bytes.resize(static_cast<size_t>(info.st_size) + 1);
-    size_t done = 0;
+    // One byte more than the size shows the end without growing the pages.
+    auto bytes = std::make_shared<FileBytes>();
+    if (!bytes->reserve(static_cast<size_t>(info.st_size) + 1))
+        return nullptr;
+    auto* at = static_cast<FT_Byte*>(bytes->pages_);
     for (;;) {
-        if (done == bytes.size()) {
-            if (bytes.size() >= kMaxFontFile)
-                return false;
-            bytes.resize(std::min(kMaxFontFile, bytes.size() * 2));
+        if (bytes->size_ == bytes->capacity_) {
+            if (bytes->capacity_ >= kMaxFontFile || !bytes->reserve(std::min(kMaxFontFile, bytes->capacity_ * 2)))
+                return nullptr;
+            at = static_cast<FT_Byte*>(bytes->pages_);
         }
-        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = ::read(fd, at + bytes->size_, bytes->capacity_ - bytes->size_);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return false;
+            return nullptr;
         if (n == 0)
             break;
-        done += static_cast<size_t>(n);
+        bytes->size_ += static_cast<size_t>(n);
     }
-    bytes.resize(done);
-    bytes.shrink_to_fit();
-    return true;
+    if (bytes->size_ == 0)
+        return nullptr;
+    return bytes;
 }
+
+namespace {
 
 FacePtr openFrom(std::shared_ptr<FaceSource> source, const FT_Open_Args& args, int faceIndex)
 {
@@ -170,14 +217,14 @@ FacePtr loadFace(const std::string& file, int faceIndex)
 {
     // The faces of one collection file share one copy of it while any of them is open.
     static std::mutex mutex;
-    static auto* loaded = new std::map<std::string, std::weak_ptr<const std::vector<FT_Byte>>>;
+    static auto* loaded = new std::map<std::string, std::weak_ptr<const FileBytes>>;
     auto source = std::make_shared<FaceSource>();
     {
         std::lock_guard<std::mutex> lock(mutex);
         source->bytes = (*loaded)[file].lock();
         if (!source->bytes) {
-            auto bytes = std::make_shared<std::vector<FT_Byte>>();
-            if (!readWholeFile(file, *bytes) || bytes->empty()) {
+            auto bytes = FileBytes::read(file);
+            if (!bytes) {
                 loaded->erase(file);
                 return nullptr;
             }
@@ -196,35 +243,36 @@ FacePtr loadFace(const std::string& file, int faceIndex)
 
 std::shared_ptr<SharedFace> SharedFace::get(const std::string& file, int faceIndex)
 {
+    // One cache per thread: FreeType faces are not to be shared between threads, so a font
+    // realised on a worker thread draws with that thread's face. The file's bytes in memory are
+    // shared all the same (loadFace), as FreeType only reads them.
     struct Cache {
-        std::mutex mutex;
         std::map<std::pair<std::string, int>, std::weak_ptr<SharedFace>> open;
         std::deque<std::shared_ptr<SharedFace>> recent;
     };
-    static Cache* cache = new Cache;  // faces stay valid for fonts destroyed during exit
+    thread_local Cache cache;
     constexpr size_t kRecent = 8;
 
-    std::lock_guard<std::mutex> lock(cache->mutex);
     const auto key = std::make_pair(file, faceIndex);
-    std::shared_ptr<SharedFace> face = cache->open[key].lock();
+    std::shared_ptr<SharedFace> face = cache.open[key].lock();
     if (!face) {
         FacePtr opened = loadFace(file, faceIndex);
         if (!opened) {
-            cache->open.erase(key);
+            cache.open.erase(key);
             return nullptr;
         }
         face = std::make_shared<SharedFace>(std::move(opened));
-        cache->open[key] = face;
+        cache.open[key] = face;
     }
-    auto it = std::find(cache->recent.begin(), cache->recent.end(), face);
-    if (it != cache->recent.end())
-        cache->recent.erase(it);
-    cache->recent.push_front(face);
-    if (cache->recent.size() > kRecent)
-        cache->recent.pop_back();
-    for (auto entry = cache->open.begin(); entry != cache->open.end();) {
+    auto it = std::find(cache.recent.begin(), cache.recent.end(), face);
+    if (it != cache.recent.end())
+        cache.recent.erase(it);
+    cache.recent.push_front(face);
+    if (cache.recent.size() > kRecent)
+        cache.recent.pop_back();
+    for (auto entry = cache.open.begin(); entry != cache.open.end();) {
         if (entry->second.expired())
-            entry = cache->open.erase(entry);
+            entry = cache.open.erase(entry);
         else
             ++entry;
     }
@@ -790,7 +838,7 @@ std::vector<std::string> substitutedFamilies(const std::string& utf8Family, bool
         return families;
     if (withFamily)
         FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(utf8Family.c_str()));
-    if (!FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern))
+    if (!FcConfigSubstitute(fontconfig(), pattern.get(), FcMatchPattern))
         return families;
     FcChar8* value = nullptr;
     for (int i = 0; FcPatternGetString(pattern.get(), FC_FAMILY, i, &value) == FcResultMatch; ++i)
@@ -815,11 +863,54 @@ const std::set<std::string>& genericFamilies()
 
 }  // namespace
 
-bool fontconfigReady()
+namespace {
+
+bool listsCacheFolder(FcConfig* config)
 {
-    static const bool ready = FcInit() == FcTrue;
-    return ready;
+    FcStrList* folders = FcConfigGetCacheDirs(config);
+    if (!folders)
+        return false;
+    const bool any = FcStrListNext(folders) != nullptr;
+    FcStrListDone(folders);
+    return any;
 }
+
+// FcInit would also parse every file of fontconfig's template folder (conf.avail), only to
+// describe them to fc-conflist: most of its start-up on a small configuration. The files in force
+// are parsed and the fonts built as FcInit does.
+FcConfigPtr parseConfiguration(const FcChar8* file)
+{
+    FcConfigPtr config(FcConfigCreate());
+    if (!config || !FcConfigParseAndLoad(config.get(), file, FcTrue) || !listsCacheFolder(config.get()) ||
+        !FcConfigBuildFonts(config.get()))
+        return nullptr;
+    return config;
+}
+
+FcConfig* loadConfiguration()
+{
+    if (FcConfigPtr config = parseConfiguration(nullptr))
+        return config.release();
+    // Anything unusual (no configuration file, no cache folder) is left to FcInit and its fallbacks.
+    if (!FcInit())
+        return nullptr;
+    return FcConfigReference(nullptr);
+}
+
+}  // namespace
+
+FcConfigPtr loadFontconfig(const std::string& file)
+{
+    return parseConfiguration(reinterpret_cast<const FcChar8*>(file.c_str()));
+}
+
+FcConfig* fontconfig()
+{
+    static FcConfig* const config = loadConfiguration();  // lives until the process ends
+    return config;
+}
+
+bool fontconfigReady() { return fontconfig() != nullptr; }
 
 std::vector<std::string> fontconfigAliases(const std::string& family)
 {
@@ -862,10 +953,10 @@ std::string fontconfigMatch(const std::string& family)
         return {};
     const std::string utf8 = cp1252ToUtf8(family);
     FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(utf8.c_str()));
-    FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+    FcConfigSubstitute(fontconfig(), pattern.get(), FcMatchPattern);
     FcDefaultSubstitute(pattern.get());
     FcResult result = FcResultNoMatch;
-    FcPatternPtr match(FcFontMatch(nullptr, pattern.get(), &result));
+    FcPatternPtr match(FcFontMatch(fontconfig(), pattern.get(), &result));
     FcChar8* value = nullptr;
     if (!match || FcPatternGetString(match.get(), FC_FAMILY, 0, &value) != FcResultMatch ||
         !utf8ToCp1252(reinterpret_cast<const char*>(value), &bytes))

@@ -1,6 +1,13 @@
 // Internals of the platform layer: the process-wide FreeType library, faces shared by every font
 // realised from them, RAII owners for FreeType and fontconfig handles, and the facts about a face
-// that both the catalogue and font realisation need. Only platform/*.cpp include this header.
+// that both the catalogue and font realisation need. Only platform/*.cpp (and tests) include this
+// header.
+//
+// Threads: the FreeType library is shared, with opening and closing faces under libraryMutex(), as
+// FreeType allows (a face's sizes are made and dropped under its own lock); every FT_Face belongs to the thread that opened it
+// (SharedFace::get keeps one set of open faces per thread), and a font file's bytes in memory are
+// shared read-only between the faces of all threads. The fontconfig configuration is loaded once
+// and only read afterwards.
 #pragma once
 
 #include "platform/gdi.h"
@@ -54,6 +61,11 @@ struct FcObjectSetDeleter {
 };
 using FcObjectSetPtr = std::unique_ptr<FcObjectSet, FcObjectSetDeleter>;
 
+struct FcConfigDeleter {
+    void operator()(FcConfig* config) const { FcConfigDestroy(config); }
+};
+using FcConfigPtr = std::unique_ptr<FcConfig, FcConfigDeleter>;
+
 struct FcFontSetDeleter {
     void operator()(FcFontSet* set) const { FcFontSetDestroy(set); }
 };
@@ -61,8 +73,8 @@ using FcFontSetPtr = std::unique_ptr<FcFontSet, FcFontSetDeleter>;
 
 // ---- library and faces -----------------------------------------------------------------------
 
-// The process-wide FreeType library; null only if FreeType cannot start. Creating and destroying
-// faces and sizes goes through libraryMutex(), as FreeType asks of programs with several threads.
+// The process-wide FreeType library; null only if FreeType cannot start. Opening and closing
+// faces goes through libraryMutex(), as FreeType asks of programs with several threads.
 FT_Library library();
 std::mutex& libraryMutex();
 
@@ -76,13 +88,15 @@ FacePtr openFace(const std::string& file, int faceIndex);
 // it was opened with. Null when the file cannot be read whole or FreeType cannot read the face.
 FacePtr loadFace(const std::string& file, int faceIndex);
 
-// A face opened once and shared by every font realised from it. Whoever changes the face's state
-// (active size, charmap) and reads what depends on it holds lock() for the whole of it.
+// A face opened once and shared by every font realised from it on one thread. Whoever changes the
+// face's state (active size, charmap) and reads what depends on it holds lock() for the whole of
+// it, so a font handed to another thread stays safe to use; uncontended, the lock costs little.
 class SharedFace {
 public:
-    // The face of (file, index), loaded on first use and kept while fonts use it; the few most
-    // recently used stay open even when no font holds them, so fonts created one after another
-    // (point font, rendering font, the next size) do not reopen the file.
+    // The calling thread's face of (file, index), loaded on first use and kept while fonts use it;
+    // the few most recently used stay open even when no font holds them, so fonts created one after
+    // another (point font, rendering font, the next size) do not reopen the file. Each thread gets
+    // a face of its own: faces are never shared between threads that each realise fonts.
     static std::shared_ptr<SharedFace> get(const std::string& file, int faceIndex);
 
     explicit SharedFace(FacePtr face) : face_(std::move(face)) {}
@@ -174,8 +188,14 @@ int compareNames(std::string_view a, std::string_view b);
 
 // ---- fontconfig ----------------------------------------------------------------------------
 
-// Initialises fontconfig once (FONTCONFIG_FILE chooses the configuration); false if it cannot.
+// The process-wide fontconfig configuration, loaded once (FONTCONFIG_FILE chooses it) and only
+// read afterwards, which fontconfig allows from any thread; null if it cannot be loaded. Every
+// query passes it explicitly, so a configuration that the rest of the process (Qt) made current
+// is neither needed nor replaced.
+FcConfig* fontconfig();
 bool fontconfigReady();
+// A configuration of its own from one file, its fonts built; null when it cannot be loaded.
+FcConfigPtr loadFontconfig(const std::string& file);
 // The families fontconfig's configuration puts in place of `family` (its aliases, e.g. Arial ->
 // Liberation Sans), without the generic fallbacks it appends for every name.
 std::vector<std::string> fontconfigAliases(const std::string& family);

@@ -131,6 +131,24 @@ struct BITMAP {
     void* bmBits = nullptr;
 };
 
+struct RECT {
+    LONG left = 0;
+    LONG top = 0;
+    LONG right = 0;
+    LONG bottom = 0;
+};
+
+// SetBkMode modes.
+inline constexpr int TRANSPARENT = 1;
+inline constexpr int OPAQUE = 2;
+
+// SetBoundsRect / GetBoundsRect flags and results.
+inline constexpr UINT DCB_RESET = 0x0001;
+inline constexpr UINT DCB_ACCUMULATE = 0x0002;
+inline constexpr UINT DCB_SET = DCB_RESET | DCB_ACCUMULATE;
+inline constexpr UINT DCB_ENABLE = 0x0004;
+inline constexpr UINT DCB_DISABLE = 0x0008;
+
 struct SIZE {
     LONG cx = 0;
     LONG cy = 0;

@@ -101,8 +101,14 @@ bool GlyphRasteriser::prepare(int width, std::string* error)
     previousBitmap_ = dc_.selectObject(scratch_);
     bitmapSelected_ = true;
     bitmapInfo_ = scratch_->getObject();
+    // The device context tells what each glyph drew on, so the next one clears only that.
+    boundsBefore_ = dc_.setBoundsRect(nullptr, gdi::DCB_ENABLE | gdi::DCB_RESET);
+    clearAll_ = true;
     dc_.setBkColor(0x000000);
     dc_.setTextColor(0xFFFFFF);
+    // Every render starts from a clear bitmap, so filling the cell with the background colour
+    // first would change nothing: the text is drawn transparent, ink only.
+    bkModeBefore_ = dc_.setBkMode(gdi::TRANSPARENT);
     return true;
 }
 
@@ -117,9 +123,18 @@ RenderedGlyph GlyphRasteriser::render(uint8_t code, int originX)
         return glyph;
 
     const char text[1] = {static_cast<char>(code)};
-    dc_.patBlt(0, 0, bitmapInfo_.bmWidth + 1, metrics_.tmHeight + 1, gdi::BLACKNESS);
     dc_.setViewportOrg(0, 0);
+    // Clearing the whole bitmap for every glyph cost more than drawing most of them: only the
+    // pixels the previous glyph's drawing may have changed are cleared, the whole bitmap once.
+    if (clearAll_) {
+        dc_.patBlt(0, 0, bitmapInfo_.bmWidth + 1, metrics_.tmHeight + 1, gdi::BLACKNESS);
+        clearAll_ = false;
+    } else if (dirty_.right > dirty_.left && dirty_.bottom > dirty_.top) {
+        dc_.patBlt(dirty_.left, dirty_.top, dirty_.right - dirty_.left, dirty_.bottom - dirty_.top, gdi::BLACKNESS);
+    }
+    dc_.getBoundsRect(nullptr, gdi::DCB_RESET);
     dc_.textOut(originX, 0, text, 1);
+    dc_.getBoundsRect(&dirty_, gdi::DCB_RESET);
     // The read-back: the bitmap's own rows are the scratch buffer, so nothing is copied per glyph.
     glyph.rows = scratch_->bits();
     gdi::SIZE extent;
@@ -133,6 +148,9 @@ RenderedGlyph GlyphRasteriser::render(uint8_t code, int originX)
 void GlyphRasteriser::finish()
 {
     if (bitmapSelected_) {
+        if (boundsBefore_ & gdi::DCB_DISABLE)
+            dc_.setBoundsRect(nullptr, gdi::DCB_DISABLE);
+        dc_.setBkMode(bkModeBefore_);
         if (previousBitmap_)
             dc_.selectObject(previousBitmap_);
         previousBitmap_.reset();

@@ -90,6 +90,10 @@ private:
     gdi::TEXTMETRIC metrics_{};
     gdi::BITMAP bitmapInfo_{};
     int32_t pointFontHeight_ = 0;
+    gdi::RECT dirty_{};        // what drawing the last glyph changed, in scratch pixels
+    bool clearAll_ = true;     // the next render clears the whole scratch bitmap
+    gdi::UINT boundsBefore_ = gdi::DCB_DISABLE;
+    int bkModeBefore_ = gdi::OPAQUE;
 };
 
 // The rendering font's height and width from the point font's metrics, with the arithmetic order

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 using namespace platform_test;
 
@@ -193,6 +194,59 @@ TEST(PlatformBitmap, PatBltClipsAndKeepsThePadding)
     EXPECT_TRUE(dc.patBlt(5, 4, -2, 1, gdi::BLACKNESS));
     EXPECT_EQ(pixels(*bm, 0, 21)[4], "#############..######");
     EXPECT_FALSE(dc.patBlt(0, 0, 1, 1, 0x00F00021 /* PATCOPY: no brushes here */));
+}
+
+TEST(PlatformBitmap, BoundsHoldEveryPixelDrawnOn)
+{
+    ASSERT_TRUE(testFontsInstalled());
+    gdi::DeviceContext dc;
+    auto bm = gdi::Bitmap::create(120, 40);
+    dc.selectObject(bm);
+    gdi::RECT r{1, 2, 3, 4};
+    EXPECT_EQ(dc.getBoundsRect(&r, 0), gdi::DCB_DISABLE | gdi::DCB_RESET);
+    EXPECT_EQ(r.left | r.top | r.right | r.bottom, 0);
+    dc.patBlt(0, 0, 10, 10, gdi::WHITENESS);  // not accumulated while disabled
+    EXPECT_EQ(dc.setBoundsRect(nullptr, gdi::DCB_ENABLE | gdi::DCB_RESET), gdi::DCB_DISABLE | gdi::DCB_RESET);
+
+    // Clipped to the bitmap, in logical coordinates.
+    dc.patBlt(-5, 30, 20, 20, gdi::WHITENESS);
+    dc.setViewportOrg(4, 1);
+    EXPECT_EQ(dc.getBoundsRect(&r, 0), gdi::DCB_ENABLE | gdi::DCB_SET);
+    EXPECT_EQ(std::make_tuple(r.left, r.top, r.right, r.bottom), std::make_tuple(-4, 29, 11, 39));
+    dc.setViewportOrg(0, 0);
+    dc.patBlt(200, 0, 5, 5, gdi::WHITENESS);  // wholly outside: nothing drawn, nothing added
+    EXPECT_EQ(dc.getBoundsRect(&r, gdi::DCB_RESET), gdi::DCB_ENABLE | gdi::DCB_SET);
+    EXPECT_EQ(std::make_tuple(r.left, r.top, r.right, r.bottom), std::make_tuple(0, 30, 15, 40));
+    EXPECT_EQ(dc.getBoundsRect(&r, 0), gdi::DCB_ENABLE | gdi::DCB_RESET);
+
+    // Text: the opaque cell and ink beyond it (an italic 'f' leans out of its cell both ways).
+    dc.patBlt(0, 0, 120, 40, gdi::BLACKNESS);
+    dc.setBkColor(0x000000);
+    dc.setTextColor(0xFFFFFF);
+    dc.selectObject(gdi::Font::createFontIndirect(logFont("DejaVu Serif", -30, gdi::FW_NORMAL, true)));
+    dc.getBoundsRect(nullptr, gdi::DCB_RESET);
+    ASSERT_TRUE(dc.textOut(40, 2, "f", 1));
+    dc.getBoundsRect(&r, gdi::DCB_RESET);
+    int inked = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 120; ++x)
+            if (pixel(*bm, x, y)) {
+                ++inked;
+                EXPECT_TRUE(x >= r.left && x < r.right && y >= r.top && y < r.bottom) << x << "," << y;
+            }
+    EXPECT_GT(inked, 0);
+    gdi::SIZE extent;
+    ASSERT_TRUE(dc.getTextExtentPoint("f", 1, &extent));
+    EXPECT_LE(r.left, 40);
+    EXPECT_GE(r.right, 40 + extent.cx);
+
+    // DCB_ACCUMULATE adds a rectangle of the caller's; DCB_DISABLE stops accumulating.
+    dc.setBoundsRect(nullptr, gdi::DCB_RESET);
+    const gdi::RECT added{7, 9, 3, 5};
+    dc.setBoundsRect(&added, gdi::DCB_ACCUMULATE | gdi::DCB_DISABLE);
+    dc.patBlt(0, 0, 120, 40, gdi::BLACKNESS);
+    EXPECT_EQ(dc.getBoundsRect(&r, 0), gdi::DCB_DISABLE | gdi::DCB_SET);
+    EXPECT_EQ(std::make_tuple(r.left, r.top, r.right, r.bottom), std::make_tuple(3, 5, 7, 9));
 }
 
 TEST(PlatformDrawing, PixelsMatchTheReferenceGdiCp1252)

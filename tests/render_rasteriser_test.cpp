@@ -3,9 +3,14 @@
 #include "render/GlyphRasteriser.h"
 #include "tests/TestSupport.h"
 
+#include "platform/FreeTypeSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -138,6 +143,80 @@ TEST(RenderGlyphs, ScratchOfTenCellsAndOneReadBackPerCharacter)
         for (int x = 0; x < space.width; ++x)
             ASSERT_FALSE(space.pixel(x, y)) << x << "," << y;
     rasteriser.finish();
+}
+
+// Every character of a font at a size, as the writers get them: advance and rows, one after another.
+std::string renderAll(gdi::DeviceContext& dc, const gdi::LOGFONT& lf, int32_t size, bool clearEachTime)
+{
+    GlyphRasteriser rasteriser(dc);
+    std::string error;
+    if (!rasteriser.realise(lf, size, 96, 96, &error))
+        return "refused: " + error;
+    const int width = 4 * rasteriser.metrics().tmMaxCharWidth + 64;
+    std::string out;
+    for (int code = rasteriser.metrics().tmFirstChar; code <= rasteriser.metrics().tmLastChar; ++code) {
+        if ((clearEachTime || out.empty()) && !rasteriser.prepare(width, &error))
+            return "no scratch: " + error;
+        const qf::RenderedGlyph g = rasteriser.render(static_cast<uint8_t>(code), 32);
+        out += std::to_string(g.cx) + ":";
+        out.append(reinterpret_cast<const char*>(g.rows), static_cast<size_t>(g.widthBytes) * g.height);
+    }
+    rasteriser.finish();
+    return out;
+}
+
+TEST(RenderGlyphs, EachCharacterAsIfDrawnAlone)
+{
+    // Only what the previous character drew is cleared before the next; no pixel of it may stay.
+    // Oblique and synthetic italic ink reaches beyond the cell on both sides.
+    ASSERT_TRUE(testFontsInstalled());
+    for (const auto& lf : {logFont("DejaVu Sans", 0, gdi::FW_BOLD, true), logFont("DejaVu Serif", 0, gdi::FW_NORMAL, true),
+                           logFont("Liberation Mono")}) {
+        for (const int32_t size : {9, 30}) {
+            gdi::DeviceContext a, b;
+            const std::string inSequence = renderAll(a, lf, size, false);
+            EXPECT_EQ(inSequence, renderAll(b, lf, size, true)) << lf.lfFaceName << " " << size;
+            EXPECT_GT(inSequence.size(), 1000u);
+        }
+    }
+}
+
+TEST(RenderThreads, EachThreadDrawsWithFacesOfItsOwn)
+{
+    ASSERT_TRUE(testFontsInstalled());
+    const std::string file = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    const auto here = gdi::ft::SharedFace::get(file, 0);
+    ASSERT_TRUE(here);
+    EXPECT_EQ(gdi::ft::SharedFace::get(file, 0), here);  // one thread, one face
+    std::shared_ptr<gdi::ft::SharedFace> there;
+    std::thread([&] { there = gdi::ft::SharedFace::get(file, 0); }).join();
+    ASSERT_TRUE(there);
+    EXPECT_NE(there->face(), here->face());
+
+    // Threads drawing the same fonts at once draw what one thread alone does.
+    const gdi::LOGFONT fonts[] = {logFont("DejaVu Sans"), logFont("Liberation Serif", 0, gdi::FW_BOLD)};
+    std::vector<std::string> expected;
+    for (const auto& lf : fonts)
+        for (const int32_t size : {8, 12, 24}) {
+            gdi::DeviceContext dc;
+            expected.push_back(renderAll(dc, lf, size, false));
+        }
+    std::vector<std::vector<std::string>> drawn(4);
+    std::vector<std::thread> threads;
+    for (auto& result : drawn)
+        threads.emplace_back([&fonts, &result] {
+            gdi::DeviceContext dc;
+            for (int round = 0; round < 2; ++round) {
+                result.clear();
+                for (const auto& lf : fonts)
+                    for (const int32_t size : {8, 12, 24})
+                        result.push_back(renderAll(dc, lf, size, false));
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    for (const auto& result : drawn)
+        EXPECT_TRUE(result == expected);
 }
 
 }  // namespace

@@ -1,0 +1,59 @@
+// What reading the installed faces found, kept between runs: a face's file is opened again only
+// when it is new or has changed since (its size, modification time or inode differ). Only
+// platform/*.cpp include this header.
+#pragma once
+
+#include "platform/FontCatalog.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace gdi {
+
+// What tells one version of a file from another without reading it.
+struct FileStamp {
+    uint64_t size = 0;
+    int64_t modifiedNs = 0;
+    uint64_t inode = 0;
+    uint64_t device = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The file's stamp; nullopt when it cannot be had (the file is gone).
+std::optional<FileStamp> stampOf(const std::string& file);
+
+class FaceCache {
+public:
+    // Reads the cache file; a missing, unreadable, damaged or older-format file gives an empty
+    // cache. An empty path keeps nothing at all.
+    explicit FaceCache(std::string path);
+
+    // The face as read before from this version of the file: a FaceInfo, or nullopt for a face
+    // found unusable then. Null when this version of the file was not read before.
+    const std::optional<FaceInfo>* find(const std::string& file, int faceIndex, const FileStamp& stamp);
+    void store(const std::string& file, int faceIndex, const FileStamp& stamp, std::optional<FaceInfo> face);
+
+    // Writes the cache file back when anything was stored, whole (a temporary file renamed over
+    // it): what was used in this run, and the other records whose files are still as they were.
+    // Failures leave the old file and are otherwise ignored: the cache only saves time.
+    void save();
+
+    // Raised whenever what the catalogue derives from a face changes, so older records are dropped.
+    static constexpr uint32_t kFormat = 1;
+
+private:
+    struct Record {
+        FileStamp stamp;
+        std::optional<FaceInfo> face;
+        bool used = false;
+    };
+    static std::string key(const std::string& file, int faceIndex);
+
+    std::string path_;
+    std::unordered_map<std::string, Record> records_;
+    bool changed_ = false;
+};
+
+}  // namespace gdi
