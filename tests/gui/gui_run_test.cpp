@@ -344,9 +344,11 @@ TEST_F(GuiRunFixture, EveryFailureIsListedInOneMessageOnceTheWindowIsBack)
     EXPECT_TRUE(restored);
     EXPECT_EQ(shown.title, "Quenfold");
     EXPECT_EQ(shown.icon, QMessageBox::Warning);
-    EXPECT_TRUE(shown.text.startsWith("These files could not be written:\n")) << shown.text.toStdString();
+    // A short summary; every file with its reason in the details.
+    EXPECT_TRUE(shown.text.startsWith("4 files could not be written: DejaVu Serif_8.fnt, ")) << shown.text.toStdString();
+    EXPECT_TRUE(shown.text.contains(" and 1 more.")) << shown.text.toStdString();
     for (const char* name : {"DejaVu Serif_8.fnt", "DejaVu Serif_10.fnt", "Liberation Mono_8.fnt", "Liberation Mono_10.fnt"})
-        EXPECT_TRUE(shown.text.contains(gone + "/" + name + ": ")) << name;
+        EXPECT_TRUE(shown.details.contains(gone + "/" + name + ": ")) << name;
     // Every font was still tried.
     EXPECT_EQ(positions, (std::vector<int>{0, 1, 2, 3}));
 }
