@@ -130,6 +130,37 @@ QImage ApplicationIconImage(int size)
     return image;
 }
 
+QByteArray ApplicationIconSvg()
+{
+    // The drawing of ApplicationIconImage, shape for shape, on its 32 x 32 canvas.
+    QByteArray svg =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"32\" height=\"32\" viewBox=\"0 0 32 32\">\n"
+        "  <defs>\n"
+        "    <linearGradient id=\"tile\" x1=\"0\" y1=\"0\" x2=\"32\" y2=\"32\" gradientUnits=\"userSpaceOnUse\">\n"
+        "      <stop offset=\"0\" stop-color=\"#2b638c\"/>\n"
+        "      <stop offset=\"1\" stop-color=\"#14223d\"/>\n"
+        "    </linearGradient>\n"
+        "  </defs>\n"
+        "  <rect x=\"1\" y=\"1\" width=\"30\" height=\"30\" rx=\"6\" ry=\"6\" fill=\"url(#tile)\" "
+        "stroke=\"#0c1629\" stroke-width=\"1\"/>\n"
+        "  <g fill=\"#f4b942\">\n";
+    const qreal cell = 2.5;
+    for (size_t y = 0; y < kEmblem.size(); ++y) {
+        for (int x = 0; x < 8; ++x) {
+            if (kEmblem[y][x] != '#')
+                continue;
+            svg += QStringLiteral("    <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%3\"/>\n")
+                       .arg(6 + x * cell + 0.5)
+                       .arg(5 + static_cast<qreal>(y) * cell + 0.5)
+                       .arg(cell - 1)
+                       .toUtf8();
+        }
+    }
+    svg += "  </g>\n</svg>\n";
+    return svg;
+}
+
 QImage WarningIconImage()
 {
     // Drawn without smoothing in colours of the 16-colour palette only.

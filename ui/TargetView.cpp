@@ -22,9 +22,11 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcTarget, "quenfold.target", QtWarningMsg)
 
+// In pixels of the widget: at a device pixel ratio above 1 each is several device pixels, and the
+// magnification, whole in device pixels so every font pixel is a sharp square, grows with it.
 constexpr int kLeastMagnification = 2;
 constexpr int kMostMagnification = 8;
-constexpr int kMostZoom = 24;
+constexpr int kMostZoom = 32;
 
 const QColor kInk(0, 0, 0);
 const QColor kGrid(0xe8, 0xe8, 0xe8);
@@ -174,10 +176,12 @@ int TargetView::chooseMagnification() const
     if (zoom_ > 0)
         return zoom_;
     const qreal r = ratio();
+    const int least = static_cast<int>(std::ceil(kLeastMagnification * r));
+    const int most = static_cast<int>(std::ceil(kMostMagnification * r));
     const int caption = static_cast<int>(std::ceil(QFontMetricsF(font()).height() * r));
     const int margin = static_cast<int>(std::lround(4 * r));
     // The room the cells have if every line is to fit the height.
-    int room = viewport()->height() * r - margin - caption;
+    int room = static_cast<int>(viewport()->height() * r) - margin - caption;
     int needed = 0;
     const TargetLine* known = nullptr;
     for (const TargetLine& line : lines_) {
@@ -196,8 +200,8 @@ int TargetView::chooseMagnification() const
         }
     }
     if (needed <= 0)
-        return kLeastMagnification;
-    return std::clamp(room / needed, kLeastMagnification, kMostMagnification);
+        return least;
+    return std::clamp(room / needed, least, most);
 }
 
 void TargetView::relayout()
