@@ -11,6 +11,7 @@
 #include "ui/PreviewPane.h"
 #include "ui/TargetView.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 
@@ -83,6 +84,9 @@ void MainDialog::FillCodePageList()
     // the box (not over it, as some styles place it, as tall as all its rows).
     m_codePageList->setMaxVisibleItems(kVisibleCodePages);
     m_codePageList->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    // The list was made under the other placement, which scrolls with arrows that show only
+    // once the mouse reaches an edge: a scroll bar shows that more rows follow.
+    m_codePageList->view()->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
 void MainDialog::OnSizesChange()

@@ -211,6 +211,7 @@ TEST(GuiWindow, CodePageListOpensFifteenRowsHighAndScrolls)
     ASSERT_GT(row, 0);
     EXPECT_NEAR(view->viewport()->height(), 15 * row, row / 2);
     EXPECT_GT(view->verticalScrollBar()->maximum(), 0);
+    EXPECT_TRUE(view->verticalScrollBar()->isVisible());  // so it can be seen that more follow
     const QRect screen = dialog->screen()->availableGeometry();
     EXPECT_TRUE(screen.contains(view->window()->frameGeometry())) << view->window()->height();
     codePages->hidePopup();
