@@ -239,8 +239,10 @@ void MainDialog::ReportRun(const RunResult& result, const QString& folder)
 
 void MainDialog::OnOpenOutputFolder()
 {
-    if (!lastRunFolder_.isEmpty())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(lastRunFolder_));
+    if (lastRunFolder_.isEmpty())
+        return;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(lastRunFolder_)))
+        ShowMessageBox(this, QStringLiteral("No file manager could open %1.").arg(QDir::toNativeSeparators(lastRunFolder_)));
 }
 
 void MainDialog::StopRun()

@@ -100,8 +100,9 @@ TargetRequest TargetView::MakeRequest(const TargetContent& content, int deviceDp
 
 void TargetView::setContent(TargetContent content)
 {
-    if (content == content_ && !lines_.empty())
+    if (handed_ && content == content_)
         return;
+    handed_ = true;
     content_ = std::move(content);
     startMaking();
 }

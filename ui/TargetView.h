@@ -92,6 +92,7 @@ private:
     qreal ratio() const;
 
     TargetContent content_;
+    bool handed_ = false;  // content_ has been handed over (and is not just the empty default)
     std::vector<TargetLine> lines_;
     std::vector<bool> made_;
     std::vector<Placed> placed_;
