@@ -8,6 +8,8 @@
 #include "tests/TestSupport.h"
 #include "ui/FontCheckList.h"
 #include "ui/PreviewPane.h"
+#include "platform/DeviceContext.h"
+#include "render/GlyphRasteriser.h"
 #include "ui/TargetView.h"
 
 #include <QComboBox>
@@ -122,9 +124,20 @@ TEST(GuiTarget, PixelsAreTheBitmapsTheWritersStore)
         ASSERT_EQ(line.glyphs.size(), 5u);
         EXPECT_EQ(line.glyphs[4].code, 0xE9);
         const Shown shown(view);
+        // What the rasteriser draws for the writer, realised as a run realises the font.
+        gdi::DeviceContext dc;
+        const TargetRequest request = TargetView::MakeRequest(view->content(), 96, 96);
+        GlyphRasteriser rasteriser(dc);
+        ASSERT_TRUE(rasteriser.realise(request.font, 12, 96, 96, nullptr));
+        ASSERT_TRUE(rasteriser.prepare(10 * rasteriser.metrics().tmHeight, nullptr));
         for (size_t k = 0; k < line.glyphs.size(); ++k) {
             const TargetGlyph& glyph = line.glyphs[k];
             const test::ReadGlyph& stored = read.glyphs[glyph.code - read.header.first_char];
+            const RenderedGlyph drawn = rasteriser.render(glyph.code, 0);
+            EXPECT_EQ(glyph.advance, drawn.cx) << k;
+            for (int y = 0; y < line.height; ++y)
+                for (int x = 0; x < drawn.cx; ++x)
+                    EXPECT_EQ(glyph.inkAt(x, y), drawn.pixel(x, y)) << k << " " << x << "," << y;
             EXPECT_EQ(glyph.advance, stored.advance) << k;
             const int i = static_cast<int>(k);
             for (int y = 0; y < line.height; ++y) {
@@ -135,6 +148,7 @@ TEST(GuiTarget, PixelsAreTheBitmapsTheWritersStore)
                 }
             }
         }
+        rasteriser.finish();
     }
 
     // Cut to the ink, and always at 300 dpi however the resolution edits read afterwards.
