@@ -4,7 +4,7 @@ TEST_BUILD ?= build-test
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build build-test bench clean
+.PHONY: run test deps build build-test bench package install clean
 
 deps:
 	@bash scripts/deps.sh
@@ -25,6 +25,15 @@ test: build-test
 
 bench: build
 	@$(BUILD)/quenfold-bench
+
+# A Debian package of the release build (quenfold_<version>_<arch>.deb in $(BUILD)).
+package: build
+	@cd $(BUILD) && cpack
+
+# Installs the release build under PREFIX (default /usr/local).
+PREFIX ?= /usr/local
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) $(TEST_BUILD)

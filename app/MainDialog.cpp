@@ -11,6 +11,8 @@
 #include "ui/HelpSystem.h"
 #include "ui/MessageBox.h"
 #include "ui/PreviewPane.h"
+#include "ui/StatusLine.h"
+#include "ui/TargetView.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,10 +24,14 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QWhatsThis>
 
+#include <algorithm>
 #include <optional>
 
 namespace qf {
@@ -64,8 +70,8 @@ std::optional<uint32_t> ParseResolution(const QString& text)
 MainDialog::MainDialog(QWidget* parent, FontSource fontSource)
     : QDialog(parent), fontSource_(std::move(fontSource))
 {
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint);
     OnInitDialog();
     ConnectHandlers();
 }
@@ -89,6 +95,10 @@ void MainDialog::OnInitDialog()
     builder_->createControls([](const res::ControlTemplate& t, QWidget* parent) -> QWidget* {
         if (t.kind == res::ControlKind::CheckList)
             return new FontCheckList(parent);
+        if (t.id == ids::kTargetView)
+            return new TargetView(parent);
+        if (t.id == ids::kStatusLine)
+            return new StatusLine(parent);
         return nullptr;
     });
     m_exitButton = FindControlAs<QPushButton>(this, ids::kExit);
@@ -97,6 +107,8 @@ void MainDialog::OnInitDialog()
     m_startButton = FindControlAs<QPushButton>(this, ids::kStart);
     m_placeholder = FindControlAs<QFrame>(this, ids::kPlaceholder);
     m_fontList = FindControlAs<FontCheckList>(this, ids::kFontList);
+    m_target = FindControlAs<TargetView>(this, ids::kTargetView);
+    m_statusLine = FindControlAs<StatusLine>(this, ids::kStatusLine);
     UpdateData(false);
 
     m_nameEditor = new FontNameEditor(m_fontList);
@@ -127,8 +139,40 @@ void MainDialog::OnInitDialog()
     // Placing comes last: the widths of the filled lists count when the dialog is laid out.
     builder_->placeControls();
     m_preview->setGeometry(m_placeholder->geometry());
-    if (QWidget* first = control(ids::kAbout))
-        first->setFocus(Qt::OtherFocusReason);
+    // The list is where work begins; Enter there presses Start rather than opening the About box.
+    m_fontList->setFocus(Qt::OtherFocusReason);
+}
+
+void MainDialog::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    if (!builder_)
+        return;
+    builder_->arrange(size());
+    m_preview->setGeometry(m_placeholder->geometry());
+}
+
+void MainDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Wherever the window system put it, the whole window stays on the screen it opened on, as
+    // far as the screen has room for it.
+    const QScreen* on = screen();
+    if (!on || event->spontaneous())
+        return;
+    const QRect room = on->availableGeometry();
+    QRect frame = frameGeometry();
+    const QSize decoration = frame.size() - size();
+    if (frame.width() > room.width() || frame.height() > room.height()) {
+        resize(std::max(minimumWidth(), std::min(width(), room.width() - decoration.width())),
+               std::max(minimumHeight(), std::min(height(), room.height() - decoration.height())));
+        frame = frameGeometry();
+    }
+    QPoint at = frame.topLeft();
+    at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() + 1 - frame.width())));
+    at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() + 1 - frame.height())));
+    if (at != frame.topLeft())
+        move(at);
 }
 
 void MainDialog::ConnectHandlers()
@@ -157,6 +201,7 @@ void MainDialog::ConnectHandlers()
     connect(m_codePageList, &QComboBox::currentIndexChanged, this, &MainDialog::OnCodePageChange);
     connect(m_fontList, &FontCheckList::textDoubleClicked, this, &MainDialog::BeginRename);
     connect(m_nameEditor, &FontNameEditor::committed, this, &MainDialog::CommitRename);
+    connect(m_statusLine, &StatusLine::linkActivated, this, &MainDialog::OnOpenOutputFolder);
     m_fontList->setKeyToItemHandler([this](int key, int position) { return OnVKeyToItem(key, position); });
 
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
@@ -227,8 +272,7 @@ bool MainDialog::UpdateData(bool saveAndValidate)
 void MainDialog::OnExit()
 {
     if (m_running) {
-        // The run sees this after the font it is working on and stops there.
-        m_running = 0;
+        StopRun();
         return;
     }
     reject();

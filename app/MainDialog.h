@@ -25,6 +25,9 @@ class DialogBuilder;
 class FontCheckList;
 class FontNameEditor;
 class PreviewPane;
+class StatusLine;
+class TargetView;
+struct RunResult;
 
 class MainDialog : public QDialog {
     Q_OBJECT
@@ -43,6 +46,8 @@ public:
     FontNameEditor* m_nameEditor = nullptr;
     int32_t m_selectedCount = 0;
     PreviewPane* m_preview = nullptr;
+    TargetView* m_target = nullptr;         // 1102: the sample text as the chosen format stores it
+    StatusLine* m_statusLine = nullptr;     // 1008: what the last run wrote, and where
     QPushButton* m_exitButton = nullptr;    // 1005
     QComboBox* m_codePageList = nullptr;    // 1204
     QProgressBar* m_progressBar = nullptr;  // 1002, shown and driven only by a run
@@ -57,6 +62,9 @@ public:
     QString m_selectedLabel;
     int32_t m_format = 0;  // OutputFormat: 0 FON, 1 FNT, 2 SFP, 3 SFL, 4 BDF
     QIcon m_hIcon;
+
+    // Rows the opened code page list shows at a time; the rest scroll.
+    static constexpr int kVisibleCodePages = 15;
 
     // Largest resolution the font formats can hold.
     static constexpr uint32_t kMaxResolution = 65535;
@@ -91,6 +99,8 @@ public:
     void OnStart();
     // Ends the program, or during a run stops it after the font being made.
     void OnExit();
+    // Asks the run to stop after the font being made; the Stop button shows it is stopping.
+    void StopRun();
     void OnAbout();
     // Commands of the window menu: (id & 0xFFF0) == 0x10 is "&About Quenfold...".
     void OnSysCommand(unsigned id);
@@ -114,6 +124,9 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    // The controls follow the window's size (the template's is the least).
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     // Closing the window during a run stops it; the window closes when the run has ended.
     void closeEvent(QCloseEvent* event) override;
@@ -123,8 +136,13 @@ private:
     void ConnectHandlers();
     void FillFontList();
     void FillCodePageList();
-    // Hands the preview the current font, the code page, the preview text and the sizes.
+    // Hands the preview the current font, the code page, the preview text and the sizes, and the
+    // target view those and the format and resolution the files are made for.
     void ShowInPreview();
+    // After a run: what it wrote and where in the status line, and what went wrong in a message.
+    void ReportRun(const RunResult& result, const QString& folder);
+    // Opens the folder the last run wrote to in the desktop's file manager.
+    void OnOpenOutputFolder();
 
     void OnPreviewTextChange();
     void OnFontSelChange();
@@ -149,6 +167,7 @@ private:
     std::unique_ptr<DialogBuilder> builder_;
     bool runActive_ = false;
     bool closeAfterRun_ = false;
+    QString lastRunFolder_;  // the folder the status line's link opens
 };
 
 }  // namespace qf

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStringList>
 
 namespace qf {
 
@@ -57,7 +58,17 @@ void MainDialog::UpdateSelectedCount()
 void MainDialog::UpdateStartButton()
 {
     // A size the rasteriser refuses would only fail after the folder was chosen; the preview says why.
-    m_startButton->setEnabled(m_selectedCount > 0 && !m_sizes.empty() && SizesProblem().isEmpty());
+    const QString sizesProblem = SizesProblem();
+    m_startButton->setEnabled(m_selectedCount > 0 && !m_sizes.empty() && sizesProblem.isEmpty());
+    // A disabled Start says what it waits for.
+    QStringList missing;
+    if (m_selectedCount == 0)
+        missing << QStringLiteral("Check at least one font in the list.");
+    if (m_sizes.empty())
+        missing << QStringLiteral("Type at least one size of 3 points or more.");
+    else if (!sizesProblem.isEmpty())
+        missing << sizesProblem;
+    m_startButton->setToolTip(missing.join(u'\n'));
 }
 
 void MainDialog::SetAll(bool select)

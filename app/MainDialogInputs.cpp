@@ -9,7 +9,9 @@
 #include "ui/DialogBuilder.h"
 #include "ui/FontCheckList.h"
 #include "ui/PreviewPane.h"
+#include "ui/TargetView.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 
@@ -49,7 +51,26 @@ void MainDialog::ShowInPreview()
     content.text = m_previewText;
     content.sizes = m_sizes;
     content.problem = SizesProblem();
+
+    TargetContent target;
+    target.font = content.font;
+    target.codePageRow = content.codePageRow;
+    target.text = content.text;
+    for (const int32_t size : content.sizes) {
+        // A size the run refuses is not shown either; the preview says why.
+        if (size <= GlyphRasteriser::kMaxPointSize)
+            target.sizes.push_back(size);
+    }
+    // As the run makes them: the soft fonts always for a 300 dpi printer, each character cut to
+    // its ink by the BDF and PCL writers, kept as its whole cell in FNT and FON.
+    const bool printer = m_format == 2 || m_format == 3;
+    target.resolutionX = printer ? 300 : static_cast<int32_t>(m_resolutionX);
+    target.resolutionY = printer ? 300 : static_cast<int32_t>(m_resolutionY);
+    target.storage = m_format == 0 || m_format == 1 ? GlyphStorage::Cell : GlyphStorage::InkBox;
+
     m_preview->setContent(std::move(content));
+    if (m_target)
+        m_target->setContent(std::move(target));
 }
 
 void MainDialog::FillCodePageList()
@@ -59,6 +80,13 @@ void MainDialog::FillCodePageList()
     for (int i = 0; i < CodePageTable::rowCount(); ++i)
         m_codePageList->addItem(QString::fromUtf8(CodePageTable::row(i).description));
     m_codePageList->setCurrentIndex(0);
+    // The 28 rows scroll in a list of 15 rather than run off a small screen: the list opens below
+    // the box (not over it, as some styles place it, as tall as all its rows).
+    m_codePageList->setMaxVisibleItems(kVisibleCodePages);
+    m_codePageList->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    // The list was made under the other placement, which scrolls with arrows that show only
+    // once the mouse reaches an edge: a scroll bar shows that more rows follow.
+    m_codePageList->view()->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
 void MainDialog::OnSizesChange()
@@ -117,11 +145,13 @@ void MainDialog::ResolutionChanged(int editId, uint32_t& mine, int otherId, uint
 void MainDialog::OnResolutionXChange()
 {
     ResolutionChanged(ids::kResolutionX, m_resolutionX, ids::kResolutionY, m_resolutionY);
+    ShowInPreview();
 }
 
 void MainDialog::OnResolutionYChange()
 {
     ResolutionChanged(ids::kResolutionY, m_resolutionY, ids::kResolutionX, m_resolutionX);
+    ShowInPreview();
 }
 
 void MainDialog::OnFormatChange()
@@ -139,6 +169,7 @@ void MainDialog::OnFormatChange()
         m_resolutionY = 300;
         UpdateData(false);
     }
+    ShowInPreview();
 }
 
 }  // namespace qf

@@ -8,23 +8,26 @@
 #include "ui/FolderChooser.h"
 #include "ui/MessageBox.h"
 #include "ui/PreviewPane.h"
+#include "ui/StatusLine.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStringList>
+#include <QUrl>
 
 #include <vector>
 
 namespace qf {
 
 namespace {
-
-// Files named in the message at the end of a run; the rest are counted.
-constexpr size_t kListedFailures = 20;
 
 QString FromLocal(const std::string& path)
 {
@@ -36,16 +39,13 @@ std::string ToLocal(const QString& path)
     return QFile::encodeName(path).toStdString();
 }
 
-QString FailureText(const std::vector<RunFailure>& failures)
+QString Count(size_t n, const char* one, const char* many)
 {
-    QString text = failures.size() == 1 ? QStringLiteral("This file could not be written:\n")
-                                        : QStringLiteral("These files could not be written:\n");
-    for (size_t i = 0; i < failures.size() && i < kListedFailures; ++i)
-        text += QStringLiteral("\n%1: %2").arg(FromLocal(failures[i].file), QString::fromStdString(failures[i].reason));
-    if (failures.size() > kListedFailures)
-        text += QStringLiteral("\n... and %1 more.").arg(failures.size() - kListedFailures);
-    return text;
+    return n == 1 ? QString::fromUtf8(one) : QString::fromUtf8(many).arg(n);
 }
+
+// Files named in the short message at the end of a run; the details list them all.
+constexpr size_t kNamedFailures = 3;
 
 // The window as the run sees it.
 class WindowRunHost final : public RunHost {
@@ -80,6 +80,8 @@ public:
     void beginRun(int total) override
     {
         focus_ = dialog_.focusWidget();
+        // The bar takes the status line's place until the run has ended.
+        dialog_.m_statusLine->hide();
         // The bar starts empty rather than where the last run left it.
         dialog_.m_progressBar->setRange(0, total);
         dialog_.m_progressBar->reset();
@@ -106,10 +108,11 @@ public:
 
     void setProgress(int position) override { dialog_.m_progressBar->setValue(position); }
 
-    void endRun(const std::vector<RunFailure>& failures) override
+    void endRun(const std::vector<RunFailure>&) override
     {
         dialog_.m_progressBar->hide();
         dialog_.m_exitButton->setText(QStringLiteral("E&xit"));
+        dialog_.m_exitButton->setEnabled(true);
         for (const QPointer<QWidget>& control : disabled_) {
             if (control)
                 control->setEnabled(true);
@@ -122,15 +125,7 @@ public:
         shortcuts_.clear();
         if (focus_ && focus_->isEnabled())
             focus_->setFocus(Qt::OtherFocusReason);
-        QString text = failures.empty() ? QString() : FailureText(failures);
-        for (const std::string& warning : warnings_)
-            text += (text.isEmpty() ? QString() : QStringLiteral("\n\n")) + QString::fromStdString(warning);
-        warnings_.clear();
-        if (!text.isEmpty())
-            ShowMessageBox(&dialog_, text, QMessageBox::Warning, QMessageBox::Ok, ApplicationTitle());
     }
-
-    void warning(const std::string& text) override { warnings_.push_back(text); }
 
     void pumpMessages() override { QCoreApplication::processEvents(); }
 
@@ -141,7 +136,6 @@ private:
     MainDialog& dialog_;
     std::vector<QPointer<QWidget>> disabled_;  // in the order they were disabled
     std::vector<QPointer<QShortcut>> shortcuts_;
-    std::vector<std::string> warnings_;  // shown with the failures at the end
     QPointer<QWidget> focus_;
 };
 
@@ -175,14 +169,90 @@ void MainDialog::OnStart()
     const RunResult result = GenerationRun(settings, host).execute();
     runActive_ = false;
 
-    if (result.started)
+    if (result.started) {
         m_outputFolder = FromLocal(settings.outputFolder);
-    else if (!result.refusal.empty())
+        ReportRun(result, m_outputFolder);
+    } else if (!result.refusal.empty()) {
         ShowMessageBox(this, QString::fromStdString(result.refusal));
+    }
 
     if (closeAfterRun_) {
         closeAfterRun_ = false;
         close();
+    }
+}
+
+void MainDialog::ReportRun(const RunResult& result, const QString& folder)
+{
+    // The status line: how many files, where, and the way to them.
+    const QString shownFolder = QDir::toNativeSeparators(folder);
+    const size_t written = result.written.size();
+    QString status = written == 0   ? QStringLiteral("No file written to %1").arg(shownFolder)
+                     : written == 1 ? QStringLiteral("1 file written to %1").arg(shownFolder)
+                                    : QStringLiteral("%1 files written to %2").arg(QString::number(written), shownFolder);
+    if (!result.failures.empty())
+        status += Count(result.failures.size(), "; 1 could not be written", "; %1 could not be written");
+    if (!result.skippedFonts.empty())
+        status += Count(result.skippedFonts.size(), "; 1 font left out", "; %1 fonts left out");
+    status += u'.';
+    if (result.stopped) {
+        status = (result.stopReason.empty()
+                      ? QStringLiteral("Stopped: ")
+                      : QStringLiteral("Stopped (%1): ").arg(QString::fromStdString(result.stopReason))) +
+                 status;
+    }
+    lastRunFolder_ = folder;
+    m_statusLine->showMessage(status, QDir(folder).exists() ? QStringLiteral("Open folder") : QString());
+    m_statusLine->show();
+
+    if (result.failures.empty() && result.warnings.empty())
+        return;
+    // What went wrong, short enough for any screen; the whole list with every reason is behind
+    // the box's details, which scroll.
+    QStringList summary;
+    QStringList details;
+    if (!result.failures.empty()) {
+        QStringList names;
+        for (size_t i = 0; i < result.failures.size() && i < kNamedFailures; ++i)
+            names << QFileInfo(FromLocal(result.failures[i].file)).fileName();
+        QString named = names.join(QStringLiteral(", "));
+        if (result.failures.size() > kNamedFailures)
+            named += QStringLiteral(" and %1 more").arg(result.failures.size() - kNamedFailures);
+        summary << (result.failures.size() == 1
+                        ? QStringLiteral("1 file could not be written: %1.").arg(named)
+                        : QStringLiteral("%1 files could not be written: %2.")
+                              .arg(QString::number(result.failures.size()), named));
+        for (const RunFailure& failure : result.failures)
+            details << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(FromLocal(failure.file)),
+                                                    QString::fromStdString(failure.reason));
+    }
+    if (!result.warnings.empty()) {
+        summary << Count(result.warnings.size(), "1 font was written with a warning.",
+                         "%1 fonts were written with a warning.");
+        for (const std::string& warning : result.warnings)
+            details << QString::fromStdString(warning);
+    }
+    summary << QStringLiteral("The details say what happened to each.");
+    ShowMessageBox(this, summary.join(QStringLiteral("\n\n")), QMessageBox::Warning, QMessageBox::Ok,
+                   ApplicationTitle(), details.join(QStringLiteral("\n\n")));
+}
+
+void MainDialog::OnOpenOutputFolder()
+{
+    if (lastRunFolder_.isEmpty())
+        return;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(lastRunFolder_)))
+        ShowMessageBox(this, QStringLiteral("No file manager could open %1.").arg(QDir::toNativeSeparators(lastRunFolder_)));
+}
+
+void MainDialog::StopRun()
+{
+    // The run sees the cleared flag only once the font it is making is written, which can take a
+    // while at large sizes: the button says at once that the click was taken, and takes no more.
+    m_running = 0;
+    if (runActive_) {
+        m_exitButton->setText(QStringLiteral("Stopping..."));
+        m_exitButton->setEnabled(false);
     }
 }
 
@@ -191,7 +261,7 @@ void MainDialog::reject()
     // Esc, a second Stop and the close box while the run finishes its font all mean Stop: the
     // dialog never ends under a run that still works on its members.
     if (runActive_) {
-        m_running = 0;
+        StopRun();
         return;
     }
     QDialog::reject();
@@ -201,7 +271,7 @@ void MainDialog::closeEvent(QCloseEvent* event)
 {
     if (runActive_) {
         // Stop, and close once the font being made is written and the window is restored.
-        m_running = 0;
+        StopRun();
         closeAfterRun_ = true;
         event->ignore();
         return;

@@ -22,6 +22,7 @@ enum class ControlKind {
     DropDownList,   // combo box without an edit part; height includes the drop-down
     CheckBox,       // automatic two-state check box
     ProgressBar,
+    Custom,         // a widget of the dialog's own, made by the dialog (the builder only places it)
 };
 
 // Style bits of a control.
@@ -35,6 +36,13 @@ enum : unsigned {
 
 inline constexpr int kNoControlId = -1;
 
+// How a control follows a resizable dialog: each edge moves by this percentage of what the dialog
+// has grown beyond its template size, in width (left, right) or height (top, bottom). All zero
+// keeps the control where the template puts it; 100 on both sides of an axis moves it along.
+struct Anchor {
+    int left = 0, top = 0, right = 0, bottom = 0;
+};
+
 struct ControlTemplate {
     int id = kNoControlId;
     ControlKind kind = ControlKind::Text;
@@ -44,6 +52,7 @@ struct ControlTemplate {
     int resource = 0;                   // bitmap or icon of a picture control
     const char* const* items = nullptr; // initial items of a drop-down list
     int itemCount = 0;
+    Anchor anchor = {};
 };
 
 struct DialogTemplate {
@@ -51,6 +60,7 @@ struct DialogTemplate {
     const char* caption = "";
     int cx = 0, cy = 0;  // dialog units
     bool contextHelp = false;
+    bool resizable = false;  // the template's size is the smallest; anchors say who takes the rest
     const ControlTemplate* controls = nullptr;
     size_t controlCount = 0;
 };
@@ -83,7 +93,9 @@ inline constexpr int kProgress = 1002;
 inline constexpr int kFormat = 1003;
 inline constexpr int kStart = 1004;
 inline constexpr int kExit = 1005;
+inline constexpr int kStatusLine = 1008;
 inline constexpr int kPreviewPane = 1101;
+inline constexpr int kTargetView = 1102;
 inline constexpr int kCodePage = 1204;
 inline constexpr int kSizes = 1471;
 inline constexpr int kPreviewText = 1472;
@@ -98,37 +110,77 @@ inline constexpr int kAbout = 1688;
 inline constexpr int kNameEditor = 998;
 }  // namespace main_ids
 
+// Extra room goes half to the font list and half to the inputs; of the inputs' half, the screen
+// preview takes a quarter and the target view the rest. Everything under the list and the preview
+// moves down with the extra height.
+namespace anchors {
+inline constexpr Anchor kRight = {.left = 100, .right = 100};
+inline constexpr Anchor kWiden = {.right = 100};
+inline constexpr Anchor kList = {.right = 50, .bottom = 100};
+inline constexpr Anchor kUnderList = {.left = 50, .top = 100, .right = 50, .bottom = 100};
+inline constexpr Anchor kBottomLeft = {.top = 100, .bottom = 100};
+inline constexpr Anchor kInputs = {.left = 50, .right = 50};
+inline constexpr Anchor kInputsWiden = {.left = 50, .right = 100};
+inline constexpr Anchor kDivider = {.left = 50, .right = 50, .bottom = 100};
+inline constexpr Anchor kLowerInputs = {.left = 50, .top = 100, .right = 50, .bottom = 100};
+inline constexpr Anchor kLowerInputsWiden = {.left = 50, .top = 100, .right = 100, .bottom = 100};
+inline constexpr Anchor kBottomRight = {.left = 100, .top = 100, .right = 100, .bottom = 100};
+inline constexpr Anchor kBottomRow = {.top = 100, .right = 100, .bottom = 100};
+inline constexpr Anchor kPreview = {.left = 50, .right = 62, .bottom = 100};
+inline constexpr Anchor kTarget = {.left = 62, .right = 100, .bottom = 100};
+}  // namespace anchors
+
 inline constexpr ControlTemplate kMainControls[] = {
-    {.kind = ControlKind::Picture, .x = -11, .y = -5, .cx = 469, .cy = 39, .resource = IDB_BANNER},
-    {.id = 1688, .kind = ControlKind::PushButton, .text = "&About", .x = 333, .y = 7, .cx = 71, .cy = 14},
-    {.kind = ControlKind::EtchedHorz, .x = -39, .y = 35, .cx = 457, .cy = 1},
+    {.kind = ControlKind::Picture, .x = -11, .y = -5, .cx = 469, .cy = 39, .resource = IDB_BANNER,
+     .anchor = anchors::kWiden},
+    {.id = 1688, .kind = ControlKind::PushButton, .text = "&About", .x = 333, .y = 7, .cx = 71, .cy = 14,
+     .anchor = anchors::kRight},
+    {.kind = ControlKind::EtchedHorz, .x = -39, .y = 35, .cx = 457, .cy = 1, .anchor = anchors::kWiden},
     {.kind = ControlKind::Text, .text = "&Installed fonts:", .x = 7, .y = 40, .cx = 46, .cy = 8},
-    {.id = 1681, .kind = ControlKind::CheckList, .x = 7, .y = 50, .cx = 168, .cy = 143, .style = kVScroll},
-    {.id = 1683, .kind = ControlKind::PushButton, .text = "&Select All", .x = 93, .y = 198, .cx = 39, .cy = 14},
-    {.id = 1682, .kind = ControlKind::PushButton, .text = "&Deselect", .x = 135, .y = 198, .cx = 39, .cy = 14},
-    {.kind = ControlKind::EtchedVert, .x = 183, .y = 35, .cx = 1, .cy = 185},
-    {.kind = ControlKind::Text, .text = "Re&quested sizes:", .x = 194, .y = 40, .cx = 55, .cy = 8},
-    {.id = 1471, .kind = ControlKind::Edit, .x = 194, .y = 50, .cx = 167, .cy = 14},
-    {.id = 1684, .kind = ControlKind::PushButton, .text = "&Reset", .x = 367, .y = 50, .cx = 37, .cy = 14},
-    {.kind = ControlKind::Text, .text = "Previe&w:", .x = 194, .y = 67, .cx = 28, .cy = 8},
-    {.id = 1472, .kind = ControlKind::Edit, .x = 194, .y = 77, .cx = 209, .cy = 14},
-    {.kind = ControlKind::EtchedHorz, .x = -2, .y = 218, .cx = 421, .cy = 1},
-    {.kind = ControlKind::Text, .text = "Codepage:", .x = 194, .y = 171, .cx = 36, .cy = 8},
-    {.id = 1204, .kind = ControlKind::DropDownList, .x = 232, .y = 169, .cx = 172, .cy = 124, .style = kVScroll},
-    {.kind = ControlKind::Text, .text = "&Resolution:", .x = 194, .y = 186, .cx = 36, .cy = 8},
-    {.id = 1685, .kind = ControlKind::Edit, .x = 232, .y = 184, .cx = 23, .cy = 12},
-    {.kind = ControlKind::Text, .text = "(h)", .x = 257, .y = 186, .cx = 8, .cy = 8},
-    {.id = 1686, .kind = ControlKind::Edit, .x = 271, .y = 184, .cx = 23, .cy = 12},
-    {.id = 1687, .kind = ControlKind::CheckBox, .text = "Proportional", .x = 312, .y = 186, .cx = 53, .cy = 10},
-    {.kind = ControlKind::Text, .text = "Resulting font format:", .x = 194, .y = 202, .cx = 68, .cy = 8},
+    {.id = 1681, .kind = ControlKind::CheckList, .x = 7, .y = 50, .cx = 168, .cy = 143, .style = kVScroll,
+     .anchor = anchors::kList},
+    {.id = 1683, .kind = ControlKind::PushButton, .text = "Se&lect All", .x = 93, .y = 198, .cx = 39, .cy = 14,
+     .anchor = anchors::kUnderList},
+    {.id = 1682, .kind = ControlKind::PushButton, .text = "&Deselect", .x = 135, .y = 198, .cx = 39, .cy = 14,
+     .anchor = anchors::kUnderList},
+    {.kind = ControlKind::EtchedVert, .x = 183, .y = 35, .cx = 1, .cy = 185, .anchor = anchors::kDivider},
+    {.kind = ControlKind::Text, .text = "Re&quested sizes:", .x = 194, .y = 40, .cx = 55, .cy = 8,
+     .anchor = anchors::kInputs},
+    {.id = 1471, .kind = ControlKind::Edit, .x = 194, .y = 50, .cx = 167, .cy = 14, .anchor = anchors::kInputsWiden},
+    {.id = 1684, .kind = ControlKind::PushButton, .text = "&Reset", .x = 367, .y = 50, .cx = 37, .cy = 14,
+     .anchor = anchors::kRight},
+    {.kind = ControlKind::Text, .text = "Previe&w:", .x = 194, .y = 67, .cx = 28, .cy = 8, .anchor = anchors::kInputs},
+    {.id = 1472, .kind = ControlKind::Edit, .x = 194, .y = 77, .cx = 209, .cy = 14, .anchor = anchors::kInputsWiden},
+    {.kind = ControlKind::EtchedHorz, .x = -2, .y = 218, .cx = 421, .cy = 1, .anchor = anchors::kBottomRow},
+    {.kind = ControlKind::Text, .text = "&Codepage:", .x = 194, .y = 171, .cx = 36, .cy = 8,
+     .anchor = anchors::kLowerInputs},
+    {.id = 1204, .kind = ControlKind::DropDownList, .x = 232, .y = 169, .cx = 172, .cy = 124, .style = kVScroll,
+     .anchor = anchors::kLowerInputsWiden},
+    {.kind = ControlKind::Text, .text = "Res&olution:", .x = 194, .y = 186, .cx = 36, .cy = 8,
+     .anchor = anchors::kLowerInputs},
+    {.id = 1685, .kind = ControlKind::Edit, .x = 232, .y = 184, .cx = 23, .cy = 12, .anchor = anchors::kLowerInputs},
+    {.kind = ControlKind::Text, .text = "(h)", .x = 257, .y = 186, .cx = 8, .cy = 8, .anchor = anchors::kLowerInputs},
+    {.id = 1686, .kind = ControlKind::Edit, .x = 271, .y = 184, .cx = 23, .cy = 12, .anchor = anchors::kLowerInputs},
+    {.id = 1687, .kind = ControlKind::CheckBox, .text = "Proportional", .x = 312, .y = 186, .cx = 53, .cy = 10,
+     .anchor = anchors::kLowerInputs},
+    {.kind = ControlKind::Text, .text = "Resulting font &format:", .x = 194, .y = 202, .cx = 68, .cy = 8,
+     .anchor = anchors::kLowerInputs},
     {.id = 1003, .kind = ControlKind::DropDownList, .x = 270, .y = 200, .cx = 134, .cy = 64, .style = kVScroll,
-     .items = kFormatItems, .itemCount = 5},
-    {.id = 1004, .kind = ControlKind::DefPushButton, .text = "&Start", .x = 285, .y = 226, .cx = 57, .cy = 14},
-    {.id = 1005, .kind = ControlKind::PushButton, .text = "Exit", .x = 346, .y = 226, .cx = 58, .cy = 14},
-    {.id = 1000, .kind = ControlKind::SunkenFrame, .x = 194, .y = 94, .cx = 209, .cy = 70, .style = kHidden},
-    {.id = 1001, .kind = ControlKind::Text, .x = 7, .y = 201, .cx = 77, .cy = 8},
-    {.id = 1002, .kind = ControlKind::ProgressBar, .x = 7, .y = 227, .cx = 211, .cy = 12, .style = kHidden},
-    {.kind = ControlKind::Text, .text = "(v)", .x = 296, .y = 186, .cx = 8, .cy = 8},
+     .items = kFormatItems, .itemCount = 5, .anchor = anchors::kLowerInputsWiden},
+    {.id = 1004, .kind = ControlKind::DefPushButton, .text = "&Start", .x = 285, .y = 226, .cx = 57, .cy = 14,
+     .anchor = anchors::kBottomRight},
+    {.id = 1005, .kind = ControlKind::PushButton, .text = "Exit", .x = 346, .y = 226, .cx = 58, .cy = 14,
+     .anchor = anchors::kBottomRight},
+    {.id = 1000, .kind = ControlKind::SunkenFrame, .x = 194, .y = 94, .cx = 88, .cy = 70, .style = kHidden,
+     .anchor = anchors::kPreview},
+    {.id = 1001, .kind = ControlKind::Text, .x = 7, .y = 201, .cx = 77, .cy = 8, .anchor = anchors::kBottomLeft},
+    {.id = 1002, .kind = ControlKind::ProgressBar, .x = 7, .y = 227, .cx = 211, .cy = 12, .style = kHidden,
+     .anchor = anchors::kBottomLeft},
+    {.kind = ControlKind::Text, .text = "(v)", .x = 296, .y = 186, .cx = 8, .cy = 8, .anchor = anchors::kLowerInputs},
+    // The target view beside the screen preview, and the status line where the progress bar shows
+    // during a run.
+    {.id = 1102, .kind = ControlKind::Custom, .x = 285, .y = 94, .cx = 119, .cy = 70, .anchor = anchors::kTarget},
+    {.id = 1008, .kind = ControlKind::Custom, .x = 7, .y = 228, .cx = 274, .cy = 10, .anchor = anchors::kBottomRow},
 };
 
 inline constexpr DialogTemplate kMainDialog = {
@@ -137,6 +189,7 @@ inline constexpr DialogTemplate kMainDialog = {
     .cx = 411,
     .cy = 247,
     .contextHelp = true,
+    .resizable = true,
     .controls = kMainControls,
     .controlCount = std::size(kMainControls),
 };

@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QPolygon>
 
+#include <algorithm>
 #include <array>
 
 namespace qf {
@@ -60,22 +61,29 @@ QImage BannerImage(QSize size)
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    // Everything is laid out on the nominal 703 x 64 canvas and scaled to the requested size.
-    p.scale(image.width() / qreal(kBannerSize.width()), image.height() / qreal(kBannerSize.height()));
+    // Everything is laid out on the nominal 703 x 64 canvas, scaled evenly to fit the requested
+    // size: a banner wider than that (a wider window) gets more sky and raster to its right, not
+    // stretched letters.
+    const qreal scale = std::min(image.width() / qreal(kBannerSize.width()),
+                                 image.height() / qreal(kBannerSize.height()));
+    const qreal width = image.width() / scale;
+    const qreal height = image.height() / scale;
+    p.scale(scale, scale);
 
-    QLinearGradient sky(0, 0, kBannerSize.width(), kBannerSize.height());
+    QLinearGradient sky(0, 0, width, height);
     sky.setColorAt(0.0, QColor(0x14, 0x22, 0x3d));
     sky.setColorAt(0.6, QColor(0x1d, 0x45, 0x6e));
     sky.setColorAt(1.0, QColor(0x2b, 0x63, 0x8c));
-    p.fillRect(QRectF(QPointF(0, 0), QSizeF(kBannerSize)), sky);
+    p.fillRect(QRectF(0, 0, width, height), sky);
 
     // A faint pixel raster fading out to the right, the program's subject.
-    for (int x = 0; x < kBannerSize.width(); x += 6) {
-        for (int y = 2; y < kBannerSize.height(); y += 6) {
-            const int alpha = 10 + (x * 30) / kBannerSize.width();
+    for (int x = 0; x < width; x += 6) {
+        for (int y = 2; y < height; y += 6) {
+            const int alpha = 10 + static_cast<int>(x * 30 / width);
             p.fillRect(QRectF(x, y, 2, 2), QColor(255, 255, 255, alpha));
         }
     }
+    p.translate(0, (height - kBannerSize.height()) / 2);
 
     DrawEmblem(p, QPointF(30, 13), 5.0, QColor(0xf4, 0xb9, 0x42), QColor(255, 255, 255, 60));
 
@@ -120,6 +128,37 @@ QImage ApplicationIconImage(int size)
     DrawEmblem(p, QPointF(6, 5), 2.5, QColor(0xf4, 0xb9, 0x42), QColor());
     p.end();
     return image;
+}
+
+QByteArray ApplicationIconSvg()
+{
+    // The drawing of ApplicationIconImage, shape for shape, on its 32 x 32 canvas.
+    QByteArray svg =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"32\" height=\"32\" viewBox=\"0 0 32 32\">\n"
+        "  <defs>\n"
+        "    <linearGradient id=\"tile\" x1=\"0\" y1=\"0\" x2=\"32\" y2=\"32\" gradientUnits=\"userSpaceOnUse\">\n"
+        "      <stop offset=\"0\" stop-color=\"#2b638c\"/>\n"
+        "      <stop offset=\"1\" stop-color=\"#14223d\"/>\n"
+        "    </linearGradient>\n"
+        "  </defs>\n"
+        "  <rect x=\"1\" y=\"1\" width=\"30\" height=\"30\" rx=\"6\" ry=\"6\" fill=\"url(#tile)\" "
+        "stroke=\"#0c1629\" stroke-width=\"1\"/>\n"
+        "  <g fill=\"#f4b942\">\n";
+    const qreal cell = 2.5;
+    for (size_t y = 0; y < kEmblem.size(); ++y) {
+        for (int x = 0; x < 8; ++x) {
+            if (kEmblem[y][x] != '#')
+                continue;
+            svg += QStringLiteral("    <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%3\"/>\n")
+                       .arg(6 + x * cell + 0.5)
+                       .arg(5 + static_cast<qreal>(y) * cell + 0.5)
+                       .arg(cell - 1)
+                       .toUtf8();
+        }
+    }
+    svg += "  </g>\n</svg>\n";
+    return svg;
 }
 
 QImage WarningIconImage()

@@ -2,6 +2,7 @@
 // main dialog (bitmap 351), the application icon (128) and the warning icon of the prompt (131).
 #pragma once
 
+#include <QByteArray>
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
@@ -19,6 +20,8 @@ QPixmap ResourceBitmap(int resource, QSize size, qreal devicePixelRatio = 1.0);
 
 // The application icon, square, `size` pixels.
 QImage ApplicationIconImage(int size);
+// The application icon as SVG, for desktops that scale it themselves.
+QByteArray ApplicationIconSvg();
 // The warning icon: 32 x 32 in the 16 colours of the standard VGA palette.
 QImage WarningIconImage();
 // An icon resource (128 or 131) as a pixmap of `size` pixels.

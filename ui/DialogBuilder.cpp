@@ -188,6 +188,7 @@ void DialogBuilder::createControls(const ControlFactory& custom)
             break;
         }
         case ControlKind::CheckList:
+        case ControlKind::Custom:
             w = custom ? custom(t, dialog_) : nullptr;
             break;
         }
@@ -299,7 +300,8 @@ DialogUnits DialogBuilder::placeControls()
             units_.baseX = std::max(units_.baseX, need * 4.0 / room);
     }
 
-    dialog_->setFixedSize(units_.toPixelsX(template_.cx), units_.toPixelsY(template_.cy));
+    baseSize_ = QSize(units_.toPixelsX(template_.cx), units_.toPixelsY(template_.cy));
+    baseRects_.clear();
     for (size_t i = 0; i < widgets_.size(); ++i) {
         const res::ControlTemplate& t = template_.controls[i];
         QWidget* w = widgets_[i];
@@ -324,16 +326,51 @@ DialogUnits DialogBuilder::placeControls()
             // The template height includes the opened list; closed, the box is one line high.
             r.setHeight(w->sizeHint().height());
             break;
-        case ControlKind::Picture:
-            if (auto* label = qobject_cast<QLabel*>(w))
-                label->setPixmap(ResourceBitmap(t.resource, r.size(), dialog_->devicePixelRatioF()));
-            break;
         default:
             break;
         }
+        baseRects_.push_back(r);
+    }
+
+    if (template_.resizable) {
+        // The template's size is the least that shows every control; more is the user's to take.
+        dialog_->setMinimumSize(baseSize_);
+        dialog_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        dialog_->resize(baseSize_);
+    } else {
+        dialog_->setFixedSize(baseSize_);
+    }
+    arrange(dialog_->size());
+    return units_;
+}
+
+void DialogBuilder::arrange(QSize size)
+{
+    if (baseRects_.size() != widgets_.size())
+        return;
+    const int dx = std::max(0, size.width() - baseSize_.width());
+    const int dy = std::max(0, size.height() - baseSize_.height());
+    auto share = [](int growth, int percent) { return growth * percent / 100; };
+    for (size_t i = 0; i < widgets_.size(); ++i) {
+        const res::ControlTemplate& t = template_.controls[i];
+        const res::Anchor& a = t.anchor;
+        const QRect& base = baseRects_[i];
+        const int left = base.x() + share(dx, a.left);
+        const int top = base.y() + share(dy, a.top);
+        const int right = base.x() + base.width() + share(dx, a.right);
+        const int bottom = base.y() + base.height() + share(dy, a.bottom);
+        const QRect r(left, top, std::max(1, right - left), std::max(1, bottom - top));
+        QWidget* w = widgets_[i];
+        if (t.kind == ControlKind::Picture) {
+            // Drawn for its size at the screen's pixel density, not scaled: a stretched or upscaled
+            // bitmap would blur.
+            auto* label = qobject_cast<QLabel*>(w);
+            const qreal ratio = dialog_->devicePixelRatioF();
+            if (label && (label->size() != r.size() || label->pixmap().devicePixelRatio() != ratio))
+                label->setPixmap(ResourceBitmap(t.resource, r.size(), ratio));
+        }
         w->setGeometry(r);
     }
-    return units_;
 }
 
 }  // namespace qf

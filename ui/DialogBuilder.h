@@ -7,6 +7,7 @@
 
 #include <QFont>
 #include <QRect>
+#include <QSize>
 #include <QString>
 
 #include <functional>
@@ -45,8 +46,14 @@ public:
 
     // Sizes the dialog and places every control. The horizontal base unit is widened where a
     // control's text would not fit its template width at the dialog's font, so the arrangement
-    // stays that of the template and no text is clipped. Call again after filling lists.
+    // stays that of the template and no text is clipped. Call again after filling lists. A
+    // resizable template's size becomes the dialog's smallest.
     DialogUnits placeControls();
+    // Places every control for a dialog of this size: the template's places, moved and widened by
+    // each control's anchor for what the dialog has grown beyond the template's size.
+    void arrange(QSize size);
+    // The template's size in pixels, as placeControls() last found it.
+    QSize baseSize() const { return baseSize_; }
 
     const DialogUnits& units() const { return units_; }
     QWidget* control(int id) const;
@@ -59,6 +66,8 @@ private:
     QDialog* dialog_;
     const res::DialogTemplate& template_;
     std::vector<QWidget*> widgets_;  // one per template control, in template order
+    std::vector<QRect> baseRects_;   // their places at the template's size
+    QSize baseSize_;
     DialogUnits units_;
 };
 

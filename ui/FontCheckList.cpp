@@ -1,9 +1,12 @@
 #include "ui/FontCheckList.h"
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleOptionViewItem>
+#include <QToolTip>
 
 namespace qf {
 
@@ -16,6 +19,15 @@ bool SortsBefore(const QString& a, const QString& b)
     if (folded != 0)
         return folded < 0;
     return QString::compare(a, b, Qt::CaseSensitive) < 0;
+}
+
+// An item's name: its text without the blank the list puts before every name.
+QString NameOf(const QListWidgetItem* item)
+{
+    QString text = item ? item->text() : QString();
+    if (text.startsWith(u' '))
+        text.remove(0, 1);
+    return text;
 }
 
 }  // namespace
@@ -195,6 +207,64 @@ void FontCheckList::keyPressEvent(QKeyEvent* event)
         return;
     }
     QListWidget::keyPressEvent(event);
+}
+
+void FontCheckList::keyboardSearch(const QString& search)
+{
+    if (search.isEmpty() || count() == 0)
+        return;
+    if (!sinceTyped_.isValid() || sinceTyped_.elapsed() > QApplication::keyboardInputInterval())
+        typed_.clear();
+    sinceTyped_.start();
+    // The same letter again steps through the names that begin with it.
+    const bool repeated = typed_.size() == 1 && search.compare(typed_, Qt::CaseInsensitive) == 0;
+    if (!repeated)
+        typed_ += search;
+    const int current = std::max(0, currentPosition());
+    const int start = repeated || typed_.size() == 1 ? current + 1 : current;
+    for (int k = 0; k < count(); ++k) {
+        const int position = (start + k) % count();
+        if (NameOf(item(position)).startsWith(typed_, Qt::CaseInsensitive)) {
+            setCurrentPosition(position);
+            scrollToItem(item(position));
+            return;
+        }
+    }
+}
+
+bool FontCheckList::isElided(int position) const
+{
+    const QListWidgetItem* entry = item(position);
+    if (!entry)
+        return false;
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualItemRect(entry);
+    option.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    option.checkState = entry->checkState();
+    option.text = entry->text();
+    const QRect text = style()->subElementRect(QStyle::SE_ItemViewItemText, &option, this);
+    // The view's own text margins, as its delegate leaves them.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int visible = std::min(text.right(), viewport()->width() - 1) - text.left() + 1 - 2 * margin;
+    return QFontMetrics(font()).horizontalAdvance(entry->text()) > visible;
+}
+
+bool FontCheckList::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = indexAt(help->pos());
+        if (index.isValid() && isElided(index.row())) {
+            QToolTip::showText(help->globalPos(), NameOf(item(index.row())), viewport(),
+                               visualRect(index));
+        } else {
+            QToolTip::hideText();
+            event->ignore();
+        }
+        return true;
+    }
+    return QListWidget::viewportEvent(event);
 }
 
 }  // namespace qf

@@ -3,6 +3,7 @@
 // an item is added; inserting at a position keeps the position.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QListWidget>
 
 #include <functional>
@@ -38,6 +39,13 @@ public:
     using KeyToItemHandler = std::function<int(int key, int position)>;
     void setKeyToItemHandler(KeyToItemHandler handler) { keyToItem_ = std::move(handler); }
 
+    // Type-to-find: letters typed in quick succession make the first item, from the current one
+    // on, whose name begins with them current (the blank every item text starts with does not
+    // count); one letter typed again steps on to the next name beginning with it.
+    void keyboardSearch(const QString& search) override;
+    // Whether an item's name is cut short with "…" at the list's present width.
+    bool isElided(int position) const;
+
 signals:
     // The user toggled an item's check box; the item is already the current item.
     void checkChanged();
@@ -49,6 +57,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // A name cut short shows whole as the item's tooltip.
+    bool viewportEvent(QEvent* event) override;
 
 private:
     void toggle(int position);
@@ -57,6 +67,8 @@ private:
     KeyToItemHandler keyToItem_;
     // The check box last toggled by a press that has not been released yet.
     int pressedCheckBox_ = -1;
+    QString typed_;             // what type-to-find has collected
+    QElapsedTimer sinceTyped_;
 };
 
 }  // namespace qf

@@ -106,9 +106,18 @@ bool ShowHelpTopic(QWidget* over, uint32_t topic, QPoint globalPos)
         hook(topic, *text);
         return true;
     }
-    QWhatsThis::showText(globalPos, text->toHtmlEscaped().replace(QStringLiteral("\n\n"), QStringLiteral("<p>")),
-                         over);
+    QWhatsThis::showText(globalPos, HelpTopicMarkup(*text), over);
     return true;
+}
+
+QString HelpTopicMarkup(const QString& text)
+{
+    // Always markup, one paragraph each: the pop-up guesses plain text for a topic without tags and
+    // would show its escaped quotes and ampersands as they are.
+    QString markup;
+    for (const QString& paragraph : text.split(QStringLiteral("\n\n")))
+        markup += QStringLiteral("<p>") + paragraph.toHtmlEscaped() + QStringLiteral("</p>");
+    return markup;
 }
 
 void CloseHelp()

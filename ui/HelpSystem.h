@@ -43,6 +43,9 @@ HelpPopupHook SetHelpPopupHook(HelpPopupHook hook);
 // help." and false.
 bool ShowHelpTopic(QWidget* over, uint32_t topic, QPoint globalPos);
 
+// A topic's text as the pop-up's markup: its paragraphs, every character shown as it is.
+QString HelpTopicMarkup(const QString& text);
+
 // Closes a pop-up that is open.
 void CloseHelp();
 

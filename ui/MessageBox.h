@@ -19,6 +19,7 @@ struct MessageBoxRequest {
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    QString details;  // the long part, behind "Show Details..." in a scrolling area; or empty
 };
 
 using MessageBoxHook = std::function<QMessageBox::StandardButton(const MessageBoxRequest&)>;
@@ -27,10 +28,12 @@ using MessageBoxHook = std::function<QMessageBox::StandardButton(const MessageBo
 // modal box. Returns the hook that was set before.
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 
-// Shows a modal message box (or asks the hook) and returns the button chosen.
+// Shows a modal message box (or asks the hook) and returns the button chosen. `details`, however
+// long, go into a scrolling area the user can open, so the box stays the size of `text`.
 QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const QString& text,
                                            QMessageBox::Icon icon = QMessageBox::Warning,
                                            QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                           const QString& title = ApplicationTitle());
+                                           const QString& title = ApplicationTitle(),
+                                           const QString& details = {});
 
 }  // namespace qf

@@ -43,13 +43,13 @@ std::string EncodeForCharset(const QString& text, int charset, unsigned oemCodeP
 
 namespace {
 
-// A one-pixel frame: top and left in one colour, right and bottom in another.
-void DrawEdge(QPainter& p, const QRect& r, const QColor& topLeft, const QColor& bottomRight)
+// A frame `t` pixels wide: top and left in one colour, right and bottom in another.
+void DrawEdge(QPainter& p, const QRect& r, int t, const QColor& topLeft, const QColor& bottomRight)
 {
-    p.fillRect(QRect(r.left(), r.top(), r.width(), 1), topLeft);
-    p.fillRect(QRect(r.left(), r.top(), 1, r.height()), topLeft);
-    p.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), bottomRight);
-    p.fillRect(QRect(r.right(), r.top(), 1, r.height()), bottomRight);
+    p.fillRect(QRect(r.left(), r.top(), r.width(), t), topLeft);
+    p.fillRect(QRect(r.left(), r.top(), t, r.height()), topLeft);
+    p.fillRect(QRect(r.left(), r.bottom() + 1 - t, r.width(), t), bottomRight);
+    p.fillRect(QRect(r.right() + 1 - t, r.top(), t, r.height()), bottomRight);
 }
 
 // Draws one line of text with the device context's font, its cell's top-left at (x, y). Only
@@ -117,17 +117,23 @@ std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas) const
     std::vector<Line> lines;
     if (canvas.isNull())
         return lines;
+    const qreal ratio = std::max<qreal>(1.0, canvas.devicePixelRatio());
     if (canvas.format() != QImage::Format_RGB32)
         canvas = canvas.convertToFormat(QImage::Format_RGB32);
+    canvas.setDevicePixelRatio(ratio);
+    // Everything is placed in the canvas's own pixels: on a screen of denser pixels the text is
+    // drawn at the screen's real resolution rather than scaled up from a coarser one.
+    const int edge = std::max(1, static_cast<int>(std::lround(ratio)));
     QRect area = canvas.rect();
     {
         QPainter p(&canvas);
+        p.setWorldTransform(QTransform::fromScale(1 / ratio, 1 / ratio));
         const QPalette& colours = palette();
         // A sunken border two pixels wide.
-        DrawEdge(p, area, colours.color(QPalette::Shadow), colours.color(QPalette::Light));
-        area.adjust(1, 1, -1, -1);
-        DrawEdge(p, area, colours.color(QPalette::Dark), colours.color(QPalette::Midlight));
-        area.adjust(1, 1, -1, -1);
+        DrawEdge(p, area, edge, colours.color(QPalette::Shadow), colours.color(QPalette::Light));
+        area.adjust(edge, edge, -edge, -edge);
+        DrawEdge(p, area, edge, colours.color(QPalette::Dark), colours.color(QPalette::Midlight));
+        area.adjust(edge, edge, -edge, -edge);
         p.fillRect(area, Qt::white);
     }
 
@@ -138,16 +144,19 @@ std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas) const
         p.setFont(font());
         p.setPen(QColor(0xA0, 0, 0));
         const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
-        const QRect box = p.boundingRect(area.adjusted(3, 0, -3, 0), flags, content_.problem);
+        const QRectF room(QPointF(area.left() / ratio + 3, area.top() / ratio),
+                          QPointF((area.right() + 1) / ratio - 3, (area.bottom() + 1) / ratio));
+        const QRectF box = p.boundingRect(room, flags, content_.problem);
         p.drawText(box, flags, content_.problem);
-        y = box.bottom() + 1;
+        y = static_cast<int>(std::ceil(box.bottom() * ratio));
     }
 
     const int row = content_.codePageRow;
     if (row < 0 || row >= CodePageTable::rowCount() || !content_.font)
         return lines;
     gdi::DeviceContext dc;
-    UseScreenResolution(dc);
+    dc.setResolution(static_cast<int>(std::lround(ScreenDpiX() * ratio)),
+                     static_cast<int>(std::lround(ScreenDpiY() * ratio)));
     const int charset = CodePageTable::prepareDeviceContext(row, dc);
 
     gdi::LOGFONT logFont = *content_.font;
@@ -155,7 +164,7 @@ std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas) const
         logFont.lfCharSet = static_cast<gdi::BYTE>(charset);
     const std::string text = EncodeForCharset(content_.text, logFont.lfCharSet, dc.oemCodePage());
 
-    const int x = area.left() + 3;
+    const int x = area.left() + static_cast<int>(std::lround(3 * ratio));
     for (const int32_t size : content_.sizes) {
         // Lines starting below the window cannot be seen, and sizes past what a run can render
         // would only ask the engine for glyphs of absurd size.
@@ -177,7 +186,9 @@ std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas) const
 
 void PreviewPane::paintEvent(QPaintEvent*)
 {
-    QImage canvas(size(), QImage::Format_RGB32);
+    const qreal ratio = std::max<qreal>(1.0, devicePixelRatioF());
+    QImage canvas((QSizeF(size()) * ratio).toSize(), QImage::Format_RGB32);
+    canvas.setDevicePixelRatio(ratio);
     render(canvas);
     QPainter(this).drawImage(0, 0, canvas);
 }

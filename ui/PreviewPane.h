@@ -58,9 +58,11 @@ public:
         int top = 0;
         int height = 0;
     };
-    // Draws the pane's whole content into `canvas` (the pane's size) and says which lines it
-    // drew. Painting does exactly this. The font is realised in the code page's character set
-    // (unless it asks for DEFAULT_CHARSET) at each size, on a copy.
+    // Draws the pane's whole content into `canvas` (the pane's size times the canvas's device pixel
+    // ratio) and says which lines it drew, in the canvas's pixels. Painting does exactly this, at
+    // the screen's ratio: the text is drawn for the screen's resolution times the ratio. The font
+    // is realised in the code page's character set (unless it asks for DEFAULT_CHARSET) at each
+    // size, on a copy.
     std::vector<Line> render(QImage& canvas) const;
 
 protected:

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,22 @@ TEST(GuiHelp, HelpFileFormat)
     EXPECT_EQ(file.topic(0x10), QString("first line same paragraph\n\nsecond"));
     EXPECT_EQ(file.topic(17), QString("seventeen"));
     EXPECT_FALSE(file.topic(18));
+}
+
+TEST(GuiHelp, TopicsShowTheirTextNotMarkup)
+{
+    // The About box's help topic has quotes and no paragraph break.
+    const std::optional<QString> topic = HelpFile::instance().topic(res::kDelvaneHelpTopic);
+    ASSERT_TRUE(topic);
+    ASSERT_TRUE(topic->contains("\"Delvane website\""));
+    const QString markup = HelpTopicMarkup(*topic);
+    EXPECT_TRUE(Qt::mightBeRichText(markup));
+    QTextDocument shown;
+    shown.setHtml(markup);
+    EXPECT_EQ(shown.toPlainText(), *topic);
+
+    shown.setHtml(HelpTopicMarkup("a & <b> \"c\"\n\nsecond"));
+    EXPECT_EQ(shown.toPlainText(), "a & <b> \"c\"\nsecond");
 }
 
 TEST(GuiHelp, WhatsThisAndF1ShowTheControlsTopic)

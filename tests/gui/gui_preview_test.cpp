@@ -60,6 +60,20 @@ TEST(GuiPreview, OneLinePerSizeSmallestFirstEachBelowThePrevious)
     EXPECT_EQ(Render(*dialog).size(), 2u);
 }
 
+TEST(GuiPreview, DrawsAtTheDevicePixelRatioNotScaledUp)
+{
+    auto dialog = test::MakeDialog();
+    const auto single = Render(*dialog);
+    QImage dense(dialog->m_preview->size() * 2, QImage::Format_RGB32);
+    dense.setDevicePixelRatio(2);
+    const auto lines = dialog->m_preview->render(dense);
+    ASSERT_EQ(LineSizes(lines), LineSizes(single));
+    // The border keeps its width on the screen, and every line is drawn for twice the dpi.
+    EXPECT_EQ(lines.front().top, 4);
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_NEAR(lines[i].height, 2 * single[i].height, 2) << lines[i].size;
+}
+
 TEST(GuiPreview, DrawsInkInTheCurrentFontLargerSizesTaller)
 {
     auto dialog = test::MakeDialog();  // the current entry is DejaVu Serif, a test font

@@ -8,14 +8,20 @@
 #include "ui/FolderChooser.h"
 #include "ui/FontCheckList.h"
 #include "ui/PreviewPane.h"
+#include "ui/StatusLine.h"
 
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextEdit>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +51,18 @@ std::map<QWidget*, bool> EnabledStates(const QWidget* dialog)
     }
     return states;
 }
+
+// Takes the folders the program asks the desktop's file manager to open.
+class FolderCatcher : public QObject {
+    Q_OBJECT
+public:
+    FolderCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
+    ~FolderCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
 
 // The window over the installed test fonts, shown, with the progress bar watched.
 class GuiRunFixture : public ::testing::Test {
@@ -223,10 +241,14 @@ TEST_P(GuiRunStop, DuringARunEndsAfterTheCurrentFont)
             dialog->close();
         }
         stillOpen = dialog->isVisible();
+        // Taken at once, though the run sees it only once the font is done.
+        EXPECT_EQ(dialog->m_exitButton->text(), "Stopping...");
+        EXPECT_FALSE(dialog->m_exitButton->isEnabled());
     };
     Start();
 
     EXPECT_TRUE(stillOpen);
+    EXPECT_TRUE(dialog->m_exitButton->isEnabled());
     // Array order: DejaVu Sans Mono comes first of the three.
     EXPECT_EQ(out.names(), (Names{"DejaVu Sans Mono_10.fnt", "DejaVu Sans Mono_12.fnt", "DejaVu Sans Mono_14.fnt",
                                   "DejaVu Sans Mono_8.fnt"}));
@@ -344,12 +366,94 @@ TEST_F(GuiRunFixture, EveryFailureIsListedInOneMessageOnceTheWindowIsBack)
     EXPECT_TRUE(restored);
     EXPECT_EQ(shown.title, "Quenfold");
     EXPECT_EQ(shown.icon, QMessageBox::Warning);
-    EXPECT_TRUE(shown.text.startsWith("These files could not be written:\n")) << shown.text.toStdString();
+    // A short summary; every file with its reason in the details. The folder went once the first
+    // file was written, so the three after it are listed.
+    EXPECT_TRUE(shown.text.startsWith("3 files could not be written: DejaVu Serif_10.fnt, ")) << shown.text.toStdString();
     for (const char* name : {"DejaVu Serif_10.fnt", "Liberation Mono_8.fnt", "Liberation Mono_10.fnt"})
-        EXPECT_TRUE(shown.text.contains(gone + "/" + name + ": ")) << name;
-    EXPECT_FALSE(shown.text.contains("DejaVu Serif_8.fnt"));
+        EXPECT_TRUE(shown.details.contains(gone + "/" + name + ": ")) << name;
+    EXPECT_FALSE(shown.details.contains("DejaVu Serif_8.fnt"));
     // Every font was still tried.
     EXPECT_EQ(positions, (std::vector<int>{0, 1, 2, 3}));
+}
+
+TEST_F(GuiRunFixture, StatusLineSaysWhatWasWrittenWhereAndOpensTheFolder)
+{
+    Check({"DejaVu Serif"});
+    SetSizes("8, 10");
+    SetFormat(1);
+    StatusLine* status = dialog->m_statusLine;
+    EXPECT_TRUE(status->text().isEmpty());
+    ModalDriver driver([&](QWidget* modal) { ChooseFolder(modal, outPath); });
+    bool hiddenDuringRun = false;
+    onPosition = [&](int) { hiddenDuringRun = status->isHidden() && dialog->m_progressBar->isVisible(); };
+    MessageBoxRecorder boxes;
+    Start();
+
+    EXPECT_TRUE(hiddenDuringRun);
+    EXPECT_TRUE(boxes.requests.empty());
+    EXPECT_TRUE(status->isVisible());
+    EXPECT_EQ(status->text(), "2 files written to " + outPath + ".");
+    EXPECT_EQ(status->linkText(), "Open folder");
+    ASSERT_TRUE(status->linkLabel()->isVisible());
+    FolderCatcher catcher;
+    QTest::mouseClick(status->linkLabel(), Qt::LeftButton, {}, status->linkLabel()->rect().center());
+    EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(outPath)});
+}
+
+TEST_F(GuiRunFixture, ManyFailuresGiveABoxThatFitsTheScreenWithEveryFileInScrollingDetails)
+{
+    Check({"DejaVu Serif", "Liberation Mono", "Liberation Sans"});
+    SetSizes("8, 9, 10, 11, 12, 13, 14");
+    SetFormat(1);
+    const QString gone = SubFolder(out, "gone");
+    // The folder goes once the first file is written: none of the twenty after it can be.
+    onPosition = [&](int position) {
+        if (position == 0)
+            std::filesystem::remove_all(gone.toStdString());
+    };
+    QString summary, details;
+    int detailsHeight = 0, scrollRange = 0;
+    QRect box;
+    ModalDriver driver([&](QWidget* modal) {
+        auto* message = qobject_cast<QMessageBox*>(modal);
+        if (!message) {
+            ChooseFolder(modal, gone);
+            return;
+        }
+        summary = message->text();
+        for (QAbstractButton* b : message->buttons()) {
+            if (message->buttonRole(b) == QMessageBox::ActionRole)
+                QTest::mouseClick(b, Qt::LeftButton);  // "Show Details..."
+        }
+        QTest::qWait(50);
+        if (auto* text = message->findChild<QTextEdit*>(); text && text->isVisible()) {
+            details = text->toPlainText();
+            detailsHeight = text->height();
+            scrollRange = text->verticalScrollBar()->maximum();
+        }
+        box = message->frameGeometry();
+        message->done(QMessageBox::Ok);
+    });
+    Start();
+
+    EXPECT_EQ(driver.handled, 2);
+    EXPECT_TRUE(summary.startsWith("20 files could not be written: DejaVu Serif_9.fnt, DejaVu Serif_10.fnt, "
+                                   "DejaVu Serif_11.fnt and 17 more."))
+        << summary.toStdString();
+    for (const char* font : {"DejaVu Serif", "Liberation Mono", "Liberation Sans"})
+        for (int size = 8; size <= 14; ++size)
+            EXPECT_EQ(details.contains(QStringLiteral("%1/%2_%3.fnt: ").arg(gone, font).arg(size)),
+                      size != 8 || std::string(font) != "DejaVu Serif")
+                << font << size;
+    // The list scrolls inside the box, and the whole box is on the screen.
+    EXPECT_GT(scrollRange, 0);
+    EXPECT_GT(detailsHeight, 0);
+    const QRect screen = dialog->screen()->availableGeometry();
+    EXPECT_LE(box.height(), screen.height());
+    EXPECT_LE(box.width(), screen.width());
+    // The status line counts what went wrong too.
+    EXPECT_EQ(dialog->m_statusLine->text(), "1 file written to " + gone + "; 20 could not be written.");
+    EXPECT_TRUE(dialog->m_statusLine->linkText().isEmpty());  // the folder is gone
 }
 
 TEST(GuiRun, ResolutionTheFontsCannotHoldKeepsTheRunFromStarting)
@@ -374,3 +478,5 @@ TEST(GuiRun, ResolutionTheFontsCannotHoldKeepsTheRunFromStarting)
 
 }  // namespace
 }  // namespace qf
+
+#include "gui_run_test.moc"

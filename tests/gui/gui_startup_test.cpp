@@ -182,7 +182,7 @@ TEST(GuiStartup, EveryTemplateControlExistsInTabOrder)
         if (label->text() == "Re&quested sizes:") {
             EXPECT_EQ(label->buddy(), dialog->control(ids::kSizes));
         }
-        if (label->text() == "&Resolution:") {
+        if (label->text() == "Res&olution:") {
             EXPECT_EQ(label->buddy(), dialog->control(ids::kResolutionX));
         }
     }

@@ -1,0 +1,126 @@
+#include "ui/TargetBitmaps.h"
+
+#include "formats/InkScan.h"
+#include "platform/DeviceContext.h"
+#include "render/GlyphRasteriser.h"
+#include "run/CodePageTable.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace qf {
+
+namespace {
+
+// The FNT builder draws on a scratch bitmap ten cells wide with each character's origin at its
+// left edge; whatever a character draws beyond its advance is not stored.
+constexpr int64_t kCellScratchCells = 10;
+
+// The stored bitmaps of one line are kept whole, so sizes far beyond what fits a screen are not
+// shown rather than allowed to take memory by the hundred megabytes.
+constexpr int64_t kMaxLineBytes = int64_t{64} << 20;
+
+void StoreRows(TargetGlyph& glyph, const RenderedGlyph& drawn, const ink::RowLayout& layout, int firstColumn,
+               int firstRow, int width, int height)
+{
+    glyph.width = width;
+    glyph.height = height;
+    const int bytesPerRow = (width + 7) / 8;
+    glyph.bits.assign(static_cast<size_t>(bytesPerRow) * static_cast<size_t>(height), 0);
+    for (int r = 0; r < height; ++r)
+        ink::cropRow(drawn, layout, firstRow + r, firstColumn, bytesPerRow,
+                     glyph.bits.data() + static_cast<size_t>(r) * bytesPerRow);
+    // Columns past the width are not part of the bitmap.
+    if (width % 8 != 0) {
+        const auto mask = static_cast<uint8_t>(0xFF00 >> (width % 8));
+        for (int r = 0; r < height; ++r)
+            glyph.bits[static_cast<size_t>(r) * bytesPerRow + bytesPerRow - 1] &= mask;
+    }
+}
+
+}  // namespace
+
+bool TargetGlyph::inkAt(int x, int y) const
+{
+    const int col = x - left;
+    const int row = y - top;
+    if (col < 0 || row < 0 || col >= width || row >= height)
+        return false;
+    const size_t bytesPerRow = static_cast<size_t>((width + 7) / 8);
+    return (bits[static_cast<size_t>(row) * bytesPerRow + static_cast<size_t>(col / 8)] & (0x80 >> (col % 8))) != 0;
+}
+
+TargetLine RenderTargetLine(const TargetRequest& request, int32_t size, const std::function<bool()>& cancelled)
+{
+    TargetLine line;
+    line.size = size;
+    if (request.codePageRow < 0 || request.codePageRow >= CodePageTable::rowCount()) {
+        line.error = "no code page is chosen";
+        return line;
+    }
+
+    // The run's device context: its resolution decides the point font, the row its OEM code page.
+    gdi::DeviceContext dc;
+    dc.setResolution(request.deviceDpiX, request.deviceDpiY);
+    CodePageTable::prepareDeviceContext(request.codePageRow, dc);
+
+    GlyphRasteriser rasteriser(dc);
+    if (!rasteriser.realise(request.font, size, request.resolutionX, request.resolutionY, &line.error))
+        return line;
+    const gdi::TEXTMETRIC& tm = rasteriser.metrics();
+    line.height = tm.tmHeight;
+    line.ascent = tm.tmAscent;
+    line.averageWidth = std::max<int>(1, tm.tmAveCharWidth);
+    if (tm.tmHeight < 1) {
+        line.error = "the realised font has no height";
+        return line;
+    }
+
+    const bool cell = request.storage == GlyphStorage::Cell;
+    const int64_t scratchWidth =
+        cell ? kCellScratchCells * tm.tmHeight : int64_t{4} * std::max<int>(0, tm.tmMaxCharWidth) + 2 * ink::kMargin;
+    const int64_t perGlyph = (scratchWidth + 7) / 8 * tm.tmHeight;
+    if (scratchWidth > INT32_MAX || perGlyph * static_cast<int64_t>(std::max<size_t>(1, request.text.size())) >
+                                        kMaxLineBytes) {
+        line.error = "too large to show here (" + std::to_string(tm.tmHeight) + " pixels high)";
+        return line;
+    }
+    if (!rasteriser.prepare(static_cast<int>(scratchWidth), &line.error))
+        return line;
+
+    std::vector<uint8_t> columns;
+    for (const char byte : request.text) {
+        if (cancelled && cancelled())
+            break;
+        TargetGlyph glyph;
+        glyph.code = static_cast<uint8_t>(byte);
+        if (glyph.code < tm.tmFirstChar || glyph.code > tm.tmLastChar) {
+            glyph.inFont = false;
+            glyph.advance = line.averageWidth;
+            line.glyphs.push_back(std::move(glyph));
+            continue;
+        }
+        // Drawn as the writers draw it: at the scratch's left edge for a whole cell, after a margin
+        // for an ink box, so ink left of the origin is kept.
+        const RenderedGlyph drawn = rasteriser.render(glyph.code, cell ? 0 : ink::kMargin);
+        glyph.advance = drawn.cx;
+        const ink::RowLayout layout(drawn);
+        if (cell) {
+            glyph.left = 0;
+            glyph.top = 0;
+            StoreRows(glyph, drawn, layout, 0, 0, std::clamp(drawn.cx, 0, drawn.width), drawn.height);
+        } else {
+            const ink::InkBox box = ink::findMarginInkBox(drawn, layout, tm.tmHeight, columns);
+            if (!box.empty()) {
+                glyph.left = box.left - ink::kMargin;
+                glyph.top = box.top;
+                StoreRows(glyph, drawn, layout, box.left, box.top, box.width(), box.height());
+            }
+        }
+        line.glyphs.push_back(std::move(glyph));
+    }
+    rasteriser.finish();
+    return line;
+}
+
+}  // namespace qf

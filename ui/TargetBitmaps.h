@@ -1,0 +1,64 @@
+// The characters of a sample text as a generated font stores them: the font realised at a size and
+// resolution on a device context of its own, as a run realises it, and each character drawn by the
+// glyph rasteriser and cut to what the format keeps, as the writers do. No Qt: the window makes
+// these off its own thread.
+#pragma once
+
+#include "platform/gdi.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qf {
+
+// Which of a character's pixels a format keeps.
+enum class GlyphStorage {
+    Cell,    // the whole cell from the origin: the advance wide, the font's height high (FNT, FON)
+    InkBox,  // the smallest box holding the ink, wherever it lies about the origin (BDF, PCL)
+};
+
+// What to make: the text in one font at each size.
+struct TargetRequest {
+    gdi::LOGFONT font{};    // lfCharSet already the code page's, as a run sets it
+    int codePageRow = 0;    // row of CodePageTable
+    std::string text;       // the bytes the font draws, one character each
+    std::vector<int32_t> sizes;
+    int32_t resolutionX = 96;
+    int32_t resolutionY = 96;
+    GlyphStorage storage = GlyphStorage::Cell;
+    int deviceDpiX = 96;    // the run's device context
+    int deviceDpiY = 96;
+};
+
+// One character as stored: its advance and its stored pixels, placed in its cell.
+struct TargetGlyph {
+    uint8_t code = 0;
+    bool inFont = true;    // false: outside the font's first to last character, so not in the file
+    int32_t advance = 0;
+    int left = 0;          // the stored bitmap's first column, counted from the cell's origin
+    int top = 0;           // its first row, counted from the cell's top
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> bits;  // rows of (width + 7) / 8 bytes, most significant bit leftmost
+
+    // Whether the stored bitmap holds ink at (x, y) of the cell: x from the origin, y from the top.
+    bool inkAt(int x, int y) const;
+};
+
+struct TargetLine {
+    int32_t size = 0;
+    std::string error;     // why this size cannot be shown; empty when it can
+    int height = 0;        // the cell's height (tmHeight)
+    int ascent = 0;        // rows from the cell's top to the baseline
+    int averageWidth = 0;  // tmAveCharWidth, the width shown for characters the font lacks
+    std::vector<TargetGlyph> glyphs;  // one per byte of the text
+};
+
+// The text at one size of the request. `cancelled` is asked between characters; once it says
+// yes the line comes back unfinished.
+TargetLine RenderTargetLine(const TargetRequest& request, int32_t size,
+                            const std::function<bool()>& cancelled = {});
+
+}  // namespace qf
