@@ -2,6 +2,7 @@
 
 #include "platform/DeviceContext.h"
 #include "platform/gdi.h"
+#include "render/GlyphRasteriser.h"
 #include "res/DialogTemplates.h"
 #include "ui/AboutDialog.h"
 #include "ui/Artwork.h"
@@ -60,7 +61,7 @@ std::optional<uint32_t> ParseResolution(const QString& text)
             return std::nullopt;
         value = value * 10 + static_cast<uint64_t>(c.unicode() - u'0');
     }
-    if (value < 1 || value > MainDialog::kMaxResolution)
+    if (!GlyphRasteriser::resolutionInRange(value, value))
         return std::nullopt;
     return static_cast<uint32_t>(value);
 }
@@ -131,6 +132,7 @@ void MainDialog::OnInitDialog()
     m_resolutionX = static_cast<uint32_t>(dc.getDeviceCaps(gdi::LOGPIXELSX));
     m_resolutionY = static_cast<uint32_t>(dc.getDeviceCaps(gdi::LOGPIXELSY));
     FillCodePageList();
+    FillFormatList();
     UpdateSelectedCount();
     UpdateData(false);
     UpdateStartButton();

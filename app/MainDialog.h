@@ -67,7 +67,6 @@ public:
     static constexpr int kVisibleCodePages = 15;
 
     // Largest resolution the font formats can hold.
-    static constexpr uint32_t kMaxResolution = 65535;
 
     // Moves values between the controls and the members: controls to members with validation
     // (save), or members to controls. Change handlers do not run while either transfer does. A
@@ -136,6 +135,7 @@ private:
     void ConnectHandlers();
     void FillFontList();
     void FillCodePageList();
+    void FillFormatList();
     // Hands the preview the current font, the code page, the preview text and the sizes, and the
     // target view those and the format and resolution the files are made for.
     void ShowInPreview();

@@ -2,6 +2,7 @@
 // of them.
 #include "app/MainDialog.h"
 
+#include "formats/Format.h"
 #include "render/GlyphRasteriser.h"
 #include "res/DialogTemplates.h"
 #include "run/CodePageTable.h"
@@ -63,14 +64,25 @@ void MainDialog::ShowInPreview()
     }
     // As the run makes them: the soft fonts always for a 300 dpi printer, each character cut to
     // its ink by the BDF and PCL writers, kept as its whole cell in FNT and FON.
-    const bool printer = m_format == 2 || m_format == 3;
-    target.resolutionX = printer ? 300 : static_cast<int32_t>(m_resolutionX);
-    target.resolutionY = printer ? 300 : static_cast<int32_t>(m_resolutionY);
-    target.storage = m_format == 0 || m_format == 1 ? GlyphStorage::Cell : GlyphStorage::InkBox;
+    const FormatInfo& format = formatInfo(static_cast<OutputFormat>(m_format));
+    target.resolutionX = format.fixedResolution ? format.fixedResolution : static_cast<int32_t>(m_resolutionX);
+    target.resolutionY = format.fixedResolution ? format.fixedResolution : static_cast<int32_t>(m_resolutionY);
+    target.storage = format.format == OutputFormat::FON || format.format == OutputFormat::FNT ? GlyphStorage::Cell
+                                                                                             : GlyphStorage::InkBox;
 
     m_preview->setContent(std::move(content));
     if (m_target)
         m_target->setContent(std::move(target));
+}
+
+void MainDialog::FillFormatList()
+{
+    auto* list = FindControlAs<QComboBox>(this, ids::kFormat);
+    const QSignalBlocker quiet(list);
+    list->clear();
+    for (const FormatInfo& format : formatTable())
+        list->addItem(QString::fromUtf8(format.text));
+    list->setCurrentIndex(0);
 }
 
 void MainDialog::FillCodePageList()
@@ -161,12 +173,12 @@ void MainDialog::OnFormatChange()
     if (m_format == previous)
         return;
     // The soft fonts are always made for a 300 dpi printer.
-    const bool printer = m_format == 2 || m_format == 3;
-    control(ids::kResolutionX)->setEnabled(!printer);
-    control(ids::kResolutionY)->setEnabled(!printer);
-    if (m_format != 0 && m_format != 1 && m_format != 4) {
-        m_resolutionX = 300;
-        m_resolutionY = 300;
+    const int32_t fixed = formatInfo(static_cast<OutputFormat>(m_format)).fixedResolution;
+    control(ids::kResolutionX)->setEnabled(fixed == 0);
+    control(ids::kResolutionY)->setEnabled(fixed == 0);
+    if (fixed != 0) {
+        m_resolutionX = static_cast<uint32_t>(fixed);
+        m_resolutionY = static_cast<uint32_t>(fixed);
         UpdateData(false);
     }
     ShowInPreview();

@@ -78,14 +78,6 @@ inline constexpr const char* kAboutMenuText = "&About Quenfold...";  // string 1
 
 // ---- Main dialog (102) ----------------------------------------------------------------------
 
-inline constexpr const char* kFormatItems[] = {
-    "Windows Font File (FON)",
-    "Windows Font Resource (FNT)",
-    "HP LJ Soft Font Portrait (SFP)",
-    "HP LJ Soft Font Landscape (SFL)",
-    "Bitmap Font File (BDF)",
-};
-
 namespace main_ids {
 inline constexpr int kPlaceholder = 1000;
 inline constexpr int kSelectedLabel = 1001;
@@ -166,7 +158,7 @@ inline constexpr ControlTemplate kMainControls[] = {
     {.kind = ControlKind::Text, .text = "Resulting font &format:", .x = 194, .y = 202, .cx = 68, .cy = 8,
      .anchor = anchors::kLowerInputs},
     {.id = 1003, .kind = ControlKind::DropDownList, .x = 270, .y = 200, .cx = 134, .cy = 64, .style = kVScroll,
-     .items = kFormatItems, .itemCount = 5, .anchor = anchors::kLowerInputsWiden},
+     .anchor = anchors::kLowerInputsWiden},
     {.id = 1004, .kind = ControlKind::DefPushButton, .text = "&Start", .x = 285, .y = 226, .cx = 57, .cy = 14,
      .anchor = anchors::kBottomRight},
     {.id = 1005, .kind = ControlKind::PushButton, .text = "Exit", .x = 346, .y = 226, .cx = 58, .cy = 14,

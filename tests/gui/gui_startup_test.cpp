@@ -177,7 +177,7 @@ TEST(GuiStartup, EveryTemplateControlExistsInTabOrder)
         EXPECT_EQ(next, focusable[i + 1]) << ControlIdOf(focusable[i]);
     }
     // Label mnemonics lead to the control after them.
-    EXPECT_EQ(dialog->findChildren<QLabel*>().size() >= 4, true);
+    EXPECT_GE(dialog->findChildren<QLabel*>().size(), 4);
     for (QLabel* label : dialog->findChildren<QLabel*>()) {
         if (label->text() == "Re&quested sizes:") {
             EXPECT_EQ(label->buddy(), dialog->control(ids::kSizes));
