@@ -119,17 +119,23 @@ QRect FontCheckList::itemRect(int position) const
     return entry ? visualItemRect(entry) : QRect();
 }
 
+QStyleOptionViewItem FontCheckList::itemOption(const QListWidgetItem& entry) const
+{
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualItemRect(&entry);
+    option.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    option.checkState = entry.checkState();
+    option.text = entry.text();
+    return option;
+}
+
 QRect FontCheckList::checkBoxRect(int position) const
 {
     const QListWidgetItem* entry = item(position);
     if (!entry)
         return {};
-    QStyleOptionViewItem option;
-    initViewItemOption(&option);
-    option.rect = visualItemRect(entry);
-    option.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
-    option.checkState = entry->checkState();
-    option.text = entry->text();
+    const QStyleOptionViewItem option = itemOption(*entry);
     return style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this);
 }
 
@@ -237,12 +243,7 @@ bool FontCheckList::isElided(int position) const
     const QListWidgetItem* entry = item(position);
     if (!entry)
         return false;
-    QStyleOptionViewItem option;
-    initViewItemOption(&option);
-    option.rect = visualItemRect(entry);
-    option.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
-    option.checkState = entry->checkState();
-    option.text = entry->text();
+    const QStyleOptionViewItem option = itemOption(*entry);
     const QRect text = style()->subElementRect(QStyle::SE_ItemViewItemText, &option, this);
     // The view's own text margins, as its delegate leaves them.
     const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QListWidget>
+#include <QStyleOptionViewItem>
 
 #include <functional>
 
@@ -61,6 +62,9 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
+    // How the style draws an item: its rectangle, check box and text.
+    QStyleOptionViewItem itemOption(const QListWidgetItem& entry) const;
+
     void toggle(int position);
     int checkBoxHit(const QPoint& viewportPos) const;
 
