@@ -1,5 +1,7 @@
 #include "platform/FaceCache.h"
 
+#include "platform/FreeTypeSupport.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -21,6 +23,16 @@ constexpr uint32_t kMaxText = 1 << 16;
 constexpr uint32_t kMaxCharsets = 256;
 constexpr uint32_t kMaxRecords = 1 << 20;
 constexpr size_t kMaxFile = size_t{256} << 20;
+
+// What the records were read with: the format, and FreeType's version, whose answers (names,
+// style flags, tables) the records hold.
+uint32_t readerVersion()
+{
+    FT_Int major = 0, minor = 0, patch = 0;
+    if (FT_Library library = ft::library())
+        FT_Library_Version(library, &major, &minor, &patch);
+    return static_cast<uint32_t>((major & 0xFF) << 16 | (minor & 0xFF) << 8 | (patch & 0xFF));
+}
 
 uint64_t fnv1a(const uint8_t* data, size_t size)
 {
@@ -172,7 +184,7 @@ FaceCache::FaceCache(std::string path) : path_(std::move(path))
     if (check.number<uint64_t>() != fnv1a(bytes.data(), body))
         return;  // damaged or cut short: read the faces again
     Reader in(bytes.data() + sizeof kMagic, body - sizeof kMagic);
-    if (in.number<uint32_t>() != kFormat)
+    if (in.number<uint32_t>() != kFormat || in.number<uint32_t>() != readerVersion())
         return;
     const auto count = in.number<uint32_t>();
     if (!in.ok() || count > kMaxRecords)
@@ -258,6 +270,7 @@ void FaceCache::save()
     Writer out;
     out.bytes(kMagic, sizeof kMagic);
     out.number(kFormat);
+    out.number(readerVersion());
     out.number(static_cast<uint32_t>(kept.size()));
     for (const auto* entry : kept) {
         const size_t newline = entry->first.rfind('\n');
