@@ -18,6 +18,12 @@ namespace gdi {
 namespace {
 
 constexpr char kMagic[8] = {'Q', 'F', 'F', 'A', 'C', 'E', 'S', '\n'};
+
+#if defined(__x86_64__) && defined(__GLIBCXX__)
+// A tripwire: a field added to FaceInfo must also be written and read below (and kFormat raised),
+// or faces from the cache would come without it.
+static_assert(sizeof(FaceInfo) == 224, "FaceInfo changed: update the face cache's records and kFormat");
+#endif
 // Bounds on what a record may hold, so a damaged file cannot make us allocate without limit.
 constexpr uint32_t kMaxText = 1 << 16;
 constexpr uint32_t kMaxCharsets = 256;
