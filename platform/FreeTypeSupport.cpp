@@ -221,6 +221,8 @@ std::shared_ptr<const FileBytes> FileBytes::read(const std::string& file)
     }
     if (bytes->size_ == 0)
         return nullptr;
+    // Read-only from now on: faces of any thread read them, and nothing may write them.
+    ::mprotect(bytes->pages_, bytes->capacity_, PROT_READ);
     return bytes;
 }
 
