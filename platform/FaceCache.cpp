@@ -3,6 +3,7 @@
 #include "platform/FreeTypeSupport.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -311,7 +312,10 @@ void FaceCache::save()
     out.number(fnv1a(out.out.data(), out.out.size()));
 
     makeFolderFor(path_);
-    const std::string temporary = path_ + "." + std::to_string(::getpid()) + ".tmp";
+    // Named for this process and this save, so two writers never share a temporary file.
+    static std::atomic<unsigned> saves{0};
+    const std::string temporary =
+        path_ + "." + std::to_string(::getpid()) + "-" + std::to_string(saves.fetch_add(1)) + ".tmp";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return;
