@@ -1,6 +1,9 @@
 #include "platform/FaceCache.h"
 
+#include "platform/FreeTypeSupport.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -16,11 +19,27 @@ namespace gdi {
 namespace {
 
 constexpr char kMagic[8] = {'Q', 'F', 'F', 'A', 'C', 'E', 'S', '\n'};
+
+#if defined(__x86_64__) && defined(__GLIBCXX__)
+// A tripwire: a field added to FaceInfo must also be written and read below (and kFormat raised),
+// or faces from the cache would come without it.
+static_assert(sizeof(FaceInfo) == 224, "FaceInfo changed: update the face cache's records and kFormat");
+#endif
 // Bounds on what a record may hold, so a damaged file cannot make us allocate without limit.
 constexpr uint32_t kMaxText = 1 << 16;
 constexpr uint32_t kMaxCharsets = 256;
 constexpr uint32_t kMaxRecords = 1 << 20;
 constexpr size_t kMaxFile = size_t{256} << 20;
+
+// What the records were read with: the format, and FreeType's version, whose answers (names,
+// style flags, tables) the records hold.
+uint32_t readerVersion()
+{
+    FT_Int major = 0, minor = 0, patch = 0;
+    if (FT_Library library = ft::library())
+        FT_Library_Version(library, &major, &minor, &patch);
+    return static_cast<uint32_t>((major & 0xFF) << 16 | (minor & 0xFF) << 8 | (patch & 0xFF));
+}
 
 uint64_t fnv1a(const uint8_t* data, size_t size)
 {
@@ -172,7 +191,7 @@ FaceCache::FaceCache(std::string path) : path_(std::move(path))
     if (check.number<uint64_t>() != fnv1a(bytes.data(), body))
         return;  // damaged or cut short: read the faces again
     Reader in(bytes.data() + sizeof kMagic, body - sizeof kMagic);
-    if (in.number<uint32_t>() != kFormat)
+    if (in.number<uint32_t>() != kFormat || in.number<uint32_t>() != readerVersion())
         return;
     const auto count = in.number<uint32_t>();
     if (!in.ok() || count > kMaxRecords)
@@ -258,6 +277,7 @@ void FaceCache::save()
     Writer out;
     out.bytes(kMagic, sizeof kMagic);
     out.number(kFormat);
+    out.number(readerVersion());
     out.number(static_cast<uint32_t>(kept.size()));
     for (const auto* entry : kept) {
         const size_t newline = entry->first.rfind('\n');
@@ -292,7 +312,10 @@ void FaceCache::save()
     out.number(fnv1a(out.out.data(), out.out.size()));
 
     makeFolderFor(path_);
-    const std::string temporary = path_ + "." + std::to_string(::getpid()) + ".tmp";
+    // Named for this process and this save, so two writers never share a temporary file.
+    static std::atomic<unsigned> saves{0};
+    const std::string temporary =
+        path_ + "." + std::to_string(::getpid()) + "-" + std::to_string(saves.fetch_add(1)) + ".tmp";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return;

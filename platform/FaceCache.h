@@ -1,6 +1,6 @@
 // What reading the installed faces found, kept between runs: a face's file is opened again only
-// when it is new or has changed since (its size, modification time or inode differ). Only
-// platform/*.cpp include this header.
+// when it is new or has changed since (its size, modification time or inode differ), or when
+// another FreeType version made the records. Only platform/*.cpp include this header.
 #pragma once
 
 #include "platform/FontCatalog.h"

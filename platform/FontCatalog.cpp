@@ -72,13 +72,13 @@ std::optional<FaceInfo> readFace(const std::string& file, int faceIndex)
 
 bool isPreferredFile(const std::string& file)
 {
-    const size_t dot = file.rfind('.');
-    if (dot == std::string::npos)
+    // ".ttf" or ".otf" in any case; asked on every comparison of a sort, so nothing is allocated.
+    if (file.size() < 4 || file[file.size() - 4] != '.')
         return false;
-    std::string ext = file.substr(dot + 1);
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == "ttf" || ext == "otf";
+    auto lower = [&](size_t from_end) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(file[file.size() - from_end])));
+    };
+    return (lower(3) == 't' || lower(3) == 'o') && lower(2) == 't' && lower(1) == 'f';
 }
 
 // The installed faces as fontconfig lists them, one per family and style.

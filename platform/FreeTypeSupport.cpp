@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <set>
@@ -56,6 +57,17 @@ struct FaceSource {
     int fd = -1;                 // or the open file a stream face reads through
     FT_StreamRec stream{};
 
+    // The last few blocks a stream face read: FreeType reads a face's tables in dozens of small
+    // pieces, most of them near one another, and each would otherwise be a system call.
+    static constexpr unsigned long kBlock = 16384;
+    struct Block {
+        unsigned long start = 0;
+        unsigned long size = 0;  // bytes read; fewer than kBlock at the end of the file
+        std::unique_ptr<unsigned char[]> bytes;
+    };
+    std::array<Block, 4> blocks;
+    size_t nextBlock = 0;  // the one replaced next
+
     FaceSource() = default;
     FaceSource(const FaceSource&) = delete;
     FaceSource& operator=(const FaceSource&) = delete;
@@ -83,14 +95,8 @@ namespace {
 // No font file comes near this; anything larger is not read into memory.
 constexpr size_t kMaxFontFile = size_t{1} << 30;
 
-// FreeType's stream reader over pread. A count of 0 is a seek, which succeeds (0) when the
-// position lies within the file or just past it. Fewer bytes than asked for (the file shrank)
-// make FreeType fail the operation.
-unsigned long readAt(FT_Stream stream, unsigned long offset, unsigned char* buffer, unsigned long count)
+unsigned long preadFully(int fd, unsigned long offset, unsigned char* buffer, unsigned long count)
 {
-    if (count == 0)
-        return offset <= stream->size ? 0 : 1;
-    const int fd = static_cast<int>(stream->descriptor.value);
     unsigned long done = 0;
     while (done < count) {
         const ssize_t n = ::pread(fd, buffer + done, count - done, static_cast<off_t>(offset + done));
@@ -99,6 +105,43 @@ unsigned long readAt(FT_Stream stream, unsigned long offset, unsigned char* buff
         if (n <= 0)
             break;
         done += static_cast<unsigned long>(n);
+    }
+    return done;
+}
+
+// FreeType's stream reader over pread, small reads served from whole blocks. A count of 0 is a
+// seek, which succeeds (0) when the position lies within the file or just past it. Fewer bytes
+// than asked for (the file shrank) make FreeType fail the operation.
+unsigned long readAt(FT_Stream stream, unsigned long offset, unsigned char* buffer, unsigned long count)
+{
+    if (count == 0)
+        return offset <= stream->size ? 0 : 1;
+    auto& source = *static_cast<FaceSource*>(stream->descriptor.pointer);
+    if (count > FaceSource::kBlock)
+        return preadFully(source.fd, offset, buffer, count);
+    unsigned long done = 0;
+    while (done < count) {
+        const unsigned long at = offset + done;
+        const unsigned long start = at - at % FaceSource::kBlock;
+        FaceSource::Block* block = nullptr;
+        for (FaceSource::Block& b : source.blocks)
+            if (b.bytes && b.start == start)
+                block = &b;
+        if (!block) {
+            block = &source.blocks[source.nextBlock];
+            source.nextBlock = (source.nextBlock + 1) % source.blocks.size();
+            if (!block->bytes)
+                block->bytes.reset(new (std::nothrow) unsigned char[FaceSource::kBlock]);
+            if (!block->bytes)
+                return done + preadFully(source.fd, at, buffer + done, count - done);
+            block->start = start;
+            block->size = preadFully(source.fd, start, block->bytes.get(), FaceSource::kBlock);
+        }
+        if (at - start >= block->size)
+            break;  // past the end of the file as it is now
+        const unsigned long n = std::min(count - done, block->size - (at - start));
+        std::memcpy(buffer + done, block->bytes.get() + (at - start), n);
+        done += n;
     }
     return done;
 }
@@ -178,6 +221,8 @@ std::shared_ptr<const FileBytes> FileBytes::read(const std::string& file)
     }
     if (bytes->size_ == 0)
         return nullptr;
+    // Read-only from now on: faces of any thread read them, and nothing may write them.
+    ::mprotect(bytes->pages_, bytes->capacity_, PROT_READ);
     return bytes;
 }
 
@@ -205,7 +250,7 @@ FacePtr openFace(const std::string& file, int faceIndex)
     if (source->fd < 0 || ::fstat(source->fd, &info) != 0 || !S_ISREG(info.st_mode))
         return nullptr;
     source->stream.size = static_cast<unsigned long>(info.st_size);
-    source->stream.descriptor.value = source->fd;
+    source->stream.descriptor.pointer = source.get();
     source->stream.read = readAt;
     FT_Open_Args args{};
     args.flags = FT_OPEN_STREAM;
@@ -739,7 +784,7 @@ std::vector<int> faceCharsets(FT_Face face, bool symbol)
 
 namespace {
 
-uint8_t foldByte(uint8_t c)
+constexpr uint8_t foldByte(uint8_t c)
 {
     if (c >= 'a' && c <= 'z')
         return static_cast<uint8_t>(c - 'a' + 'A');
@@ -755,14 +800,26 @@ uint8_t foldByte(uint8_t c)
     }
 }
 
+// The folding as a table: sorting and finding a thousand families compares names tens of
+// thousands of times.
+struct FoldTable {
+    uint8_t to[256];
+    constexpr FoldTable() : to()
+    {
+        for (int c = 0; c < 256; ++c)
+            to[c] = foldByte(static_cast<uint8_t>(c));
+    }
+};
+constexpr FoldTable kFold;
+
 }  // namespace
 
 int compareNames(std::string_view a, std::string_view b)
 {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        const uint8_t x = foldByte(static_cast<uint8_t>(a[i]));
-        const uint8_t y = foldByte(static_cast<uint8_t>(b[i]));
+        const uint8_t x = kFold.to[static_cast<uint8_t>(a[i])];
+        const uint8_t y = kFold.to[static_cast<uint8_t>(b[i])];
         if (x != y)
             return x < y ? -1 : 1;
     }

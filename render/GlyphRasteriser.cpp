@@ -135,6 +135,11 @@ RenderedGlyph GlyphRasteriser::render(uint8_t code, int originX)
     dc_.getBoundsRect(nullptr, gdi::DCB_RESET);
     dc_.textOut(originX, 0, text, 1);
     dc_.getBoundsRect(&dirty_, gdi::DCB_RESET);
+    glyph.inkLeft = dirty_.left;
+    glyph.inkTop = dirty_.top;
+    glyph.inkRight = dirty_.right;
+    glyph.inkBottom = dirty_.bottom;
+    glyph.inkKnown = true;
     // The read-back: the bitmap's own rows are the scratch buffer, so nothing is copied per glyph.
     glyph.rows = scratch_->bits();
     gdi::SIZE extent;

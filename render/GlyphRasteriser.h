@@ -21,6 +21,11 @@ struct RenderedGlyph {
     int widthBytes = 0;  // bytes per row (even)
     int width = 0;       // scratch width in pixels
     int height = 0;      // rows (tmHeight)
+    // Where drawing the character may have put ink, columns [inkLeft, inkRight) of rows
+    // [inkTop, inkBottom): every pixel outside is blank, so a reader may look only inside. A
+    // source that does not know gives the whole scratch bitmap.
+    int inkLeft = 0, inkTop = 0, inkRight = 0, inkBottom = 0;
+    bool inkKnown = false;
 
     bool pixel(int x, int y) const
     {

@@ -158,6 +158,12 @@ std::string renderAll(gdi::DeviceContext& dc, const gdi::LOGFONT& lf, int32_t si
         if ((clearEachTime || out.empty()) && !rasteriser.prepare(width, &error))
             return "no scratch: " + error;
         const qf::RenderedGlyph g = rasteriser.render(static_cast<uint8_t>(code), 32);
+        // Ink only where the rasteriser says it may be.
+        EXPECT_TRUE(g.inkKnown);
+        for (int y = 0; y < g.height; ++y)
+            for (int x = 0; x < g.width; ++x)
+                if (g.pixel(x, y) && !(x >= g.inkLeft && x < g.inkRight && y >= g.inkTop && y < g.inkBottom))
+                    ADD_FAILURE() << "ink outside the box of " << code << " at " << x << "," << y;
         out += std::to_string(g.cx) + ":";
         out.append(reinterpret_cast<const char*>(g.rows), static_cast<size_t>(g.widthBytes) * g.height);
     }
