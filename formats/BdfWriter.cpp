@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <charconv>
+#include <string_view>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -45,6 +48,47 @@ public:
 
 private:
     OutputSink& out_;
+};
+
+// One line built without printf: the glyphs' lines are nearly all of a BDF's text, and formatting
+// them through printf cost more than drawing the glyphs.
+class Line {
+public:
+    Line& text(std::string_view s)
+    {
+        const size_t n = std::min(s.size(), sizeof buffer_ - 2 - size_);
+        std::memcpy(buffer_ + size_, s.data(), n);
+        size_ += n;
+        return *this;
+    }
+    Line& number(long long value)
+    {
+        const auto r = std::to_chars(buffer_ + size_, buffer_ + sizeof buffer_ - 2, value);
+        size_ = static_cast<size_t>(r.ptr - buffer_);
+        return *this;
+    }
+    // At least four upper-case hexadecimal digits, as printf's %.4X.
+    Line& hex4(unsigned value)
+    {
+        char digits[16];
+        const auto r = std::to_chars(digits, digits + sizeof digits, value, 16);
+        const size_t n = static_cast<size_t>(r.ptr - digits);
+        for (size_t i = n; i < 4; ++i)
+            text("0");
+        for (size_t i = 0; i < n; ++i)
+            digits[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(digits[i])));
+        return text(std::string_view(digits, n));
+    }
+    void into(BoundedText& out)
+    {
+        buffer_[size_++] = '\r';
+        buffer_[size_++] = '\n';
+        out.append(buffer_, size_);
+    }
+
+private:
+    char buffer_[96];
+    size_t size_ = 0;
 };
 
 bool keptInName(unsigned char c) { return c >= 0x21 && c <= 0x7F; }
@@ -157,19 +201,30 @@ WriteProblem BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters
         if (encoded)
             taken[u] = true;
         if (u == gdi::kUnmapped)
-            text.line("STARTCHAR uniFFFD.%.4X", code);  // no character: named by its byte code
+            Line().text("STARTCHAR uniFFFD.").hex4(code).into(text);  // no character: named by its byte code
         else
-            text.line("STARTCHAR uni%.4X.%.4X", static_cast<unsigned>(u), static_cast<unsigned>(u));
-        text.line("ENCODING %ld", encoded ? static_cast<long>(u) : -1L);
-        text.line("SWIDTH %lld 0",
-                  swidthDivisor > 0 ? static_cast<long long>(int64_t{cx} * 72000 / swidthDivisor) : 0LL);
-        text.line("DWIDTH %d 0", cx);
+            Line().text("STARTCHAR uni").hex4(u).text(".").hex4(u).into(text);
+        Line().text("ENCODING ").number(encoded ? static_cast<long long>(u) : -1LL).into(text);
+        Line()
+            .text("SWIDTH ")
+            .number(swidthDivisor > 0 ? static_cast<long long>(int64_t{cx} * 72000 / swidthDivisor) : 0LL)
+            .text(" 0")
+            .into(text);
+        Line().text("DWIDTH ").number(cx).text(" 0").into(text);
         if (!box.empty())
-            text.line("BBX %d %d %d %d", box.width(), box.height(), box.left - kMargin,
-                      tm.tmAscent - box.bottom - 1);
+            Line()
+                .text("BBX ")
+                .number(box.width())
+                .text(" ")
+                .number(box.height())
+                .text(" ")
+                .number(box.left - kMargin)
+                .text(" ")
+                .number(tm.tmAscent - box.bottom - 1)
+                .into(text);
         else
-            text.line("BBX 0 0 0 0");
-        text.line("BITMAP");
+            text.append("BBX 0 0 0 0\r\n", 13);
+        text.append("BITMAP\r\n", 8);
         if (!box.empty()) {
             const int bpr = (box.width() + 7) / 8;
             cropped.resize(static_cast<size_t>(bpr));
@@ -185,7 +240,7 @@ WriteProblem BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters
                 line[2 * bpr + 1] = '\n';
             }
         }
-        text.line("ENDCHAR");
+        text.append("ENDCHAR\r\n", 9);
     }
     glyphs.finish();
     text.line("ENDFONT");
