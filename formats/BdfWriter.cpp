@@ -10,8 +10,6 @@
 #include <charconv>
 #include <string_view>
 #include <climits>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -32,26 +30,12 @@ public:
     // Lengthens the text by size characters and gives where they go; null past the cap.
     char* extend(size_t size) { return reinterpret_cast<char*>(out_.extend(size)); }
 
-    // One line, the CR LF added.
-    void line(const char* format, ...) __attribute__((format(printf, 2, 3)))
-    {
-        char buffer[256];
-        va_list args;
-        va_start(args, format);
-        const int n = std::vsnprintf(buffer, sizeof buffer - 2, format, args);
-        va_end(args);
-        const size_t length = n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), sizeof buffer - 3);
-        buffer[length] = '\r';
-        buffer[length + 1] = '\n';
-        append(buffer, length + 2);
-    }
-
 private:
     OutputSink& out_;
 };
 
-// One line built without printf: the glyphs' lines are nearly all of a BDF's text, and formatting
-// them through printf cost more than drawing the glyphs.
+// One line, built without printf and ended with CR LF: the glyphs' lines are nearly all of a BDF's
+// text, and formatting them through printf cost more than drawing the glyphs.
 class Line {
 public:
     Line& text(std::string_view s)
@@ -87,7 +71,7 @@ public:
     }
 
 private:
-    char buffer_[96];
+    char buffer_[256];
     size_t size_ = 0;
 };
 
@@ -150,7 +134,7 @@ WriteProblem BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters
         return refuse("the realised font has no usable cell (height " + std::to_string(tm.tmHeight) +
                       ", widest character " + std::to_string(tm.tmMaxCharWidth) + ")");
 
-    const int64_t scratchWidth = int64_t{4} * tm.tmMaxCharWidth + 2 * kMargin;
+    const int64_t scratchWidth = ink::marginScratchWidth(tm);
     if (scratchWidth > INT32_MAX)
         return refuse("a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
     std::string why;
@@ -163,23 +147,30 @@ WriteProblem BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters
     const int height = tm.tmHeight;
 
     BoundedText text(out);
-    text.line("STARTFONT 2.1");
-    text.line("FONT %s", fontName(request.name.c_str(), request.font.lfFaceName).c_str());
-    text.line("SIZE %d %d %d", pointSize, resolutionX, resolutionY);
-    text.line("FONTBOUNDINGBOX %d %d 0 %d", tm.tmMaxCharWidth, tm.tmHeight, tm.tmAscent - tm.tmHeight);
+    Line().text("STARTFONT 2.1").into(text);
+    Line().text("FONT ").text(fontName(request.name.c_str(), request.font.lfFaceName)).into(text);
+    Line().text("SIZE ").number(pointSize).text(" ").number(resolutionX).text(" ").number(resolutionY).into(text);
+    Line()
+        .text("FONTBOUNDINGBOX ")
+        .number(tm.tmMaxCharWidth)
+        .text(" ")
+        .number(tm.tmHeight)
+        .text(" 0 ")
+        .number(tm.tmAscent - tm.tmHeight)
+        .into(text);
     // X11's bdftopcf needs the ascent and descent, and readers map glyphs by character only when
     // the registry says the encodings are Unicode values.
-    text.line("STARTPROPERTIES 8");
-    text.line("FONT_ASCENT %d", tm.tmAscent);
-    text.line("FONT_DESCENT %d", tm.tmHeight - tm.tmAscent);
-    text.line("POINT_SIZE %lld", static_cast<long long>(pointSize) * 10);
-    text.line("PIXEL_SIZE %d", tm.tmHeight - tm.tmInternalLeading);
-    text.line("RESOLUTION_X %d", resolutionX);
-    text.line("RESOLUTION_Y %d", resolutionY);
-    text.line("CHARSET_REGISTRY \"ISO10646\"");
-    text.line("CHARSET_ENCODING \"1\"");
-    text.line("ENDPROPERTIES");
-    text.line("CHARS %d", count);
+    Line().text("STARTPROPERTIES 8").into(text);
+    Line().text("FONT_ASCENT ").number(tm.tmAscent).into(text);
+    Line().text("FONT_DESCENT ").number(tm.tmHeight - tm.tmAscent).into(text);
+    Line().text("POINT_SIZE ").number(static_cast<long long>(pointSize) * 10).into(text);
+    Line().text("PIXEL_SIZE ").number(tm.tmHeight - tm.tmInternalLeading).into(text);
+    Line().text("RESOLUTION_X ").number(resolutionX).into(text);
+    Line().text("RESOLUTION_Y ").number(resolutionY).into(text);
+    Line().text("CHARSET_REGISTRY \"ISO10646\"").into(text);
+    Line().text("CHARSET_ENCODING \"1\"").into(text);
+    Line().text("ENDPROPERTIES").into(text);
+    Line().text("CHARS ").number(count).into(text);
 
     const int64_t swidthDivisor = static_cast<int64_t>(pointSize) * resolutionX;
     std::vector<bool> taken(0x10000, false);  // characters an earlier code took
@@ -223,8 +214,8 @@ WriteProblem BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters
                 .number(tm.tmAscent - box.bottom - 1)
                 .into(text);
         else
-            text.append("BBX 0 0 0 0\r\n", 13);
-        text.append("BITMAP\r\n", 8);
+            Line().text("BBX 0 0 0 0").into(text);
+        Line().text("BITMAP").into(text);
         if (!box.empty()) {
             const int bpr = (box.width() + 7) / 8;
             cropped.resize(static_cast<size_t>(bpr));
@@ -240,10 +231,10 @@ WriteProblem BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters
                 line[2 * bpr + 1] = '\n';
             }
         }
-        text.append("ENDCHAR\r\n", 9);
+        Line().text("ENDCHAR").into(text);
     }
     glyphs.finish();
-    text.line("ENDFONT");
+    Line().text("ENDFONT").into(text);
     if (!text.ok()) {
         out.clear();
         return refuse("the BDF text would exceed " + std::to_string(out.cap() >> 20) + " MiB");

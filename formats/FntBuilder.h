@@ -15,7 +15,12 @@ public:
     // The packing step on its own, from any source of glyphs (the rasteriser, or synthetic glyphs).
     static WriteProblem pack(GlyphSource& glyphs, const WriteRequest& request, OutputSink& out);
 
+    // The scratch bitmap characters are drawn on: ten cell heights wide, room for any glyph of a
+    // text face, each character's origin at its left edge.
+    static int64_t scratchWidth(const gdi::TEXTMETRIC& tm) { return kScratchCells * tm.tmHeight; }
+
     static constexpr int kHeaderSize = 118;
+    static constexpr int64_t kScratchCells = 10;
 };
 
 }  // namespace qf

@@ -52,7 +52,6 @@ public:
     // would pass the cap, after which the sink stays overflowed.
     uint8_t* extend(size_t size);
     bool append(const void* data, size_t size);
-    bool appendText(std::string_view text) { return append(text.data(), text.size()); }
     void clear();
 
     bool overflowed() const { return overflowed_; }

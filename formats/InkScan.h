@@ -47,6 +47,13 @@ int lastSetColumn(const uint8_t* acc, int from, int to);
 // and right of the advance lands in the bitmap and is kept.
 inline constexpr int kMargin = 32;
 
+// How wide the scratch bitmap of a writer that crops to the ink is: four of the widest character
+// (room for any italic's overhang) and the margins either side.
+inline int64_t marginScratchWidth(const gdi::TEXTMETRIC& tm)
+{
+    return int64_t{4} * (tm.tmMaxCharWidth > 0 ? tm.tmMaxCharWidth : 0) + 2 * kMargin;
+}
+
 // The smallest box holding a glyph's ink, in scratch rows and columns; empty when it has none.
 struct InkBox {
     int left = 0, right = -1, top = 0, bottom = -1;

@@ -112,7 +112,7 @@ WriteProblem PclSoftFontWriter::pack(GlyphSource& glyphs, const WriteRequest& re
                           ", widest character " + std::to_string(tm.tmMaxCharWidth) + ")");
     // Drawn into margins as for BDF, so ink left of the origin or right of the advance is kept:
     // a character's signed offsets place its ink box wherever it lies.
-    const int64_t scratchWidth = int64_t{4} * tm.tmMaxCharWidth + 2 * ink::kMargin;
+    const int64_t scratchWidth = ink::marginScratchWidth(tm);
     if (scratchWidth > INT32_MAX)
         return refuse("a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
 

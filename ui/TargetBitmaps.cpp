@@ -1,5 +1,6 @@
 #include "ui/TargetBitmaps.h"
 
+#include "formats/FntBuilder.h"
 #include "formats/InkScan.h"
 #include "platform/DeviceContext.h"
 #include "render/GlyphRasteriser.h"
@@ -11,10 +12,6 @@
 namespace qf {
 
 namespace {
-
-// The FNT builder draws on a scratch bitmap ten cells wide with each character's origin at its
-// left edge; whatever a character draws beyond its advance is not stored.
-constexpr int64_t kCellScratchCells = 10;
 
 // The stored bitmaps of one line are kept whole, so sizes far beyond what fits a screen are not
 // shown rather than allowed to take memory by the hundred megabytes.
@@ -77,8 +74,9 @@ TargetLine RenderTargetLine(const TargetRequest& request, int32_t size, const st
     }
 
     const bool cell = request.storage == GlyphStorage::Cell;
-    const int64_t scratchWidth =
-        cell ? kCellScratchCells * tm.tmHeight : int64_t{4} * std::max<int>(0, tm.tmMaxCharWidth) + 2 * ink::kMargin;
+    // The writers' own scratch widths: whatever a cell-storing format draws beyond the advance is
+    // not stored, and an ink box may reach into the margins.
+    const int64_t scratchWidth = cell ? FntBuilder::scratchWidth(tm) : ink::marginScratchWidth(tm);
     const int64_t perGlyph = (scratchWidth + 7) / 8 * tm.tmHeight;
     if (scratchWidth > INT32_MAX || perGlyph * static_cast<int64_t>(std::max<size_t>(1, request.text.size())) >
                                         kMaxLineBytes) {
