@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -90,17 +91,28 @@ public:
         p_ += sizeof(T);
         return static_cast<T>(v);
     }
-    std::string text()
+    // A length-prefixed text, seen where it lies.
+    std::string_view view()
     {
         const auto n = number<uint32_t>();
         if (!ok_ || n > kMaxText || static_cast<size_t>(end_ - p_) < n) {
             ok_ = false;
             return {};
         }
-        std::string s(reinterpret_cast<const char*>(p_), n);
+        std::string_view s(reinterpret_cast<const char*>(p_), n);
         p_ += n;
         return s;
     }
+    std::string text() { return std::string(view()); }
+    void skip(size_t n)
+    {
+        if (static_cast<size_t>(end_ - p_) < n) {
+            ok_ = false;
+            return;
+        }
+        p_ += n;
+    }
+    const uint8_t* at() const { return p_; }
 
 private:
     const uint8_t* p_;
@@ -175,10 +187,93 @@ std::optional<FileStamp> stampOf(const std::string& file)
     return stamp;
 }
 
-std::string FaceCache::key(const std::string& file, int faceIndex)
+namespace {
+
+// A record, after its file and face index: the file's stamp, then the face or a mark that it was
+// found unusable.
+FileStamp readStamp(Reader& in)
 {
-    return file + '\n' + std::to_string(faceIndex);
+    FileStamp stamp;
+    stamp.size = in.number<uint64_t>();
+    stamp.modifiedNs = in.number<int64_t>();
+    stamp.inode = in.number<uint64_t>();
+    stamp.device = in.number<uint64_t>();
+    return stamp;
 }
+
+std::optional<FaceInfo> readCachedFace(Reader& in, std::string_view file, int32_t faceIndex)
+{
+    if (in.number<uint8_t>() == 0)
+        return std::nullopt;
+    FaceInfo f;
+    f.family = in.text();
+    f.style = in.text();
+    f.fullName = in.text();
+    f.postscriptName = in.text();
+    f.file = file;
+    f.faceIndex = faceIndex;
+    f.weight = in.number<int32_t>();
+    f.italic = in.number<uint8_t>() != 0;
+    f.symbol = in.number<uint8_t>() != 0;
+    const auto charsets = in.number<uint32_t>();
+    for (uint32_t k = 0; k < charsets && k < kMaxCharsets && in.ok(); ++k)
+        f.charsets.push_back(in.number<int32_t>());
+    f.codePageRanges[0] = in.number<uint32_t>();
+    f.codePageRanges[1] = in.number<uint32_t>();
+    f.enumWeight = in.number<int32_t>();
+    f.pitchAndFamily = in.number<int32_t>();
+    f.enumHeight = in.number<int32_t>();
+    f.enumAveWidth = in.number<int32_t>();
+    return f;
+}
+
+// Steps over what readCachedFace reads; false when the record is damaged.
+bool skipFace(Reader& in)
+{
+    if (in.number<uint8_t>() == 0)
+        return in.ok();
+    for (int i = 0; i < 4; ++i)
+        in.view();
+    in.skip(4 + 1 + 1);
+    const auto charsets = in.number<uint32_t>();
+    if (charsets > kMaxCharsets)
+        return false;
+    in.skip(4 * charsets + 6 * 4);
+    return in.ok();
+}
+
+void writeRecord(Writer& out, const std::string& file, int faceIndex, const FileStamp& stamp,
+                 const std::optional<FaceInfo>& face)
+{
+    out.text(file);
+    out.number(static_cast<int32_t>(faceIndex));
+    out.number(stamp.size);
+    out.number(stamp.modifiedNs);
+    out.number(stamp.inode);
+    out.number(stamp.device);
+    out.number(static_cast<uint8_t>(face ? 1 : 0));
+    if (!face)
+        return;
+    const FaceInfo& f = *face;
+    out.text(f.family);
+    out.text(f.style);
+    out.text(f.fullName);
+    out.text(f.postscriptName);
+    out.number(static_cast<int32_t>(f.weight));
+    out.number(static_cast<uint8_t>(f.italic));
+    out.number(static_cast<uint8_t>(f.symbol));
+    out.number(static_cast<uint32_t>(f.charsets.size()));
+    for (const int cs : f.charsets)
+        out.number(static_cast<int32_t>(cs));
+    out.number(static_cast<uint32_t>(f.codePageRanges[0]));
+    out.number(static_cast<uint32_t>(f.codePageRanges[1]));
+    out.number(static_cast<int32_t>(f.enumWeight));
+    out.number(static_cast<int32_t>(f.pitchAndFamily));
+    out.number(static_cast<int32_t>(f.enumHeight));
+    out.number(static_cast<int32_t>(f.enumAveWidth));
+}
+
+}  // namespace
 
 FaceCache::FaceCache(std::string path) : path_(std::move(path))
 {
@@ -196,62 +291,62 @@ FaceCache::FaceCache(std::string path) : path_(std::move(path))
     const auto count = in.number<uint32_t>();
     if (!in.ok() || count > kMaxRecords)
         return;
-    std::unordered_map<std::string, Record> records;
-    for (uint32_t i = 0; i < count && in.ok(); ++i) {
-        const std::string file = in.text();
-        const auto index = in.number<int32_t>();
-        Record r;
-        r.stamp.size = in.number<uint64_t>();
-        r.stamp.modifiedNs = in.number<int64_t>();
-        r.stamp.inode = in.number<uint64_t>();
-        r.stamp.device = in.number<uint64_t>();
-        if (in.number<uint8_t>() != 0) {
-            FaceInfo f;
-            f.family = in.text();
-            f.style = in.text();
-            f.fullName = in.text();
-            f.postscriptName = in.text();
-            f.file = file;
-            f.faceIndex = index;
-            f.weight = in.number<int32_t>();
-            f.italic = in.number<uint8_t>() != 0;
-            f.symbol = in.number<uint8_t>() != 0;
-            const auto charsets = in.number<uint32_t>();
-            if (charsets > kMaxCharsets)
-                return;
-            for (uint32_t k = 0; k < charsets && in.ok(); ++k)
-                f.charsets.push_back(in.number<int32_t>());
-            f.codePageRanges[0] = in.number<uint32_t>();
-            f.codePageRanges[1] = in.number<uint32_t>();
-            f.enumWeight = in.number<int32_t>();
-            f.pitchAndFamily = in.number<int32_t>();
-            f.enumHeight = in.number<int32_t>();
-            f.enumAveWidth = in.number<int32_t>();
-            r.face = std::move(f);
-        }
-        records[key(file, index)] = std::move(r);
+    // Only the keys are read now; a record is decoded when its face is asked for.
+    std::vector<Stored> stored;
+    stored.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        Stored s;
+        s.begin = static_cast<size_t>(in.at() - bytes.data());
+        s.file = in.view();
+        s.faceIndex = in.number<int32_t>();
+        in.skip(4 * 8);
+        if (!skipFace(in))
+            return;
+        s.end = static_cast<size_t>(in.at() - bytes.data());
+        stored.push_back(s);
     }
-    if (in.ok() && in.atEnd())
-        records_ = std::move(records);
+    if (!in.ok() || !in.atEnd())
+        return;
+    std::sort(stored.begin(), stored.end(), [](const Stored& a, const Stored& b) {
+        return std::tie(a.file, a.faceIndex) < std::tie(b.file, b.faceIndex);
+    });
+    // The views point into the bytes, whose buffer moving keeps in place.
+    bytes_ = std::move(bytes);
+    stored_ = std::move(stored);
+}
+
+const FaceCache::Stored* FaceCache::stored(const std::string& file, int faceIndex) const
+{
+    const auto key = std::make_tuple(std::string_view(file), int32_t{faceIndex});
+    const auto it = std::lower_bound(stored_.begin(), stored_.end(), key, [](const Stored& s, const auto& k) {
+        return std::tie(s.file, s.faceIndex) < k;
+    });
+    return it != stored_.end() && it->file == file && it->faceIndex == faceIndex ? &*it : nullptr;
 }
 
 const std::optional<FaceInfo>* FaceCache::find(const std::string& file, int faceIndex, const FileStamp& stamp)
 {
-    const auto it = records_.find(key(file, faceIndex));
-    if (it == records_.end() || it->second.stamp != stamp)
-        return nullptr;
-    it->second.used = true;
-    return &it->second.face;
+    auto it = decoded_.find({file, faceIndex});
+    if (it == decoded_.end()) {
+        const Stored* s = stored(file, faceIndex);
+        if (!s)
+            return nullptr;
+        Reader in(bytes_.data() + s->begin, s->end - s->begin);
+        in.view();
+        in.number<int32_t>();
+        Record r;
+        r.stamp = readStamp(in);
+        r.face = readCachedFace(in, s->file, s->faceIndex);
+        it = decoded_.emplace(std::make_pair(file, faceIndex), std::move(r)).first;
+    }
+    return it->second.stamp == stamp ? &it->second.face : nullptr;
 }
 
 void FaceCache::store(const std::string& file, int faceIndex, const FileStamp& stamp, std::optional<FaceInfo> face)
 {
     if (path_.empty())
         return;
-    Record& r = records_[key(file, faceIndex)];
-    r.stamp = stamp;
-    r.face = std::move(face);
-    r.used = true;
+    decoded_[{file, faceIndex}] = Record{stamp, std::move(face)};
     changed_ = true;
 }
 
@@ -260,56 +355,41 @@ void FaceCache::save()
     if (path_.empty() || !changed_)
         return;
     changed_ = false;
-    // Records of faces this run did not list (another configuration's, say) stay while their
-    // files are as they were.
-    std::vector<const std::pair<const std::string, Record>*> kept;
-    for (const auto& entry : records_) {
-        if (!entry.second.used) {
-            const std::string file = entry.first.substr(0, entry.first.rfind('\n'));
-            const auto stamp = stampOf(file);
-            if (!stamp || *stamp != entry.second.stamp)
-                continue;
-        }
-        kept.push_back(&entry);
-    }
-    // In a fixed order, so the same records always make the same file.
-    std::sort(kept.begin(), kept.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+    // What this run decoded or stored, and the records it did not look at (another
+    // configuration's, say) as they were, while their files are unchanged; in one fixed order, so
+    // the same records always make the same file.
     Writer out;
-    out.bytes(kMagic, sizeof kMagic);
-    out.number(kFormat);
-    out.number(readerVersion());
-    out.number(static_cast<uint32_t>(kept.size()));
-    for (const auto* entry : kept) {
-        const size_t newline = entry->first.rfind('\n');
-        out.text(entry->first.substr(0, newline));
-        out.number(static_cast<int32_t>(std::stol(entry->first.substr(newline + 1))));
-        const Record& r = entry->second;
-        out.number(r.stamp.size);
-        out.number(r.stamp.modifiedNs);
-        out.number(r.stamp.inode);
-        out.number(r.stamp.device);
-        out.number(static_cast<uint8_t>(r.face ? 1 : 0));
-        if (!r.face)
+    uint32_t count = 0;
+    auto decoded = decoded_.begin();
+    auto writeDecoded = [&] {
+        writeRecord(out, decoded->first.first, decoded->first.second, decoded->second.stamp, decoded->second.face);
+        ++count;
+        ++decoded;
+    };
+    for (const Stored& s : stored_) {
+        const auto key = std::make_pair(std::string(s.file), int{s.faceIndex});
+        while (decoded != decoded_.end() && decoded->first < key)
+            writeDecoded();
+        if (decoded != decoded_.end() && decoded->first == key)
             continue;
-        const FaceInfo& f = *r.face;
-        out.text(f.family);
-        out.text(f.style);
-        out.text(f.fullName);
-        out.text(f.postscriptName);
-        out.number(static_cast<int32_t>(f.weight));
-        out.number(static_cast<uint8_t>(f.italic));
-        out.number(static_cast<uint8_t>(f.symbol));
-        out.number(static_cast<uint32_t>(f.charsets.size()));
-        for (const int cs : f.charsets)
-            out.number(static_cast<int32_t>(cs));
-        out.number(static_cast<uint32_t>(f.codePageRanges[0]));
-        out.number(static_cast<uint32_t>(f.codePageRanges[1]));
-        out.number(static_cast<int32_t>(f.enumWeight));
-        out.number(static_cast<int32_t>(f.pitchAndFamily));
-        out.number(static_cast<int32_t>(f.enumHeight));
-        out.number(static_cast<int32_t>(f.enumAveWidth));
+        Reader in(bytes_.data() + s.begin, s.end - s.begin);
+        in.view();
+        in.number<int32_t>();
+        if (stampOf(key.first) != std::optional<FileStamp>(readStamp(in)))
+            continue;
+        out.bytes(bytes_.data() + s.begin, s.end - s.begin);
+        ++count;
     }
-    out.number(fnv1a(out.out.data(), out.out.size()));
+    while (decoded != decoded_.end())
+        writeDecoded();
+
+    Writer file;
+    file.bytes(kMagic, sizeof kMagic);
+    file.number(kFormat);
+    file.number(readerVersion());
+    file.number(count);
+    file.bytes(out.out.data(), out.out.size());
+    file.number(fnv1a(file.out.data(), file.out.size()));
 
     makeFolderFor(path_);
     // Named for this process and this save, so two writers never share a temporary file.
@@ -320,7 +400,7 @@ void FaceCache::save()
     if (fd < 0)
         return;
     // No flush to disk: a cache cut short by a crash fails its checksum and is read again.
-    const bool written = writeAll(fd, out.out);
+    const bool written = writeAll(fd, file.out);
     if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path_.c_str()) != 0)
         ::unlink(temporary.c_str());
 }

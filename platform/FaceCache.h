@@ -6,9 +6,12 @@
 #include "platform/FontCatalog.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace gdi {
 
@@ -27,7 +30,8 @@ std::optional<FileStamp> stampOf(const std::string& file);
 class FaceCache {
 public:
     // Reads the cache file; a missing, unreadable, damaged or older-format file gives an empty
-    // cache. An empty path keeps nothing at all.
+    // cache. An empty path keeps nothing at all. Records are decoded only when asked for, so the
+    // records of other font configurations cost little more than reading their bytes.
     explicit FaceCache(std::string path);
 
     // The face as read before from this version of the file: a FaceInfo, or nullopt for a face
@@ -47,12 +51,19 @@ private:
     struct Record {
         FileStamp stamp;
         std::optional<FaceInfo> face;
-        bool used = false;
     };
-    static std::string key(const std::string& file, int faceIndex);
+    // A record as the file holds it, not decoded yet: its key and where its bytes are.
+    struct Stored {
+        std::string_view file;
+        int32_t faceIndex = 0;
+        size_t begin = 0, end = 0;
+    };
+    const Stored* stored(const std::string& file, int faceIndex) const;
 
     std::string path_;
-    std::unordered_map<std::string, Record> records_;
+    std::vector<uint8_t> bytes_;     // the file as read
+    std::vector<Stored> stored_;     // its records, sorted by file and face index
+    std::map<std::pair<std::string, int>, Record> decoded_;  // found or stored in this run
     bool changed_ = false;
 };
 

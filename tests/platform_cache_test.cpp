@@ -63,6 +63,16 @@ TEST(PlatformFaceCache, CataloguesThroughTheCacheAreTheCatalogueReadFromTheFiles
     std::ofstream(cache, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() / 3);
     expectSameCatalogue(gdi::FontCatalog::load({conf, cache}), read, "cut cache");
     EXPECT_EQ(qf::test::readFile(cache), bytes);
+
+    // Another configuration shares the file: its faces are added, and the records it did not look
+    // at are kept as they were and still answer.
+    std::filesystem::create_directory(dir.file("other"));
+    std::filesystem::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", dir.file("other/face.ttf"));
+    const gdi::FontCatalog other = gdi::FontCatalog::load({configFor(dir, dir.file("other")), cache});
+    ASSERT_EQ(other.faces().size(), 1u);
+    const auto shared = std::filesystem::last_write_time(cache);
+    expectSameCatalogue(gdi::FontCatalog::load({conf, cache}), read, "after another configuration");
+    EXPECT_EQ(std::filesystem::last_write_time(cache), shared);
 }
 
 TEST(PlatformFaceCache, AChangedFileIsReadAgain)
