@@ -167,6 +167,7 @@ public:
                 break;
             }
         }
+        flushWritten();
         host_.setRunning(false);
         host_.endRun(result_.failures);
         return std::move(result_);
@@ -313,6 +314,16 @@ private:
         }
         result_.written.push_back(file);
         host_.fileWritten(file);
+    }
+
+    // The run's files reach the disk before it reports them written; one that cannot is a
+    // failure, not a file written.
+    void flushWritten()
+    {
+        for (const auto& [file, why] : flushToDisk(result_.written, budget_)) {
+            result_.failures.push_back({file, why.substr(file.size() + 2)});
+            result_.written.erase(std::find(result_.written.begin(), result_.written.end(), file));
+        }
     }
 
     void fail(const std::string& file, const std::string& why)

@@ -360,7 +360,7 @@ using qf::test::FaultyFiles;
 
 TEST_F(RunFixture, FileFaultsAreCollectedAndLoseNothing)
 {
-    settings.sizes = {8, 10, 12, 14};
+    settings.sizes = {8, 10, 12, 14, 16};
     fonts = {entry("DejaVu Sans", "DejaVu Sans", {0})};
     for (int size : {8, 10, 12, 14})
         std::ofstream(dir.path() + "/DejaVu Sans_" + std::to_string(size) + ".fnt") << "old";
@@ -370,17 +370,20 @@ TEST_F(RunFixture, FileFaultsAreCollectedAndLoseNothing)
     files.fail(FaultyFiles::Op::Write, ENOSPC);     // size 10
     files.fail(FaultyFiles::Op::Close, EIO, 1);     // size 12 (the second close: size 10's failed write closed first)
     files.fail(FaultyFiles::Op::Rename, EXDEV);     // size 14 (the first rename reached)
+    files.fail(FaultyFiles::Op::Fsync, EDQUOT);     // size 16, written whole, then flushed at the run's end
     const auto result = run(files);
 
-    ASSERT_EQ(result.failures.size(), 4u);
+    ASSERT_EQ(result.failures.size(), 5u);
     EXPECT_EQ(result.failures[0].reason, "Permission denied");
     EXPECT_EQ(result.failures[1].reason, "No space left on device");
     EXPECT_EQ(result.failures[2].reason, "Input/output error");
     EXPECT_EQ(result.failures[3].reason, "Invalid cross-device link");
-    EXPECT_EQ(host.reported.size(), 4u);
+    EXPECT_EQ(result.failures[4].reason, "written, but not flushed to disk: Disk quota exceeded");
+    EXPECT_TRUE(result.written.empty());
+    EXPECT_EQ(host.reported.size(), 5u);
     for (int size : {8, 10, 12, 14})
         EXPECT_EQ(readFile(dir.path() + "/DejaVu Sans_" + std::to_string(size) + ".fnt"), "old");
-    EXPECT_EQ(dir.names().size(), 4u);  // no temporary files left
+    EXPECT_EQ(dir.names().size(), 5u);  // no temporary files left
 }
 
 TEST_F(RunFixture, FolderRemovedDuringTheRunIsReportedForEveryLaterFile)
