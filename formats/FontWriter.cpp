@@ -5,25 +5,75 @@
 #include "formats/PclSoftFontWriter.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <utility>
 
 namespace qf {
 
-uint8_t* OutputSink::extend(size_t size)
+OutputSink::OutputSink(const OutputSink& other) : cap_(other.cap_), overflowed_(other.overflowed_)
+{
+    if (other.size_ > 0) {
+        bytes_ = static_cast<uint8_t*>(std::malloc(other.size_));
+        if (!bytes_)
+            throw std::bad_alloc();
+        std::memcpy(bytes_, other.bytes_, other.size_);
+        size_ = capacity_ = other.size_;
+    }
+}
+
+OutputSink& OutputSink::operator=(const OutputSink& other)
+{
+    if (this != &other)
+        *this = OutputSink(other);
+    return *this;
+}
+
+OutputSink::OutputSink(OutputSink&& other) noexcept
+    : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)), cap_(other.cap_), overflowed_(std::exchange(other.overflowed_, false))
+{
+}
+
+OutputSink& OutputSink::operator=(OutputSink&& other) noexcept
+{
+    if (this != &other) {
+        std::free(bytes_);
+        bytes_ = std::exchange(other.bytes_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
+        cap_ = other.cap_;
+        overflowed_ = std::exchange(other.overflowed_, false);
+    }
+    return *this;
+}
+
+OutputSink::~OutputSink() { std::free(bytes_); }
+
+uint8_t* OutputSink::grow(size_t size)
 {
     if (overflowed_)
         return nullptr;
-    const size_t at = bytes_.size();
+    const size_t at = size_;
     if (size > cap_ || at > cap_ - size) {
         overflowed_ = true;
         return nullptr;
     }
-    // Grown by hand, doubling up to the cap: left to itself a vector may double past it.
+    // Doubling, from a start that holds a small font whole, up to the cap: left to itself the
+    // block might double past it.
+    constexpr size_t kFirst = size_t{64} << 10;
     const size_t needed = at + size;
-    if (needed > bytes_.capacity())
-        bytes_.reserve(static_cast<size_t>(std::min<uint64_t>(cap_, std::max<uint64_t>(needed, bytes_.capacity() * 2))));
-    bytes_.resize(needed);
-    return bytes_.data() + at;
+    const size_t wanted = static_cast<size_t>(
+        std::min<uint64_t>(cap_, std::max<uint64_t>({needed, capacity_ * 2, kFirst})));
+    auto* moved = static_cast<uint8_t*>(std::realloc(bytes_, wanted));
+    if (!moved)
+        throw std::bad_alloc();
+    bytes_ = moved;
+    capacity_ = wanted;
+    std::memset(bytes_ + at, 0, size);
+    size_ = needed;
+    return bytes_ + at;
 }
 
 bool OutputSink::append(const void* data, size_t size)
@@ -36,7 +86,7 @@ bool OutputSink::append(const void* data, size_t size)
 
 void OutputSink::clear()
 {
-    bytes_.clear();
+    size_ = 0;
     overflowed_ = false;
 }
 

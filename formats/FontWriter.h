@@ -6,6 +6,7 @@
 #include "platform/gdi.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -47,21 +48,40 @@ struct WriteProblem {
 class OutputSink {
 public:
     explicit OutputSink(uint64_t cap = kMaxAllocation) : cap_(cap) {}
+    OutputSink(const OutputSink& other);
+    OutputSink& operator=(const OutputSink& other);
+    OutputSink(OutputSink&& other) noexcept;
+    OutputSink& operator=(OutputSink&& other) noexcept;
+    ~OutputSink();
 
     // Lengthens the file by size bytes and gives where they go (zero-filled); null once the file
-    // would pass the cap, after which the sink stays overflowed.
-    uint8_t* extend(size_t size);
+    // would pass the cap, after which the sink stays overflowed. Writers call it for every line
+    // and field, so the common case (room enough) is inline and the rest is grow's.
+    uint8_t* extend(size_t size)
+    {
+        if (overflowed_ || !bytes_ || size > capacity_ - size_)
+            return grow(size);
+        uint8_t* at = bytes_ + size_;
+        std::memset(at, 0, size);
+        size_ += size;
+        return at;
+    }
     bool append(const void* data, size_t size);
+    // Empties the file; the memory stays for the next one.
     void clear();
 
     bool overflowed() const { return overflowed_; }
     uint64_t cap() const { return cap_; }
-    size_t size() const { return bytes_.size(); }
-    const uint8_t* data() const { return bytes_.data(); }
-    uint8_t* data() { return bytes_.data(); }
+    size_t size() const { return size_; }
+    const uint8_t* data() const { return bytes_; }
+    uint8_t* data() { return bytes_; }
 
 private:
-    std::vector<uint8_t> bytes_;
+    uint8_t* grow(size_t size);
+
+    uint8_t* bytes_ = nullptr;  // malloc'd, so growing may move pages instead of copying them
+    size_t size_ = 0;
+    size_t capacity_ = 0;       // never past the cap
     uint64_t cap_;
     bool overflowed_ = false;
 };

@@ -99,18 +99,19 @@ int lastInkedRow(const RenderedGlyph& glyph, const RowLayout& layout, int from)
     return -1;
 }
 
-void orRows(const RenderedGlyph& glyph, const RowLayout& layout, int first, int last, int bytes,
+void orRows(const RenderedGlyph& glyph, const RowLayout& layout, int first, int last, int fromByte, int bytes,
             uint8_t* acc)
 {
     const int n = std::min(bytes, layout.readableBytes);
-    if (n <= 0)
+    fromByte = std::max(fromByte, 0);
+    if (n <= fromByte)
         return;
     first = std::max(first, 0);
     last = std::min(last, glyph.height - 1);
     const bool padded = n == layout.readableBytes;
     for (int r = first; r <= last; ++r) {
         const uint8_t* p = glyph.rows + static_cast<size_t>(r) * glyph.widthBytes;
-        int j = 0;
+        int j = fromByte;
         for (; j + 8 <= n; j += 8)
             store64(acc + j, load64(acc + j) | load64(p + j));
         for (; j < n; ++j)
@@ -191,18 +192,27 @@ InkBox findMarginInkBox(const RenderedGlyph& glyph, const RowLayout& layout, int
     InkBox box;
     if (!glyph.rows || glyph.height != height)
         return box;
-    const int top = firstInkedRow(glyph, layout, 0);
+    // Where the drawing may have put ink, when the source knows: the search starts there.
+    int fromRow = 0, toRow = height - 1, fromColumn = 0;
+    int lastColumn = static_cast<int>(std::min<int64_t>(int64_t{glyph.cx} + 2 * kMargin - 1, glyph.width - 1));
+    if (glyph.inkKnown) {
+        fromRow = std::max(fromRow, glyph.inkTop);
+        toRow = std::min(toRow, glyph.inkBottom - 1);
+        fromColumn = std::max(fromColumn, glyph.inkLeft);
+        lastColumn = std::min(lastColumn, glyph.inkRight - 1);
+    }
+    if (fromRow > toRow)
+        return box;
+    const int top = firstInkedRow(glyph, layout, fromRow);
     if (top < 0)
         return box;
-    const int bottom = lastInkedRow(glyph, layout, height - 1);
-    const int lastColumn =
-        static_cast<int>(std::min<int64_t>(int64_t{glyph.cx} + 2 * kMargin - 1, glyph.width - 1));
-    if (lastColumn < 0)
+    const int bottom = lastInkedRow(glyph, layout, toRow);
+    if (lastColumn < fromColumn)
         return box;
     const int bytes = lastColumn / 8 + 1;
     columns.assign(static_cast<size_t>(bytes), 0);
-    orRows(glyph, layout, top, bottom, bytes, columns.data());
-    const int left = firstSetColumn(columns.data(), 0, lastColumn);
+    orRows(glyph, layout, top, bottom, fromColumn / 8, bytes, columns.data());
+    const int left = firstSetColumn(columns.data(), fromColumn, lastColumn);
     if (left < 0)
         return box;
     box.left = left;

@@ -33,9 +33,9 @@ bool rowHasInk(const RenderedGlyph& glyph, const RowLayout& layout, int row, int
 int firstInkedRow(const RenderedGlyph& glyph, const RowLayout& layout, int from);
 int lastInkedRow(const RenderedGlyph& glyph, const RowLayout& layout, int from);
 
-// acc[0 .. bytes) |= the first `bytes` bytes of rows first .. last: which columns hold ink in any
-// of those rows. acc must hold `bytes` bytes and is not cleared first.
-void orRows(const RenderedGlyph& glyph, const RowLayout& layout, int first, int last, int bytes,
+// acc[fromByte .. bytes) |= those bytes of rows first .. last: which columns hold ink in any of
+// those rows. acc must hold `bytes` bytes and is not cleared first.
+void orRows(const RenderedGlyph& glyph, const RowLayout& layout, int first, int last, int fromByte, int bytes,
             uint8_t* acc);
 
 // The first (last) column from `from` to `to`, both included, whose bit is set in acc; -1 if none.
@@ -63,7 +63,8 @@ struct InkBox {
 };
 
 // The ink box of a glyph drawn with its origin at column kMargin of a bitmap `height` rows high:
-// every row, and the columns up to kMargin past the advance. columns is scratch space.
+// every row, and the columns up to kMargin past the advance; only inside the glyph's ink bounds
+// when it has them. columns is scratch space.
 InkBox findMarginInkBox(const RenderedGlyph& glyph, const RowLayout& layout, int height,
                         std::vector<uint8_t>& columns);
 
