@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,8 +45,9 @@ public:
     // Failures leave the old file and are otherwise ignored: the cache only saves time.
     void save();
 
-    // Raised whenever what the catalogue derives from a face changes, so older records are dropped.
-    static constexpr uint32_t kFormat = 1;
+    // Raised whenever the file's layout or what the catalogue derives from a face changes, so older
+    // files are read again from the faces.
+    static constexpr uint32_t kFormat = 2;
 
 private:
     struct Record {
@@ -61,8 +63,8 @@ private:
     const Stored* stored(const std::string& file, int faceIndex) const;
 
     std::string path_;
-    std::vector<uint8_t> bytes_;     // the file as read
-    std::vector<Stored> stored_;     // its records, sorted by file and face index
+    std::unique_ptr<uint8_t[]> bytes_;  // the file as read
+    std::vector<Stored> stored_;        // its records, sorted by file and face index
     std::map<std::pair<std::string, int>, Record> decoded_;  // found or stored in this run
     bool changed_ = false;
 };
