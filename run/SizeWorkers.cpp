@@ -3,6 +3,9 @@
 #include "platform/DeviceContext.h"
 #include "run/CodePageTable.h"
 
+#include <algorithm>
+#include <numeric>
+
 namespace qf {
 
 SizeWorkers::SizeWorkers(int count, int deviceDpiX, int deviceDpiY, int codePageIndex)
@@ -14,8 +17,10 @@ SizeWorkers::SizeWorkers(int count, int deviceDpiX, int deviceDpiY, int codePage
         CodePageTable::prepareDeviceContext(codePageIndex, *dc);
         contexts_.push_back(std::move(dc));
     }
-    for (auto& dc : contexts_)
-        threads_.emplace_back([this, context = dc.get()] { work(*context); });
+    for (size_t i = 0; i < contexts_.size(); ++i)
+        threads_.emplace_back([this, context = contexts_[i].get(), largestFirst = i == 0] {
+            work(*context, largestFirst);
+        });
 }
 
 SizeWorkers::~SizeWorkers()
@@ -33,6 +38,7 @@ void SizeWorkers::finishFont(std::unique_lock<std::mutex>& lock)
 {
     // Sizes not yet started are given up; those being drawn are waited for.
     next_ = sizes_.size();
+    nextLargest_ = bySize_.size();
     changed_.wait(lock, [this] { return busy_ == 0; });
 }
 
@@ -46,8 +52,14 @@ void SizeWorkers::begin(const FontWriter& writer, const WriteRequest& request, c
         sizes_ = sizes;
         results_.clear();
         results_.resize(sizes.size());
+        started_.assign(sizes.size(), false);
+        bySize_.resize(sizes.size());
+        std::iota(bySize_.begin(), bySize_.end(), size_t{0});
+        std::stable_sort(bySize_.begin(), bySize_.end(), [&](size_t a, size_t b) { return sizes[a] > sizes[b]; });
         next_ = 0;
+        nextLargest_ = 0;
         taken_ = 0;
+        heldBytes_ = 0;
     }
     changed_.notify_all();
 }
@@ -58,7 +70,23 @@ RenderedSize& SizeWorkers::take(size_t index)
     taken_ = std::max(taken_, index + 1);
     changed_.notify_all();  // the window moves on
     changed_.wait(lock, [&] { return results_[index].has_value(); });
+    heldBytes_ -= results_[index]->image.size();
     return *results_[index];
+}
+
+std::optional<size_t> SizeWorkers::nextFor(bool largestFirst)
+{
+    // The largest sizes' results wait for the run to reach them: they may hold only so much.
+    constexpr uint64_t kMaxHeldBytes = kMaxAllocation;
+    while (nextLargest_ < bySize_.size() && started_[bySize_[nextLargest_]])
+        ++nextLargest_;
+    if (largestFirst && nextLargest_ < bySize_.size() && heldBytes_ < kMaxHeldBytes)
+        return bySize_[nextLargest_];
+    while (next_ < sizes_.size() && started_[next_])
+        ++next_;
+    if (next_ < sizes_.size() && next_ < taken_ + window_)
+        return next_;
+    return std::nullopt;
 }
 
 uint64_t SizeWorkers::inkedCharacters()
@@ -71,14 +99,16 @@ uint64_t SizeWorkers::inkedCharacters()
     return sum;
 }
 
-void SizeWorkers::work(gdi::DeviceContext& dc)
+void SizeWorkers::work(gdi::DeviceContext& dc, bool largestFirst)
 {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return stopping_ || (next_ < sizes_.size() && next_ < taken_ + window_); });
+        std::optional<size_t> next;
+        changed_.wait(lock, [&] { return stopping_ || (next = nextFor(largestFirst)).has_value(); });
         if (stopping_)
             return;
-        const size_t index = next_++;
+        const size_t index = *next;
+        started_[index] = true;
         WriteRequest request = request_;
         request.pointSize = sizes_[index];
         const FontWriter* writer = writer_;
@@ -89,6 +119,7 @@ void SizeWorkers::work(gdi::DeviceContext& dc)
         rendered.problem = writer->write(dc, request, rendered.image);
 
         lock.lock();
+        heldBytes_ += rendered.image.size();
         results_[index] = std::move(rendered);
         --busy_;
         changed_.notify_all();

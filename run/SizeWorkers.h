@@ -1,7 +1,8 @@
 // Renders the sizes of one font on worker threads while the run writes the sizes before them.
 // Each worker draws on a device context of its own (FreeType faces are never shared between
 // threads); the run takes the results in size order, so files, progress and stopping happen in the
-// same order as when one thread does everything.
+// same order as when one thread does everything. One worker starts from the largest size, which
+// takes longest, the others from the first: begun last, the largest would finish alone.
 #pragma once
 
 #include "formats/FontWriter.h"
@@ -41,8 +42,10 @@ public:
     uint64_t inkedCharacters();
 
 private:
-    void work(gdi::DeviceContext& dc);
+    void work(gdi::DeviceContext& dc, bool largestFirst);
     void finishFont(std::unique_lock<std::mutex>& lock);
+    // The size a worker may start now, if any (called with the mutex held).
+    std::optional<size_t> nextFor(bool largestFirst);
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -50,9 +53,13 @@ private:
     WriteRequest request_;
     std::vector<int32_t> sizes_;
     std::vector<std::optional<RenderedSize>> results_;
-    size_t next_ = 0;       // the next size a worker starts
-    size_t taken_ = 0;      // sizes the run has asked for
-    size_t window_ = 0;     // how far ahead of the run the workers may go
+    std::vector<bool> started_;
+    std::vector<size_t> bySize_;  // indices of the sizes, largest first
+    size_t next_ = 0;             // where the workers that go in order look next
+    size_t nextLargest_ = 0;      // where the worker that starts from the largest looks next (in bySize_)
+    size_t taken_ = 0;            // sizes the run has asked for
+    size_t window_ = 0;           // how far ahead of the run the workers that go in order may go
+    uint64_t heldBytes_ = 0;      // of results done but not yet taken
     int busy_ = 0;          // workers rendering now
     bool stopping_ = false;
     std::vector<std::unique_ptr<gdi::DeviceContext>> contexts_;

@@ -293,7 +293,8 @@ TEST_F(CliTest, WorkerThreadsWriteTheSameFilesInTheSameOrder)
         for (int i = 0; i < 2; ++i) {
             const std::string out = dir + "/" + format + (i ? "-four" : "-one");
             fs::create_directory(out);
-            const Outcome o = cli({"-f", format, "-s", "6, 8, 10, 12, 14, 20", "-j", i ? "4" : "1", "-o", out,
+            // Out of order, so the worker that starts from the largest size begins mid-list.
+            const Outcome o = cli({"-f", format, "-s", "14, 6, 20, 8, 12, 10", "-j", i ? "4" : "1", "-o", out,
                                    "DejaVu Sans", "Liberation Serif", "DejaVu Sans Mono"});
             EXPECT_EQ(o.status, 0) << o.err;
             std::istringstream lines(o.err);
