@@ -262,7 +262,7 @@ private:
             else
                 writeFile(file, rendered.image);
             if (workers_)
-                rendered.image = OutputSink();  // written: its memory goes now
+                workers_->recycle(std::move(rendered.image));  // written: its memory serves a later size
             stepProgress();
         }
     }

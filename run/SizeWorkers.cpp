@@ -74,6 +74,15 @@ RenderedSize& SizeWorkers::take(size_t index)
     return *results_[index];
 }
 
+void SizeWorkers::recycle(OutputSink&& image)
+{
+    std::lock_guard lock(mutex_);
+    if (spare_.size() < threads_.size()) {
+        image.clear();
+        spare_.push_back(std::move(image));
+    }
+}
+
 std::optional<size_t> SizeWorkers::nextFor(bool largestFirst)
 {
     // The largest sizes' results wait for the run to reach them: they may hold only so much.
@@ -113,9 +122,13 @@ void SizeWorkers::work(gdi::DeviceContext& dc, bool largestFirst)
         request.pointSize = sizes_[index];
         const FontWriter* writer = writer_;
         ++busy_;
+        RenderedSize rendered;
+        if (!spare_.empty()) {
+            rendered.image = std::move(spare_.back());
+            spare_.pop_back();
+        }
         lock.unlock();
 
-        RenderedSize rendered;
         rendered.problem = writer->write(dc, request, rendered.image);
 
         lock.lock();

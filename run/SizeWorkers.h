@@ -40,6 +40,9 @@ public:
     RenderedSize& take(size_t index);
     // Characters that drew ink on the workers' device contexts so far.
     uint64_t inkedCharacters();
+    // Hands back the memory of a result the run is done with, for a later size to write into:
+    // a fresh block for every size cost a page fault for every page of it.
+    void recycle(OutputSink&& image);
 
 private:
     void work(gdi::DeviceContext& dc, bool largestFirst);
@@ -60,6 +63,7 @@ private:
     size_t taken_ = 0;            // sizes the run has asked for
     size_t window_ = 0;           // how far ahead of the run the workers that go in order may go
     uint64_t heldBytes_ = 0;      // of results done but not yet taken
+    std::vector<OutputSink> spare_;  // memory of results written, cleared
     int busy_ = 0;          // workers rendering now
     bool stopping_ = false;
     std::vector<std::unique_ptr<gdi::DeviceContext>> contexts_;
