@@ -185,6 +185,12 @@ std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t 
         }
         done += static_cast<size_t>(n);
     }
+    // On disk before it takes the target's name, so a crash never leaves a renamed empty file.
+    if (files.fsync(fd) != 0) {
+        const int error = errno;
+        files.close(fd);
+        return abandon(error);
+    }
     if (files.close(fd) != 0)
         return abandon(errno);
     if (files.rename(temp.c_str(), path.c_str()) != 0)
@@ -192,32 +198,19 @@ std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t 
     return {};
 }
 
-std::vector<std::pair<std::string, std::string>> flushToDisk(const std::vector<std::string>& paths,
-                                                             FileLayer& files)
+std::vector<std::pair<std::string, std::string>> flushFolders(const std::vector<std::string>& paths,
+                                                               FileLayer& files)
 {
-    std::vector<int> errors(paths.size(), 0);
     std::map<std::string, int> folders;  // each folder's error, once flushed
-    for (size_t i = 0; i < paths.size(); ++i) {
-        folders.emplace(folderOf(paths[i]), 0);
-        const int fd = files.open(paths[i].c_str(), O_RDONLY | O_CLOEXEC, 0);
-        if (fd < 0) {
-            // Removed since it was written (its folder with it, say): nothing of ours to flush.
-            errors[i] = errno == ENOENT ? 0 : errno;
-            continue;
-        }
-        errors[i] = files.fsync(fd) == 0 ? 0 : errno;
-        if (files.close(fd) != 0 && errors[i] == 0)
-            errors[i] = errno;
-    }
-    // The renames are in the folders' entries.
+    for (const std::string& path : paths)
+        folders.emplace(folderOf(path), 0);
     for (auto& [folder, error] : folders)
         error = syncFolder(folder, files);
     std::vector<std::pair<std::string, std::string>> failed;
-    for (size_t i = 0; i < paths.size(); ++i) {
-        const int error = errors[i] != 0 ? errors[i] : folders[folderOf(paths[i])];
-        if (error != 0)
-            failed.emplace_back(paths[i], paths[i] + ": written, but not flushed to disk: " + std::strerror(error));
-    }
+    for (const std::string& path : paths)
+        if (const int error = folders[folderOf(path)])
+            failed.emplace_back(path, path + ": written, but its folder could not be flushed to disk: " +
+                                          std::strerror(error));
     return failed;
 }
 

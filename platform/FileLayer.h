@@ -28,22 +28,22 @@ public:
     static FileLayer& system();
 };
 
-// Writes size bytes to path through a temporary file next to it (".<name>.<pid>-<n>.tmp"), renamed
-// over path once it is whole, so no reader and no crash of this program ever sees part of a file.
-// It is not flushed to disk here: flushToDisk does that for a run's files at once. On success
-// returns an empty string; on failure the reason ("<path>: <strerror>"), with any existing file at
-// path untouched and no temporary file left behind. One call at a time in the process: the temporary file that
-// a signal removes (activeTemporaryFile) is tracked for one writer, so worker threads hand their
-// files to a single writing thread.
+// Writes size bytes to path through a temporary file next to it (".<name>.<pid>-<n>.tmp"), flushed
+// to disk before it is renamed over path, so neither a reader nor a crash ever sees part of a file.
+// The folder, which holds the rename, is not flushed here: flushFolders does that for a run's files
+// at once. On success returns an empty string; on failure the reason ("<path>: <strerror>"), with
+// any existing file at path untouched and no temporary file left behind. One call at a time in the
+// process: the temporary file that a signal removes (activeTemporaryFile) is tracked for one
+// writer, so worker threads hand their files to a single writing thread.
 std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size,
                            FileLayer& files = FileLayer::system());
 
-// Flushes files that writeFileWhole wrote to disk, then each of their folders once. Flushing a
-// whole run at its end waits for the disk once or twice, where flushing each file before its
-// rename waited twice per file. Returns the files that could not be flushed, each with its reason
-// ("<path>: written, but not flushed to disk: <strerror>").
-std::vector<std::pair<std::string, std::string>> flushToDisk(const std::vector<std::string>& paths,
-                                                             FileLayer& files = FileLayer::system());
+// Flushes the folders of files that writeFileWhole wrote, each once, so their renames are on disk
+// too; flushing the folder after every file waited for the disk once more per file. Returns the
+// files whose folder could not be flushed, each with its reason ("<path>: written, but its folder
+// could not be flushed to disk: <strerror>").
+std::vector<std::pair<std::string, std::string>> flushFolders(const std::vector<std::string>& paths,
+                                                               FileLayer& files = FileLayer::system());
 
 // The temporary file writeFileWhole is writing at this moment, or an empty string. Safe to read
 // from a signal handler, so an interrupted program can remove it before it exits.

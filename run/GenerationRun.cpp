@@ -316,11 +316,11 @@ private:
         host_.fileWritten(file);
     }
 
-    // The run's files reach the disk before it reports them written; one that cannot is a
-    // failure, not a file written.
+    // The renames of the run's files reach the disk before it reports them written; a file whose
+    // folder cannot be flushed is a failure, not a file written.
     void flushWritten()
     {
-        for (const auto& [file, why] : flushToDisk(result_.written, budget_)) {
+        for (const auto& [file, why] : flushFolders(result_.written, budget_)) {
             result_.failures.push_back({file, why.substr(file.size() + 2)});
             result_.written.erase(std::find(result_.written.begin(), result_.written.end(), file));
         }

@@ -37,6 +37,7 @@ TEST(FileLayer, EveryFailureIsReportedAndLeavesTheOldFileAndNoTemporary)
     } cases[] = {
         {FaultyFiles::Op::Open, EACCES, "Permission denied"},
         {FaultyFiles::Op::Write, ENOSPC, "No space left on device"},
+        {FaultyFiles::Op::Fsync, EDQUOT, "Disk quota exceeded"},
         {FaultyFiles::Op::Close, EIO, "Input/output error"},
         {FaultyFiles::Op::Rename, EXDEV, "Invalid cross-device link"},
     };

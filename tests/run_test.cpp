@@ -370,7 +370,7 @@ TEST_F(RunFixture, FileFaultsAreCollectedAndLoseNothing)
     files.fail(FaultyFiles::Op::Write, ENOSPC);     // size 10
     files.fail(FaultyFiles::Op::Close, EIO, 1);     // size 12 (the second close: size 10's failed write closed first)
     files.fail(FaultyFiles::Op::Rename, EXDEV);     // size 14 (the first rename reached)
-    files.fail(FaultyFiles::Op::Fsync, EDQUOT);     // size 16, written whole, then flushed at the run's end
+    files.fail(FaultyFiles::Op::Fsync, EDQUOT, 3);  // the folder at the run's end, after sizes 12, 14 and 16
     const auto result = run(files);
 
     ASSERT_EQ(result.failures.size(), 5u);
@@ -378,7 +378,7 @@ TEST_F(RunFixture, FileFaultsAreCollectedAndLoseNothing)
     EXPECT_EQ(result.failures[1].reason, "No space left on device");
     EXPECT_EQ(result.failures[2].reason, "Input/output error");
     EXPECT_EQ(result.failures[3].reason, "Invalid cross-device link");
-    EXPECT_EQ(result.failures[4].reason, "written, but not flushed to disk: Disk quota exceeded");
+    EXPECT_EQ(result.failures[4].reason, "written, but its folder could not be flushed to disk: Disk quota exceeded");
     EXPECT_TRUE(result.written.empty());
     EXPECT_EQ(host.reported.size(), 5u);
     for (int size : {8, 10, 12, 14})
