@@ -35,7 +35,12 @@ WriteProblem realiseAndPack(gdi::DeviceContext& dc, const WriteRequest& request,
     std::string why;
     if (!rasteriser.realise(request.font, request.pointSize, request.resolutionX, request.resolutionY, &why))
         return Refusal(request)(why);
-    return std::forward<Pack>(pack)(rasteriser, request, out);
+    WriteProblem problem = std::forward<Pack>(pack)(rasteriser, request, out);
+    if (!problem && rasteriser.fontFileChanged()) {
+        out.clear();
+        problem = Refusal(request)("the font file changed while it was being read (was it replaced or cut short?)");
+    }
+    return problem;
 }
 
 }  // namespace qf

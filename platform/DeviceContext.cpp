@@ -391,6 +391,8 @@ const LOGFONT& Font::logFont() const { return impl_->lf; }
 
 std::string Font::faceName() const { return impl_->face.family; }
 
+bool Font::fileChanged() const { return impl_->shared && impl_->shared->sourceChanged(); }
+
 // ---- Bitmap ------------------------------------------------------------------------------
 
 Bitmap::Bitmap(int width, int height)

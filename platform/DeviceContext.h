@@ -38,6 +38,9 @@ public:
     const LOGFONT& logFont() const;
     // The face realised for the logical font (after substitution), e.g. for diagnostics.
     std::string faceName() const;
+    // True once the face's file changed on disk after the font was realised: what it drew since
+    // may come from a file cut short.
+    bool fileChanged() const;
 
     struct Impl;
     Impl& impl() const { return *impl_; }

@@ -5,7 +5,9 @@
 #include FT_TRUETYPE_TAGS_H
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -148,12 +150,89 @@ unsigned long readAt(FT_Stream stream, unsigned long offset, unsigned char* buff
 
 }  // namespace
 
-// A font file's bytes in pages of their own. The pages are asked for populated: the kernel supplies
-// them in one call, where filling a fresh heap block would take a fault for every page of it.
+// ---- font files in memory ---------------------------------------------------------------------
+//
+// A face drawn from is read through memory. Mapping the file costs next to nothing, its pages being
+// the page cache's, where reading a copy took a millisecond and more for a large face. A mapped file
+// that shrinks under us would fault (SIGBUS) on a read past its new end: a handler of ours maps a
+// page of zeros there instead and marks the mapping damaged, and fonts realised from a file that is
+// no longer as it was mapped refuse to go on (FileBytes::changed). When every slot the handler
+// looks through is taken, the file is read into memory instead, as a copy nothing can change.
+
+namespace {
+
+struct MappedRange {
+    std::atomic<uintptr_t> begin{0};
+    std::atomic<uintptr_t> end{0};
+    std::atomic<bool> damaged{false};
+    std::atomic<bool> taken{false};
+};
+constexpr size_t kMappedRanges = 256;
+MappedRange g_mapped[kMappedRanges];
+uintptr_t g_pageSize = 4096;
+struct sigaction g_previousBusAction {};
+
+extern "C" void onBusError(int signal, siginfo_t* info, void* context)
+{
+    const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (MappedRange& range : g_mapped) {
+        const uintptr_t begin = range.begin.load(std::memory_order_acquire);
+        if (begin == 0 || address < begin || address >= range.end.load(std::memory_order_acquire))
+            continue;
+        void* page = reinterpret_cast<void*>(address & ~(g_pageSize - 1));
+        if (::mmap(page, g_pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+            range.damaged.store(true, std::memory_order_release);
+            return;  // the read is made again, and finds zeros
+        }
+    }
+    // Not a font file of ours: whatever would have happened without us.
+    if ((g_previousBusAction.sa_flags & SA_SIGINFO) && g_previousBusAction.sa_sigaction) {
+        g_previousBusAction.sa_sigaction(signal, info, context);
+    } else if (g_previousBusAction.sa_handler != SIG_DFL && g_previousBusAction.sa_handler != SIG_IGN &&
+               g_previousBusAction.sa_handler) {
+        g_previousBusAction.sa_handler(signal);
+    } else {
+        ::signal(SIGBUS, SIG_DFL);  // the faulting read is made again, and ends the program
+    }
+}
+
+void installBusHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const long page = ::sysconf(_SC_PAGESIZE);
+        if (page > 0)
+            g_pageSize = static_cast<uintptr_t>(page);
+        struct sigaction action {};
+        action.sa_sigaction = onBusError;
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGBUS, &action, &g_previousBusAction);
+    });
+}
+
+// A slot for the handler to find the mapping by; null when all are taken.
+MappedRange* takeRange(const void* pages, size_t length)
+{
+    for (MappedRange& range : g_mapped) {
+        bool expected = false;
+        if (range.taken.compare_exchange_strong(expected, true)) {
+            range.damaged.store(false);
+            const auto begin = reinterpret_cast<uintptr_t>(pages);
+            range.end.store(begin + length, std::memory_order_release);
+            range.begin.store(begin, std::memory_order_release);
+            return &range;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// A font file's bytes: the file mapped, or a copy of it in pages of their own.
 class FileBytes {
 public:
-    // The file's bytes as they are at this moment; null when it cannot be read, is empty or is
-    // too large.
+    // The file as it is at this moment; null when it cannot be read, is empty or is too large.
     static std::shared_ptr<const FileBytes> read(const std::string& file);
 
     FileBytes() = default;
@@ -161,13 +240,35 @@ public:
     FileBytes& operator=(const FileBytes&) = delete;
     ~FileBytes()
     {
+        if (range_) {
+            range_->begin.store(0, std::memory_order_release);
+            range_->end.store(0, std::memory_order_release);
+        }
         if (pages_ != MAP_FAILED)
             ::munmap(pages_, capacity_);
+        if (range_)
+            range_->taken.store(false);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     const FT_Byte* data() const { return static_cast<const FT_Byte*>(pages_); }
     size_t size() const { return size_; }
 
+    // True once the file is no longer what it was when mapped: a read past its end was caught, or
+    // its size, modification time or identity differ now. A copy never changes.
+    bool changed() const
+    {
+        if (!range_)
+            return false;
+        struct stat now {};
+        return range_->damaged.load(std::memory_order_acquire) || ::fstat(fd_, &now) != 0 ||
+               now.st_size != stamp_.st_size || now.st_mtim.tv_sec != stamp_.st_mtim.tv_sec ||
+               now.st_mtim.tv_nsec != stamp_.st_mtim.tv_nsec || now.st_ino != stamp_.st_ino;
+    }
+
 private:
+    bool map(int fd, const struct stat& info);
+    bool copy(int fd, size_t sizeHint);
     bool reserve(size_t capacity)
     {
         void* pages = pages_ == MAP_FAILED
@@ -184,46 +285,74 @@ private:
     void* pages_ = MAP_FAILED;
     size_t capacity_ = 0;
     size_t size_ = 0;
+    int fd_ = -1;                   // a mapped file's, for telling whether it changed
+    struct stat stamp_ {};          // the mapped file as it was
+    MappedRange* range_ = nullptr;  // a mapped file's slot
 };
+
+bool FileBytes::map(int fd, const struct stat& info)
+{
+    installBusHandler();
+    const auto length = static_cast<size_t>(info.st_size);
+    void* pages = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (pages == MAP_FAILED)
+        return false;
+    range_ = takeRange(pages, length);
+    if (!range_) {
+        ::munmap(pages, length);
+        return false;
+    }
+    pages_ = pages;
+    capacity_ = size_ = length;
+    fd_ = fd;
+    stamp_ = info;
+    return true;
+}
+
+bool FileBytes::copy(int fd, size_t sizeHint)
+{
+    // The size is only a hint: the file may change while it is read, and what read() gives counts.
+    // One byte more than the size shows the end without growing the pages.
+    if (!reserve(sizeHint + 1))
+        return false;
+    auto* at = static_cast<FT_Byte*>(pages_);
+    for (;;) {
+        if (size_ == capacity_) {
+            if (capacity_ >= kMaxFontFile || !reserve(std::min(kMaxFontFile, capacity_ * 2)))
+                return false;
+            at = static_cast<FT_Byte*>(pages_);
+        }
+        const ssize_t n = ::read(fd, at + size_, capacity_ - size_);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        size_ += static_cast<size_t>(n);
+    }
+    // Read-only from now on: faces of any thread read them, and nothing may write them.
+    ::mprotect(pages_, capacity_, PROT_READ);
+    return size_ > 0;
+}
 
 std::shared_ptr<const FileBytes> FileBytes::read(const std::string& file)
 {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) > kMaxFontFile)
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
+        static_cast<uint64_t>(info.st_size) > kMaxFontFile) {
+        ::close(fd);
         return nullptr;
-    // The size is only a hint: the file may change while it is read, and what read() gives counts.
-    // One byte more than the size shows the end without growing the pages.
-    auto bytes = std::make_shared<FileBytes>();
-    if (!bytes->reserve(static_cast<size_t>(info.st_size) + 1))
-        return nullptr;
-    auto* at = static_cast<FT_Byte*>(bytes->pages_);
-    for (;;) {
-        if (bytes->size_ == bytes->capacity_) {
-            if (bytes->capacity_ >= kMaxFontFile || !bytes->reserve(std::min(kMaxFontFile, bytes->capacity_ * 2)))
-                return nullptr;
-            at = static_cast<FT_Byte*>(bytes->pages_);
-        }
-        const ssize_t n = ::read(fd, at + bytes->size_, bytes->capacity_ - bytes->size_);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return nullptr;
-        if (n == 0)
-            break;
-        bytes->size_ += static_cast<size_t>(n);
     }
-    if (bytes->size_ == 0)
-        return nullptr;
-    // Read-only from now on: faces of any thread read them, and nothing may write them.
-    ::mprotect(bytes->pages_, bytes->capacity_, PROT_READ);
-    return bytes;
+    auto bytes = std::make_shared<FileBytes>();
+    if (bytes->map(fd, info))
+        return bytes;  // it keeps the descriptor
+    const bool copied = bytes->copy(fd, static_cast<size_t>(info.st_size));
+    ::close(fd);
+    return copied ? bytes : nullptr;
 }
 
 namespace {
@@ -267,6 +396,8 @@ FacePtr loadFace(const std::string& file, int faceIndex)
     {
         std::lock_guard<std::mutex> lock(mutex);
         source->bytes = (*loaded)[file].lock();
+        if (source->bytes && source->bytes->changed())
+            source->bytes.reset();  // the file is not what the faces open now read: read it anew
         if (!source->bytes) {
             auto bytes = FileBytes::read(file);
             if (!bytes) {
@@ -286,6 +417,12 @@ FacePtr loadFace(const std::string& file, int faceIndex)
     return openFrom(std::move(source), args, faceIndex);
 }
 
+bool sourceChanged(const FacePtr& face)
+{
+    const auto& source = face.get_deleter().source;
+    return source && source->bytes && source->bytes->changed();
+}
+
 std::shared_ptr<SharedFace> SharedFace::get(const std::string& file, int faceIndex)
 {
     // One cache per thread: FreeType faces are not to be shared between threads, so a font
@@ -300,6 +437,8 @@ std::shared_ptr<SharedFace> SharedFace::get(const std::string& file, int faceInd
 
     const auto key = std::make_pair(file, faceIndex);
     std::shared_ptr<SharedFace> face = cache.open[key].lock();
+    if (face && face->sourceChanged())
+        face.reset();  // fonts realised from now on read the file as it is now
     if (!face) {
         FacePtr opened = loadFace(file, faceIndex);
         if (!opened) {

@@ -83,10 +83,14 @@ std::mutex& libraryMutex();
 // errors rather than a fault. Null when FreeType cannot read it.
 FacePtr openFace(const std::string& file, int faceIndex);
 
-// Opens one face from a copy of the whole file in memory, for drawing: whatever happens to the
-// file afterwards (a package upgrade truncating or rewriting it), the face keeps reading the bytes
-// it was opened with. Null when the file cannot be read whole or FreeType cannot read the face.
+// Opens one face from the whole file in memory, for drawing: the file mapped (or, failing that, a
+// copy of it). A file truncated under a mapped face never faults the program; its reads find zeros,
+// and sourceChanged() tells. Null when the file cannot be read or FreeType cannot read the face.
 FacePtr loadFace(const std::string& file, int faceIndex);
+
+// True once a face's file is no longer what the face was opened from (truncated, rewritten or
+// replaced since): whatever was drawn from it since cannot be trusted.
+bool sourceChanged(const FacePtr& face);
 
 // A face opened once and shared by every font realised from it on one thread. Whoever changes the
 // face's state (active size, charmap) and reads what depends on it holds lock() for the whole of
@@ -101,6 +105,7 @@ public:
 
     explicit SharedFace(FacePtr face) : face_(std::move(face)) {}
     FT_Face face() const { return face_.get(); }
+    bool sourceChanged() const { return ft::sourceChanged(face_); }
     std::unique_lock<std::mutex> lock() { return std::unique_lock<std::mutex>(mutex_); }
 
 private:

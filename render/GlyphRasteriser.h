@@ -67,6 +67,13 @@ public:
     RenderedGlyph render(uint8_t code, int originX) override;
     void finish() override;
 
+    // True once the font's file changed on disk after realise(): the glyphs drawn since may come
+    // from a file cut short, and are not to be written.
+    bool fontFileChanged() const
+    {
+        return (renderingFont_ && renderingFont_->fileChanged()) || (pointFont_ && pointFont_->fileChanged());
+    }
+
     // What realise() computed, for those who want to know how the font came about.
     const gdi::LOGFONT& renderingLogFont() const { return renderingLogFont_; }
     const gdi::TEXTMETRIC& pointMetrics() const { return pointMetrics_; }

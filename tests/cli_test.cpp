@@ -394,8 +394,8 @@ TEST_F(CliTest, FontFilesTruncatedDuringTheRunCostOnlyTheirFonts)
         sizes += std::to_string(size) + ",";
     // Under ASan a bus error would otherwise come out as an ordinary exit status.
     Background run({"-f", "bdf", "-s", sizes, "all"}, dir, {fonts.env, "ASAN_OPTIONS=handle_sigbus=0"});
-    // Once the first file is written every font file shrinks in place: faces already loaded go on
-    // from memory, faces loaded afterwards fail, each of their files reported.
+    // Once the first file is written every font file shrinks in place: the size being drawn from a
+    // file as it shrinks is refused, faces loaded afterwards fail, each of their files reported.
     ASSERT_TRUE(run.waitForErr("wrote ")) << run.err();
     for (const auto& f : fs::directory_iterator(fonts.folder))
         ASSERT_EQ(truncate(f.path().c_str(), 20000), 0);

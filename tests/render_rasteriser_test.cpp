@@ -8,9 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -226,3 +229,23 @@ TEST(RenderThreads, EachThreadDrawsWithFacesOfItsOwn)
 }
 
 }  // namespace
+
+TEST(RenderFaceFiles, AFileCutShortUnderAFaceIsToldNotFaulted)
+{
+    qf::test::TempDir dir;
+    const std::string file = dir.file("face.ttf");
+    std::filesystem::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", file);
+    const auto face = gdi::ft::SharedFace::get(file, 0);
+    ASSERT_TRUE(face);
+    EXPECT_FALSE(face->sourceChanged());
+    ASSERT_EQ(::truncate(file.c_str(), 20000), 0);
+
+    // Every glyph is read past the new end: zeros come back instead of a bus error.
+    FT_Face f = face->face();
+    FT_Set_Pixel_Sizes(f, 0, 40);
+    for (FT_UInt glyph = 0; glyph < static_cast<FT_UInt>(f->num_glyphs); glyph += 7)
+        FT_Load_Glyph(f, glyph, FT_LOAD_TARGET_MONO | FT_LOAD_NO_BITMAP);
+    EXPECT_TRUE(face->sourceChanged());
+    // The next to ask reads the file as it is now, which no longer holds a face.
+    EXPECT_FALSE(gdi::ft::SharedFace::get(file, 0));
+}
