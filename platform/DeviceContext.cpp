@@ -15,6 +15,7 @@
 #include <deque>
 #include <limits>
 #include <new>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -85,12 +86,36 @@ PixelBox monoPixelBox(const FT_Outline& outline)
 
 // ---- Font --------------------------------------------------------------------------------
 
+// A glyph's outline copied out of the face's glyph slot, in storage that is reused once the
+// glyph lets it go: a size's rendering copies every character's outline, and allocating and
+// freeing four blocks for each cost more than the copying.
+struct OutlineCopy {
+    std::vector<FT_Vector> points;
+    std::vector<std::remove_pointer_t<decltype(FT_Outline::tags)>> tags;
+    std::vector<std::remove_pointer_t<decltype(FT_Outline::contours)>> contours;
+    FT_Outline outline{};
+
+    void assign(const FT_Outline& from)
+    {
+        const auto nPoints = static_cast<size_t>(from.n_points);
+        const auto nContours = static_cast<size_t>(from.n_contours);
+        points.assign(from.points, from.points + nPoints);
+        tags.assign(from.tags, from.tags + nPoints);
+        contours.assign(from.contours, from.contours + nContours);
+        outline = from;
+        outline.points = points.data();
+        outline.tags = tags.data();
+        outline.contours = contours.data();
+        outline.flags = from.flags & ~FT_OUTLINE_OWNER;  // FreeType must never free our storage
+    }
+};
+
 struct Font::Impl {
     struct Glyph {
         FT_UInt index = 0;
         int32_t advance = 0;        // whole pixels
         bool outlined = false;      // there is an outline to draw
-        ft::GlyphPtr image;         // the hinted (and synthesised) outline while it is kept
+        std::unique_ptr<OutlineCopy> image;  // the hinted (and synthesised) outline while it is kept
         PixelBox box;               // FreeType's pixel box, relative to the pen on the baseline
     };
     // Outlines kept for drawing again, oldest first. Advances and boxes are kept for every glyph;
@@ -98,6 +123,7 @@ struct Font::Impl {
     // preview's text has few distinct characters: memory stays flat at any size.
     static constexpr size_t kKeptOutlines = 64;
     std::deque<FT_UInt> keptOutlines;
+    std::unique_ptr<OutlineCopy> spareOutline;  // the storage of the last outline let go
 
     LOGFONT lf{};
     FaceInfo face;
@@ -262,7 +288,7 @@ FT_Outline* Font::Impl::outline(Glyph& glyph)
 {
     if (!glyph.image && glyph.outlined)
         loadOutline(glyph);
-    return glyph.image ? &reinterpret_cast<FT_OutlineGlyph>(glyph.image.get())->outline : nullptr;
+    return glyph.image ? &glyph.image->outline : nullptr;
 }
 
 void Font::Impl::loadOutline(Glyph& glyph)
@@ -308,14 +334,14 @@ void Font::Impl::loadOutline(Glyph& glyph)
         FT_Outline_Transform(&slot->outline, &shear);
     }
     glyph.advance = clampLong(advance);
-    FT_Glyph image = nullptr;
-    if (slot->outline.n_points > 0 && FT_Get_Glyph(slot, &image) == 0) {
-        glyph.image.reset(image);
-        glyph.box = monoPixelBox(reinterpret_cast<FT_OutlineGlyph>(image)->outline);
+    if (slot->outline.n_points > 0) {
+        glyph.image = spareOutline ? std::move(spareOutline) : std::make_unique<OutlineCopy>();
+        glyph.image->assign(slot->outline);
+        glyph.box = monoPixelBox(glyph.image->outline);
         glyph.outlined = true;
         keptOutlines.push_back(glyph.index);
         if (keptOutlines.size() > kKeptOutlines) {
-            glyphs[keptOutlines.front()].image.reset();
+            spareOutline = std::move(glyphs[keptOutlines.front()].image);
             keptOutlines.pop_front();
         }
     }

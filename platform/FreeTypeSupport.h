@@ -14,7 +14,6 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
-#include FT_GLYPH_H
 #include FT_TRUETYPE_TABLES_H
 #include FT_SIZES_H
 
@@ -45,11 +44,6 @@ struct SizeDeleter {
     void operator()(FT_Size size) const;
 };
 using SizePtr = std::unique_ptr<FT_SizeRec_, SizeDeleter>;
-
-struct GlyphDeleter {
-    void operator()(FT_Glyph glyph) const { FT_Done_Glyph(glyph); }
-};
-using GlyphPtr = std::unique_ptr<FT_GlyphRec_, GlyphDeleter>;
 
 struct FcPatternDeleter {
     void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
