@@ -1,5 +1,6 @@
 #include "platform/FileLayer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <map>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qf {
@@ -196,6 +198,29 @@ std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t 
     if (files.rename(temp.c_str(), path.c_str()) != 0)
         return abandon(errno);
     return {};
+}
+
+bool fileHolds(const std::string& path, const uint8_t* data, size_t size)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) == size;
+    // Compared through a small buffer, read as it is (the file may change meanwhile; then it
+    // differs, and is written).
+    std::vector<uint8_t> buffer(same ? std::min<size_t>(size, 64 * 1024) : 0);
+    size_t done = 0;
+    while (same && done < size) {
+        const ssize_t n = ::pread(fd, buffer.data(), std::min(buffer.size(), size - done), static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        same = n > 0 && std::memcmp(buffer.data(), data + done, static_cast<size_t>(n)) == 0;
+        if (same)
+            done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    return same;
 }
 
 std::vector<std::pair<std::string, std::string>> flushFolders(const std::vector<std::string>& paths,

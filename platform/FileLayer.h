@@ -38,6 +38,11 @@ public:
 std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size,
                            FileLayer& files = FileLayer::system());
 
+// True when path is a regular file (not a link) holding exactly these size bytes. A run made
+// again leaves such a file as it is: rewriting it would cost disk writes and change its
+// modification time for nothing.
+bool fileHolds(const std::string& path, const uint8_t* data, size_t size);
+
 // Flushes the folders of files that writeFileWhole wrote, each once, so their renames are on disk
 // too; flushing the folder after every file waited for the disk once more per file. Returns the
 // files whose folder could not be flushed, each with its reason ("<path>: written, but its folder

@@ -25,6 +25,15 @@ public:
 
     // True once a write was refused for the limit.
     bool spent() const { return spent_; }
+    // Counts a file the run made without writing it (one already there, byte for byte), if it
+    // fits within the limit; false, counting nothing, if it does not.
+    bool admit(uint64_t bytes)
+    {
+        if (spent_ || committed_ + bytes > limit_)
+            return false;
+        committed_ += bytes;
+        return true;
+    }
     uint64_t limit() const { return limit_; }
 
     // A byte count as people read it: "1 GiB", "64 MiB", "1500 bytes".

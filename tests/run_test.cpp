@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -130,6 +131,25 @@ TEST_F(RunFixture, WritesEveryFontAndSizeInEntryOrderWithProgress)
     EXPECT_FALSE(host.runningFlag);
     EXPECT_EQ(settings.outputFolder, dir.path());
     EXPECT_EQ(dir.names().size(), 4u);
+}
+
+TEST_F(RunFixture, ARunMadeAgainLeavesFilesThatHoldTheSameBytes)
+{
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0})};
+    ASSERT_TRUE(run().failures.empty());
+    const std::string same = dir.file("DejaVu Sans_8.fnt"), changed = dir.file("DejaVu Sans_10.fnt");
+    const std::string bytes = readFile(changed);
+    std::ofstream(changed, std::ios::binary | std::ios::in | std::ios::out).write("X", 1);
+    struct stat before {};
+    ASSERT_EQ(::stat(same.c_str(), &before), 0);
+
+    const auto result = run();
+    EXPECT_EQ(result.written, (std::vector<std::string>{same, changed}));  // reported all the same
+    struct stat after {};
+    ASSERT_EQ(::stat(same.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(readFile(changed), bytes);
 }
 
 TEST_F(RunFixture, CancelledChooserChangesNothing)
