@@ -179,6 +179,13 @@ void cropRow(const RenderedGlyph& glyph, const RowLayout& layout, int row, int l
         const uint64_t v = __builtin_bswap64(load64(p + start + k));
         store64(out + k, __builtin_bswap64((v << shift) | (p[start + k + 8] >> (8 - shift))));
     }
+    // The last few bytes (most glyphs' rows are no more) in one go where nine plain bytes are left.
+    if (k < bytesPerRow && start + k + 8 < plain) {
+        const uint64_t v = __builtin_bswap64(load64(p + start + k));
+        const uint64_t bytes = __builtin_bswap64((v << shift) | (p[start + k + 8] >> (8 - shift)));
+        std::memcpy(out + k, &bytes, static_cast<size_t>(bytesPerRow - k));
+        return;
+    }
     for (; k < bytesPerRow && start + k + 1 < plain; ++k)
         out[k] = static_cast<uint8_t>((p[start + k] << shift) | (p[start + k + 1] >> (8 - shift)));
     for (; k < bytesPerRow; ++k)
