@@ -13,6 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <fstream>
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -248,4 +252,19 @@ TEST(RenderFaceFiles, AFileCutShortUnderAFaceIsToldNotFaulted)
     EXPECT_TRUE(face->sourceChanged());
     // The next to ask reads the file as it is now, which no longer holds a face.
     EXPECT_FALSE(gdi::ft::SharedFace::get(file, 0));
+
+    // A bus error anywhere else is not ours to hide: it still ends the program.
+    const std::string other = dir.file("other");
+    std::ofstream(other) << std::string(1 << 16, 'x');
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int fd = ::open(other.c_str(), O_RDONLY);
+        auto* bytes = static_cast<const volatile char*>(::mmap(nullptr, 1 << 16, PROT_READ, MAP_SHARED, fd, 0));
+        if (::ftruncate(::open(other.c_str(), O_WRONLY), 0) == 0 && bytes != MAP_FAILED)
+            (void)bytes[1 << 15];
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the bus error was swallowed";
 }
