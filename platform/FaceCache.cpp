@@ -322,9 +322,12 @@ FaceCache::FaceCache(std::string path) : path_(std::move(path))
     }
     if (!in.ok() || !in.atEnd())
         return;
-    std::sort(stored.begin(), stored.end(), [](const Stored& a, const Stored& b) {
+    // Saved in this order already; sorted here only for a file that was not.
+    const auto byKey = [](const Stored& a, const Stored& b) {
         return std::tie(a.file, a.faceIndex) < std::tie(b.file, b.faceIndex);
-    });
+    };
+    if (!std::is_sorted(stored.begin(), stored.end(), byKey))
+        std::sort(stored.begin(), stored.end(), byKey);
     // The views point into the bytes, which moving the block's owner keeps in place.
     bytes_ = std::move(bytes);
     stored_ = std::move(stored);
