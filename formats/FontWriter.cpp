@@ -12,24 +12,6 @@
 
 namespace qf {
 
-OutputSink::OutputSink(const OutputSink& other) : cap_(other.cap_), overflowed_(other.overflowed_)
-{
-    if (other.size_ > 0) {
-        bytes_ = static_cast<uint8_t*>(std::malloc(other.size_));
-        if (!bytes_)
-            throw std::bad_alloc();
-        std::memcpy(bytes_, other.bytes_, other.size_);
-        size_ = capacity_ = other.size_;
-    }
-}
-
-OutputSink& OutputSink::operator=(const OutputSink& other)
-{
-    if (this != &other)
-        *this = OutputSink(other);
-    return *this;
-}
-
 OutputSink::OutputSink(OutputSink&& other) noexcept
     : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)),
       capacity_(std::exchange(other.capacity_, 0)), cap_(other.cap_), overflowed_(std::exchange(other.overflowed_, false))

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace gdi {
 class DeviceContext;
@@ -48,8 +47,8 @@ struct WriteProblem {
 class OutputSink {
 public:
     explicit OutputSink(uint64_t cap = kMaxAllocation) : cap_(cap) {}
-    OutputSink(const OutputSink& other);
-    OutputSink& operator=(const OutputSink& other);
+    OutputSink(const OutputSink& other) = delete;
+    OutputSink& operator=(const OutputSink& other) = delete;
     OutputSink(OutputSink&& other) noexcept;
     OutputSink& operator=(OutputSink&& other) noexcept;
     ~OutputSink();

@@ -1,9 +1,9 @@
 #include "platform/FaceCache.h"
 
+#include "platform/FileLayer.h"
 #include "platform/FreeTypeSupport.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -157,20 +157,6 @@ bool readAll(const std::string& path, std::unique_ptr<uint8_t[]>& bytes, size_t&
     return ok;
 }
 
-bool writeAll(int fd, const std::vector<uint8_t>& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Creates the folder that will hold `path`, and its parent, as far as they are missing.
 void makeFolderFor(const std::string& path)
 {
@@ -193,6 +179,11 @@ std::optional<FileStamp> stampOf(const std::string& file)
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0)
         return std::nullopt;
+    return stampOf(info);
+}
+
+FileStamp stampOf(const struct stat& info)
+{
     FileStamp stamp;
     stamp.size = static_cast<uint64_t>(info.st_size);
     stamp.modifiedNs = int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
@@ -409,18 +400,9 @@ void FaceCache::save()
     file.bytes(out.out.data(), out.out.size());
     file.number(checksum(file.out.data(), file.out.size()));
 
+    // Failures leave the old file, if any: the cache only saves time.
     makeFolderFor(path_);
-    // Named for this process and this save, so two writers never share a temporary file.
-    static std::atomic<unsigned> saves{0};
-    const std::string temporary =
-        path_ + "." + std::to_string(::getpid()) + "-" + std::to_string(saves.fetch_add(1)) + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
-    // No flush to disk: a cache cut short by a crash fails its checksum and is read again.
-    const bool written = writeAll(fd, file.out);
-    if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path_.c_str()) != 0)
-        ::unlink(temporary.c_str());
+    qf::writeFileWhole(path_, file.out.data(), file.out.size());
 }
 
 }  // namespace gdi

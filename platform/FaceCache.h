@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace gdi {
 
 // What tells one version of a file from another without reading it.
@@ -27,6 +29,8 @@ struct FileStamp {
 
 // The file's stamp; nullopt when it cannot be had (the file is gone).
 std::optional<FileStamp> stampOf(const std::string& file);
+// The stamp of a file as stat or fstat described it.
+FileStamp stampOf(const struct stat& info);
 
 class FaceCache {
 public:

@@ -234,7 +234,7 @@ std::vector<std::pair<std::string, std::string>> flushFolders(const std::vector<
     std::vector<std::pair<std::string, std::string>> failed;
     for (const std::string& path : paths)
         if (const int error = folders[folderOf(path)])
-            failed.emplace_back(path, path + ": written, but its folder could not be flushed to disk: " +
+            failed.emplace_back(path, std::string("written, but its folder could not be flushed to disk: ") +
                                           std::strerror(error));
     return failed;
 }

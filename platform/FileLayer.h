@@ -45,8 +45,8 @@ bool fileHolds(const std::string& path, const uint8_t* data, size_t size);
 
 // Flushes the folders of files that writeFileWhole wrote, each once, so their renames are on disk
 // too; flushing the folder after every file waited for the disk once more per file. Returns the
-// files whose folder could not be flushed, each with its reason ("<path>: written, but its folder
-// could not be flushed to disk: <strerror>").
+// files whose folder could not be flushed, each with the reason ("written, but its folder could
+// not be flushed to disk: <strerror>").
 std::vector<std::pair<std::string, std::string>> flushFolders(const std::vector<std::string>& paths,
                                                                FileLayer& files = FileLayer::system());
 

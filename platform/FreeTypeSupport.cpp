@@ -1,5 +1,7 @@
 #include "platform/FreeTypeSupport.h"
 
+#include "platform/FaceCache.h"
+
 #include FT_SFNT_NAMES_H
 #include FT_TRUETYPE_IDS_H
 #include FT_TRUETYPE_TAGS_H
@@ -255,15 +257,14 @@ public:
     size_t size() const { return size_; }
 
     // True once the file is no longer what it was when mapped: a read past its end was caught, or
-    // its size, modification time or identity differ now. A copy never changes.
+    // its stamp (size, modification time, identity) differs now. A copy never changes.
     bool changed() const
     {
         if (!range_)
             return false;
         struct stat now {};
         return range_->damaged.load(std::memory_order_acquire) || ::fstat(fd_, &now) != 0 ||
-               now.st_size != stamp_.st_size || now.st_mtim.tv_sec != stamp_.st_mtim.tv_sec ||
-               now.st_mtim.tv_nsec != stamp_.st_mtim.tv_nsec || now.st_ino != stamp_.st_ino;
+               stampOf(now) != stamp_;
     }
 
 private:
@@ -286,7 +287,7 @@ private:
     size_t capacity_ = 0;
     size_t size_ = 0;
     int fd_ = -1;                   // a mapped file's, for telling whether it changed
-    struct stat stamp_ {};          // the mapped file as it was
+    FileStamp stamp_;               // the mapped file as it was
     MappedRange* range_ = nullptr;  // a mapped file's slot
 };
 
@@ -305,7 +306,7 @@ bool FileBytes::map(int fd, const struct stat& info)
     pages_ = pages;
     capacity_ = size_ = length;
     fd_ = fd;
-    stamp_ = info;
+    stamp_ = stampOf(info);
     return true;
 }
 

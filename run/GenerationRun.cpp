@@ -326,7 +326,7 @@ private:
     void flushWritten()
     {
         for (const auto& [file, why] : flushFolders(result_.written, budget_)) {
-            result_.failures.push_back({file, why.substr(file.size() + 2)});
+            result_.failures.push_back({file, why});
             result_.written.erase(std::find(result_.written.begin(), result_.written.end(), file));
         }
     }

@@ -148,7 +148,7 @@ TEST(FonRoundTrip, FourSizesReadBackAsDrawn)
             ASSERT_TRUE(sizes.back().slot.size()) << sizes.back().error;
         }
         for (Rendered& r : sizes)
-            slots.push_back(r.slot);
+            slots.push_back(std::move(r.slot));
         qf::OutputSink fon;
         const qf::WriteProblem problem = qf::FonWriter::build(slots, fon);
         ASSERT_FALSE(problem) << problem.text;
