@@ -40,9 +40,27 @@ extern "C" void onInterrupt(int)
     }
 }
 
+// Control bytes shown as \xHH: a usage error repeats what was typed, and an argument's escape
+// sequences must not reach the terminal.
+std::string printable(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 int usageError(const std::string& message)
 {
-    std::fprintf(stderr, "quenfold-cli: %s\nTry 'quenfold-cli --help'.\n", message.c_str());
+    std::fprintf(stderr, "quenfold-cli: %s\nTry 'quenfold-cli --help'.\n", printable(message).c_str());
     return kExitUsage;
 }
 
@@ -135,6 +153,19 @@ private:
 
 int runCli(int argc, char** argv)
 {
+    // The handlers come first, so a signal while the font list is read (and the face cache saved)
+    // ends the program as documented, taking any temporary file with it.
+    g_interrupts = 0;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous {};
+    sigaction(SIGINT, nullptr, &previous);
+    if (previous.sa_handler != SIG_IGN)  // a background job started by a shell keeps ignoring it
+        sigaction(SIGINT, &action, nullptr);
+    // A closed terminal or a service manager stopping the job: no time to finish the font.
+    exitOnSignals({SIGTERM, SIGHUP});
+
     std::string error;
     const std::optional<cli::Options> options = cli::parseArguments(argc, argv, error);
     if (!options)
@@ -154,6 +185,8 @@ int runCli(int argc, char** argv)
 
     std::vector<FontListEntry> fonts;
     BuildFontList(fonts, gdi::OsMajorVersion());
+    if (g_interrupts > 0)
+        return kExitInterrupted;  // before anything was written
     if (options->action == cli::Action::List) {
         for (size_t i = 0; i < fonts.size(); ++i)
             std::printf("%zu\t%s\t%s\t%s\n", i, gdi::ansiToUtf8(fonts[i].name).c_str(),
@@ -168,15 +201,6 @@ int runCli(int argc, char** argv)
     if (!cli::applyOptions(*options, settings, answer, output, error) || !cli::selectFonts(*options, fonts, error))
         return usageError(error);
     const bool quiet = options->quiet;
-
-    g_interrupts = 0;
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous {};
-    sigaction(SIGINT, &action, &previous);
-    // A closed terminal or a service manager stopping the job: no time to finish the font.
-    exitOnSignals({SIGTERM, SIGHUP});
 
     CliHost host(output, answer, quiet);
     GenerationRun run(settings, host);

@@ -350,15 +350,31 @@ void Font::Impl::loadOutline(Glyph& glyph)
 Font::Font(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Font::~Font() = default;
 
-std::shared_ptr<Font> Font::createFontIndirect(const LOGFONT& lf)
+namespace {
+
+const FaceInfo* matchFace(const LOGFONT& lf)
 {
     const std::string name(lf.lfFaceName, strnlen(lf.lfFaceName, LF_FACESIZE));
-    const FaceInfo* info =
-        FontCatalog::instance().match(name, lf.lfWeight, lf.lfItalic != 0, lf.lfCharSet, lf.lfPitchAndFamily);
+    return FontCatalog::instance().match(name, lf.lfWeight, lf.lfItalic != 0, lf.lfCharSet, lf.lfPitchAndFamily);
+}
+
+}  // namespace
+
+std::shared_ptr<const void> Font::holdFile(const LOGFONT& lf, std::string* why)
+{
+    const FaceInfo* info = matchFace(lf);
+    if (!info)
+        return nullptr;
+    return ft::holdFaceFile(*info, why);
+}
+
+std::shared_ptr<Font> Font::createFontIndirect(const LOGFONT& lf, std::string* why)
+{
+    const FaceInfo* info = matchFace(lf);
     if (!info)
         return nullptr;
     auto impl = std::make_unique<Impl>();
-    impl->shared = ft::SharedFace::get(info->file, info->faceIndex);
+    impl->shared = ft::SharedFace::get(info->file, info->faceIndex, info, why);
     if (!impl->shared)
         return nullptr;
     impl->lf = lf;
@@ -405,12 +421,12 @@ std::shared_ptr<Font> Font::createFontIndirect(const LOGFONT& lf)
     return std::shared_ptr<Font>(new Font(std::move(impl)));
 }
 
-std::shared_ptr<Font> Font::createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc)
+std::shared_ptr<Font> Font::createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc, std::string* why)
 {
     LOGFONT copy = lf;
     const int64_t y = int64_t{dc.getDeviceCaps(LOGPIXELSY)} * lf.lfHeight / 720;
     copy.lfHeight = clampLong(-std::llabs(y));
-    return createFontIndirect(copy);
+    return createFontIndirect(copy, why);
 }
 
 const LOGFONT& Font::logFont() const { return impl_->lf; }

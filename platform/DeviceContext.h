@@ -29,11 +29,20 @@ public:
     Font(const Font&) = delete;
     Font& operator=(const Font&) = delete;
 
-    // CreateFontIndirectA. Returns null when no face at all can be realised (no fonts installed).
-    static std::shared_ptr<Font> createFontIndirect(const LOGFONT& lf);
+    // CreateFontIndirectA. Returns null when no face at all can be realised (no fonts installed), or
+    // when the face's file cannot be read or no longer holds the face the list read from it; `why`
+    // then says which.
+    static std::shared_ptr<Font> createFontIndirect(const LOGFONT& lf, std::string* why = nullptr);
     // CFont::CreatePointFontIndirect: lfHeight in tenths of a point; the em height becomes
     // -trunc(LOGPIXELSY of dc x lfHeight / 720) pixels.
-    static std::shared_ptr<Font> createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc);
+    static std::shared_ptr<Font> createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc,
+                                                         std::string* why = nullptr);
+
+    // Keeps the file of the face that lf is realised from as it is now, while the returned hold
+    // lives: every font realised meanwhile for that face, on any thread, draws from this version
+    // even if the file is replaced, so the sizes of one font never mix two versions of its file.
+    // Null, with the reason, when the file cannot be read or no longer holds the face.
+    static std::shared_ptr<const void> holdFile(const LOGFONT& lf, std::string* why = nullptr);
 
     const LOGFONT& logFont() const;
     // The face realised for the logical font (after substitution), e.g. for diagnostics.

@@ -25,7 +25,7 @@ constexpr char kMagic[8] = {'Q', 'F', 'F', 'A', 'C', 'E', 'S', '\n'};
 #if defined(__x86_64__) && defined(__GLIBCXX__)
 // A tripwire: a field added to FaceInfo must also be written and read below (and kFormat raised),
 // or faces from the cache would come without it.
-static_assert(sizeof(FaceInfo) == 224, "FaceInfo changed: update the face cache's records and kFormat");
+static_assert(sizeof(FaceInfo) == 264, "FaceInfo changed: update the face cache's records and kFormat");
 #endif
 // Bounds on what a record may hold, so a damaged file cannot make us allocate without limit.
 constexpr uint32_t kMaxText = 1 << 16;
@@ -135,7 +135,9 @@ private:
 // whole.
 bool readAll(const std::string& path, std::unique_ptr<uint8_t[]>& bytes, size_t& size)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a FIFO in the cache's place is found out by fstat instead of waiting for a
+    // writer for ever; it is ignored, and replaced when the cache is saved.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
     struct stat info {};
@@ -174,24 +176,6 @@ void makeFolderFor(const std::string& path)
 
 }  // namespace
 
-std::optional<FileStamp> stampOf(const std::string& file)
-{
-    struct stat info {};
-    if (::stat(file.c_str(), &info) != 0)
-        return std::nullopt;
-    return stampOf(info);
-}
-
-FileStamp stampOf(const struct stat& info)
-{
-    FileStamp stamp;
-    stamp.size = static_cast<uint64_t>(info.st_size);
-    stamp.modifiedNs = int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
-    stamp.inode = static_cast<uint64_t>(info.st_ino);
-    stamp.device = static_cast<uint64_t>(info.st_dev);
-    return stamp;
-}
-
 namespace {
 
 // A record, after its file and face index: the file's stamp, then the face or a mark that it was
@@ -201,13 +185,31 @@ FileStamp readStamp(Reader& in)
     FileStamp stamp;
     stamp.size = in.number<uint64_t>();
     stamp.modifiedNs = in.number<int64_t>();
+    stamp.changedNs = in.number<int64_t>();
     stamp.inode = in.number<uint64_t>();
     stamp.device = in.number<uint64_t>();
     return stamp;
 }
 
-std::optional<FaceInfo> readCachedFace(Reader& in, std::string_view file, int32_t faceIndex)
+// Whether a decoded face holds only values a font file can give: a record with a valid checksum
+// may still have been made by hand, and what it says is used in arithmetic.
+bool plausible(const FaceInfo& f)
 {
+    auto within = [](int64_t v, int64_t low, int64_t high) { return v >= low && v <= high; };
+    constexpr int64_t kMaxCell = int64_t{1} << 24;
+    if (f.family.size() >= LF_FACESIZE || f.style.size() >= LF_FACESIZE || f.fullName.size() >= LF_FULLFACESIZE)
+        return false;
+    if (!within(f.weight, 0, 0xFFFF) || !within(f.enumWeight, 0, 0xFFFF) || !within(f.pitchAndFamily, 0, 0xFF) ||
+        !within(f.enumHeight, -kMaxCell, kMaxCell) || !within(f.enumAveWidth, -kMaxCell, kMaxCell))
+        return false;
+    return std::all_of(f.charsets.begin(), f.charsets.end(), [&](int cs) { return within(cs, 0, 0xFF); });
+}
+
+// The face of a record, or nullopt for a face found unusable; `valid` false when the record holds
+// what no font gives.
+std::optional<FaceInfo> readCachedFace(Reader& in, std::string_view file, int32_t faceIndex, bool& valid)
+{
+    valid = true;
     if (in.number<uint8_t>() == 0)
         return std::nullopt;
     FaceInfo f;
@@ -229,6 +231,7 @@ std::optional<FaceInfo> readCachedFace(Reader& in, std::string_view file, int32_
     f.pitchAndFamily = in.number<int32_t>();
     f.enumHeight = in.number<int32_t>();
     f.enumAveWidth = in.number<int32_t>();
+    valid = in.ok() && plausible(f);
     return f;
 }
 
@@ -254,6 +257,7 @@ void writeRecord(Writer& out, const std::string& file, int faceIndex, const File
     out.number(static_cast<int32_t>(faceIndex));
     out.number(stamp.size);
     out.number(stamp.modifiedNs);
+    out.number(stamp.changedNs);
     out.number(stamp.inode);
     out.number(stamp.device);
     out.number(static_cast<uint8_t>(face ? 1 : 0));
@@ -282,6 +286,9 @@ void writeRecord(Writer& out, const std::string& file, int faceIndex, const File
 
 FaceCache::FaceCache(std::string path) : path_(std::move(path))
 {
+    // Saves of processes killed outright left their temporary files beside the cache.
+    if (const size_t slash = path_.rfind('/'); slash != std::string::npos && slash + 1 < path_.size())
+        qf::removeStaleTemporaryFiles(slash == 0 ? "/" : path_.substr(0, slash), {path_.substr(slash + 1)});
     std::unique_ptr<uint8_t[]> bytes;
     size_t size = 0;
     if (path_.empty() || !readAll(path_, bytes, size) || size < sizeof kMagic + 8 + 8 ||
@@ -305,7 +312,7 @@ FaceCache::FaceCache(std::string path) : path_(std::move(path))
         s.begin = static_cast<size_t>(in.at() - bytes.get());
         s.file = in.view();
         s.faceIndex = in.number<int32_t>();
-        in.skip(4 * 8);
+        in.skip(5 * 8);
         if (!skipFace(in))
             return;
         s.end = static_cast<size_t>(in.at() - bytes.get());
@@ -345,7 +352,12 @@ const std::optional<FaceInfo>* FaceCache::find(const std::string& file, int face
         in.number<int32_t>();
         Record r;
         r.stamp = readStamp(in);
-        r.face = readCachedFace(in, s->file, s->faceIndex);
+        bool valid = false;
+        r.face = readCachedFace(in, s->file, s->faceIndex, valid);
+        if (!valid)
+            return nullptr;  // read from the file again, and replaced when stored
+        if (r.face)
+            r.face->stamp = r.stamp;
         it = decoded_.emplace(std::make_pair(file, faceIndex), std::move(r)).first;
     }
     return it->second.stamp == stamp ? &it->second.face : nullptr;
@@ -384,7 +396,7 @@ void FaceCache::save()
         Reader in(bytes_.get() + s.begin, s.end - s.begin);
         in.view();
         in.number<int32_t>();
-        if (stampOf(key.first) != std::optional<FileStamp>(readStamp(in)))
+        if (qf::stampOf(key.first) != std::optional<FileStamp>(readStamp(in)))
             continue;
         out.bytes(bytes_.get() + s.begin, s.end - s.begin);
         ++count;

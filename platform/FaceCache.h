@@ -1,8 +1,9 @@
 // What reading the installed faces found, kept between runs: a face's file is opened again only
-// when it is new or has changed since (its size, modification time or inode differ), or when
+// when it is new or has changed since (its size, modification or change time or inode differ), or when
 // another FreeType version made the records. Only platform/*.cpp include this header.
 #pragma once
 
+#include "platform/FileLayer.h"
 #include "platform/FontCatalog.h"
 
 #include <cstdint>
@@ -14,23 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include <sys/stat.h>
-
 namespace gdi {
 
-// What tells one version of a file from another without reading it.
-struct FileStamp {
-    uint64_t size = 0;
-    int64_t modifiedNs = 0;
-    uint64_t inode = 0;
-    uint64_t device = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-// The file's stamp; nullopt when it cannot be had (the file is gone).
-std::optional<FileStamp> stampOf(const std::string& file);
-// The stamp of a file as stat or fstat described it.
-FileStamp stampOf(const struct stat& info);
+using qf::FileStamp;
+using qf::stampOf;
 
 class FaceCache {
 public:
@@ -51,7 +39,7 @@ public:
 
     // Raised whenever the file's layout or what the catalogue derives from a face changes, so older
     // files are read again from the faces.
-    static constexpr uint32_t kFormat = 2;
+    static constexpr uint32_t kFormat = 3;
 
 private:
     struct Record {

@@ -21,6 +21,25 @@ int FileLayer::close(int fd) { return ::close(fd); }
 int FileLayer::rename(const char* from, const char* to) { return ::rename(from, to); }
 int FileLayer::unlink(const char* path) { return ::unlink(path); }
 
+std::optional<FileStamp> stampOf(const std::string& file)
+{
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0)
+        return std::nullopt;
+    return stampOf(info);
+}
+
+FileStamp stampOf(const struct stat& info)
+{
+    FileStamp stamp;
+    stamp.size = static_cast<uint64_t>(info.st_size);
+    stamp.modifiedNs = int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+    stamp.changedNs = int64_t{info.st_ctim.tv_sec} * 1000000000 + info.st_ctim.tv_nsec;
+    stamp.inode = static_cast<uint64_t>(info.st_ino);
+    stamp.device = static_cast<uint64_t>(info.st_dev);
+    return stamp;
+}
+
 FileLayer& FileLayer::system()
 {
     static FileLayer layer;
@@ -80,12 +99,13 @@ std::string folderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Flushes a folder's entries; file systems that cannot flush a folder (EINVAL) count as done.
+// Flushes a folder's entries; file systems that cannot flush a folder (EINVAL) count as done. A
+// folder that is gone (ENOENT) took the files renamed into it along.
 int syncFolder(const std::string& folder, FileLayer& files)
 {
     const int fd = files.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (fd < 0)
-        return errno == ENOENT ? 0 : errno;
+        return errno;
     int error = files.fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
     if (files.close(fd) != 0 && error == 0)
         error = errno;
@@ -104,8 +124,14 @@ void exitOnSignals(std::initializer_list<int> which)
     struct sigaction action {};
     action.sa_handler = exitRemovingTemporary;
     sigemptyset(&action.sa_mask);
-    for (const int s : which)
+    for (const int s : which) {
+        // A signal ignored from the start stays ignored: nohup and shells starting background
+        // jobs ask for exactly that.
+        struct sigaction before {};
+        if (sigaction(s, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
         sigaction(s, &action, nullptr);
+    }
 }
 
 std::vector<std::string> removeStaleTemporaryFiles(const std::string& folder,
@@ -138,7 +164,7 @@ std::vector<std::string> removeStaleTemporaryFiles(const std::string& folder,
             continue;
         bool ours = false;
         for (const std::string& extension : targetExtensions)
-            ours |= target.size() > extension.size() &&
+            ours |= target.size() >= extension.size() &&
                     target.compare(target.size() - extension.size(), extension.size(), extension) == 0;
         const auto pid = static_cast<pid_t>(std::stol(pidText));
         if (!ours || pid <= 0)
@@ -200,9 +226,23 @@ std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t 
     return {};
 }
 
+std::string specialFileAt(const std::string& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))
+        return {};
+    if (S_ISDIR(info.st_mode))
+        return "a directory";
+    if (S_ISFIFO(info.st_mode))
+        return "a FIFO";
+    if (S_ISSOCK(info.st_mode))
+        return "a socket";
+    return "a device";
+}
+
 bool fileHolds(const std::string& path, const uint8_t* data, size_t size)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
     struct stat info {};
@@ -234,8 +274,10 @@ std::vector<std::pair<std::string, std::string>> flushFolders(const std::vector<
     std::vector<std::pair<std::string, std::string>> failed;
     for (const std::string& path : paths)
         if (const int error = folders[folderOf(path)])
-            failed.emplace_back(path, std::string("written, but its folder could not be flushed to disk: ") +
-                                          std::strerror(error));
+            failed.emplace_back(path, error == ENOENT
+                                          ? std::string("lost: its folder was removed during the run")
+                                          : std::string("written, but its folder could not be flushed to disk: ") +
+                                                std::strerror(error));
     return failed;
 }
 

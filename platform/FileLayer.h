@@ -6,12 +6,31 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace qf {
+
+// What tells one version of a file from another without reading it. The change time is there
+// because nothing can set it back: an edit in place that restores the size and the modification
+// time (touch -d) still shows.
+struct FileStamp {
+    uint64_t size = 0;
+    int64_t modifiedNs = 0;
+    int64_t changedNs = 0;
+    uint64_t inode = 0;
+    uint64_t device = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The file's stamp; nullopt when it cannot be had (the file is gone).
+std::optional<FileStamp> stampOf(const std::string& file);
+// The stamp of a file as stat or fstat described it.
+FileStamp stampOf(const struct stat& info);
 
 class FileLayer {
 public:
@@ -38,15 +57,21 @@ public:
 std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size,
                            FileLayer& files = FileLayer::system());
 
-// True when path is a regular file (not a link) holding exactly these size bytes. A run made
+// True when path is a regular file (not a link) holding exactly these size bytes; never waits on a
+// FIFO. A run made
 // again leaves such a file as it is: rewriting it would cost disk writes and change its
 // modification time for nothing.
 bool fileHolds(const std::string& path, const uint8_t* data, size_t size);
 
+// What is at path when it is something a run must not write over or read: a directory, a FIFO
+// (opening one would wait for a writer for ever), a socket or a device. Empty for nothing, a
+// regular file or a symbolic link (which the rename replaces). Nothing is opened.
+std::string specialFileAt(const std::string& path);
+
 // Flushes the folders of files that writeFileWhole wrote, each once, so their renames are on disk
 // too; flushing the folder after every file waited for the disk once more per file. Returns the
 // files whose folder could not be flushed, each with the reason ("written, but its folder could
-// not be flushed to disk: <strerror>").
+// not be flushed to disk: <strerror>"), and those whose folder is gone, lost with it.
 std::vector<std::pair<std::string, std::string>> flushFolders(const std::vector<std::string>& paths,
                                                                FileLayer& files = FileLayer::system());
 
@@ -55,7 +80,7 @@ std::vector<std::pair<std::string, std::string>> flushFolders(const std::vector<
 const char* activeTemporaryFile();
 
 // Makes each of these signals end the program at once with status 128 + the signal, after removing
-// the temporary file being written.
+// the temporary file being written; a signal the program was started with ignored stays ignored.
 void exitOnSignals(std::initializer_list<int> which);
 
 // Removes the temporary files writeFileWhole left in folder when its process was killed outright:

@@ -144,6 +144,8 @@ std::vector<FaceInfo> loadInstalledFaces(const CatalogSource& source)
             continue;
         }
         std::optional<FaceInfo> info = readFace(path, index);
+        if (info)
+            info->stamp = *at->second;
         cache.store(path, index, *at->second, info);
         if (info)
             faces.push_back(std::move(*info));

@@ -2,6 +2,8 @@
 // character sets GDI would report for them.
 #pragma once
 
+#include "platform/FileLayer.h"
+
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,6 +31,9 @@ struct FaceInfo {
     int pitchAndFamily = 0;
     int enumHeight = 0;
     int enumAveWidth = 0;
+
+    // The version of the file these facts were read from: a face drawn later is checked against it.
+    qf::FileStamp stamp;
 };
 
 // Where a catalogue comes from.

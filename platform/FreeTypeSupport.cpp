@@ -1,6 +1,7 @@
 #include "platform/FreeTypeSupport.h"
 
-#include "platform/FaceCache.h"
+#include "platform/CodePages.h"
+#include "platform/FileLayer.h"
 
 #include FT_SFNT_NAMES_H
 #include FT_TRUETYPE_IDS_H
@@ -234,8 +235,9 @@ MappedRange* takeRange(const void* pages, size_t length)
 // A font file's bytes: the file mapped, or a copy of it in pages of their own.
 class FileBytes {
 public:
-    // The file as it is at this moment; null when it cannot be read, is empty or is too large.
-    static std::shared_ptr<const FileBytes> read(const std::string& file);
+    // The file as it is at this moment; null, with the reason, when it cannot be read, is empty or
+    // is too large.
+    static std::shared_ptr<const FileBytes> read(const std::string& file, std::string* why);
 
     FileBytes() = default;
     FileBytes(const FileBytes&) = delete;
@@ -257,15 +259,22 @@ public:
     size_t size() const { return size_; }
 
     // True once the file is no longer what it was when mapped: a read past its end was caught, or
-    // its stamp (size, modification time, identity) differs now. A copy never changes.
+    // it was written since (its size, modification or change time differ). A file renamed over or
+    // removed keeps its bytes as they were while mapped, so the change time its removal moves does
+    // not count then. A copy never changes.
     bool changed() const
     {
         if (!range_)
             return false;
         struct stat now {};
-        return range_->damaged.load(std::memory_order_acquire) || ::fstat(fd_, &now) != 0 ||
-               stampOf(now) != stamp_;
+        if (range_->damaged.load(std::memory_order_acquire) || ::fstat(fd_, &now) != 0)
+            return true;
+        const qf::FileStamp stamp = qf::stampOf(now);
+        return stamp.size != stamp_.size || stamp.modifiedNs != stamp_.modifiedNs ||
+               (stamp.changedNs != stamp_.changedNs && now.st_nlink > 0);
     }
+    // The file as it was when read.
+    const qf::FileStamp& stamp() const { return stamp_; }
 
 private:
     bool map(int fd, const struct stat& info);
@@ -287,7 +296,7 @@ private:
     size_t capacity_ = 0;
     size_t size_ = 0;
     int fd_ = -1;                   // a mapped file's, for telling whether it changed
-    FileStamp stamp_;               // the mapped file as it was
+    qf::FileStamp stamp_;           // the file as it was when read
     MappedRange* range_ = nullptr;  // a mapped file's slot
 };
 
@@ -306,7 +315,6 @@ bool FileBytes::map(int fd, const struct stat& info)
     pages_ = pages;
     capacity_ = size_ = length;
     fd_ = fd;
-    stamp_ = stampOf(info);
     return true;
 }
 
@@ -337,23 +345,29 @@ bool FileBytes::copy(int fd, size_t sizeHint)
     return size_ > 0;
 }
 
-std::shared_ptr<const FileBytes> FileBytes::read(const std::string& file)
+std::shared_ptr<const FileBytes> FileBytes::read(const std::string& file, std::string* why)
 {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    auto fail = [&](const std::string& reason) -> std::shared_ptr<const FileBytes> {
+        if (why)
+            *why = reason;
         return nullptr;
+    };
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return fail(std::string("its file cannot be opened: ") + std::strerror(errno));
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
         static_cast<uint64_t>(info.st_size) > kMaxFontFile) {
         ::close(fd);
-        return nullptr;
+        return fail(S_ISREG(info.st_mode) ? "its file is empty or too large" : "its file is not a regular file");
     }
     auto bytes = std::make_shared<FileBytes>();
+    bytes->stamp_ = qf::stampOf(info);
     if (bytes->map(fd, info))
         return bytes;  // it keeps the descriptor
     const bool copied = bytes->copy(fd, static_cast<size_t>(info.st_size));
     ::close(fd);
-    return copied ? bytes : nullptr;
+    return copied ? bytes : fail("its file cannot be read");
 }
 
 namespace {
@@ -388,34 +402,148 @@ FacePtr openFace(const std::string& file, int faceIndex)
     return openFrom(std::move(source), args, faceIndex);
 }
 
-FacePtr loadFace(const std::string& file, int faceIndex)
+namespace {
+
+FacePtr openBytes(std::shared_ptr<const FileBytes> bytes, int faceIndex)
 {
-    // The faces of one collection file share one copy of it while any of them is open.
-    static std::mutex mutex;
-    static auto* loaded = new std::map<std::string, std::weak_ptr<const FileBytes>>;
     auto source = std::make_shared<FaceSource>();
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        source->bytes = (*loaded)[file].lock();
-        if (source->bytes && source->bytes->changed())
-            source->bytes.reset();  // the file is not what the faces open now read: read it anew
-        if (!source->bytes) {
-            auto bytes = FileBytes::read(file);
-            if (!bytes) {
-                loaded->erase(file);
-                return nullptr;
-            }
-            source->bytes = bytes;
-            (*loaded)[file] = bytes;
-        }
-        for (auto entry = loaded->begin(); entry != loaded->end();)
-            entry = entry->second.expired() && entry->first != file ? loaded->erase(entry) : std::next(entry);
-    }
+    source->bytes = std::move(bytes);
     FT_Open_Args args{};
     args.flags = FT_OPEN_MEMORY;
     args.memory_base = source->bytes->data();
     args.memory_size = static_cast<FT_Long>(source->bytes->size());
     return openFrom(std::move(source), args, faceIndex);
+}
+
+std::string cutName(std::string name)
+{
+    if (name.size() > LF_FACESIZE - 1)
+        name.resize(LF_FACESIZE - 1);
+    return name;
+}
+
+// Whether bytes read from a listed face's file still hold that face, which the list names: an
+// upgrade that rewrote the file keeps its family and style, a file replaced by another font does
+// not. Empty when they do, else why not.
+std::string checkAgainstList(const std::shared_ptr<const FileBytes>& bytes, const FaceInfo& listed)
+{
+    if (bytes->stamp() == listed.stamp)
+        return {};
+    const std::string changed = "its file changed since the list was read and ";
+    FacePtr face = openBytes(bytes, listed.faceIndex);
+    if (!face || !FT_IS_SCALABLE(face.get()))
+        return changed + "no longer holds a face that can be drawn";
+    const FaceNames names = readNames(face.get());
+    const std::string family = cutName(names.family), style = cutName(names.style);
+    if (family == listed.family && style == listed.style)
+        return {};
+    return changed + "now holds " + ansiToUtf8(family + (style.empty() ? "" : " " + style));
+}
+
+// A font file's bytes as fonts draw from them, shared by the faces of every thread: while any
+// hold lasts the bytes held, else the bytes last read while the file is as they were.
+struct LoadedFile {
+    std::weak_ptr<const FileBytes> bytes;
+    std::shared_ptr<const FileBytes> held;
+    int holds = 0;
+    std::set<std::string> matching;  // listed faces (index, family, style) these bytes were found to hold
+};
+
+std::mutex& loadedMutex()
+{
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+
+std::map<std::string, LoadedFile>& loadedFiles()
+{
+    static auto* files = new std::map<std::string, LoadedFile>;
+    return *files;
+}
+
+// Called with loadedMutex() held.
+std::shared_ptr<const FileBytes> bytesLocked(const std::string& file, const FaceInfo* listed, std::string* why)
+{
+    auto& files = loadedFiles();
+    LoadedFile& entry = files[file];
+    std::shared_ptr<const FileBytes> bytes = entry.held ? entry.held : entry.bytes.lock();
+    // Unless held, bytes read before serve only while the file at this path is still the one they
+    // came from: written over, renamed over or removed since, it is read anew.
+    if (bytes && !entry.held && (bytes->changed() || qf::stampOf(file) != std::optional(bytes->stamp())))
+        bytes.reset();
+    if (!bytes) {
+        bytes = FileBytes::read(file, why);
+        if (!bytes) {
+            if (entry.holds == 0)
+                files.erase(file);
+            return nullptr;
+        }
+        entry.bytes = bytes;
+        entry.matching.clear();
+    }
+    for (auto it = files.begin(); it != files.end();)
+        it = it->second.holds == 0 && it->second.bytes.expired() && it->first != file ? files.erase(it) : std::next(it);
+    if (!listed)
+        return bytes;
+    const std::string key = std::to_string(listed->faceIndex) + '\0' + listed->family + '\0' + listed->style;
+    if (entry.matching.count(key))
+        return bytes;
+    const std::string mismatch = checkAgainstList(bytes, *listed);
+    if (!mismatch.empty()) {
+        if (why)
+            *why = mismatch;
+        return nullptr;
+    }
+    entry.matching.insert(key);
+    return bytes;
+}
+
+std::shared_ptr<const FileBytes> faceBytes(const std::string& file, const FaceInfo* listed, std::string* why)
+{
+    std::lock_guard<std::mutex> lock(loadedMutex());
+    return bytesLocked(file, listed, why);
+}
+
+}  // namespace
+
+class FaceFileHold {
+public:
+    explicit FaceFileHold(std::string file) : file_(std::move(file)) {}
+    FaceFileHold(const FaceFileHold&) = delete;
+    FaceFileHold& operator=(const FaceFileHold&) = delete;
+    ~FaceFileHold()
+    {
+        std::lock_guard<std::mutex> lock(loadedMutex());
+        auto it = loadedFiles().find(file_);
+        if (it != loadedFiles().end() && --it->second.holds == 0)
+            it->second.held.reset();
+    }
+
+private:
+    std::string file_;
+};
+
+std::shared_ptr<const FaceFileHold> holdFaceFile(const FaceInfo& face, std::string* why)
+{
+    std::lock_guard<std::mutex> lock(loadedMutex());
+    auto bytes = bytesLocked(face.file, &face, why);
+    if (!bytes)
+        return nullptr;
+    LoadedFile& entry = loadedFiles()[face.file];
+    entry.held = std::move(bytes);
+    ++entry.holds;
+    return std::make_shared<FaceFileHold>(face.file);
+}
+
+FacePtr loadFace(const std::string& file, int faceIndex, const FaceInfo* listed, std::string* why)
+{
+    auto bytes = faceBytes(file, listed, why);
+    if (!bytes)
+        return nullptr;
+    FacePtr face = openBytes(std::move(bytes), faceIndex);
+    if (!face && why)
+        *why = "FreeType cannot read the face from its file";
+    return face;
 }
 
 bool sourceChanged(const FacePtr& face)
@@ -424,11 +552,22 @@ bool sourceChanged(const FacePtr& face)
     return source && source->bytes && source->bytes->changed();
 }
 
-std::shared_ptr<SharedFace> SharedFace::get(const std::string& file, int faceIndex)
+namespace {
+
+const FileBytes* bytesOf(const FacePtr& face)
+{
+    const auto& source = face.get_deleter().source;
+    return source ? source->bytes.get() : nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<SharedFace> SharedFace::get(const std::string& file, int faceIndex, const FaceInfo* listed,
+                                            std::string* why)
 {
     // One cache per thread: FreeType faces are not to be shared between threads, so a font
     // realised on a worker thread draws with that thread's face. The file's bytes in memory are
-    // shared all the same (loadFace), as FreeType only reads them.
+    // shared all the same (faceBytes), as FreeType only reads them.
     struct Cache {
         std::map<std::pair<std::string, int>, std::weak_ptr<SharedFace>> open;
         std::deque<std::shared_ptr<SharedFace>> recent;
@@ -437,12 +576,21 @@ std::shared_ptr<SharedFace> SharedFace::get(const std::string& file, int faceInd
     constexpr size_t kRecent = 8;
 
     const auto key = std::make_pair(file, faceIndex);
+    // The bytes fonts draw from now (those held for a run, or the file as it is): a face opened
+    // from other bytes before is not used again.
+    std::shared_ptr<const FileBytes> bytes = faceBytes(file, listed, why);
+    if (!bytes) {
+        cache.open.erase(key);
+        return nullptr;
+    }
     std::shared_ptr<SharedFace> face = cache.open[key].lock();
-    if (face && face->sourceChanged())
-        face.reset();  // fonts realised from now on read the file as it is now
+    if (face && bytesOf(face->face_) != bytes.get())
+        face.reset();
     if (!face) {
-        FacePtr opened = loadFace(file, faceIndex);
+        FacePtr opened = openBytes(std::move(bytes), faceIndex);
         if (!opened) {
+            if (why)
+                *why = "FreeType cannot read the face from its file";
             cache.open.erase(key);
             return nullptr;
         }

@@ -10,6 +10,7 @@
 // and only read afterwards.
 #pragma once
 
+#include "platform/FontCatalog.h"
 #include "platform/gdi.h"
 
 #include <ft2build.h>
@@ -79,11 +80,20 @@ FacePtr openFace(const std::string& file, int faceIndex);
 
 // Opens one face from the whole file in memory, for drawing: the file mapped (or, failing that, a
 // copy of it). A file truncated under a mapped face never faults the program; its reads find zeros,
-// and sourceChanged() tells. Null when the file cannot be read or FreeType cannot read the face.
-FacePtr loadFace(const std::string& file, int faceIndex);
+// and sourceChanged() tells. With `listed`, the face the font list read from the file: a file that
+// changed since is read again and must still hold that face (family and style), else the face is
+// refused. Null, with the reason, when the file cannot be read or FreeType cannot read the face.
+FacePtr loadFace(const std::string& file, int faceIndex, const FaceInfo* listed = nullptr, std::string* why = nullptr);
 
-// True once a face's file is no longer what the face was opened from (truncated, rewritten or
-// replaced since): whatever was drawn from it since cannot be trusted.
+// Keeps a listed face's file as it is now while the hold lives: faces opened from it meanwhile, on
+// any thread, read these bytes, even once the file has been replaced (if they were written over in
+// place, sourceChanged() tells). So every size of a font in a run comes from one version of its
+// file. Null, with the reason, when the file cannot be read or no longer holds the face.
+class FaceFileHold;
+std::shared_ptr<const FaceFileHold> holdFaceFile(const FaceInfo& face, std::string* why = nullptr);
+
+// True once a face's file is no longer what the face was opened from (truncated or written over
+// since): whatever was drawn from it since cannot be trusted.
 bool sourceChanged(const FacePtr& face);
 
 // A face opened once and shared by every font realised from it on one thread. Whoever changes the
@@ -95,7 +105,10 @@ public:
     // the few most recently used stay open even when no font holds them, so fonts created one after
     // another (point font, rendering font, the next size) do not reopen the file. Each thread gets
     // a face of its own: faces are never shared between threads that each realise fonts.
-    static std::shared_ptr<SharedFace> get(const std::string& file, int faceIndex);
+    // A face is opened again when the bytes fonts draw from are no longer those it read (the file
+    // changed, or a hold keeps another version); `listed` and `why` as for loadFace.
+    static std::shared_ptr<SharedFace> get(const std::string& file, int faceIndex, const FaceInfo* listed = nullptr,
+                                           std::string* why = nullptr);
 
     explicit SharedFace(FacePtr face) : face_(std::move(face)) {}
     FT_Face face() const { return face_.get(); }

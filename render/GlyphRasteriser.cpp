@@ -62,7 +62,8 @@ bool GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32
                       " at " + std::to_string(dpi) + " dpi)");
     };
     lf.lfHeight = 10 * pointSize;
-    pointFont_ = gdi::Font::createPointFontIndirect(lf, dc_);
+    std::string why;
+    pointFont_ = gdi::Font::createPointFontIndirect(lf, dc_, &why);
     pointFontHeight_ = pointFont_ ? pointFont_->logFont().lfHeight : 0;
     if (pointFont_ && pointFontHeight_ == 0)
         return noPixels("point font", dpiY);
@@ -75,13 +76,13 @@ bool GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32
         return noPixels("target resolution", resolutionY);
     lf.lfWidth = renderingWidth(pointMetrics_.tmAveCharWidth, resolutionX, resolutionY, dpiX, dpiY);
     renderingLogFont_ = lf;
-    renderingFont_ = gdi::Font::createFontIndirect(lf);
+    renderingFont_ = pointFont_ ? gdi::Font::createFontIndirect(lf, &why) : nullptr;
     if (renderingFont_)
         dc_.selectObject(renderingFont_);
     // Without either font the device context would go on drawing with the one it held before.
     if (!pointFont_ || !renderingFont_ || !dc_.getTextMetrics(&metrics_))
-        return refuse("the font \"" + std::string(font.lfFaceName) +
-                      "\" cannot be loaded: its file cannot be read (was it changed or removed?)");
+        return refuse("the font \"" + std::string(font.lfFaceName) + "\" cannot be loaded: " +
+                      (why.empty() ? "its file cannot be read" : why));
     if (metrics_.tmHeight < 1)
         return refuse("the realised font has no height");
     return true;

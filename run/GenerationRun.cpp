@@ -220,6 +220,10 @@ private:
         request.name = entry.name;
         request.symbolSet = CodePageTable::pclSymbolSetValue(settings_.codePageIndex);
 
+        // Every size of the font comes from one version of its file, even should it be replaced
+        // meanwhile. A file that no longer holds the face refuses each size with the reason.
+        const auto held = gdi::Font::holdFile(request.font);
+
         const uint64_t inkBefore = inkedCharacters();
         const size_t writtenBefore = result_.written.size();
         if (format_.library)
@@ -307,6 +311,10 @@ private:
 
     void writeFile(const std::string& file, const OutputSink& image)
     {
+        if (const std::string special = specialFileAt(file); !special.empty()) {
+            fail(file, special + " is in its place; nothing was read or written through it");
+            return;
+        }
         if (fileHolds(file, image.data(), image.size()) && budget_.admit(image.size())) {
             result_.written.push_back(file);
             host_.fileWritten(file);

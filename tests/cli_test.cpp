@@ -7,9 +7,12 @@
 #include <array>
 #include <cstdlib>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <poll.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -132,6 +135,23 @@ public:
         return status;
     }
 
+    // As finish(), for a process that may hang: one still running after `seconds` is killed, and
+    // nullopt comes back.
+    std::optional<int> finishWithin(int seconds)
+    {
+        for (int waited = 0; waited < seconds * 10; ++waited) {
+            readSome(100);
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                reaped_ = true;
+                while (readSome(0)) {
+                }
+                return status;
+            }
+        }
+        return std::nullopt;
+    }
+
 private:
     bool readSome(int timeoutMs)
     {
@@ -238,6 +258,11 @@ TEST_F(CliTest, UsageErrorsExitTwoAndWriteNothing)
         EXPECT_FALSE(o.err.empty());
     }
     EXPECT_TRUE(names().empty());
+    // What was typed is repeated with its control bytes shown, never sent to the terminal.
+    const Outcome o = cli({"-f", "\x1b[2J\x1b]0;owned\x07ttf", "0"}, dir);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("unknown format \"\\x1b[2J\\x1b]0;owned\\x07ttf\""), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find('\x1b'), std::string::npos);
 }
 
 TEST_F(CliTest, RefusedSizesAndOversizedFonExitOneAndWriteTheRest)
@@ -411,6 +436,108 @@ TEST_F(CliTest, FontFilesTruncatedDuringTheRunCostOnlyTheirFonts)
     EXPECT_TRUE(temporaries(names()).empty());
 }
 
+TEST_F(CliTest, AFontFileReplacedAfterTheListWasReadMustStillHoldItsFace)
+{
+    const std::string serif = "/usr/share/fonts/truetype/liberation/LiberationSerif-Regular.ttf";
+    TempDir fontDir;
+    const OwnFonts fonts(fontDir, {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", serif});
+    std::string sizes;
+    for (int size = 8; size <= 40; ++size)
+        sizes += std::to_string(size) + ",";
+    // Once DejaVu Sans is being written, Liberation Serif's file is replaced the way package
+    // managers do it (a new file renamed over the old): by another face, or by the same face again.
+    for (const bool sameFace : {false, true}) {
+        fs::copy_file(serif, fonts.file("LiberationSerif-Regular.ttf"), fs::copy_options::overwrite_existing);
+        TempDir out;
+        Background run({"-f", "bdf", "-s", sizes, "all"}, out.path(), {fonts.env});
+        ASSERT_TRUE(run.waitForErr("wrote ")) << run.err();
+        const std::string incoming = fontDir.file("incoming.ttf");
+        fs::copy_file(sameFace ? serif : "/usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf", incoming,
+                      fs::copy_options::overwrite_existing);
+        ASSERT_EQ(std::rename(incoming.c_str(), fonts.file("LiberationSerif-Regular.ttf").c_str()), 0);
+        const int status = run.finish();
+        ASSERT_TRUE(WIFEXITED(status)) << run.err();
+        const auto written = out.names();
+        const auto serifFiles = std::count_if(written.begin(), written.end(),
+                                              [](const std::string& n) { return n.rfind("Liberation Serif_", 0) == 0; });
+        if (sameFace) {
+            EXPECT_EQ(WEXITSTATUS(status), 0) << run.err();
+            EXPECT_EQ(serifFiles, 33);
+        } else {
+            EXPECT_EQ(WEXITSTATUS(status), 1) << run.err();
+            EXPECT_EQ(serifFiles, 0);
+            EXPECT_NE(run.err().find("Liberation Serif_12.bdf: Liberation Serif at 12 points (96 x 96 dpi): the font "
+                                     "\"Liberation Serif\" cannot be loaded: its file changed since the list was "
+                                     "read and now holds Liberation Mono Regular"),
+                      std::string::npos)
+                << run.err();
+        }
+        EXPECT_EQ(written.size(), sameFace ? 66u : 33u);
+    }
+}
+
+TEST_F(CliTest, NothingWaitsOnAFifo)
+{
+    // A FIFO at an output file's name is refused and named; the other files are written.
+    ASSERT_EQ(mkfifo((dir + "/DejaVu Sans_8.bdf").c_str(), 0644), 0);
+    {
+        Background run({"-f", "bdf", "-s", "8, 10", "DejaVu Sans"}, dir);
+        const std::optional<int> status = run.finishWithin(60);
+        ASSERT_TRUE(status) << "the run hangs on the FIFO";
+        EXPECT_EQ(WEXITSTATUS(*status), 1);
+        EXPECT_NE(run.err().find("DejaVu Sans_8.bdf: a FIFO is in its place; nothing was read or written through it"),
+                  std::string::npos)
+            << run.err();
+        struct stat info {};
+        EXPECT_TRUE(stat((dir + "/DejaVu Sans_8.bdf").c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
+        EXPECT_TRUE(fs::is_regular_file(dir + "/DejaVu Sans_10.bdf"));
+    }
+    // A FIFO in the face cache's place is ignored, then replaced by the cache.
+    const std::string cache = dir + "/faces.cache";
+    ASSERT_EQ(mkfifo(cache.c_str(), 0644), 0);
+    Background list({"--list"}, dir, {"QUENFOLD_FACE_CACHE=" + cache});
+    const std::optional<int> status = list.finishWithin(60);
+    ASSERT_TRUE(status) << "--list hangs on the cache";
+    EXPECT_EQ(WEXITSTATUS(*status), 0) << list.err();
+    EXPECT_TRUE(fs::is_regular_file(cache));
+}
+
+TEST_F(CliTest, SignalsWhileTheFontListIsReadEndAsDocumented)
+{
+    // A configuration that is a FIFO holds the program inside reading the font list, where it is
+    // found by opening the FIFO's other end.
+    const std::string conf = dir + "/fonts.conf";
+    ASSERT_EQ(mkfifo(conf.c_str(), 0644), 0);
+    for (const int sig : {SIGTERM, SIGHUP}) {
+        Background run({"-f", "bdf", "-s", "12", "all"}, dir, {"FONTCONFIG_FILE=" + conf});
+        int writer = -1;
+        for (int i = 0; i < 3000 && writer < 0; ++i) {
+            writer = open(conf.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer < 0)
+                usleep(1000);
+        }
+        ASSERT_GE(writer, 0) << "the program never read its configuration";
+        kill(run.pid(), sig);
+        close(writer);
+        const std::optional<int> status = run.finishWithin(60);
+        ASSERT_TRUE(status);
+        ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status);
+        EXPECT_EQ(WEXITSTATUS(*status), 128 + sig);
+    }
+    EXPECT_TRUE(names() == std::vector<std::string>{"fonts.conf"});
+
+    // Started with SIGHUP ignored (nohup), it keeps ignoring it.
+    TempDir out;
+    const auto before = signal(SIGHUP, SIG_IGN);
+    Background run({"-q", "-f", "bdf", "-s", "12", "DejaVu Sans"}, out.path());
+    signal(SIGHUP, before);
+    kill(run.pid(), SIGHUP);
+    const int status = run.finish();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(out.names(), std::vector<std::string>{"DejaVu Sans_12.bdf"});
+}
+
 TEST_F(CliTest, TermAndHupEndAtOnceAndLeaveNoTemporaryFile)
 {
     for (const int sig : {SIGTERM, SIGHUP}) {
@@ -451,10 +578,13 @@ TEST_F(CliTest, StaleTemporaryFilesOfDeadProcessesAreRemovedAtTheStart)
     std::ofstream(dir + "/.Other Face.fon." + gone + "-123.tmp") << "x";
     std::ofstream(dir + "/.DejaVu Sans_12.bdf." + gone + "-4294967295.tmp") << "x";
 
-    const Outcome o = cli({"-q", "-f", "bdf", "-s", "8", "DejaVu Sans"}, dir);
+    // The face cache's folder is cleaned the same way.
+    std::ofstream(dir + "/.faces.cache." + gone + "-9.tmp") << "x";
+    const Outcome o = cli({"-q", "-f", "bdf", "-s", "8", "DejaVu Sans"}, dir, {"QUENFOLD_FACE_CACHE=" + dir + "/faces.cache"});
     EXPECT_EQ(o.status, 0) << o.err;
     auto expected = kept;
     expected.push_back("DejaVu Sans_8.bdf");
+    expected.push_back("faces.cache");
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(names(), expected);
 }

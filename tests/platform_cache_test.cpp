@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <tuple>
@@ -96,6 +98,29 @@ TEST(PlatformFaceCache, AChangedFileIsReadAgain)
     ASSERT_EQ(second.faces().size(), 1u);
     EXPECT_EQ(second.faces()[0].family, "Liberation Mono");
     expectSameCatalogue(second, gdi::FontCatalog::load({conf, ""}), "after the change");
+
+    // Edited in place with its size and modification time kept: only the change time tells.
+    std::string bytes = qf::test::readFile(face);
+    const std::string from("\0M\0o\0n\0o", 8), to("\0M\0u\0n\0o", 8);  // the UTF-16 names
+    for (size_t at = bytes.find(from); at != std::string::npos; at = bytes.find(from, at))
+        bytes.replace(at, to.size(), to);
+    const auto modified = std::filesystem::last_write_time(face);
+    std::ofstream(face, std::ios::binary | std::ios::in | std::ios::out).write(bytes.data(), std::streamsize(bytes.size()));
+    std::filesystem::last_write_time(face, modified);
+    const gdi::FontCatalog edited = gdi::FontCatalog::load({conf, cache});
+    ASSERT_EQ(edited.faces().size(), 1u);
+    EXPECT_EQ(edited.faces()[0].family, "Liberation Muno");
+
+    // A record with a valid checksum but values no font gives is a miss, read from the file again.
+    {
+        gdi::FaceInfo crafted = edited.faces()[0];
+        crafted.weight = INT32_MIN;
+        crafted.charsets.push_back(-5);
+        gdi::FaceCache forged(cache);
+        forged.store(face, 0, *qf::stampOf(face), crafted);
+        forged.save();
+    }
+    expectSameCatalogue(gdi::FontCatalog::load({conf, cache}), edited, "forged record");
 
     // Gone: nothing is listed, whatever the cache holds.
     std::filesystem::remove(face);

@@ -234,6 +234,49 @@ TEST(RenderThreads, EachThreadDrawsWithFacesOfItsOwn)
 
 }  // namespace
 
+TEST(RenderFaceFiles, AFaceIsDrawnFromTheFileTheListReadOrOneHoldingTheSameFace)
+{
+    qf::test::TempDir dir;
+    std::filesystem::create_directory(dir.file("fonts"));
+    const std::string file = dir.file("fonts/face.ttf"), incoming = dir.file("incoming.ttf");
+    const std::string serif = "/usr/share/fonts/truetype/liberation/LiberationSerif-Regular.ttf";
+    std::filesystem::copy_file(serif, file);
+    std::ofstream(dir.file("fonts.conf")) << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << dir.file("fonts")
+                                          << "</dir><cachedir>" << dir.file("fc") << "</cachedir></fontconfig>\n";
+    const gdi::FontCatalog list = gdi::FontCatalog::load({dir.file("fonts.conf"), ""});
+    ASSERT_EQ(list.faces().size(), 1u);
+    const gdi::FaceInfo& listed = list.faces()[0];
+    auto replaceWith = [&](const std::string& from) {
+        std::filesystem::copy_file(from, incoming, std::filesystem::copy_options::overwrite_existing);
+        ASSERT_EQ(std::rename(incoming.c_str(), file.c_str()), 0);
+    };
+    auto familyDrawn = [&](std::string* why) {
+        const auto face = gdi::ft::SharedFace::get(file, 0, &listed, why);
+        return face ? std::string(face->face()->family_name) : std::string();
+    };
+    std::string why;
+
+    // While a hold lasts, every face opened reads the version held, whatever replaced the file.
+    auto hold = gdi::ft::holdFaceFile(listed);
+    ASSERT_TRUE(hold);
+    replaceWith("/usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf");
+    EXPECT_EQ(familyDrawn(&why), "Liberation Serif") << why;
+    std::string there;
+    std::thread([&] { there = familyDrawn(nullptr); }).join();
+    EXPECT_EQ(there, "Liberation Serif");
+
+    // Without it, the file must still hold the face the list read from it.
+    hold.reset();
+    EXPECT_EQ(familyDrawn(&why), "");
+    EXPECT_EQ(why, "its file changed since the list was read and now holds Liberation Mono Regular");
+    EXPECT_FALSE(gdi::ft::holdFaceFile(listed));
+    replaceWith(serif);  // the same face in a new file goes on
+    EXPECT_EQ(familyDrawn(&why), "Liberation Serif") << why;
+    std::ofstream(file, std::ios::trunc) << "not a font";
+    EXPECT_EQ(familyDrawn(&why), "");
+    EXPECT_EQ(why, "its file changed since the list was read and no longer holds a face that can be drawn");
+}
+
 TEST(RenderFaceFiles, AFileCutShortUnderAFaceIsToldNotFaulted)
 {
     qf::test::TempDir dir;

@@ -406,7 +406,7 @@ TEST_F(RunFixture, FileFaultsAreCollectedAndLoseNothing)
     EXPECT_EQ(dir.names().size(), 5u);  // no temporary files left
 }
 
-TEST_F(RunFixture, FolderRemovedDuringTheRunIsReportedForEveryLaterFile)
+TEST_F(RunFixture, FolderRemovedDuringTheRunIsReportedForEveryFileItHeldOrWouldHave)
 {
     settings.sizes = {8};
     settings.format = OutputFormat::BDF;
@@ -416,9 +416,12 @@ TEST_F(RunFixture, FolderRemovedDuringTheRunIsReportedForEveryLaterFile)
             fs::remove_all(dir.path());
     };
     const auto result = run();
-    EXPECT_EQ(result.written.size(), 1u);
-    ASSERT_EQ(result.failures.size(), 1u);
+    // The file written before the folder went is gone with it: lost, not written.
+    EXPECT_TRUE(result.written.empty());
+    ASSERT_EQ(result.failures.size(), 2u);
     EXPECT_NE(result.failures[0].reason.find("No such file or directory"), std::string::npos);
+    EXPECT_EQ(result.failures[1].file, dir.path() + "/DejaVu Sans_8.bdf");
+    EXPECT_EQ(result.failures[1].reason, "lost: its folder was removed during the run");
 }
 
 TEST_F(RunFixture, FullFileSystemLosesNothing)
