@@ -67,8 +67,7 @@ void MainDialog::ShowInPreview()
     const FormatInfo& format = formatInfo(static_cast<OutputFormat>(m_format));
     target.resolutionX = format.fixedResolution ? format.fixedResolution : static_cast<int32_t>(m_resolutionX);
     target.resolutionY = format.fixedResolution ? format.fixedResolution : static_cast<int32_t>(m_resolutionY);
-    target.storage = format.format == OutputFormat::FON || format.format == OutputFormat::FNT ? GlyphStorage::Cell
-                                                                                             : GlyphStorage::InkBox;
+    target.storage = format.storage;
 
     m_preview->setContent(std::move(content));
     if (m_target)

@@ -71,7 +71,7 @@ public:
         return prompt.DoModal();
     }
 
-    bool continueAfterOversizedFon(const std::string& message) override
+    bool goOnWithoutFile(const std::string& message) override
     {
         return ShowMessageBox(&dialog_, QString::fromStdString(message), QMessageBox::Warning,
                               QMessageBox::Yes | QMessageBox::No, ApplicationTitle()) != QMessageBox::No;

@@ -36,7 +36,7 @@ public:
         return true;
     }
     int confirmCodePage(const std::string&) override { return qf::kAnswerYesToAll; }
-    bool continueAfterOversizedFon(const std::string&) override { return true; }
+    bool goOnWithoutFile(const std::string&) override { return true; }
     void beginRun(int) override {}
     void setProgress(int) override {}
     void endRun(const std::vector<qf::RunFailure>&) override {}
@@ -96,7 +96,7 @@ void BM_WritersAlone(benchmark::State& state)
             }
             if (info.library) {
                 qf::OutputSink library;
-                benchmark::DoNotOptimize(qf::FonWriter::build(images, library));
+                benchmark::DoNotOptimize(info.library().build(images, library));
             }
         }
     }
@@ -104,7 +104,9 @@ void BM_WritersAlone(benchmark::State& state)
     state.SetLabel(info.option);
 }
 
-BENCHMARK(BM_Run)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_WritersAlone)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+// Every format of the table, by its row.
+const int kLastFormat = static_cast<int>(qf::formatTable().size()) - 1;
+BENCHMARK(BM_Run)->DenseRange(0, kLastFormat)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WritersAlone)->DenseRange(0, kLastFormat)->Unit(benchmark::kMillisecond);
 
 }  // namespace

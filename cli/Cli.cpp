@@ -86,7 +86,7 @@ public:
         return true;
     }
     int confirmCodePage(const std::string&) override { return answer_; }
-    bool continueAfterOversizedFon(const std::string& message) override
+    bool goOnWithoutFile(const std::string& message) override
     {
         clearLine();
         std::string text = message.substr(0, message.find("\n\n"));
@@ -172,7 +172,7 @@ int runCli(int argc, char** argv)
         return usageError(error);
     switch (options->action) {
     case cli::Action::Help:
-        std::fputs(cli::kUsage, stdout);
+        std::fputs(cli::usageText().c_str(), stdout);
         return kExitOk;
     case cli::Action::ListCodePages:
         for (int i = 0; i < CodePageTable::rowCount(); ++i)
@@ -211,16 +211,20 @@ int runCli(int argc, char** argv)
         return usageError(result.refusal);
     if (!result.stopReason.empty())
         std::fprintf(stderr, "quenfold-cli: run stopped: %s\n", result.stopReason.c_str());
-    if (!quiet)
-        std::fprintf(stderr, "%zu file%s written, %zu not written%s\n", result.written.size(),
-                     result.written.size() == 1 ? "" : "s",
-                     result.failures.size() + static_cast<size_t>(result.oversizedFons),
-                     result.skippedFonts.empty()
-                         ? ""
-                         : (", " + std::to_string(result.skippedFonts.size()) + " font(s) skipped").c_str());
+    if (!quiet) {
+        std::string summary = std::to_string(result.written.size()) + " file" +
+                              (result.written.size() == 1 ? "" : "s") + " written, " +
+                              std::to_string(result.failures.size() + static_cast<size_t>(result.withheldFiles)) +
+                              " not written";
+        if (!result.skippedFonts.empty())
+            summary += ", " + std::to_string(result.skippedFonts.size()) + " font(s) skipped";
+        if (result.charactersLeftOut > 0)
+            summary += ", " + std::to_string(result.charactersLeftOut) + " character(s) the fonts lack left out";
+        std::fprintf(stderr, "%s\n", summary.c_str());
+    }
     if (g_interrupts > 0)
         return kExitInterrupted;
-    if (!result.failures.empty() || result.oversizedFons > 0 || result.stopped)
+    if (!result.failures.empty() || result.withheldFiles > 0 || result.stopped)
         return kExitIncomplete;
     return kExitOk;
 }

@@ -17,31 +17,39 @@
 
 namespace qf::cli {
 
-extern const char kUsage[] =
-    "Usage: quenfold-cli --list\n"
-    "       quenfold-cli [options] FONT...\n"
-    "Converts installed fonts to bitmap fonts. FONT is a name as --list shows it, its index, or all.\n"
-    "\n"
-    "  -l, --list               list the installed font styles: index, name, face name, character sets\n"
-    "  -s, --sizes TEXT         point sizes, 3 to 4000, separated by commas or spaces\n"
-    "                           (default \"8, 10, 12, 14\")\n"
-    "  -r, --resolution X[xY]   target resolution in dots per inch (default 96x96)\n"
-    "  -f, --format FORMAT      fon, fnt, sfp, sfl or bdf (default fon)\n"
-    "  -c, --codepage CP        code page number (default 1252); see --list-codepages\n"
-    "      --list-codepages     list the code pages\n"
-    "      --unsupported WHAT   a font lacking the code page: yes (convert anyway),\n"
-    "                           skip (default: leave it out) or stop (end the run)\n"
-    "      --name TEXT          font name written into the files (a single FONT only)\n"
-    "      --max-output SIZE    stop the run before its files pass SIZE bytes in all; K, M, G\n"
-    "                           and T count in 1024s (default 1G)\n"
-    "  -o, --output DIR         existing output folder (default the current one)\n"
-    "  -j, --jobs N             threads rendering the sizes of a font (default: one per core);\n"
-    "                           the files are the same whatever N is\n"
-    "  -q, --quiet              no progress or summary\n"
-    "  -h, --help               this text\n"
-    "\n"
-    "Exit status: 0 all files written, 1 some could not be or the run was stopped, 2 usage error\n"
-    "(nothing written), 130 interrupted, 129 and 143 ended by SIGHUP and SIGTERM.\n";
+std::string usageText()
+{
+    auto unicode = [](const FormatInfo& f) { return f.codeSpace == CodeSpace::Unicode; };
+    return "Usage: quenfold-cli --list\n"
+           "       quenfold-cli [options] FONT...\n"
+           "Converts installed fonts to bitmap fonts. FONT is a name as --list shows it, its index, or all.\n"
+           "\n"
+           "  -l, --list               list the installed font styles: index, name, face name, character sets\n"
+           "  -s, --sizes TEXT         point sizes, 3 to 4000, separated by commas or spaces\n"
+           "                           (default \"8, 10, 12, 14\")\n"
+           "  -r, --resolution X[xY]   target resolution in dots per inch (default 96x96)\n"
+           "  -f, --format FORMAT      " + formatOptions() + " (default fon)\n"
+           "  -c, --codepage CP        code page number (default 1252); see --list-codepages\n"
+           "      --list-codepages     list the code pages\n"
+           "      --chars SET          the Unicode characters each file holds (" + formatOptions(unicode) + "; default:\n"
+           "                           the code page's): comma-separated U+XXXX, U+XXXX-U+YYYY,\n"
+           "                           a code page such as cp1252 or cp437, ascii, latin1, or all\n"
+           "                           (every character the face maps); characters a face lacks\n"
+           "                           are left out and counted\n"
+           "      --unsupported WHAT   a font lacking the code page: yes (convert anyway),\n"
+           "                           skip (default: leave it out) or stop (end the run)\n"
+           "      --name TEXT          font name written into the files (a single FONT only)\n"
+           "      --max-output SIZE    stop the run before its files pass SIZE bytes in all; K, M, G\n"
+           "                           and T count in 1024s (default 1G)\n"
+           "  -o, --output DIR         existing output folder (default the current one)\n"
+           "  -j, --jobs N             threads rendering the sizes of a font (default: one per core);\n"
+           "                           the files are the same whatever N is\n"
+           "  -q, --quiet              no progress or summary\n"
+           "  -h, --help               this text\n"
+           "\n"
+           "Exit status: 0 all files written, 1 some could not be or the run was stopped, 2 usage error\n"
+           "(nothing written), 130 interrupted, 129 and 143 ended by SIGHUP and SIGTERM.\n";
+}
 
 namespace {
 
@@ -60,15 +68,6 @@ bool parseResolution(const std::string& text, uint32_t& x, uint32_t& y)
     if (sep == std::string::npos)
         return number(text, x) && number(text, y);
     return number(text.substr(0, sep), x) && number(text.substr(sep + 1), y);
-}
-
-std::string formatNames()
-{
-    std::string names;
-    const auto table = formatTable();
-    for (size_t i = 0; i < table.size(); ++i)
-        names += std::string(i == 0 ? "" : i + 1 == table.size() ? " or " : ", ") + table[i].option;
-    return names;
 }
 
 }  // namespace
@@ -103,7 +102,7 @@ bool parseByteCount(const std::string& text, uint64_t& bytes)
 
 std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
 {
-    enum { kListCodePages = 1000, kUnsupported, kName, kMaxOutput };
+    enum { kListCodePages = 1000, kUnsupported, kName, kMaxOutput, kChars };
     static const option longOptions[] = {
         {"list", no_argument, nullptr, 'l'},
         {"sizes", required_argument, nullptr, 's'},
@@ -114,6 +113,7 @@ std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
         {"unsupported", required_argument, nullptr, kUnsupported},
         {"name", required_argument, nullptr, kName},
         {"max-output", required_argument, nullptr, kMaxOutput},
+        {"chars", required_argument, nullptr, kChars},
         {"output", required_argument, nullptr, 'o'},
         {"jobs", required_argument, nullptr, 'j'},
         {"quiet", no_argument, nullptr, 'q'},
@@ -142,6 +142,7 @@ std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
         case kUnsupported: options.unsupported = optarg; break;
         case kName: options.name = optarg; break;
         case kMaxOutput: options.maxOutput = optarg; break;
+        case kChars: options.chars = optarg; break;
         case ':': error = std::string("option needs a value: ") + argv[optind - 1]; return std::nullopt;
         default: error = std::string("unknown option: ") + argv[optind - 1]; return std::nullopt;
         }
@@ -175,10 +176,25 @@ bool applyOptions(const Options& options, GenerationSettings& settings, int& uns
     }
     const FormatInfo* format = formatByOption(options.format);
     if (!format) {
-        error = "unknown format \"" + options.format + "\" (" + formatNames() + ")";
+        error = "unknown format \"" + options.format + "\" (" + formatOptions() + ")";
         return false;
     }
     settings.format = format->format;
+    if (options.chars) {
+        auto unicode = [](const FormatInfo& f) { return f.codeSpace == CodeSpace::Unicode; };
+        if (!unicode(*format)) {
+            error = std::string("--chars: ") + format->option + " holds the characters of one 8-bit code page (-c " +
+                    "chooses it); --chars is taken by " + formatOptions(unicode);
+            return false;
+        }
+        CharacterSelection selection;
+        std::string why;
+        if (!parseCharacterSelection(*options.chars, selection, why)) {
+            error = "--chars: " + why;
+            return false;
+        }
+        settings.characters = std::move(selection);
+    }
 
     int32_t codePageNumber = 0;
     settings.codePageIndex = scanDecimal(options.codePage.c_str(), codePageNumber) &&

@@ -27,6 +27,7 @@ struct Options {
     std::string output = ".";
     std::optional<std::string> name;  // UTF-8
     std::string maxOutput = "1G";
+    std::optional<std::string> chars;  // --chars: a Unicode repertoire, for the formats that take one
     std::string jobs;                 // threads rendering sizes; empty: one per core
     std::vector<std::string> fonts;   // FONT arguments: names as listed, indices, or "all"
 };
@@ -47,6 +48,7 @@ bool selectFonts(const Options& options, std::vector<FontListEntry>& fonts, std:
 // "iB" or "B" ("512M", "1GiB", "1500"). False for anything else, zero, or a count past 2^62.
 bool parseByteCount(const std::string& text, uint64_t& bytes);
 
-extern const char kUsage[];
+// The --help text; the formats and the character sets come from their tables.
+std::string usageText();
 
 }  // namespace qf::cli

@@ -22,6 +22,11 @@ public:
     static WriteProblem pack(GlyphSource& glyphs, const gdi::ByteMap& characters, const WriteRequest& request,
                              OutputSink& out);
 
+    // A Unicode repertoire's file (the request's repertoire is Unicode): each slot's character
+    // drawn, ENCODING its code point, named uniXXXX or uXXXXX, under the full XLFD name and
+    // properties an X server selects fonts by.
+    static WriteProblem packUnicode(GlyphSource& glyphs, const WriteRequest& request, OutputSink& out);
+
     // The FONT name: the name's bytes 0x21 to 0x7F; failing those, the face name's; failing
     // those too, kFallbackName (a FONT line with no name is rejected by the tools that read BDF).
     static std::string fontName(const char* name, const char* faceName);

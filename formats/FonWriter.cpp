@@ -116,10 +116,11 @@ WriteProblem FonWriter::build(std::span<const OutputSink> images, OutputSink& ou
     // The 64 KB budget: the images plus a fixed 8,192 bytes for everything around them.
     const uint64_t total = kHeaderArea + lengths;
     if (total > kBudgetLimit)
-        return {WriteProblem::Kind::OverBudget,
+        return {WriteProblem::Kind::NeedsConsent,
                 "the font library would need " + std::to_string(total) + " bytes (" +
                           std::to_string(kHeaderArea) + " + " + std::to_string(lengths) +
-                          " of fonts), more than the " + std::to_string(kBudgetLimit) + " allowed"};
+                          " of fonts), more than the " + std::to_string(kBudgetLimit) + " allowed",
+                kOverBudgetQuestion};
 
     const std::string description = describe(fonts);
     const int64_t c = count;

@@ -1,8 +1,7 @@
 #include "formats/FontWriter.h"
 
-#include "formats/BdfWriter.h"
-#include "formats/FntBuilder.h"
-#include "formats/PclSoftFontWriter.h"
+#include "formats/WriterSupport.h"
+
 
 #include <algorithm>
 #include <cstdlib>
@@ -72,24 +71,15 @@ void OutputSink::clear()
     overflowed_ = false;
 }
 
-const FontWriter& writerFor(OutputFormat format)
+WriteProblem writeSafely(const FontWriter& writer, gdi::DeviceContext& dc, const WriteRequest& request,
+                         OutputSink& out)
 {
-    static const FntBuilder fnt;
-    static const PclSoftFontWriter portrait(false);
-    static const PclSoftFontWriter landscape(true);
-    static const BdfWriter bdf;
-    switch (format) {
-    case OutputFormat::SFP:
-        return portrait;
-    case OutputFormat::SFL:
-        return landscape;
-    case OutputFormat::BDF:
-        return bdf;
-    case OutputFormat::FON:
-    case OutputFormat::FNT:
-        break;
+    try {
+        return writer.write(dc, request, out);
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        return Refusal(request)("there is not enough memory to make it");
     }
-    return fnt;
 }
 
 }  // namespace qf

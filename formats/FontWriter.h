@@ -3,10 +3,13 @@
 #pragma once
 
 #include "formats/Format.h"
+#include "formats/Repertoire.h"
 #include "platform/gdi.h"
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <span>
 #include <string>
 
 namespace gdi {
@@ -27,18 +30,24 @@ struct WriteRequest {
     int32_t resolutionX = 96;   // dots per inch of the target device
     int32_t resolutionY = 96;
     std::string name;           // the font name stored in the file (cp1252 bytes)
-    int symbolSet = 309;        // the PCL symbol set value the font declares (Roman-8)
+    // The characters the file holds; null stands for the code page's characters, Roman-8 for PCL.
+    std::shared_ptr<const Repertoire> repertoire;
+
+    bool unicode() const { return repertoire && repertoire->unicode(); }
+    int pclSymbolSet() const { return repertoire ? repertoire->pclSymbolSet : Repertoire{}.pclSymbolSet; }
 };
 
 // Why a writer made no file. Refused: the font cannot be made at that size (it cannot be realised,
-// a value does not fit its field, the file would pass the size cap). OverBudget: a font library
-// over the 64 KB a library may take, which a person may choose to go past.
+// a value does not fit its field, the file would pass the size cap, memory ran out). NeedsConsent:
+// the file was not made, and whether the run goes on is for the user to say; `question` asks it,
+// with "%s" where the font's name goes.
 struct WriteProblem {
-    enum class Kind { None, Refused, OverBudget };
+    enum class Kind { None, Refused, NeedsConsent };
     Kind kind = Kind::None;
     std::string text;
+    std::string question;
 
-    static WriteProblem refused(std::string why) { return {Kind::Refused, std::move(why)}; }
+    static WriteProblem refused(std::string why) { return {Kind::Refused, std::move(why), {}}; }
     explicit operator bool() const { return kind != Kind::None; }
 };
 
@@ -93,7 +102,19 @@ public:
     virtual WriteProblem write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const = 0;
 };
 
+// writer.write, with running out of memory (std::bad_alloc) as a refusal of the size, with its
+// reason, instead of an exception that would end the program on a worker thread.
+WriteProblem writeSafely(const FontWriter& writer, gdi::DeviceContext& dc, const WriteRequest& request,
+                         OutputSink& out);
+
+// Assembles the files a format's writer made for every size of one font into one library file.
+class LibraryBuilder {
+public:
+    virtual ~LibraryBuilder() = default;
+    virtual WriteProblem build(std::span<const OutputSink> images, OutputSink& out) const = 0;
+};
+
 // The writer of a format's per-size files; for a library format, of the fonts it holds.
-const FontWriter& writerFor(OutputFormat format);
+inline const FontWriter& writerFor(OutputFormat format) { return formatInfo(format).writer(); }
 
 }  // namespace qf

@@ -1,5 +1,12 @@
 #include "formats/Format.h"
 
+#include "formats/BdfWriter.h"
+#include "formats/FntBuilder.h"
+#include "formats/FonWriter.h"
+#include "formats/PclSoftFontWriter.h"
+
+#include <vector>
+
 namespace qf {
 
 namespace {
@@ -7,13 +14,54 @@ namespace {
 // Printer soft fonts are always made for a 300 x 300 dpi printer.
 constexpr int32_t kPrinterResolution = 300;
 
-constexpr FormatInfo kFormats[kFormatCount] = {
-    {OutputFormat::FON, "Windows Font File (FON)", ".fon", "fon", true, 0, false},
-    {OutputFormat::FNT, "Windows Font Resource (FNT)", ".fnt", "fnt", false, 0, false},
-    {OutputFormat::SFP, "HP LJ Soft Font Portrait (SFP)", ".sfp", "sfp", false, kPrinterResolution, false},
-    {OutputFormat::SFL, "HP LJ Soft Font Landscape (SFL)", ".sfl", "sfl", false, kPrinterResolution, true},
-    {OutputFormat::BDF, "Bitmap Font File (BDF)", ".bdf", "bdf", false, 0, false},
+const FontWriter& fnt()
+{
+    static const FntBuilder writer;
+    return writer;
+}
+const LibraryBuilder& fon()
+{
+    static const FonLibrary builder;
+    return builder;
+}
+const FontWriter& sfp()
+{
+    static const PclSoftFontWriter writer(false);
+    return writer;
+}
+const FontWriter& sfl()
+{
+    static const PclSoftFontWriter writer(true);
+    return writer;
+}
+const FontWriter& bdf()
+{
+    static const BdfWriter writer;
+    return writer;
+}
+
+constexpr FormatInfo kFormats[] = {
+    {OutputFormat::FON, "Windows Font File (FON)", ".fon", "fon", fnt, fon, GlyphStorage::Cell, CodeSpace::CodePage,
+     0, false},
+    {OutputFormat::FNT, "Windows Font Resource (FNT)", ".fnt", "fnt", fnt, nullptr, GlyphStorage::Cell,
+     CodeSpace::CodePage, 0, false},
+    {OutputFormat::SFP, "HP LJ Soft Font Portrait (SFP)", ".sfp", "sfp", sfp, nullptr, GlyphStorage::InkBox,
+     CodeSpace::CodePage, kPrinterResolution, false},
+    {OutputFormat::SFL, "HP LJ Soft Font Landscape (SFL)", ".sfl", "sfl", sfl, nullptr, GlyphStorage::InkBox,
+     CodeSpace::CodePage, kPrinterResolution, true},
+    {OutputFormat::BDF, "Bitmap Font File (BDF)", ".bdf", "bdf", bdf, nullptr, GlyphStorage::InkBox,
+     CodeSpace::Unicode, 0, false},
 };
+
+// The table is in the list's order, so a format's value is its row.
+constexpr bool inListOrder()
+{
+    for (size_t i = 0; i < std::size(kFormats); ++i)
+        if (static_cast<size_t>(kFormats[i].format) != i)
+            return false;
+    return true;
+}
+static_assert(inListOrder(), "formats out of the list's order");
 
 }  // namespace
 
@@ -21,8 +69,8 @@ std::span<const FormatInfo> formatTable() { return kFormats; }
 
 const FormatInfo& formatInfo(OutputFormat format)
 {
-    const auto i = static_cast<int>(format);
-    return kFormats[i >= 0 && i < kFormatCount ? i : 0];
+    const auto i = static_cast<size_t>(format);
+    return kFormats[i < std::size(kFormats) ? i : 0];
 }
 
 const FormatInfo* formatByOption(std::string_view option)
@@ -31,6 +79,18 @@ const FormatInfo* formatByOption(std::string_view option)
         if (option == info.option)
             return &info;
     return nullptr;
+}
+
+std::string formatOptions(bool (*which)(const FormatInfo&))
+{
+    std::vector<const char*> names;
+    for (const FormatInfo& info : kFormats)
+        if (!which || which(info))
+            names.push_back(info.option);
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i)
+        text += std::string(i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    return text;
 }
 
 }  // namespace qf

@@ -1,28 +1,43 @@
 // The output formats, each described once: what the format list shows, the file extension, the
-// batch front end's name, whether a file holds one size or every size of a font, and the
-// resolution a format is always made for. Everyone who needs to know reads this table.
+// batch front end's name, the writer that makes its files (and, for a library format, what
+// assembles a font's sizes into one file), how it stores glyphs, which characters it can hold and
+// the resolution it is always made for. Everyone who needs to know a format reads this table;
+// nothing outside formats/ switches over formats.
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace qf {
 
-// The order of the format list.
+class FontWriter;
+class LibraryBuilder;
+
+// The order of the format list; the window stores the index.
 enum class OutputFormat : int32_t { FON = 0, FNT = 1, SFP = 2, SFL = 3, BDF = 4 };
+
+// How a format keeps a glyph: its whole cell from the origin (FNT, FON), or only the box its ink
+// covers, with signed offsets (BDF, PCL).
+enum class GlyphStorage { Cell, InkBox };
+
+// Which characters a format's files can hold: the 224 of one 8-bit code page, or any Unicode
+// repertoire as well (the code page's characters unless one is chosen).
+enum class CodeSpace { CodePage, Unicode };
 
 struct FormatInfo {
     OutputFormat format;
     const char* text;         // the format list's text
     const char* extension;    // with its dot
     const char* option;       // the batch front end's name for it
-    bool library;             // one file per font holding every size, not one file per size
+    const FontWriter& (*writer)();  // makes a per-size file, or each size a library holds
+    const LibraryBuilder& (*library)();  // a library format's: one file per font; null: one per size
+    GlyphStorage storage;
+    CodeSpace codeSpace;
     int32_t fixedResolution;  // the dpi the format is always made for, whatever the user asks; 0: none
     bool landscape;           // characters turned for landscape printing
 };
-
-inline constexpr int kFormatCount = 5;
 
 // Every format, in the format list's order.
 std::span<const FormatInfo> formatTable();
@@ -30,5 +45,7 @@ std::span<const FormatInfo> formatTable();
 const FormatInfo& formatInfo(OutputFormat format);
 // The format a batch name (such as "bdf") stands for, or null.
 const FormatInfo* formatByOption(std::string_view option);
+// The batch names of the formats that pass `which` (all by default): "fon, fnt, sfp, sfl or bdf".
+std::string formatOptions(bool (*which)(const FormatInfo&) = nullptr);
 
 }  // namespace qf

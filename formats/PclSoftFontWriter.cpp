@@ -104,7 +104,7 @@ WriteProblem PclSoftFontWriter::pack(GlyphSource& glyphs, const WriteRequest& re
 {
     out.clear();
     const Refusal refuse(request);
-    const int symbolSet = request.symbolSet;
+    const int symbolSet = request.pclSymbolSet();
     const char* name = request.name.c_str();
     const gdi::TEXTMETRIC& tm = glyphs.metrics();
     if (tm.tmHeight < 1 || tm.tmMaxCharWidth < 1)

@@ -142,6 +142,7 @@ struct Font::Impl {
     std::unordered_map<FT_UInt, Glyph> glyphs;
     std::array<FT_UInt, 256> byteIndices{};  // glyph index of each byte in the mapped code page
     std::array<Glyph*, 256> byteGlyphs{};    // loaded on first use
+    std::unordered_map<char32_t, Glyph*> characterGlyphs;  // drawn by character, on first use
     unsigned mappedCodePage = 0;
     unsigned mappedOemCodePage = 0;  // the device context's OEM page the mapping was made under
     bool mapped = false;
@@ -156,6 +157,7 @@ struct Font::Impl {
 
     void computeMetrics();
     Glyph& glyphFor(uint8_t byte, unsigned oemCodePage);
+    Glyph& glyphForCharacter(char32_t c);
     Glyph& load(FT_UInt index);
     // The glyph's outline, loaded again if it was let go; null when there is nothing to draw.
     FT_Outline* outline(Glyph& glyph);
@@ -271,6 +273,27 @@ Font::Impl::Glyph& Font::Impl::glyphFor(uint8_t byte, unsigned oemCodePage)
     if (!byteGlyphs[byte])
         byteGlyphs[byte] = &load(byteIndices[byte]);
     return *byteGlyphs[byte];
+}
+
+Font::Impl::Glyph& Font::Impl::glyphForCharacter(char32_t c)
+{
+    if (const auto known = characterGlyphs.find(c); known != characterGlyphs.end())
+        return *known->second;
+    FT_UInt index = 0;
+    {
+        // The charmap is the face's state, shared with the other fonts of this thread.
+        auto lock = shared->lock();
+        FT_Face f = shared->face();
+        if (design.symbol) {
+            if (FT_Select_Charmap(f, FT_ENCODING_MS_SYMBOL) == 0)
+                index = FT_Get_Char_Index(f, c);
+        } else if (FT_Select_Charmap(f, FT_ENCODING_UNICODE) == 0) {
+            index = FT_Get_Char_Index(f, c);
+        }
+    }
+    Glyph& glyph = load(index);
+    characterGlyphs.emplace(c, &glyph);
+    return glyph;
 }
 
 Font::Impl::Glyph& Font::Impl::load(FT_UInt index)
@@ -524,6 +547,9 @@ struct DeviceContext::Impl {
     }
 
     // True when the glyph put any pixel on the bitmap.
+    // TextOut's work, whichever way its characters are given: glyph(i) is the i-th one's glyph.
+    template <class GlyphOf>
+    bool drawText(int x, int y, int count, GlyphOf&& glyphOf);
     bool drawGlyph(Bitmap& target, Font::Impl& font, Font::Impl::Glyph& glyph, int64_t penX, int64_t baseline,
                    bool ink);
 };
@@ -596,6 +622,46 @@ bool blitTile(const uint8_t* source, int64_t pitch, int64_t width, int64_t heigh
 }
 
 }  // namespace
+
+template <class GlyphOf>
+bool DeviceContext::Impl::drawText(int x, int y, int count, GlyphOf&& glyphOf)
+{
+    Font::Impl& f = font->impl();
+    Bitmap& target = *bitmap;
+    const int64_t originX = int64_t{x} + viewportX;
+    const int64_t top = int64_t{y} + viewportY;
+    const bool ink = monoBit(textColour);
+    const bool paper = monoBit(bkColour);
+
+    int64_t width = 0;
+    for (int i = 0; i < count; ++i)
+        width += glyphOf(i).advance;
+    // In the default background mode, opaque, the text's cell is filled first.
+    if (bkMode == OPAQUE)
+        accumulate(fillRect(target, originX, top, width, f.tm.tmHeight, paper));
+
+    const int64_t baseline = top + f.tm.tmAscent;
+    int64_t pen = originX;
+    for (int i = 0; i < count; ++i) {
+        Font::Impl::Glyph& glyph = glyphOf(i);
+        if (drawGlyph(target, f, glyph, pen, baseline, ink))
+            ++inkedCharacters;
+        pen += glyph.advance;
+    }
+
+    if (f.lf.lfUnderline || f.lf.lfStrikeOut) {
+        const int64_t es = ft::emScale(f.ppem, f.design.unitsPerEm);
+        auto line = [&](int position, int thickness) {
+            const int64_t t = std::max<int64_t>(1, ft::scaleRound(thickness, es));
+            accumulate(fillRect(target, originX, baseline - ft::scaleRound(position, es), width, t, ink));
+        };
+        if (f.lf.lfUnderline)
+            line(f.design.underlinePosition, f.design.underlineThickness);
+        if (f.lf.lfStrikeOut)
+            line(f.design.strikeoutPosition, f.design.strikeoutThickness);
+    }
+    return true;
+}
 
 bool DeviceContext::Impl::drawGlyph(Bitmap& target, Font::Impl& font, Font::Impl::Glyph& glyph, int64_t penX,
                                     int64_t baseline, bool ink)
@@ -751,40 +817,18 @@ bool DeviceContext::textOut(int x, int y, const char* text, int count)
     if (count < 0 || (count > 0 && !text) || !impl_->realiseDefaultFont() || !impl_->bitmap)
         return false;
     Font::Impl& font = impl_->font->impl();
-    Bitmap& target = *impl_->bitmap;
-    const int64_t originX = int64_t{x} + impl_->viewportX;
-    const int64_t top = int64_t{y} + impl_->viewportY;
-    const bool ink = monoBit(impl_->textColour);
-    const bool paper = monoBit(impl_->bkColour);
+    const unsigned oem = impl_->oemCodePage;
+    return impl_->drawText(x, y, count, [&](int i) -> Font::Impl::Glyph& {
+        return font.glyphFor(static_cast<uint8_t>(text[i]), oem);
+    });
+}
 
-    int64_t width = 0;
-    for (int i = 0; i < count; ++i)
-        width += font.glyphFor(static_cast<uint8_t>(text[i]), impl_->oemCodePage).advance;
-    // In the default background mode, opaque, the text's cell is filled first.
-    if (impl_->bkMode == OPAQUE)
-        impl_->accumulate(fillRect(target, originX, top, width, font.tm.tmHeight, paper));
-
-    const int64_t baseline = top + font.tm.tmAscent;
-    int64_t pen = originX;
-    for (int i = 0; i < count; ++i) {
-        Font::Impl::Glyph& glyph = font.glyphFor(static_cast<uint8_t>(text[i]), impl_->oemCodePage);
-        if (impl_->drawGlyph(target, font, glyph, pen, baseline, ink))
-            ++impl_->inkedCharacters;
-        pen += glyph.advance;
-    }
-
-    if (font.lf.lfUnderline || font.lf.lfStrikeOut) {
-        const int64_t es = ft::emScale(font.ppem, font.design.unitsPerEm);
-        auto line = [&](int position, int thickness) {
-            const int64_t t = std::max<int64_t>(1, ft::scaleRound(thickness, es));
-            impl_->accumulate(fillRect(target, originX, baseline - ft::scaleRound(position, es), width, t, ink));
-        };
-        if (font.lf.lfUnderline)
-            line(font.design.underlinePosition, font.design.underlineThickness);
-        if (font.lf.lfStrikeOut)
-            line(font.design.strikeoutPosition, font.design.strikeoutThickness);
-    }
-    return true;
+bool DeviceContext::textOutW(int x, int y, const char32_t* text, int count)
+{
+    if (count < 0 || (count > 0 && !text) || !impl_->realiseDefaultFont() || !impl_->bitmap)
+        return false;
+    Font::Impl& font = impl_->font->impl();
+    return impl_->drawText(x, y, count, [&](int i) -> Font::Impl::Glyph& { return font.glyphForCharacter(text[i]); });
 }
 
 DWORD DeviceContext::getGlyphIndices(const char32_t* text, int count, WORD* indices, DWORD flags) const
@@ -838,6 +882,36 @@ UINT DeviceContext::getBoundsRect(RECT* rect, UINT flags)
     if (flags & DCB_RESET)
         impl_->bounds = PixelBox{};
     return (impl_->boundsEnabled ? DCB_ENABLE : DCB_DISABLE) | (empty ? DCB_RESET : DCB_SET);
+}
+
+bool DeviceContext::getTextExtentPointW(const char32_t* text, int count, SIZE* size) const
+{
+    if (!size || count < 0 || (count > 0 && !text) || !impl_->realiseDefaultFont())
+        return false;
+    Font::Impl& font = impl_->font->impl();
+    int64_t width = 0;
+    for (int i = 0; i < count; ++i)
+        width += font.glyphForCharacter(text[i]).advance;
+    size->cx = clampLong(width);
+    size->cy = font.tm.tmHeight;
+    return true;
+}
+
+std::vector<char32_t> DeviceContext::mappedCharacters() const
+{
+    std::vector<char32_t> characters;
+    if (!impl_->realiseDefaultFont())
+        return characters;
+    Font::Impl& font = impl_->font->impl();
+    auto lock = font.shared->lock();
+    FT_Face f = font.shared->face();
+    if (FT_Select_Charmap(f, font.design.symbol ? FT_ENCODING_MS_SYMBOL : FT_ENCODING_UNICODE) != 0)
+        return characters;
+    FT_UInt index = 0;
+    for (FT_ULong c = FT_Get_First_Char(f, &index); index != 0; c = FT_Get_Next_Char(f, c, &index))
+        if (c <= 0x10FFFF)
+            characters.push_back(static_cast<char32_t>(c));
+    return characters;
 }
 
 bool DeviceContext::getTextExtentPoint(const char* text, int count, SIZE* size) const

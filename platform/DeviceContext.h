@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace gdi {
 
@@ -139,6 +140,16 @@ public:
     // for one the face lacks when flags has GGI_MARK_NONEXISTING_GLYPHS (0 otherwise). Returns
     // the count converted, or GDI_ERROR without a font.
     DWORD getGlyphIndices(const char32_t* text, int count, WORD* indices, DWORD flags) const;
+
+    // TextOutW and GetTextExtentPoint32W with whole characters (any code point to U+10FFFF, not
+    // UTF-16 units): each character drawn with the glyph the face maps it to through its Unicode
+    // character map (a symbol face's through its symbol map), the missing-glyph box for one it
+    // lacks. A character gives the same pixels and advance as the byte that stands for it.
+    bool textOutW(int x, int y, const char32_t* text, int count);
+    bool getTextExtentPointW(const char32_t* text, int count, SIZE* size) const;
+    // Every character the selected font's face maps to a glyph, ascending (GetFontUnicodeRanges,
+    // character by character). Empty without a font or for a face with no Unicode map.
+    std::vector<char32_t> mappedCharacters() const;
 
     struct Impl;
 

@@ -113,7 +113,8 @@ bool GlyphRasteriser::prepare(int width, std::string* error)
     return true;
 }
 
-RenderedGlyph GlyphRasteriser::render(uint8_t code, int originX)
+template <class Draw, class Measure>
+RenderedGlyph GlyphRasteriser::renderWith(int code, int originX, Draw&& draw, Measure&& measure)
 {
     RenderedGlyph glyph;
     glyph.code = code;
@@ -123,7 +124,6 @@ RenderedGlyph GlyphRasteriser::render(uint8_t code, int originX)
     if (!bitmapSelected_)
         return glyph;
 
-    const char text[1] = {static_cast<char>(code)};
     dc_.setViewportOrg(0, 0);
     // Clearing the whole bitmap for every glyph cost more than drawing most of them: only the
     // pixels the previous glyph's drawing may have changed are cleared, the whole bitmap once.
@@ -134,7 +134,7 @@ RenderedGlyph GlyphRasteriser::render(uint8_t code, int originX)
         dc_.patBlt(dirty_.left, dirty_.top, dirty_.right - dirty_.left, dirty_.bottom - dirty_.top, gdi::BLACKNESS);
     }
     dc_.getBoundsRect(nullptr, gdi::DCB_RESET);
-    dc_.textOut(originX, 0, text, 1);
+    draw(originX);
     dc_.getBoundsRect(&dirty_, gdi::DCB_RESET);
     glyph.inkLeft = dirty_.left;
     glyph.inkTop = dirty_.top;
@@ -146,9 +146,24 @@ RenderedGlyph GlyphRasteriser::render(uint8_t code, int originX)
     gdi::SIZE extent;
     // A broken metrics table can give a negative advance; no format can step backwards over a
     // character, so every writer gets none instead.
-    if (dc_.getTextExtentPoint(text, 1, &extent))
+    if (measure(&extent))
         glyph.cx = std::max<int32_t>(extent.cx, 0);
     return glyph;
+}
+
+RenderedGlyph GlyphRasteriser::render(uint8_t code, int originX)
+{
+    const char text[1] = {static_cast<char>(code)};
+    return renderWith(
+        code, originX, [&](int x) { dc_.textOut(x, 0, text, 1); },
+        [&](gdi::SIZE* extent) { return dc_.getTextExtentPoint(text, 1, extent); });
+}
+
+RenderedGlyph GlyphRasteriser::renderCharacter(char32_t character, int originX)
+{
+    return renderWith(
+        static_cast<int>(character), originX, [&](int x) { dc_.textOutW(x, 0, &character, 1); },
+        [&](gdi::SIZE* extent) { return dc_.getTextExtentPointW(&character, 1, extent); });
 }
 
 void GlyphRasteriser::finish()

@@ -15,7 +15,7 @@ namespace qf {
 // One character as drawn: its advance width and the scratch rows (top row first, widthBytes per
 // row, most significant bit leftmost, 1 = ink).
 struct RenderedGlyph {
-    int code = 0;
+    int code = 0;  // the byte code, or the character, drawn
     int32_t cx = 0;
     const uint8_t* rows = nullptr;
     int widthBytes = 0;  // bytes per row (even)
@@ -46,6 +46,9 @@ public:
     // Clears the scratch bitmap, draws `code` with the cell's left edge at column originX, reads it
     // back and measures it. The result's rows stay valid until the next call.
     virtual RenderedGlyph render(uint8_t code, int originX) = 0;
+    // The same for a character (a Unicode code point); the byte that stands for a character
+    // gives the same glyph. The result's code is the character.
+    virtual RenderedGlyph renderCharacter(char32_t character, int originX) = 0;
     // Puts back the bitmap the device context had before prepare().
     virtual void finish() = 0;
 };
@@ -65,6 +68,7 @@ public:
     const gdi::TEXTMETRIC& metrics() const override { return metrics_; }
     bool prepare(int width, std::string* error) override;
     RenderedGlyph render(uint8_t code, int originX) override;
+    RenderedGlyph renderCharacter(char32_t character, int originX) override;
     void finish() override;
 
     // True once the font's file changed on disk after realise(): the glyphs drawn since may come
@@ -91,6 +95,10 @@ public:
     }
 
 private:
+    // render's work: draw(x) draws the glyph at column x and measure(size) gives its advance.
+    template <class Draw, class Measure>
+    RenderedGlyph renderWith(int code, int originX, Draw&& draw, Measure&& measure);
+
     gdi::DeviceContext& dc_;
     std::shared_ptr<gdi::Font> pointFont_;
     std::shared_ptr<gdi::Font> renderingFont_;

@@ -1,7 +1,6 @@
 #include "run/GenerationRun.h"
 #include "platform/CodePages.h"
 
-#include "formats/FonWriter.h"
 #include "formats/FontWriter.h"
 #include "platform/DeviceContext.h"
 #include "run/CodePageTable.h"
@@ -30,9 +29,6 @@ constexpr const char* kUnsupportedMessage =
     "Font %s cannot support selected codepage. You can continue process and Windows will try to "
     "substitute codepage, but it is not recommended.\n\nDo you want to continue exporting this font "
     "or you want to skip it?";
-constexpr const char* kOversizedMessage =
-    "Size of the FON file generated for a font %s exceed 64K, so font is not created.\n\n"
-    "Continue fonts generation?";
 
 // The writers and the rasteriser name a font in their reasons with its cp1252 bytes: the writers'
 // "<name> at <size> points" prefix, the rasteriser's quoted face name. A report is UTF-8.
@@ -85,6 +81,9 @@ std::string GenerationRun::validate(const GenerationSettings& settings)
         return "Unknown code page.";
     if (!settings.fonts)
         return "No font list.";
+    if (settings.characters && formatInfo(settings.format).codeSpace != CodeSpace::Unicode)
+        return std::string("The ") + formatInfo(settings.format).option +
+               " format holds the characters of one code page only.";
     return {};
 }
 
@@ -129,6 +128,9 @@ public:
     {
         dc_.setResolution(settings.deviceDpiX, settings.deviceDpiY);
         charset_ = CodePageTable::prepareDeviceContext(settings.codePageIndex, dc_);
+        auto codePage = std::make_shared<Repertoire>();
+        codePage->pclSymbolSet = CodePageTable::pclSymbolSetValue(settings.codePageIndex);
+        codePageRepertoire_ = std::move(codePage);
         if (settings.jobs > 1)
             workers_ = std::make_unique<SizeWorkers>(settings.jobs, settings.deviceDpiX, settings.deviceDpiY,
                                                      settings.codePageIndex);
@@ -218,11 +220,11 @@ private:
         request.resolutionY = format_.fixedResolution ? format_.fixedResolution
                                                       : static_cast<int32_t>(settings_.resolutionY);
         request.name = entry.name;
-        request.symbolSet = CodePageTable::pclSymbolSetValue(settings_.codePageIndex);
 
         // Every size of the font comes from one version of its file, even should it be replaced
         // meanwhile. A file that no longer holds the face refuses each size with the reason.
         const auto held = gdi::Font::holdFile(request.font);
+        request.repertoire = repertoireFor(request.font);
 
         const uint64_t inkBefore = inkedCharacters();
         const size_t writtenBefore = result_.written.size();
@@ -239,6 +241,23 @@ private:
         }
     }
 
+    // The characters of the font's files: the code page's, or the Unicode characters asked for
+    // that its face maps (the others counted as left out).
+    std::shared_ptr<const Repertoire> repertoireFor(const gdi::LOGFONT& font)
+    {
+        if (!settings_.characters || format_.codeSpace != CodeSpace::Unicode)
+            return codePageRepertoire_;
+        gdi::LOGFONT lf = font;
+        lf.lfHeight = -32;
+        auto realised = gdi::Font::createFontIndirect(lf);
+        if (!realised)  // each size says why when it is drawn
+            return std::make_shared<Repertoire>(unicodeRepertoire(*settings_.characters, {}));
+        dc_.selectObject(realised);
+        auto repertoire = std::make_shared<Repertoire>(unicodeRepertoire(*settings_.characters, dc_.mappedCharacters()));
+        result_.charactersLeftOut += repertoire->leftOut;
+        return repertoire;
+    }
+
     // Size i of the font the request names: drawn here, or taken from the workers that drew it
     // while the sizes before it were written.
     RenderedSize& render(const FontWriter& writer, WriteRequest& request, size_t i)
@@ -246,7 +265,7 @@ private:
         if (workers_)
             return workers_->take(i);
         request.pointSize = sizes_[i];
-        own_.problem = writer.write(dc_, request, own_.image);
+        own_.problem = writeSafely(writer, dc_, request, own_.image);
         return own_;
     }
 
@@ -295,12 +314,17 @@ private:
         if (kept.empty())
             return;
         OutputSink library;
-        const WriteProblem problem = FonWriter::build(kept, library);
+        WriteProblem problem;
+        try {
+            problem = format_.library().build(kept, library);
+        } catch (const std::bad_alloc&) {
+            problem = WriteProblem::refused("there is not enough memory to assemble the library");
+        }
         if (!problem) {
             writeFile(file, library);
-        } else if (problem.kind == WriteProblem::Kind::OverBudget) {
-            ++result_.oversizedFons;
-            if (!host_.continueAfterOversizedFon(replaceName(kOversizedMessage, gdi::ansiToUtf8(entry.name)))) {
+        } else if (problem.kind == WriteProblem::Kind::NeedsConsent) {
+            ++result_.withheldFiles;
+            if (!host_.goOnWithoutFile(replaceName(problem.question.c_str(), gdi::ansiToUtf8(entry.name)))) {
                 host_.setRunning(false);
                 result_.stopped = true;
             }
@@ -365,6 +389,7 @@ private:
     gdi::DeviceContext dc_;  // one for the whole run
     std::unique_ptr<SizeWorkers> workers_;  // with more than one job
     RenderedSize own_;
+    std::shared_ptr<const Repertoire> codePageRepertoire_;
     int charset_ = 0;
     RunFileNames names_;
     Remembered answer_ = Remembered::None;

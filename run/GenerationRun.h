@@ -5,9 +5,11 @@
 
 #include "formats/Format.h"
 #include "platform/FileLayer.h"
+#include "run/CharacterSet.h"
 #include "run/FontList.h"
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -28,6 +30,8 @@ struct GenerationSettings {
     int deviceDpiY = 96;
     uint64_t maxOutputBytes = uint64_t{1} << 30;  // the bytes the run may write in all
     int jobs = 1;  // threads rendering the sizes of a font; 1: all on the run's own thread, in order
+    // The Unicode characters each file holds, for a format that takes them; none: the code page's.
+    std::optional<CharacterSelection> characters;
 };
 
 // Answers of the code page prompt, numbered as the prompt returns them.
@@ -46,8 +50,9 @@ public:
     virtual bool chooseFolder(const std::string& initial, std::string& chosen) = 0;
     // The code page prompt for one font; returns a PromptAnswer (anything else skips the font).
     virtual int confirmCodePage(const std::string& message) = 0;
-    // The FON library of a font would exceed 64 KB: true to go on with the next font.
-    virtual bool continueAfterOversizedFon(const std::string& message) = 0;
+    // A font's file was not made because it needs the user's consent (a FON library over 64 KB):
+    // the question, the font named in it. True to go on with the next font.
+    virtual bool goOnWithoutFile(const std::string& question) = 0;
     // The run takes over the window (progress bar shown, Exit relabelled, controls disabled)...
     virtual void beginRun(int progressTotal) = 0;
     virtual void setProgress(int position) = 0;
@@ -74,7 +79,8 @@ struct RunResult {
     std::vector<std::string> written;
     std::vector<RunFailure> failures;
     std::vector<std::string> skippedFonts;  // names of fonts left out at the code page test
-    int oversizedFons = 0;          // fonts whose FON library was refused for its size
+    int withheldFiles = 0;          // files not made for want of the user's consent (FON over 64 KB)
+    uint64_t charactersLeftOut = 0; // characters asked for that the faces do not map
     std::vector<std::string> warnings;
 };
 
@@ -94,7 +100,8 @@ public:
     RunResult execute();
 
     // A settings problem that keeps a run from starting (resolution 0 or above 65,535, no sizes,
-    // a code page row outside the table), or empty.
+    // a code page row outside the table, Unicode characters for a format that holds a code page),
+    // or empty.
     static std::string validate(const GenerationSettings& settings);
 
     // "folder/" + face + "_" + size + extension (size < 0: no "_size", as for a FON library).

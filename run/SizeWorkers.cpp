@@ -129,7 +129,7 @@ void SizeWorkers::work(gdi::DeviceContext& dc, bool largestFirst)
         }
         lock.unlock();
 
-        rendered.problem = writer->write(dc, request, rendered.image);
+        rendered.problem = writeSafely(*writer, dc, request, rendered.image);
 
         lock.lock();
         heldBytes_ += rendered.image.size();

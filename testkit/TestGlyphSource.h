@@ -25,7 +25,11 @@ inline WriteRequest requestFor(const std::string& name, int points = 12, int res
     r.pointSize = points;
     r.resolutionX = resX;
     r.resolutionY = resY;
-    r.symbolSet = symbolSet;
+    if (symbolSet != Repertoire{}.pclSymbolSet) {
+        auto repertoire = std::make_shared<Repertoire>();
+        repertoire->pclSymbolSet = symbolSet;
+        r.repertoire = std::move(repertoire);
+    }
     std::snprintf(r.font.lfFaceName, sizeof r.font.lfFaceName, "%s", face.c_str());
     return r;
 }
@@ -68,6 +72,11 @@ public:
     {
         glyphs_[code & 0xFF] = Glyph{advance, std::move(rows), left};
     }
+    // The glyph drawn for a character (renderCharacter); characters without one are blank.
+    void setCharacter(char32_t c, int32_t advance, std::vector<std::string> rows = {}, int left = 0)
+    {
+        characters_[c] = Glyph{advance, std::move(rows), left};
+    }
     // Sets the row padding past the bitmap's last column to ink, to show that nobody reads it.
     void setInkInPadding(bool on) { inkInPadding_ = on; }
     // Makes prepare() refuse with this reason.
@@ -92,29 +101,12 @@ public:
     RenderedGlyph render(uint8_t code, int originX) override
     {
         renderedCodes.push_back(code);
-        RenderedGlyph out;
-        out.code = code;
-        out.widthBytes = widthBytes_;
-        out.width = width_;
-        out.height = tm_.tmHeight;
-        if (!prepared_)
-            return out;
-        std::memset(scratch_.data(), 0, scratch_.size());
-        const auto it = glyphs_.find(code);
-        out.cx = it == glyphs_.end() ? defaultAdvance_ : it->second.advance;
-        if (it != glyphs_.end()) {
-            const Glyph& g = it->second;
-            for (int y = 0; y < tm_.tmHeight && y < static_cast<int>(g.rows.size()); ++y)
-                for (int i = 0; i < static_cast<int>(g.rows[y].size()); ++i)
-                    if (g.rows[y][i] == '#' || g.rows[y][i] == 'X')
-                        setPixel(originX + g.left + i, y);
-        }
-        if (inkInPadding_)
-            for (int y = 0; y < tm_.tmHeight; ++y)
-                for (int x = width_; x < widthBytes_ * 8; ++x)
-                    scratch_[static_cast<size_t>(y) * widthBytes_ + x / 8] |= uint8_t(0x80 >> (x % 8));
-        out.rows = scratch_.data();
-        return out;
+        return draw(code, glyphs_, originX);
+    }
+    RenderedGlyph renderCharacter(char32_t c, int originX) override
+    {
+        renderedCodes.push_back(static_cast<int>(c));
+        return draw(static_cast<int>(c), characters_, originX);
     }
 
     void finish() override
@@ -131,6 +123,33 @@ public:
     std::vector<int> renderedCodes;
 
 private:
+    RenderedGlyph draw(int code, const std::map<int, Glyph>& glyphs, int originX)
+    {
+        RenderedGlyph out;
+        out.code = code;
+        out.widthBytes = widthBytes_;
+        out.width = width_;
+        out.height = tm_.tmHeight;
+        if (!prepared_)
+            return out;
+        std::memset(scratch_.data(), 0, scratch_.size());
+        const auto it = glyphs.find(code);
+        out.cx = it == glyphs.end() ? defaultAdvance_ : it->second.advance;
+        if (it != glyphs.end()) {
+            const Glyph& g = it->second;
+            for (int y = 0; y < tm_.tmHeight && y < static_cast<int>(g.rows.size()); ++y)
+                for (int i = 0; i < static_cast<int>(g.rows[y].size()); ++i)
+                    if (g.rows[y][i] == '#' || g.rows[y][i] == 'X')
+                        setPixel(originX + g.left + i, y);
+        }
+        if (inkInPadding_)
+            for (int y = 0; y < tm_.tmHeight; ++y)
+                for (int x = width_; x < widthBytes_ * 8; ++x)
+                    scratch_[static_cast<size_t>(y) * widthBytes_ + x / 8] |= uint8_t(0x80 >> (x % 8));
+        out.rows = scratch_.data();
+        return out;
+    }
+
     void setPixel(int x, int y)
     {
         if (x < 0 || x >= width_ || y < 0 || y >= tm_.tmHeight)
@@ -140,6 +159,7 @@ private:
 
     gdi::TEXTMETRIC tm_;
     std::map<int, Glyph> glyphs_;
+    std::map<int, Glyph> characters_;
     int32_t defaultAdvance_ = 0;
     bool inkInPadding_ = false;
     std::string refusal_;

@@ -38,10 +38,18 @@ public:
     const gdi::TEXTMETRIC& metrics() const override { return inner_.metrics(); }
     bool prepare(int width, std::string* error) override { return inner_.prepare(width, error); }
     void finish() override { inner_.finish(); }
-    RenderedGlyph render(uint8_t code, int originX) override
+    RenderedGlyph render(uint8_t code, int originX) override { return record(inner_.render(code, originX)); }
+    RenderedGlyph renderCharacter(char32_t c, int originX) override
     {
-        const RenderedGlyph g = inner_.render(code, originX);
-        Glyph& copy = glyphs[code];
+        return record(inner_.renderCharacter(c, originX));
+    }
+
+    std::map<int, Glyph> glyphs;
+
+private:
+    RenderedGlyph record(const RenderedGlyph& g)
+    {
+        Glyph& copy = glyphs[g.code];
         copy.cx = g.cx;
         copy.width = g.width;
         copy.height = g.height;
@@ -53,9 +61,6 @@ public:
         return g;
     }
 
-    std::map<int, Glyph> glyphs;
-
-private:
     GlyphSource& inner_;
 };
 

@@ -256,6 +256,7 @@ public:
         g.widthBytes = widthBytes_;
         return g;
     }
+    qf::RenderedGlyph renderCharacter(char32_t c, int x) override { return render(static_cast<uint8_t>(c), x); }
     void finish() override {}
 
 private:

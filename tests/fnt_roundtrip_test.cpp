@@ -142,15 +142,15 @@ TEST(FonRoundTrip, FourSizesReadBackAsDrawn)
     ASSERT_TRUE(testFontsInstalled());
     for (const char* face : {"DejaVu Sans", "Liberation Sans"}) {
         std::vector<Rendered> sizes;
-        std::vector<qf::OutputSink> slots;
+        std::vector<qf::OutputSink> entries;
         for (int points : {8, 10, 12, 14}) {
             sizes.push_back(renderFnt(face, points, 96));
             ASSERT_TRUE(sizes.back().slot.size()) << sizes.back().error;
         }
         for (Rendered& r : sizes)
-            slots.push_back(std::move(r.slot));
+            entries.push_back(std::move(r.slot));
         qf::OutputSink fon;
-        const qf::WriteProblem problem = qf::FonWriter::build(slots, fon);
+        const qf::WriteProblem problem = qf::FonWriter::build(entries, fon);
         ASSERT_FALSE(problem) << problem.text;
         for (long i = 0; i < 4; ++i) {
             const auto read = qf::test::readWinFont(fon.data(), fon.size(), i);
@@ -164,17 +164,17 @@ TEST(FonRoundTrip, ThirtySixAndFortyEightPointsExceedTheBudget)
 {
     ASSERT_TRUE(testFontsInstalled());
     // Both sizes of Liberation Sans make FNT resources of their own, but not one library.
-    std::vector<qf::OutputSink> slots;
+    std::vector<qf::OutputSink> entries;
     uint64_t lengths = 0;
     for (int points : {36, 48}) {
         Rendered r = renderFnt("Liberation Sans", points, 96);
         ASSERT_TRUE(r.slot.size()) << r.error;
         lengths += r.slot.size();
-        slots.push_back(std::move(r.slot));
+        entries.push_back(std::move(r.slot));
     }
     qf::OutputSink fon;
-    const qf::WriteProblem problem = qf::FonWriter::build(slots, fon);
-    EXPECT_EQ(problem.kind, qf::WriteProblem::Kind::OverBudget);
+    const qf::WriteProblem problem = qf::FonWriter::build(entries, fon);
+    EXPECT_EQ(problem.kind, qf::WriteProblem::Kind::NeedsConsent);
     EXPECT_EQ(fon.size(), 0u);
     EXPECT_GT(8192 + lengths, 65535u);
     EXPECT_NE(problem.text.find(std::to_string(8192 + lengths)), std::string::npos) << problem.text;

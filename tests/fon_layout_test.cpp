@@ -64,14 +64,14 @@ struct Library {
     std::string error;
 };
 
-Library build(const std::vector<OutputSink>& slots, int count = -1)
+Library build(const std::vector<OutputSink>& entries, int count = -1)
 {
     Library out;
     qf::OutputSink library;
     const qf::WriteProblem problem =
-        FonWriter::build(std::span(slots).first(count < 0 ? slots.size() : size_t(count)), library);
+        FonWriter::build(std::span(entries).first(count < 0 ? entries.size() : size_t(count)), library);
     out.ok = !problem;
-    out.overBudget = problem.kind == qf::WriteProblem::Kind::OverBudget;
+    out.overBudget = problem.kind == qf::WriteProblem::Kind::NeedsConsent;
     out.error = problem.text;
     out.length = static_cast<uint32_t>(library.size());
     out.bytes.assign(library.data(), library.data() + library.size());
@@ -88,15 +88,15 @@ uint32_t directoryOffset(const Library& fon) { return 16 * le16(fon.bytes, 202);
 
 TEST(FonLayout, WorkedLayoutOfFourSizesByteForByte)
 {
-    std::vector<OutputSink> slots;
+    std::vector<OutputSink> entries;
     for (int points : {8, 10, 12, 14})
-        slots.push_back(fntImage("Arial", points));
-    const Library fon = build(slots);
+        entries.push_back(fntImage("Arial", points));
+    const Library fon = build(entries);
     ASSERT_TRUE(fon.ok) << fon.error;
 
     std::vector<uint32_t> fontOffsets;
     uint32_t end = 832;
-    for (const OutputSink& s : slots) {
+    for (const OutputSink& s : entries) {
         fontOffsets.push_back(end);
         end += (s.size() + 15) / 16 * 16;
     }
@@ -139,7 +139,7 @@ TEST(FonLayout, WorkedLayoutOfFourSizesByteForByte)
     put16(expected, 216, 4);
     for (size_t i = 0; i < 4; ++i) {
         put16(expected, 222 + 12 * i, fontOffsets[i] / 16);
-        put16(expected, 224 + 12 * i, (slots[i].size() + 15) / 16);
+        put16(expected, 224 + 12 * i, (entries[i].size() + 15) / 16);
         put16(expected, 226 + 12 * i, 0x1C30);
         put16(expected, 228 + 12 * i, 0x8010 + uint32_t(i));
     }
@@ -155,12 +155,12 @@ TEST(FonLayout, WorkedLayoutOfFourSizesByteForByte)
     for (size_t i = 0; i < 4; ++i) {
         const size_t entry = 338 + 122 * i;
         put16(expected, entry, 16 + uint32_t(i));
-        std::memcpy(&expected[entry + 2], slots[i].data(), 99);
-        put32(expected, entry + 107, le32(std::vector<uint8_t>(slots[i].data(), slots[i].data() + 118), 105));
+        std::memcpy(&expected[entry + 2], entries[i].data(), 99);
+        put32(expected, entry + 107, le32(std::vector<uint8_t>(entries[i].data(), entries[i].data() + 118), 105));
         putText(expected, entry + 116, "Arial");
     }
     for (size_t i = 0; i < 4; ++i)
-        std::memcpy(&expected[fontOffsets[i]], slots[i].data(), slots[i].size());
+        std::memcpy(&expected[fontOffsets[i]], entries[i].data(), entries[i].size());
 
     EXPECT_EQ(fon.length, end);
     EXPECT_EQ(fon.bytes, expected);
@@ -177,9 +177,9 @@ TEST(FonLayout, WorkedLayoutOfFourSizesByteForByte)
 
 TEST(FonLayout, OneSize)
 {
-    std::vector<OutputSink> slots;
-    slots.push_back(fntImage("Arial", 12));
-    const Library fon = build(slots);
+    std::vector<OutputSink> entries;
+    entries.push_back(fntImage("Arial", 12));
+    const Library fon = build(entries);
     ASSERT_TRUE(fon.ok) << fon.error;
     EXPECT_EQ(description(fon), "FONTRES 100,96,96:Arial 12");
     EXPECT_EQ(le16(fon.bytes, 208), 44u);              // directory id 12 + 32
@@ -222,10 +222,10 @@ TEST(FonLayout, LongFaceNameCutInTheDirectoryOnly)
 {
     const std::string face = "A Face Name Longer Than Sixty-Four Characters, As Some Fonts Have It";
     ASSERT_GT(face.size(), 64u);
-    std::vector<OutputSink> slots;
-    slots.push_back(fntImage(face.c_str(), 9));
-    slots.push_back(fntImage(face.c_str(), 11));
-    const Library fon = build(slots);
+    std::vector<OutputSink> entries;
+    entries.push_back(fntImage(face.c_str(), 9));
+    entries.push_back(fntImage(face.c_str(), 11));
+    const Library fon = build(entries);
     ASSERT_TRUE(fon.ok) << fon.error;
     EXPECT_EQ(description(fon), "FONTRES 100,96,96:" + face + " 9,11");
     size_t entry = directoryOffset(fon) + 2;
@@ -243,9 +243,9 @@ TEST(FonLayout, DirectoryAfterTheNamesAtEveryAlignment)
     // position within 16 bytes; the ordinal and the closing zero byte always stay in the table.
     for (int n = 1; n <= 16; ++n) {
         const std::string face(n, 'F');
-        std::vector<OutputSink> slots;
-        slots.push_back(fntImage(face.c_str(), 10));
-        const Library fon = build(slots);
+        std::vector<OutputSink> entries;
+        entries.push_back(fntImage(face.c_str(), 10));
+        const Library fon = build(entries);
         ASSERT_TRUE(fon.ok) << fon.error;
         const uint32_t table = le32(fon.bytes, 128 + 44);
         const uint32_t d = fon.bytes[table];
@@ -267,10 +267,10 @@ TEST(FonLayout, HeaderAreaGrowsAndDescriptionIsCut)
     // Sixty sizes of a face with a long name: the tables and the directory need more than
     // 8,192 bytes, and the description runs past 255.
     const std::string face(100, 'L');
-    std::vector<OutputSink> slots;
+    std::vector<OutputSink> entries;
     for (int points = 3; points < 63; ++points)
-        slots.push_back(fntImage(face.c_str(), points));
-    const Library fon = build(slots);
+        entries.push_back(fntImage(face.c_str(), points));
+    const Library fon = build(entries);
     ASSERT_TRUE(fon.ok) << fon.error;
 
     std::string full = "FONTRES 100,96,96:" + face + " ";
@@ -299,23 +299,23 @@ TEST(FonLayout, Refusals)
     EXPECT_EQ(fon.length, 0u);
     EXPECT_FALSE(fon.error.empty());
 
-    std::vector<OutputSink> slots;
-    slots.push_back(fntImage("Arial", 8));
-    slots.push_back(OutputSink{});  // no image
-    fon = build(slots);
+    std::vector<OutputSink> entries;
+    entries.push_back(fntImage("Arial", 8));
+    entries.push_back(OutputSink{});  // no image
+    fon = build(entries);
     EXPECT_FALSE(fon.ok);
     EXPECT_NE(fon.error.find("font image 2 of 2"), std::string::npos) << fon.error;
 
-    slots.pop_back();
-    slots.push_back(plainImage(100, "", 8));  // too short for a header
-    fon = build(slots);
+    entries.pop_back();
+    entries.push_back(plainImage(100, "", 8));  // too short for a header
+    fon = build(entries);
     EXPECT_FALSE(fon.ok);
     EXPECT_EQ(fon.length, 0u);
 
-    slots.pop_back();
+    entries.pop_back();
     OutputSink unterminated = plainImage(124, "Abcdef", 8);  // the name fills the image to its end
-    slots.push_back(std::move(unterminated));
-    fon = build(slots);
+    entries.push_back(std::move(unterminated));
+    fon = build(entries);
     EXPECT_FALSE(fon.ok);
     EXPECT_NE(fon.error.find("face name"), std::string::npos) << fon.error;
 }

@@ -72,7 +72,7 @@ public:
         answers.erase(answers.begin());
         return a;
     }
-    bool continueAfterOversizedFon(const std::string& message) override
+    bool goOnWithoutFile(const std::string& message) override
     {
         oversized.push_back(message);
         return continueOversized;
@@ -346,7 +346,7 @@ TEST_F(RunFixture, OversizedFonAsksAndNoEndsTheRun)
     EXPECT_EQ(host.oversized[0], "Size of the FON file generated for a font Liberation Sans exceed 64K, "
                                  "so font is not created.\n\nContinue fonts generation?");
     EXPECT_TRUE(result.stopped);
-    EXPECT_EQ(result.oversizedFons, 1);
+    EXPECT_EQ(result.withheldFiles, 1);
     EXPECT_TRUE(dir.names().empty());
     EXPECT_EQ(host.positions.size(), 2u);  // the second font was never started
 }

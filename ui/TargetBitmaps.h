@@ -4,6 +4,7 @@
 // these off its own thread.
 #pragma once
 
+#include "formats/Format.h"
 #include "platform/gdi.h"
 
 #include <cstdint>
@@ -12,12 +13,6 @@
 #include <vector>
 
 namespace qf {
-
-// Which of a character's pixels a format keeps.
-enum class GlyphStorage {
-    Cell,    // the whole cell from the origin: the advance wide, the font's height high (FNT, FON)
-    InkBox,  // the smallest box holding the ink, wherever it lies about the origin (BDF, PCL)
-};
 
 // What to make: the text in one font at each size.
 struct TargetRequest {
