@@ -22,9 +22,12 @@ namespace {
 // string left to grow by itself may double its block past that).
 class BoundedText {
 public:
-    explicit BoundedText(OutputSink& out) : out_(out) { out_.clear(); }
+    // Lines end in CR LF, as the code page files always have, or in LF alone: X11's mkfontdir
+    // takes a CR into the font's name, which then matches no pattern.
+    explicit BoundedText(OutputSink& out, bool crlf = true) : out_(out), crlf_(crlf) { out_.clear(); }
 
     bool ok() const { return !out_.overflowed(); }
+    bool crlf() const { return crlf_; }
 
     void append(const char* data, size_t size) { out_.append(data, size); }
 
@@ -33,6 +36,7 @@ public:
 
 private:
     OutputSink& out_;
+    bool crlf_;
 };
 
 // One line, built without printf and ended with CR LF: the glyphs' lines are nearly all of a BDF's
@@ -66,7 +70,8 @@ public:
     }
     void into(BoundedText& out)
     {
-        buffer_[size_++] = '\r';
+        if (out.crlf())
+            buffer_[size_++] = '\r';
         buffer_[size_++] = '\n';
         out.append(buffer_, size_);
     }
@@ -181,13 +186,17 @@ WriteProblem BdfWriter::packUnicode(GlyphSource& glyphs, const WriteRequest& req
     const int64_t scratchWidth = 2 * margin + int64_t{4} * tm.tmMaxCharWidth;
     if (scratchWidth > INT32_MAX)
         return refuse("a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
+    // The faces that map many characters draw some well outside the cell (stacked accents above
+    // it, long descenders below): a cell's height of rows either side keeps their ink.
+    const int rowsAround = tm.tmHeight;
     std::string why;
-    if (!glyphs.prepare(static_cast<int>(scratchWidth), &why))
+    if (!glyphs.prepare(static_cast<int>(scratchWidth), &why, rowsAround))
         return refuse(why);
+    const int64_t baselineRow = int64_t{rowsAround} + tm.tmAscent;
 
     // The glyphs first: the header states what they turned out to be (spacing, average width,
     // bounding box), and goes in front of them at the end.
-    BoundedText text(out);
+    BoundedText text(out, false);
     const int64_t swidthDivisor = static_cast<int64_t>(request.pointSize) * request.resolutionX;
     std::vector<uint8_t> cropped;
     GlyphFacts facts;
@@ -206,7 +215,7 @@ WriteProblem BdfWriter::packUnicode(GlyphSource& glyphs, const WriteRequest& req
             firstAdvance = cx;
         facts.monospaced = facts.monospaced && cx == firstAdvance;
         const int64_t left = box.left - margin;
-        const int64_t bottom = int64_t{tm.tmAscent} - box.bottom - 1;
+        const int64_t bottom = baselineRow - box.bottom - 1;
         if (!box.empty()) {
             facts.withinCells = facts.withinCells && left >= 0 && left + box.width() <= cx;
             boxLeft = anyInk ? std::min(boxLeft, left) : left;
@@ -247,7 +256,7 @@ WriteProblem BdfWriter::packUnicode(GlyphSource& glyphs, const WriteRequest& req
             const ink::RowLayout layout(glyph);
             const int bpr = (box.width() + 7) / 8;
             cropped.resize(static_cast<size_t>(bpr));
-            const size_t lineLength = static_cast<size_t>(bpr) * 2 + 2;
+            const size_t lineLength = static_cast<size_t>(bpr) * 2 + 1;
             for (int r = box.top; r <= box.bottom; ++r) {
                 char* line = text.extend(lineLength);
                 if (!line)
@@ -255,8 +264,7 @@ WriteProblem BdfWriter::packUnicode(GlyphSource& glyphs, const WriteRequest& req
                 ink::cropRow(glyph, layout, r, box.left, bpr, cropped.data());
                 for (int k = 0; k < bpr; ++k)
                     std::memcpy(line + 2 * k, kHex.text + 2 * cropped[k], 2);
-                line[2 * bpr] = '\r';
-                line[2 * bpr + 1] = '\n';
+                line[2 * bpr] = '\n';
             }
         }
         Line().text("ENDCHAR").into(text);
@@ -280,7 +288,7 @@ WriteProblem BdfWriter::packUnicode(GlyphSource& glyphs, const WriteRequest& req
     boxTop = std::max<int64_t>(boxTop, tm.tmAscent);
 
     OutputSink headerBytes;
-    BoundedText header(headerBytes);
+    BoundedText header(headerBytes, false);
     Line().text("STARTFONT 2.1").into(header);
     Line().text("FONT ").text(xlfdName(properties)).into(header);
     Line().text("SIZE ").number(request.pointSize).text(" ").number(request.resolutionX).text(" ")

@@ -1,6 +1,7 @@
 #include "render/GlyphRasteriser.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -88,13 +89,15 @@ bool GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32
     return true;
 }
 
-bool GlyphRasteriser::prepare(int width, std::string* error)
+bool GlyphRasteriser::prepare(int width, std::string* error, int rowsAround)
 {
     finish();
-    scratch_ = gdi::Bitmap::create(width, metrics_.tmHeight);
+    const int64_t height = int64_t{metrics_.tmHeight} + 2 * int64_t{std::max(rowsAround, 0)};
+    rowsAround_ = std::max(rowsAround, 0);
+    scratch_ = height <= INT32_MAX ? gdi::Bitmap::create(width, static_cast<int>(height)) : nullptr;
     if (!scratch_) {
         if (error)
-            *error = "a " + std::to_string(width) + " x " + std::to_string(metrics_.tmHeight) +
+            *error = "a " + std::to_string(width) + " x " + std::to_string(height) +
                      " pixel scratch bitmap would exceed " +
                      std::to_string(gdi::Bitmap::kMaxBytes >> 20) + " MiB";
         return false;
@@ -128,7 +131,7 @@ RenderedGlyph GlyphRasteriser::renderWith(int code, int originX, Draw&& draw, Me
     // Clearing the whole bitmap for every glyph cost more than drawing most of them: only the
     // pixels the previous glyph's drawing may have changed are cleared, the whole bitmap once.
     if (clearAll_) {
-        dc_.patBlt(0, 0, bitmapInfo_.bmWidth + 1, metrics_.tmHeight + 1, gdi::BLACKNESS);
+        dc_.patBlt(0, 0, bitmapInfo_.bmWidth + 1, bitmapInfo_.bmHeight + 1, gdi::BLACKNESS);
         clearAll_ = false;
     } else if (dirty_.right > dirty_.left && dirty_.bottom > dirty_.top) {
         dc_.patBlt(dirty_.left, dirty_.top, dirty_.right - dirty_.left, dirty_.bottom - dirty_.top, gdi::BLACKNESS);
@@ -155,14 +158,14 @@ RenderedGlyph GlyphRasteriser::render(uint8_t code, int originX)
 {
     const char text[1] = {static_cast<char>(code)};
     return renderWith(
-        code, originX, [&](int x) { dc_.textOut(x, 0, text, 1); },
+        code, originX, [&](int x) { dc_.textOut(x, rowsAround_, text, 1); },
         [&](gdi::SIZE* extent) { return dc_.getTextExtentPoint(text, 1, extent); });
 }
 
 RenderedGlyph GlyphRasteriser::renderCharacter(char32_t character, int originX)
 {
     return renderWith(
-        static_cast<int>(character), originX, [&](int x) { dc_.textOutW(x, 0, &character, 1); },
+        static_cast<int>(character), originX, [&](int x) { dc_.textOutW(x, rowsAround_, &character, 1); },
         [&](gdi::SIZE* extent) { return dc_.getTextExtentPointW(&character, 1, extent); });
 }
 

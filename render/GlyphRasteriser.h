@@ -20,7 +20,7 @@ struct RenderedGlyph {
     const uint8_t* rows = nullptr;
     int widthBytes = 0;  // bytes per row (even)
     int width = 0;       // scratch width in pixels
-    int height = 0;      // rows (tmHeight)
+    int height = 0;      // rows (tmHeight, and the rows asked for around the cell)
     // Where drawing the character may have put ink, columns [inkLeft, inkRight) of rows
     // [inkTop, inkBottom): every pixel outside is blank, so a reader may look only inside. A
     // source that does not know gives the whole scratch bitmap.
@@ -40,9 +40,11 @@ class GlyphSource {
 public:
     virtual ~GlyphSource() = default;
     virtual const gdi::TEXTMETRIC& metrics() const = 0;
-    // Prepares a scratch bitmap `width` pixels wide and tmHeight rows high. False, with a reason,
-    // when it cannot be had (a size that would need more memory than we allow).
-    virtual bool prepare(int width, std::string* error) = 0;
+    // Prepares a scratch bitmap `width` pixels wide and tmHeight rows high, with rowsAround more
+    // above and below the cell for glyphs whose ink leaves it (stacked accents, say): the cell's
+    // top row is then row rowsAround. False, with a reason, when it cannot be had (a size that
+    // would need more memory than we allow).
+    virtual bool prepare(int width, std::string* error, int rowsAround = 0) = 0;
     // Clears the scratch bitmap, draws `code` with the cell's left edge at column originX, reads it
     // back and measures it. The result's rows stay valid until the next call.
     virtual RenderedGlyph render(uint8_t code, int originX) = 0;
@@ -66,7 +68,7 @@ public:
                  int32_t resolutionY, std::string* error);
 
     const gdi::TEXTMETRIC& metrics() const override { return metrics_; }
-    bool prepare(int width, std::string* error) override;
+    bool prepare(int width, std::string* error, int rowsAround = 0) override;
     RenderedGlyph render(uint8_t code, int originX) override;
     RenderedGlyph renderCharacter(char32_t character, int originX) override;
     void finish() override;
@@ -112,6 +114,7 @@ private:
     int32_t pointFontHeight_ = 0;
     gdi::RECT dirty_{};        // what drawing the last glyph changed, in scratch pixels
     bool clearAll_ = true;     // the next render clears the whole scratch bitmap
+    int rowsAround_ = 0;       // rows of the scratch bitmap above the cell
     gdi::UINT boundsBefore_ = gdi::DCB_DISABLE;
     int bkModeBefore_ = gdi::OPAQUE;
 };

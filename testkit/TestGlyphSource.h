@@ -82,8 +82,9 @@ public:
     // Makes prepare() refuse with this reason.
     void refusePrepare(std::string why) { refusal_ = std::move(why); }
 
-    bool prepare(int width, std::string* error) override
+    bool prepare(int width, std::string* error, int rowsAround = 0) override
     {
+        rowsAround_ = rowsAround;
         ++prepareCalls;
         if (!refusal_.empty() || width <= 0 || tm_.tmHeight <= 0) {
             if (error)
@@ -92,7 +93,7 @@ public:
         }
         width_ = width;
         widthBytes_ = (width + 15) / 16 * 2;
-        scratch_.assign(static_cast<size_t>(widthBytes_) * tm_.tmHeight, 0);
+        scratch_.assign(static_cast<size_t>(widthBytes_) * height(), 0);
         preparedWidth = width;
         prepared_ = true;
         return true;
@@ -129,7 +130,7 @@ private:
         out.code = code;
         out.widthBytes = widthBytes_;
         out.width = width_;
-        out.height = tm_.tmHeight;
+        out.height = height();
         if (!prepared_)
             return out;
         std::memset(scratch_.data(), 0, scratch_.size());
@@ -140,10 +141,10 @@ private:
             for (int y = 0; y < tm_.tmHeight && y < static_cast<int>(g.rows.size()); ++y)
                 for (int i = 0; i < static_cast<int>(g.rows[y].size()); ++i)
                     if (g.rows[y][i] == '#' || g.rows[y][i] == 'X')
-                        setPixel(originX + g.left + i, y);
+                        setPixel(originX + g.left + i, y + rowsAround_);
         }
         if (inkInPadding_)
-            for (int y = 0; y < tm_.tmHeight; ++y)
+            for (int y = 0; y < height(); ++y)
                 for (int x = width_; x < widthBytes_ * 8; ++x)
                     scratch_[static_cast<size_t>(y) * widthBytes_ + x / 8] |= uint8_t(0x80 >> (x % 8));
         out.rows = scratch_.data();
@@ -152,7 +153,7 @@ private:
 
     void setPixel(int x, int y)
     {
-        if (x < 0 || x >= width_ || y < 0 || y >= tm_.tmHeight)
+        if (x < 0 || x >= width_ || y < 0 || y >= height())
             return;  // clipped, as ink outside the bitmap is
         scratch_[static_cast<size_t>(y) * widthBytes_ + x / 8] |= uint8_t(0x80 >> (x % 8));
     }
@@ -162,6 +163,8 @@ private:
     std::map<int, Glyph> characters_;
     int32_t defaultAdvance_ = 0;
     bool inkInPadding_ = false;
+    int rowsAround_ = 0;
+    int height() const { return tm_.tmHeight + 2 * rowsAround_; }
     std::string refusal_;
     bool prepared_ = false;
     int width_ = 0;

@@ -238,7 +238,7 @@ class SolidSource : public qf::GlyphSource {
 public:
     explicit SolidSource(const gdi::TEXTMETRIC& tm) : tm_(tm) {}
     const gdi::TEXTMETRIC& metrics() const override { return tm_; }
-    bool prepare(int width, std::string*) override
+    bool prepare(int width, std::string*, int = 0) override
     {
         width_ = width;
         widthBytes_ = (width + 15) / 16 * 2;
