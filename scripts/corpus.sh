@@ -13,7 +13,8 @@ cli="$build/quenfold-cli"
 manifest=tests/data/corpus.sha256
 [ -x "$cli" ] || { echo "corpus: $cli not built (make build)" >&2; exit 2; }
 [ -f "$build/testfonts/fonts.conf" ] || { echo "corpus: $build/testfonts/fonts.conf missing" >&2; exit 2; }
-export FONTCONFIG_FILE="$PWD/$build/testfonts/fonts.conf"
+case $build in /*) ;; *) build="$PWD/$build" ;; esac
+export FONTCONFIG_FILE="$build/testfonts/fonts.conf"
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -37,6 +38,7 @@ done
 convert fnt-300x200 -f fnt -r 300x200 -s "8, 12"
 convert bdf-72x144 -f bdf -r 72x144 -s "10, 20"
 convert fon-120 -f fon -r 120 -s "8, 10, 12"
+convert bdf-unicode -f bdf --chars "latin1, U+0370-U+03FF, U+0400-U+04FF, U+2190-U+21FF, U+2500-U+257F" -s "8, 12, 24"
 
 actual=$(cd "$out" && find . -type f | LC_ALL=C sort | xargs -d '\n' sha256sum)
 if [ "$mode" = record ]; then

@@ -589,6 +589,29 @@ TEST_F(CliTest, StaleTemporaryFilesOfDeadProcessesAreRemovedAtTheStart)
     EXPECT_EQ(names(), expected);
 }
 
+TEST_F(CliTest, CharsChooseUnicodeCharactersForTheFormatsThatHoldThem)
+{
+    Outcome o = cli({"-f", "fnt", "--chars", "ascii", "0"}, dir);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("--chars: fnt holds the characters of one 8-bit code page (-c chooses it); --chars is "
+                         "taken by bdf"),
+              std::string::npos)
+        << o.err;
+    o = cli({"-f", "bdf", "--chars", "U+0041, greek", "0"}, dir);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("--chars: cannot read \"greek\""), std::string::npos) << o.err;
+    EXPECT_TRUE(names().empty());
+
+    // Characters the face lacks are left out and counted; the file holds the rest.
+    o = cli({"-f", "bdf", "--chars", "U+0041-U+0043, U+E000, U+1D49C", "-s", "12", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("1 file written, 0 not written, 2 character(s) the fonts lack left out"), std::string::npos)
+        << o.err;
+    const std::string bdf = readFile(dir + "/DejaVu Sans_12.bdf");
+    EXPECT_NE(bdf.find("\nCHARS 3\n"), std::string::npos);
+    EXPECT_NE(bdf.find("\nSTARTCHAR uni0043\nENCODING 67\n"), std::string::npos);
+}
+
 TEST_F(CliTest, SizesAreReadWholeAndAnythingElseIsAUsageError)
 {
     std::string longList;  // about 100 KB
