@@ -19,7 +19,7 @@ namespace qf::cli {
 
 std::string usageText()
 {
-    auto unicode = [](const FormatInfo& f) { return f.codeSpace == CodeSpace::Unicode; };
+    auto unicode = [](const FormatInfo& f) { return f.takesUnicode(); };
     return "Usage: quenfold-cli --list\n"
            "       quenfold-cli [options] FONT...\n"
            "Converts installed fonts to bitmap fonts. FONT is a name as --list shows it, its index, or all.\n"
@@ -181,7 +181,7 @@ bool applyOptions(const Options& options, GenerationSettings& settings, int& uns
     }
     settings.format = format->format;
     if (options.chars) {
-        auto unicode = [](const FormatInfo& f) { return f.codeSpace == CodeSpace::Unicode; };
+        auto unicode = [](const FormatInfo& f) { return f.takesUnicode(); };
         if (!unicode(*format)) {
             error = std::string("--chars: ") + format->option + " holds the characters of one 8-bit code page (-c " +
                     "chooses it); --chars is taken by " + formatOptions(unicode);

@@ -2,6 +2,7 @@
 
 #include "formats/InkScan.h"
 #include "formats/WriterSupport.h"
+#include "formats/UnicodeGlyphs.h"
 #include "formats/XlfdProperties.h"
 #include "render/GlyphRasteriser.h"
 
@@ -131,28 +132,6 @@ WriteProblem BdfWriter::write(gdi::DeviceContext& dc, const WriteRequest& reques
 
 namespace {
 
-// The box of the glyph's ink in scratch columns and rows, looked for only where drawing it put
-// pixels (the whole bitmap when the source does not say).
-ink::InkBox inkBoxOf(const RenderedGlyph& glyph)
-{
-    ink::InkBox box;
-    box.left = glyph.width;
-    box.top = glyph.height;
-    const int x0 = glyph.inkKnown ? std::max(glyph.inkLeft, 0) : 0;
-    const int x1 = glyph.inkKnown ? std::min(glyph.inkRight, glyph.width) : glyph.width;
-    const int y0 = glyph.inkKnown ? std::max(glyph.inkTop, 0) : 0;
-    const int y1 = glyph.inkKnown ? std::min(glyph.inkBottom, glyph.height) : glyph.height;
-    for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x)
-            if (glyph.pixel(x, y)) {
-                box.left = std::min(box.left, x);
-                box.right = std::max(box.right, x);
-                box.top = std::min(box.top, y);
-                box.bottom = std::max(box.bottom, y);
-            }
-    return box.empty() ? ink::InkBox{} : box;
-}
-
 // A BDF property line: text values quoted, a quote inside doubled.
 void propertyLine(const FontProperty& p, BoundedText& text)
 {
@@ -173,149 +152,74 @@ void propertyLine(const FontProperty& p, BoundedText& text)
 WriteProblem BdfWriter::packUnicode(GlyphSource& glyphs, const WriteRequest& request, OutputSink& out)
 {
     out.clear();
-    const gdi::TEXTMETRIC& tm = glyphs.metrics();
-    const Refusal refuse(request);
-    if (!request.repertoire || tm.tmHeight < 1 || tm.tmMaxCharWidth < 0)
-        return refuse("the realised font has no usable cell (height " + std::to_string(tm.tmHeight) +
-                      ", widest character " + std::to_string(tm.tmMaxCharWidth) + ")");
-    const Repertoire& repertoire = *request.repertoire;
+    UnicodeGlyphs drawn;
+    // The text takes more than two characters for every byte of pixels.
+    if (WriteProblem problem = drawUnicodeGlyphs(glyphs, request, out.cap() / 2, drawn))
+        return problem;
+    const gdi::TEXTMETRIC& tm = drawn.metrics;
+    const std::vector<FontProperty> properties = xlfdProperties(tm, request, drawn.facts);
 
-    // Combining marks and the like draw left of their origin, as far as a whole character at
-    // large sizes: the margin grows with the font.
-    const int64_t margin = std::max<int64_t>(kMargin, tm.tmMaxCharWidth);
-    const int64_t scratchWidth = 2 * margin + int64_t{4} * tm.tmMaxCharWidth;
-    if (scratchWidth > INT32_MAX)
-        return refuse("a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
-    // The faces that map many characters draw some well outside the cell (stacked accents above
-    // it, long descenders below): a cell's height of rows either side keeps their ink.
-    const int rowsAround = tm.tmHeight;
-    std::string why;
-    if (!glyphs.prepare(static_cast<int>(scratchWidth), &why, rowsAround))
-        return refuse(why);
-    const int64_t baselineRow = int64_t{rowsAround} + tm.tmAscent;
-
-    // The glyphs first: the header states what they turned out to be (spacing, average width,
-    // bounding box), and goes in front of them at the end.
     BoundedText text(out, false);
-    const int64_t swidthDivisor = static_cast<int64_t>(request.pointSize) * request.resolutionX;
-    std::vector<uint8_t> cropped;
-    GlyphFacts facts;
-    facts.monospaced = facts.withinCells = true;
-    int64_t advances = 0;
-    int32_t firstAdvance = -1;
-    int64_t boxLeft = 0, boxRight = 0, boxBottom = 0, boxTop = 0;  // the font's, from the origin
-    bool anyInk = false;
-    for (size_t i = 0; i < repertoire.entries.size() && text.ok(); ++i) {
-        const Repertoire::Slot slot = repertoire.entries[i];
-        const RenderedGlyph glyph = glyphs.renderCharacter(slot.character, static_cast<int>(margin));
-        const int32_t cx = glyph.cx;
-        const ink::InkBox box = inkBoxOf(glyph);
-        advances += cx;
-        if (firstAdvance < 0)
-            firstAdvance = cx;
-        facts.monospaced = facts.monospaced && cx == firstAdvance;
-        const int64_t left = box.left - margin;
-        const int64_t bottom = baselineRow - box.bottom - 1;
-        if (!box.empty()) {
-            facts.withinCells = facts.withinCells && left >= 0 && left + box.width() <= cx;
-            boxLeft = anyInk ? std::min(boxLeft, left) : left;
-            boxRight = anyInk ? std::max(boxRight, left + box.width()) : left + box.width();
-            boxBottom = anyInk ? std::min(boxBottom, bottom) : bottom;
-            boxTop = anyInk ? std::max(boxTop, bottom + box.height()) : bottom + box.height();
-            anyInk = true;
-        }
+    Line().text("STARTFONT 2.1").into(text);
+    Line().text("FONT ").text(xlfdName(properties)).into(text);
+    Line().text("SIZE ").number(request.pointSize).text(" ").number(request.resolutionX).text(" ")
+        .number(request.resolutionY).into(text);
+    Line()
+        .text("FONTBOUNDINGBOX ")
+        .number(drawn.boxRight - drawn.boxLeft)
+        .text(" ")
+        .number(drawn.boxTop - drawn.boxBottom)
+        .text(" ")
+        .number(drawn.boxLeft)
+        .text(" ")
+        .number(drawn.boxBottom)
+        .into(text);
+    Line().text("STARTPROPERTIES ").number(static_cast<long long>(properties.size())).into(text);
+    for (const FontProperty& p : properties)
+        propertyLine(p, text);
+    Line().text("ENDPROPERTIES").into(text);
+    Line().text("CHARS ").number(static_cast<long long>(drawn.glyphs.size())).into(text);
 
+    const int64_t swidthDivisor = static_cast<int64_t>(request.pointSize) * request.resolutionX;
+    for (size_t i = 0; i < drawn.glyphs.size() && text.ok(); ++i) {
+        const UnicodeGlyph& g = drawn.glyphs[i];
         Line name;
-        if (slot.code <= 0xFFFF)
-            name.text("STARTCHAR uni").hex4(slot.code);
-        else
-            name.text("STARTCHAR u").hex4(slot.code);
-        name.into(text);
-        Line().text("ENCODING ").number(slot.code).into(text);
+        name.text(g.code <= 0xFFFF ? "STARTCHAR uni" : "STARTCHAR u").hex4(g.code).into(text);
+        Line().text("ENCODING ").number(g.code).into(text);
         Line()
             .text("SWIDTH ")
-            .number(swidthDivisor > 0 ? static_cast<long long>(int64_t{cx} * 72000 / swidthDivisor) : 0LL)
+            .number(swidthDivisor > 0 ? static_cast<long long>(int64_t{g.advance} * 72000 / swidthDivisor) : 0LL)
             .text(" 0")
             .into(text);
-        Line().text("DWIDTH ").number(cx).text(" 0").into(text);
-        if (box.empty()) {
-            Line().text("BBX 0 0 0 0").into(text);
-            Line().text("BITMAP").into(text);
-        } else {
-            Line()
-                .text("BBX ")
-                .number(box.width())
-                .text(" ")
-                .number(box.height())
-                .text(" ")
-                .number(left)
-                .text(" ")
-                .number(bottom)
-                .into(text);
-            Line().text("BITMAP").into(text);
-            const ink::RowLayout layout(glyph);
-            const int bpr = (box.width() + 7) / 8;
-            cropped.resize(static_cast<size_t>(bpr));
-            const size_t lineLength = static_cast<size_t>(bpr) * 2 + 1;
-            for (int r = box.top; r <= box.bottom; ++r) {
-                char* line = text.extend(lineLength);
-                if (!line)
-                    break;
-                ink::cropRow(glyph, layout, r, box.left, bpr, cropped.data());
-                for (int k = 0; k < bpr; ++k)
-                    std::memcpy(line + 2 * k, kHex.text + 2 * cropped[k], 2);
-                line[2 * bpr] = '\n';
-            }
+        Line().text("DWIDTH ").number(g.advance).text(" 0").into(text);
+        Line()
+            .text("BBX ")
+            .number(g.width)
+            .text(" ")
+            .number(g.height)
+            .text(" ")
+            .number(g.width ? g.left : 0)
+            .text(" ")
+            .number(g.width ? g.bottom : 0)
+            .into(text);
+        Line().text("BITMAP").into(text);
+        const size_t bpr = static_cast<size_t>(g.rowBytes());
+        for (int32_t r = 0; r < g.height; ++r) {
+            char* line = text.extend(bpr * 2 + 1);
+            if (!line)
+                break;
+            const uint8_t* row = drawn.bits.data() + g.offset + static_cast<size_t>(r) * bpr;
+            for (size_t k = 0; k < bpr; ++k)
+                std::memcpy(line + 2 * k, kHex.text + 2 * row[k], 2);
+            line[2 * bpr] = '\n';
         }
         Line().text("ENDCHAR").into(text);
     }
-    glyphs.finish();
     Line().text("ENDFONT").into(text);
     if (!text.ok()) {
         out.clear();
-        return refuse("the BDF text would exceed " + std::to_string(out.cap() >> 20) + " MiB");
+        return Refusal(request)("the BDF text would exceed " + std::to_string(out.cap() >> 20) + " MiB");
     }
-
-    const auto count = static_cast<int64_t>(repertoire.entries.size());
-    facts.monospaced = facts.monospaced && count > 0;
-    facts.withinCells = facts.withinCells && facts.monospaced;
-    facts.averageWidth = count > 0 ? (advances * 10 + count / 2) / count : 0;
-    const std::vector<FontProperty> properties = xlfdProperties(tm, request, facts);
-    // The font's box holds every glyph's ink and its cell.
-    boxLeft = std::min<int64_t>(boxLeft, 0);
-    boxRight = std::max<int64_t>(boxRight, tm.tmMaxCharWidth);
-    boxBottom = std::min<int64_t>(boxBottom, int64_t{tm.tmAscent} - tm.tmHeight);
-    boxTop = std::max<int64_t>(boxTop, tm.tmAscent);
-
-    OutputSink headerBytes;
-    BoundedText header(headerBytes, false);
-    Line().text("STARTFONT 2.1").into(header);
-    Line().text("FONT ").text(xlfdName(properties)).into(header);
-    Line().text("SIZE ").number(request.pointSize).text(" ").number(request.resolutionX).text(" ")
-        .number(request.resolutionY).into(header);
-    Line()
-        .text("FONTBOUNDINGBOX ")
-        .number(boxRight - boxLeft)
-        .text(" ")
-        .number(boxTop - boxBottom)
-        .text(" ")
-        .number(boxLeft)
-        .text(" ")
-        .number(boxBottom)
-        .into(header);
-    Line().text("STARTPROPERTIES ").number(static_cast<long long>(properties.size())).into(header);
-    for (const FontProperty& p : properties)
-        propertyLine(p, header);
-    Line().text("ENDPROPERTIES").into(header);
-    Line().text("CHARS ").number(count).into(header);
-
-    const size_t glyphBytes = out.size();
-    if (!out.extend(headerBytes.size())) {
-        out.clear();
-        return refuse("the BDF text would exceed " + std::to_string(out.cap() >> 20) + " MiB");
-    }
-    std::memmove(out.data() + headerBytes.size(), out.data(), glyphBytes);
-    std::memcpy(out.data(), headerBytes.data(), headerBytes.size());
     return {};
 }
 

@@ -57,6 +57,7 @@ ByteWriter& ByteWriter::le32(std::string_view f, int64_t v) { return integer(f, 
 ByteWriter& ByteWriter::be16(std::string_view f, int64_t v) { return integer(f, v, 2, true, false); }
 ByteWriter& ByteWriter::be32(std::string_view f, int64_t v) { return integer(f, v, 4, true, false); }
 ByteWriter& ByteWriter::s8(std::string_view f, int64_t v) { return integer(f, v, 1, false, true); }
+ByteWriter& ByteWriter::sbe32(std::string_view f, int64_t v) { return integer(f, v, 4, true, true); }
 ByteWriter& ByteWriter::sle16(std::string_view f, int64_t v) { return integer(f, v, 2, false, true); }
 ByteWriter& ByteWriter::sbe16(std::string_view f, int64_t v) { return integer(f, v, 2, true, true); }
 

@@ -25,6 +25,7 @@ public:
     ByteWriter& s8(std::string_view field, int64_t value);
     ByteWriter& sle16(std::string_view field, int64_t value);
     ByteWriter& sbe16(std::string_view field, int64_t value);
+    ByteWriter& sbe32(std::string_view field, int64_t value);
     // Raw bytes, and zero bytes.
     ByteWriter& bytes(std::string_view field, const void* data, size_t size);
     ByteWriter& zeros(std::string_view field, size_t count);

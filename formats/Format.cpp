@@ -3,6 +3,7 @@
 #include "formats/BdfWriter.h"
 #include "formats/FntBuilder.h"
 #include "formats/FonWriter.h"
+#include "formats/PcfWriter.h"
 #include "formats/PclSoftFontWriter.h"
 
 #include <vector>
@@ -39,18 +40,28 @@ const FontWriter& bdf()
     static const BdfWriter writer;
     return writer;
 }
+const FontWriter& pcf()
+{
+    static const PcfWriter writer;
+    return writer;
+}
+
+constexpr char32_t kLastUnicode = 0x10FFFF;
 
 constexpr FormatInfo kFormats[] = {
     {OutputFormat::FON, "Windows Font File (FON)", ".fon", "fon", fnt, fon, GlyphStorage::Cell, CodeSpace::CodePage,
-     0, false},
+     0, false, 0xFF, true},
     {OutputFormat::FNT, "Windows Font Resource (FNT)", ".fnt", "fnt", fnt, nullptr, GlyphStorage::Cell,
-     CodeSpace::CodePage, 0, false},
+     CodeSpace::CodePage, 0, false, 0xFF, true},
     {OutputFormat::SFP, "HP LJ Soft Font Portrait (SFP)", ".sfp", "sfp", sfp, nullptr, GlyphStorage::InkBox,
-     CodeSpace::CodePage, kPrinterResolution, false},
+     CodeSpace::CodePage, kPrinterResolution, false, 0xFF, true},
     {OutputFormat::SFL, "HP LJ Soft Font Landscape (SFL)", ".sfl", "sfl", sfl, nullptr, GlyphStorage::InkBox,
-     CodeSpace::CodePage, kPrinterResolution, true},
+     CodeSpace::CodePage, kPrinterResolution, true, 0xFF, true},
     {OutputFormat::BDF, "Bitmap Font File (BDF)", ".bdf", "bdf", bdf, nullptr, GlyphStorage::InkBox,
-     CodeSpace::Unicode, 0, false},
+     CodeSpace::CodePageOrUnicode, 0, false, kLastUnicode, true},
+    // PCF's encoding table addresses 16 bits.
+    {OutputFormat::PCF, "X11 Portable Compiled Font (PCF)", ".pcf", "pcf", pcf, nullptr, GlyphStorage::InkBox,
+     CodeSpace::Unicode, 0, false, 0xFFFF, false},
 };
 
 // The table is in the list's order, so a format's value is its row.

@@ -16,15 +16,16 @@ class FontWriter;
 class LibraryBuilder;
 
 // The order of the format list; the window stores the index.
-enum class OutputFormat : int32_t { FON = 0, FNT = 1, SFP = 2, SFL = 3, BDF = 4 };
+enum class OutputFormat : int32_t { FON = 0, FNT = 1, SFP = 2, SFL = 3, BDF = 4, PCF = 5 };
 
 // How a format keeps a glyph: its whole cell from the origin (FNT, FON), or only the box its ink
 // covers, with signed offsets (BDF, PCL).
 enum class GlyphStorage { Cell, InkBox };
 
-// Which characters a format's files can hold: the 224 of one 8-bit code page, or any Unicode
-// repertoire as well (the code page's characters unless one is chosen).
-enum class CodeSpace { CodePage, Unicode };
+// Which characters a format's files hold: the 224 of one 8-bit code page; those, or a Unicode
+// repertoire when one is chosen; or always a Unicode repertoire (the code page's characters,
+// unless one is chosen).
+enum class CodeSpace { CodePage, CodePageOrUnicode, Unicode };
 
 struct FormatInfo {
     OutputFormat format;
@@ -37,6 +38,10 @@ struct FormatInfo {
     CodeSpace codeSpace;
     int32_t fixedResolution;  // the dpi the format is always made for, whatever the user asks; 0: none
     bool landscape;           // characters turned for landscape printing
+    char32_t lastCharacter;   // the highest character code a Unicode file can store
+    bool spacesInNames;       // false: file names have '-' for spaces (X11 font paths cannot hold them)
+
+    bool takesUnicode() const { return codeSpace != CodeSpace::CodePage; }
 };
 
 // Every format, in the format list's order.

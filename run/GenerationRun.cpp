@@ -9,6 +9,7 @@
 #include "run/SizeWorkers.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -55,15 +56,23 @@ std::string RunFileNames::baseFor(const char* faceName, std::string_view fullNam
 {
     // Styles of one family share a face name; the first to come keeps it, the others take their
     // full name, so no file of the run replaces another.
-    std::string base = GenerationRun::safeFileNamePart(faceName);
+    std::string base = part(GenerationRun::safeFileNamePart(faceName));
     if (taken_.count(base)) {
-        const std::string full = GenerationRun::safeFileNamePart(fullName);
+        const std::string full = part(GenerationRun::safeFileNamePart(fullName));
         base = full;
         for (int n = 2; taken_.count(base); ++n)
             base = full + " (" + std::to_string(n) + ")";
     }
     taken_.insert(base);
     return base;
+}
+
+std::string RunFileNames::part(std::string_view name) const
+{
+    std::string text(name);
+    if (!spaces_)
+        std::replace(text.begin(), text.end(), ' ', '-');
+    return text;
 }
 
 GenerationRun::GenerationRun(GenerationSettings& settings, RunHost& host, FileLayer& files)
@@ -81,7 +90,7 @@ std::string GenerationRun::validate(const GenerationSettings& settings)
         return "Unknown code page.";
     if (!settings.fonts)
         return "No font list.";
-    if (settings.characters && formatInfo(settings.format).codeSpace != CodeSpace::Unicode)
+    if (settings.characters && !formatInfo(settings.format).takesUnicode())
         return std::string("The ") + formatInfo(settings.format).option +
                " format holds the characters of one code page only.";
     return {};
@@ -124,7 +133,7 @@ class GenerationRun::Pass {
 public:
     Pass(GenerationSettings& settings, RunHost& host, FileLayer& files, const std::string& folder)
         : settings_(settings), host_(host), format_(formatInfo(settings.format)), folderPrefix_(folder + "/"),
-          budget_(files, settings.maxOutputBytes), sizes_(settings.sizes)
+          budget_(files, settings.maxOutputBytes), sizes_(settings.sizes), names_(format_.spacesInNames)
     {
         dc_.setResolution(settings.deviceDpiX, settings.deviceDpiY);
         charset_ = CodePageTable::prepareDeviceContext(settings.codePageIndex, dc_);
@@ -245,17 +254,41 @@ private:
     // that its face maps (the others counted as left out).
     std::shared_ptr<const Repertoire> repertoireFor(const gdi::LOGFONT& font)
     {
-        if (!settings_.characters || format_.codeSpace != CodeSpace::Unicode)
+        if (format_.codeSpace == CodeSpace::CodePage ||
+            (format_.codeSpace == CodeSpace::CodePageOrUnicode && !settings_.characters))
             return codePageRepertoire_;
+        // A format that holds Unicode only takes the code page's characters unless told otherwise.
+        const CharacterSelection selection = settings_.characters ? *settings_.characters : codePageCharacters();
         gdi::LOGFONT lf = font;
         lf.lfHeight = -32;
         auto realised = gdi::Font::createFontIndirect(lf);
         if (!realised)  // each size says why when it is drawn
-            return std::make_shared<Repertoire>(unicodeRepertoire(*settings_.characters, {}));
+            return std::make_shared<Repertoire>(unicodeRepertoire(selection, {}));
         dc_.selectObject(realised);
-        auto repertoire = std::make_shared<Repertoire>(unicodeRepertoire(*settings_.characters, dc_.mappedCharacters()));
+        auto repertoire = std::make_shared<Repertoire>(unicodeRepertoire(selection, dc_.mappedCharacters()));
         result_.charactersLeftOut += repertoire->leftOut;
+        // Characters past what the format's codes hold are left out and said.
+        const auto beyond = std::find_if(repertoire->entries.begin(), repertoire->entries.end(),
+                                         [&](const Repertoire::Slot& s) { return s.code > format_.lastCharacter; });
+        if (const auto count = repertoire->entries.end() - beyond; count > 0) {
+            repertoire->entries.erase(beyond, repertoire->entries.end());
+            char last[16];
+            std::snprintf(last, sizeof last, "U+%04X", static_cast<unsigned>(format_.lastCharacter));
+            result_.warnings.push_back(gdi::ansiToUtf8(current_->name) + ": " + std::to_string(count) +
+                                       " character(s) above " + last + " left out of its " + format_.option +
+                                       " files, whose codes stop there");
+            host_.warning(result_.warnings.back());
+        }
         return repertoire;
+    }
+
+    CharacterSelection codePageCharacters() const
+    {
+        CharacterSelection selection;
+        std::string ignored;
+        parseCharacterSelection("cp" + std::to_string(CodePageTable::row(settings_.codePageIndex).codePage), selection,
+                                ignored);
+        return selection;
     }
 
     // Size i of the font the request names: drawn here, or taken from the workers that drew it

@@ -88,9 +88,13 @@ struct RunResult {
 // that uses it, the style's full name for later ones, then " (2)", " (3)" should that be taken too.
 class RunFileNames {
 public:
+    // spaces false: every space of a name becomes '-' (X11 font paths cannot hold spaces).
+    explicit RunFileNames(bool spaces = true) : spaces_(spaces) {}
     std::string baseFor(const char* faceName, std::string_view fullName);
 
 private:
+    std::string part(std::string_view name) const;
+    bool spaces_;
     std::set<std::string> taken_;
 };
 
