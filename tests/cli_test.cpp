@@ -140,7 +140,12 @@ public:
     std::optional<int> finishWithin(int seconds)
     {
         for (int waited = 0; waited < seconds * 10; ++waited) {
-            readSome(100);
+            // Once stderr is closed a read no longer waits, and the process may take a while yet
+            // to be reaped (its memory is still being given back).
+            if (closed_)
+                usleep(100000);
+            else
+                readSome(100);
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 reaped_ = true;
@@ -160,6 +165,7 @@ private:
             return false;
         char buffer[4096];
         const ssize_t n = read(errFd_, buffer, sizeof buffer);
+        closed_ = n == 0;
         if (n <= 0)
             return false;
         err_.append(buffer, static_cast<size_t>(n));
@@ -169,6 +175,7 @@ private:
     pid_t pid_ = -1;
     int errFd_ = -1;
     bool reaped_ = false;
+    bool closed_ = false;  // stderr read to its end
     std::string err_;
 };
 
