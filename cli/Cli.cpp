@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include "cli/FontFiles.h"
 #include "cli/Options.h"
 
 #include "platform/CodePages.h"
@@ -183,22 +184,65 @@ int runCli(int argc, char** argv)
         break;
     }
 
+    // Font files among the FONT arguments join the process's fonts before the list is read, so they
+    // are listed and converted as installed fonts are; with --list every argument is a file. A file
+    // that gives no face is named with the reason, and the other arguments still run.
+    const bool list = options->action == cli::Action::List;
+    std::vector<cli::FontFile> files;
+    cli::Options others = *options;
+    others.fonts.clear();
+    size_t unusable = 0;
+    for (const std::string& argument : options->fonts) {
+        std::optional<cli::FontFile> file = cli::fontFileArgument(argument);
+        if (!file && list)
+            file = cli::FontFile{argument, argument};
+        if (!file) {
+            others.fonts.push_back(argument);
+            continue;
+        }
+        cli::addFontFile(*file);
+        if (file->faces.empty()) {
+            ++unusable;
+            std::fprintf(stderr, "quenfold-cli: %s: %s\n", printable(argument).c_str(), file->error.c_str());
+        }
+        files.push_back(std::move(*file));
+    }
+
     std::vector<FontListEntry> fonts;
     BuildFontList(fonts, gdi::OsMajorVersion());
     if (g_interrupts > 0)
         return kExitInterrupted;  // before anything was written
-    if (options->action == cli::Action::List) {
+    auto listLine = [](size_t index, const FontListEntry& entry) {
+        std::printf("%zu\t%s\t%s\t%s\n", index, gdi::ansiToUtf8(entry.name).c_str(),
+                    gdi::ansiToUtf8(entry.logFont.lfFaceName).c_str(), charsetList(entry).c_str());
+    };
+    if (list && options->fonts.empty()) {
         for (size_t i = 0; i < fonts.size(); ++i)
-            std::printf("%zu\t%s\t%s\t%s\n", i, gdi::ansiToUtf8(fonts[i].name).c_str(),
-                        gdi::ansiToUtf8(fonts[i].logFont.lfFaceName).c_str(), charsetList(fonts[i]).c_str());
+            listLine(i, fonts[i]);
         return kExitOk;
     }
+    // A file's faces are listed by their index in the file, which FILE:N takes, and selected.
+    for (const cli::FontFile& file : files)
+        for (const gdi::AddedFace& face : file.faces)
+            for (FontListEntry& entry : fonts)
+                if (cli::isAddedFace(entry, face)) {
+                    if (list)
+                        listLine(static_cast<size_t>(face.faceIndex), entry);
+                    entry.selected = 1;
+                    break;
+                }
+    if (list)
+        return unusable > 0 ? kExitIncomplete : kExitOk;
 
     GenerationSettings settings;
     settings.fonts = &fonts;
     int answer = kAnswerSkipAll;
     std::string output;
-    if (!cli::applyOptions(*options, settings, answer, output, error) || !cli::selectFonts(*options, fonts, error))
+    if (!cli::applyOptions(*options, settings, answer, output, error))
+        return usageError(error);
+    if (others.fonts.empty() && unusable == files.size())
+        return kExitIncomplete;  // every FONT was a file that gave no face, each named above
+    if (!cli::selectFonts(others, fonts, error))
         return usageError(error);
     const bool quiet = options->quiet;
 
@@ -226,7 +270,7 @@ int runCli(int argc, char** argv)
         return kExitInterrupted;
     if (!result.failures.empty() || result.withheldFiles > 0 || result.stopped)
         return kExitIncomplete;
-    return kExitOk;
+    return unusable > 0 ? kExitIncomplete : kExitOk;
 }
 
 }  // namespace qf

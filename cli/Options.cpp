@@ -20,11 +20,15 @@ namespace qf::cli {
 std::string usageText()
 {
     auto unicode = [](const FormatInfo& f) { return f.takesUnicode(); };
-    return "Usage: quenfold-cli --list\n"
+    return "Usage: quenfold-cli --list [FILE...]\n"
            "       quenfold-cli [options] FONT...\n"
-           "Converts installed fonts to bitmap fonts. FONT is a name as --list shows it, its index, or all.\n"
+           "Converts fonts to bitmap fonts. FONT is an installed font's name as --list shows it, its index,\n"
+           "all (the installed fonts and any files given), or a TrueType or OpenType font file, installed or\n"
+           "not (.ttf, .otf, .ttc, .otc): FILE converts every face of a collection, FILE:N its face N alone.\n"
+           "A face from a file takes the place of an installed face of the same family and style.\n"
            "\n"
-           "  -l, --list               list the installed font styles: index, name, face name, character sets\n"
+           "  -l, --list               list the installed font styles: index, name, face name, character sets;\n"
+           "                           with FILEs, their faces instead, by index in the file\n"
            "  -s, --sizes TEXT         point sizes, 3 to 4000, separated by commas or spaces\n"
            "                           (default \"8, 10, 12, 14\")\n"
            "  -r, --resolution X[xY]   target resolution in dots per inch (default 96x96)\n"
@@ -273,7 +277,8 @@ bool selectFonts(const Options& options, std::vector<FontListEntry>& fonts, std:
             }
         }
         if (!found) {
-            error = "unknown font \"" + arg + "\" (see --list)";
+            error = arg.find('/') == std::string::npos ? "unknown font \"" + arg + "\" (see --list)"
+                                                       : "no such font or file \"" + arg + "\"";
             return false;
         }
     }

@@ -8,7 +8,8 @@
 // A device context, a font and a bitmap are not to be used by two threads at once; handing one
 // over to another thread between uses is safe. What they all read is safe from any thread: the
 // catalogue (FontCatalog), the code page tables and fontconfig's configuration never change once
-// made, and a font file's bytes in memory are shared read-only.
+// made (font files are added to the catalogue before any font is realised), and a font file's
+// bytes in memory are shared read-only.
 #pragma once
 
 #include "platform/gdi.h"

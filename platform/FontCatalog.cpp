@@ -7,11 +7,18 @@
 #include FT_TRUETYPE_TAGS_H
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <optional>
 #include <tuple>
 #include <type_traits>
 #include <unordered_map>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace gdi {
 
@@ -36,13 +43,23 @@ bool hasOutlines(FT_Face face)
            FT_Load_Sfnt_Table(face, TTAG_CFF2, 0, nullptr, &length) == 0;
 }
 
-std::optional<FaceInfo> readFace(const std::string& file, int faceIndex)
+// The face as the catalogue lists it; nothing, with the reason in `why`, for a face it cannot list.
+std::optional<FaceInfo> readFace(const std::string& file, int faceIndex, std::string* why = nullptr)
 {
+    auto refuse = [&](const char* reason) {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
     ft::FacePtr face = ft::openFace(file, faceIndex);
+    if (!face)
+        return refuse("not a font file FreeType can read");
     // Only outline faces of TrueType/OpenType files: bitmap-only sfnts (colour emoji strikes, for
     // instance) cannot be drawn at an arbitrary size.
-    if (!face || !FT_IS_SFNT(face.get()) || !FT_IS_SCALABLE(face.get()) || !hasOutlines(face.get()))
-        return std::nullopt;
+    if (!FT_IS_SFNT(face.get()))
+        return refuse("not a TrueType or OpenType font");
+    if (!FT_IS_SCALABLE(face.get()) || !hasOutlines(face.get()))
+        return refuse("bitmap glyphs only, no outlines to draw at any size");
     const ft::FaceNames names = ft::readNames(face.get());
     const ft::DesignMetrics m = ft::readDesignMetrics(face.get());
 
@@ -68,6 +85,63 @@ std::optional<FaceInfo> readFace(const std::string& file, int faceIndex)
     info.enumHeight = static_cast<int>(mulDiv(32, cell, m.unitsPerEm));
     info.enumAveWidth = static_cast<int>(mulDiv(info.enumHeight, m.xAvgCharWidth, cell));
     return info;
+}
+
+// The faces of a font file the catalogue can list: every face, or only faceIndex's. Of faces of
+// one family and style within the file, the first is taken.
+FontFileFaces readFontFile(const std::string& file, int faceIndex)
+{
+    FontFileFaces read;
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        read.error = std::string("cannot be read: ") + std::strerror(errno);
+        return read;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        read.error = "a folder, not a font file";
+        return read;
+    }
+    // Opening a FIFO or a device could wait for ever or read without end.
+    if (!S_ISREG(info.st_mode)) {
+        read.error = "not a regular file";
+        return read;
+    }
+    // FreeType would only say that it cannot read the file; the system says why.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        read.error = std::string("cannot be read: ") + std::strerror(errno);
+        return read;
+    }
+    ::close(fd);
+
+    long count = 0;
+    if (ft::FacePtr header = ft::openFace(file, -1))  // face index -1: only the number of faces
+        count = header->num_faces;
+    if (count <= 0) {
+        read.error = "not a font file FreeType can read";
+        return read;
+    }
+    if (faceIndex >= count) {
+        read.error = count == 1 ? "no such face; the file holds one face, 0"
+                                : "no such face; the file holds faces 0 to " + std::to_string(count - 1);
+        return read;
+    }
+    const FileStamp stamp = stampOf(info);
+    const int first = faceIndex < 0 ? 0 : faceIndex;
+    const int last = faceIndex < 0 ? static_cast<int>(std::min<long>(count, 0x10000)) - 1 : faceIndex;
+    std::string reason;
+    for (int i = first; i <= last; ++i) {
+        std::optional<FaceInfo> face = readFace(file, i, reason.empty() ? &reason : nullptr);
+        if (!face || std::any_of(read.faces.begin(), read.faces.end(), [&](const FaceInfo& f) {
+                return ft::sameName(f.family, face->family) && ft::sameName(f.style, face->style);
+            }))
+            continue;
+        face->stamp = stamp;
+        read.faces.push_back(std::move(*face));
+    }
+    if (read.faces.empty())
+        read.error = last > first ? "no face of the file can be used: " + reason : reason;
+    return read;
 }
 
 bool isPreferredFile(const std::string& file)
@@ -249,10 +323,39 @@ std::string FontCatalog::defaultCacheFile()
     return {};
 }
 
+namespace {
+
+FontCatalog& processCatalogue()
+{
+    static FontCatalog catalog = FontCatalog::load({"", FontCatalog::defaultCacheFile()});
+    return catalog;
+}
+
+}  // namespace
+
 const FontCatalog& FontCatalog::instance()
 {
-    static const FontCatalog catalog = load({"", defaultCacheFile()});
-    return catalog;
+    return processCatalogue();
+}
+
+FontFileFaces FontCatalog::addPrivateFile(const std::string& file, int faceIndex)
+{
+    FontFileFaces read = readFontFile(file, faceIndex);
+    if (read.faces.empty())
+        return read;
+    static std::mutex additions;
+    std::lock_guard<std::mutex> lock(additions);
+    FontCatalog& catalog = processCatalogue();
+    std::vector<FaceInfo> faces;
+    faces.reserve(catalog.faces_.size() + read.faces.size());
+    for (const FaceInfo& f : catalog.faces_)
+        if (std::none_of(read.faces.begin(), read.faces.end(), [&](const FaceInfo& added) {
+                return ft::sameName(f.family, added.family) && ft::sameName(f.style, added.style);
+            }))
+            faces.push_back(f);
+    faces.insert(faces.end(), read.faces.begin(), read.faces.end());
+    catalog = FontCatalog(std::move(faces));
+    return read;
 }
 
 std::span<const FaceInfo> FontCatalog::family(std::string_view name) const

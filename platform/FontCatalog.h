@@ -1,5 +1,5 @@
-// The installed faces that fontconfig lists in TrueType and OpenType files, with the names and
-// character sets GDI would report for them.
+// The installed faces that fontconfig lists in TrueType and OpenType files, and the faces of files
+// the program adds for itself, with the names and character sets GDI would report for them.
 #pragma once
 
 #include "platform/FileLayer.h"
@@ -42,14 +42,34 @@ struct CatalogSource {
     std::string cacheFile;       // where faces read before are kept between runs; empty: nowhere
 };
 
+// The faces a font file gave the catalogue, or why it gave none.
+struct FontFileFaces {
+    std::vector<FaceInfo> faces;  // by face index
+    std::string error;            // when there are none: what the file is instead ("a folder, not a font file")
+};
+
 // Thread safety: a catalogue is never changed after construction, so any number of threads may
-// read one at once; instance() is built once, by whichever thread asks first.
+// read one at once; instance() is built once, by whichever thread asks first. The one exception is
+// addPrivateFile, which replaces instance()'s faces: it belongs before any thread enumerates or
+// realises fonts (the batch front end adds its files before it reads the font list), because what
+// faces(), family() and match() returned before an addition is not valid after it. Additions are
+// serialised among themselves, but readers take no lock: realising a font reads the catalogue, and
+// a lock or a copy kept for every reader would cost every program for what only the start of a
+// batch run does.
 class FontCatalog {
 public:
     // The process-wide catalogue, read from fontconfig on first use. FONTCONFIG_FILE chooses the
     // configuration, as for every fontconfig program; the faces' own files are opened only when
     // they are new or have changed since defaultCacheFile() recorded them.
     static const FontCatalog& instance();
+
+    // AddFontResourceEx(file, FR_PRIVATE): the outline faces of a TrueType or OpenType file or
+    // collection, installed or not (every face, or only faceIndex's), join instance() for this
+    // process. Each takes the place of the face of the same family and style (names compared
+    // without case) that was there, an installed one or one added before, so enumeration lists
+    // the added face alone and fonts of its family and style are realised from this file. What
+    // was added comes back; nothing, with the reason, when the file gives no face.
+    static FontFileFaces addPrivateFile(const std::string& file, int faceIndex = -1);
 
     // A catalogue of the installed faces, read anew.
     static FontCatalog load(const CatalogSource& source);

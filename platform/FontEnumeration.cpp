@@ -159,6 +159,18 @@ int EnumFontFamiliesExA(DeviceContext&, const LOGFONT* lf, FONTENUMPROCA proc, L
     return result;
 }
 
+std::vector<AddedFace> AddFontResourcePrivate(const std::string& path, int faceIndex, std::string* why)
+{
+    FontFileFaces read = FontCatalog::addPrivateFile(path, faceIndex);
+    if (why)
+        *why = read.error;
+    std::vector<AddedFace> added;
+    for (const FaceInfo& face : read.faces)
+        added.push_back({face.faceIndex,
+                         makeReport(face, face.charsets.empty() ? ANSI_CHARSET : face.charsets.front()).elf});
+    return added;
+}
+
 int EnumFontFamiliesA(DeviceContext&, const char* family, FONTENUMPROCA proc, LPARAM lParam)
 {
     if (!proc)

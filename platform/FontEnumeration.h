@@ -1,8 +1,11 @@
 // Font enumeration with the meaning of EnumFontFamiliesExA and EnumFontFamiliesA, over the
-// catalogue of installed TrueType/OpenType faces.
+// catalogue of installed TrueType/OpenType faces and the font files the program added for itself.
 #pragma once
 
 #include "platform/gdi.h"
+
+#include <string>
+#include <vector>
 
 namespace gdi {
 
@@ -18,5 +21,20 @@ int EnumFontFamiliesExA(DeviceContext& dc, const LOGFONT* lf, FONTENUMPROCA proc
 // The older call: with a null family, one callback per family; with a family, one callback per
 // style of it. Each report carries the style's first character set.
 int EnumFontFamiliesA(DeviceContext& dc, const char* family, FONTENUMPROCA proc, LPARAM lParam);
+
+// A face a font file added: its index in the file, and the record enumeration reports it with (in
+// its first character set).
+struct AddedFace {
+    int faceIndex = 0;
+    ENUMLOGFONTEX elf{};
+};
+
+// AddFontResourceExA(path, FR_PRIVATE, 0): the outline faces of a TrueType or OpenType file or
+// collection, installed or not, become fonts of this process: enumeration lists them and
+// CreateFontIndirect realises them, each in place of an installed face of the same family and
+// style. faceIndex >= 0 adds only that face of the file. Returns the faces added, by face index;
+// none, with the reason in `why` ("not a font file FreeType can read"), when the file gives none.
+// Call it before any thread enumerates or realises fonts (see FontCatalog).
+std::vector<AddedFace> AddFontResourcePrivate(const std::string& path, int faceIndex, std::string* why);
 
 }  // namespace gdi

@@ -140,7 +140,12 @@ public:
     std::optional<int> finishWithin(int seconds)
     {
         for (int waited = 0; waited < seconds * 10; ++waited) {
-            readSome(100);
+            // Once stderr is closed a read no longer waits, and the process may take a while yet
+            // to be reaped (its memory is still being given back).
+            if (closed_)
+                usleep(100000);
+            else
+                readSome(100);
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 reaped_ = true;
@@ -160,6 +165,7 @@ private:
             return false;
         char buffer[4096];
         const ssize_t n = read(errFd_, buffer, sizeof buffer);
+        closed_ = n == 0;
         if (n <= 0)
             return false;
         err_.append(buffer, static_cast<size_t>(n));
@@ -169,6 +175,7 @@ private:
     pid_t pid_ = -1;
     int errFd_ = -1;
     bool reaped_ = false;
+    bool closed_ = false;  // stderr read to its end
     std::string err_;
 };
 
@@ -189,6 +196,22 @@ struct OwnFonts {
     std::string folder;
     std::string env;
 };
+
+// A copy of a TrueType file whose glyph outlines are all zeros: every glyph loads, none draws ink.
+void copyWithoutOutlines(const std::string& from, const std::string& to)
+{
+    std::string font = readFile(from);
+    auto be = [&](size_t at, int bytes) {
+        uint32_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v = v << 8 | static_cast<uint8_t>(font.at(at + i));
+        return v;
+    };
+    for (uint32_t i = 0, n = be(4, 2); i < n; ++i)
+        if (font.compare(12 + 16 * i, 4, "glyf") == 0)
+            std::fill_n(font.begin() + be(12 + 16 * i + 8, 4), be(12 + 16 * i + 12, 4), '\0');
+    std::ofstream(to, std::ios::binary | std::ios::trunc) << font;
+}
 
 std::vector<std::string> temporaries(const std::vector<std::string>& names)
 {
@@ -381,6 +404,98 @@ TEST_F(CliTest, NameOptionRenamesTheFontInsideTheFiles)
     EXPECT_EQ(o.status, 0) << o.err;
     const std::string data = readFile(dir + "/Liberation Sans_10.fnt");
     EXPECT_NE(data.find(std::string("My Face") + '\0'), std::string::npos);
+}
+
+TEST_F(CliTest, FontFilesByPathConvertAsInstalledOnesAndTakeTheirPlace)
+{
+    const std::string sans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    TempDir fonts;
+    fs::copy_file(sans, fonts.file("DejaVuSans.ttf"));
+    for (const char* out : {"installed", "path", "shadowed"})
+        fs::create_directory(dir + "/" + out);
+    Outcome o = cli({"-q", "-f", "bdf", "-s", "12", "-o", "installed", "DejaVu Sans"}, dir);
+    ASSERT_EQ(o.status, 0) << o.err;
+    o = cli({"-q", "-f", "bdf", "-s", "12", "-o", "path", fonts.file("DejaVuSans.ttf")}, dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    const std::string installed = readFile(dir + "/installed/DejaVu Sans_12.bdf");
+    EXPECT_FALSE(installed.empty());
+    EXPECT_EQ(readFile(dir + "/path/DejaVu Sans_12.bdf"), installed);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/path"), fs::directory_iterator()), 1);
+
+    // A file of the family and style of an installed face stands in its place: listed once, and
+    // drawn from the file given, whose outlines are blank.
+    copyWithoutOutlines(sans, fonts.file("Blank.ttf"));
+    o = cli({"-f", "bdf", "-s", "12", "-o", "shadowed", "all", fonts.file("Blank.ttf")}, dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("warning: DejaVu Sans: no character drew any ink"), std::string::npos) << o.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/shadowed"), fs::directory_iterator()), 10);
+    EXPECT_NE(readFile(dir + "/shadowed/DejaVu Sans_12.bdf"), installed);
+}
+
+TEST_F(CliTest, ACollectionListsEveryFaceAndConvertsTheOneChosen)
+{
+    TempDir fonts;
+    const std::string pair = fonts.file("Pair.ttc");
+    const std::string script =
+        "import sys\nfrom fontTools.ttLib import TTFont\nfrom fontTools.ttLib.ttCollection import TTCollection\n"
+        "c = TTCollection()\nc.fonts = [TTFont(f) for f in sys.argv[2:]]\nc.save(sys.argv[1])\n";
+    if (std::system("/usr/bin/python3 -c 'import fontTools' 2>/dev/null") != 0)
+        GTEST_SKIP() << "python3-fonttools is missing";
+    ASSERT_EQ(std::system(("/usr/bin/python3 -c " + shellQuote(script) + " " + shellQuote(pair) +
+                           " /usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf"
+                           " /usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf").c_str()),
+              0);
+    // Each face as --list shows the installed one, numbered by its place in the file.
+    const std::string all = cli({"--list"}).out;
+    auto listed = [&](const std::string& name, int index) {
+        const size_t at = all.find("\t" + name + "\t");
+        return at == std::string::npos ? std::string()
+                                       : std::to_string(index) + all.substr(at, all.find('\n', at) - at + 1);
+    };
+    Outcome o = cli({"--list", pair});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, listed("Liberation Mono", 0) + listed("DejaVu Serif", 1));
+
+    o = cli({"-q", "-f", "bdf", "-s", "12", pair + ":1"}, dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(names(), std::vector<std::string>{"DejaVu Serif_12.bdf"});
+    TempDir installed;
+    o = cli({"-q", "-f", "bdf", "-s", "12", "DejaVu Serif"}, installed.path());
+    EXPECT_EQ(readFile(dir + "/DejaVu Serif_12.bdf"), readFile(installed.file("DejaVu Serif_12.bdf")));
+
+    // A file named PATH:N is that file, not face N of PATH; -l takes several files.
+    fs::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", pair + ":1");
+    o = cli({"-l", pair + ":1", pair + ":0"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, listed("DejaVu Sans", 0) + listed("Liberation Mono", 0));
+}
+
+TEST_F(CliTest, FilesThatGiveNoFaceAreNamedAndTheOtherFontsWritten)
+{
+    TempDir fonts;
+    const std::string notes = fonts.file("notes.txt"), folder = fonts.file("folder.ttf"),
+                      sans = fonts.file("DejaVuSans.ttf");
+    std::ofstream(notes) << "not a font\n";
+    fs::create_directory(folder);
+    fs::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", sans);
+    Outcome o = cli({"-f", "bdf", "-s", "8", notes, folder, sans + ":3", "Liberation Mono"}, dir);
+    EXPECT_EQ(o.status, 1);
+    for (const std::string& message : {notes + ": not a font file FreeType can read",
+                                       folder + ": a folder, not a font file",
+                                       sans + ":3: no such face; the file holds one face, 0"})
+        EXPECT_NE(o.err.find("quenfold-cli: " + message + "\n"), std::string::npos) << message << "\n" << o.err;
+    EXPECT_EQ(names(), std::vector<std::string>{"Liberation Mono_8.bdf"});
+
+    // A bitmap font FreeType reads holds no outline face; --list names it and lists the rest.
+    o = cli({"--list", dir + "/Liberation Mono_8.bdf", sans});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("Liberation Mono_8.bdf: not a TrueType or OpenType font"), std::string::npos) << o.err;
+    EXPECT_EQ(o.out.rfind("0\tDejaVu Sans\tDejaVu Sans\t", 0), 0u) << o.out;
+
+    // With nothing else to convert, nothing is: still 1, not a usage error.
+    o = cli({"-f", "bdf", "-s", "8", notes}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(names(), std::vector<std::string>{"Liberation Mono_8.bdf"});
 }
 
 TEST_F(CliTest, InterruptFinishesTheCurrentFontAndExits130)
@@ -670,18 +785,8 @@ TEST_F(CliTest, MessagesSayWhatHappened)
 
     // A face whose glyph outlines are all gone: its files are written, and a warning names it.
     TempDir blankFonts;
-    const OwnFonts blank(blankFonts, {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"});
-    std::string font = readFile(blank.file("DejaVuSans.ttf"));
-    auto be = [&](size_t at, int bytes) {
-        uint32_t v = 0;
-        for (int i = 0; i < bytes; ++i)
-            v = v << 8 | static_cast<uint8_t>(font.at(at + i));
-        return v;
-    };
-    for (uint32_t i = 0, n = be(4, 2); i < n; ++i)
-        if (font.compare(12 + 16 * i, 4, "glyf") == 0)
-            std::fill_n(font.begin() + be(12 + 16 * i + 8, 4), be(12 + 16 * i + 12, 4), '\0');
-    std::ofstream(blank.file("DejaVuSans.ttf"), std::ios::binary | std::ios::trunc) << font;
+    const OwnFonts blank(blankFonts, {});
+    copyWithoutOutlines("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", blank.file("DejaVuSans.ttf"));
     TempDir out;
     o = cli({"-f", "bdf", "-s", "12", "DejaVu Sans"}, out.path(), {blank.env});
     EXPECT_EQ(o.status, 0) << o.err;
