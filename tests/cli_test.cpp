@@ -709,7 +709,7 @@ TEST_F(CliTest, CharsChooseUnicodeCharactersForTheFormatsThatHoldThem)
     Outcome o = cli({"-f", "fnt", "--chars", "ascii", "0"}, dir);
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find("--chars: fnt holds the characters of one 8-bit code page (-c chooses it); --chars is "
-                         "taken by bdf"),
+                         "taken by bdf or pcf"),
               std::string::npos)
         << o.err;
     o = cli({"-f", "bdf", "--chars", "U+0041, greek", "0"}, dir);
@@ -725,6 +725,13 @@ TEST_F(CliTest, CharsChooseUnicodeCharactersForTheFormatsThatHoldThem)
     const std::string bdf = readFile(dir + "/DejaVu Sans_12.bdf");
     EXPECT_NE(bdf.find("\nCHARS 3\n"), std::string::npos);
     EXPECT_NE(bdf.find("\nSTARTCHAR uni0043\nENCODING 67\n"), std::string::npos);
+
+    // PCF holds 16-bit codes: the astral character is left out and said; its name has no space.
+    o = cli({"-f", "pcf", "--chars", "U+0041-U+0043, U+1D538", "-s", "12", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("DejaVu Sans: 1 character(s) above U+FFFF left out of its pcf files"), std::string::npos)
+        << o.err;
+    EXPECT_TRUE(fs::is_regular_file(dir + "/DejaVu-Sans_12.pcf"));
 }
 
 TEST_F(CliTest, SizesAreReadWholeAndAnythingElseIsAUsageError)
