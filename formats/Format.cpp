@@ -3,6 +3,7 @@
 #include "formats/BdfWriter.h"
 #include "formats/FntBuilder.h"
 #include "formats/FonWriter.h"
+#include "formats/OtbWriter.h"
 #include "formats/PcfWriter.h"
 #include "formats/PclSoftFontWriter.h"
 
@@ -45,6 +46,11 @@ const FontWriter& pcf()
     static const PcfWriter writer;
     return writer;
 }
+const FontWriter& otb()
+{
+    static const OtbWriter writer;
+    return writer;
+}
 
 constexpr char32_t kLastUnicode = 0x10FFFF;
 
@@ -62,6 +68,8 @@ constexpr FormatInfo kFormats[] = {
     // PCF's encoding table addresses 16 bits.
     {OutputFormat::PCF, "X11 Portable Compiled Font (PCF)", ".pcf", "pcf", pcf, nullptr, GlyphStorage::InkBox,
      CodeSpace::Unicode, 0, false, 0xFFFF, false},
+    {OutputFormat::OTB, "OpenType Bitmap Font (OTB)", ".otb", "otb", otb, nullptr, GlyphStorage::InkBox,
+     CodeSpace::Unicode, 0, false, kLastUnicode, true},
 };
 
 // The table is in the list's order, so a format's value is its row.

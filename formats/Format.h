@@ -16,7 +16,7 @@ class FontWriter;
 class LibraryBuilder;
 
 // The order of the format list; the window stores the index.
-enum class OutputFormat : int32_t { FON = 0, FNT = 1, SFP = 2, SFL = 3, BDF = 4, PCF = 5 };
+enum class OutputFormat : int32_t { FON = 0, FNT = 1, SFP = 2, SFL = 3, BDF = 4, PCF = 5, OTB = 6 };
 
 // How a format keeps a glyph: its whole cell from the origin (FNT, FON), or only the box its ink
 // covers, with signed offsets (BDF, PCL).

@@ -71,9 +71,10 @@ TEST(CliOptions, UsageErrorsNameWhatCouldNotBeRead)
         std::vector<std::string> args;
         const char* named;
     };
+    const std::string formats = qf::formatOptions();
     for (const Case& c : {Case{{"-s", "12abc"}, "12abc"}, Case{{"-s", "10.5"}, "10.5"}, Case{{"-s", "5000"}, "4000"},
                           Case{{"-r", "0"}, "\"0\""}, Case{{"-r", "96x70000"}, "96x70000"},
-                          Case{{"-f", "ttf"}, "fon, fnt, sfp, sfl or bdf"}, Case{{"-c", "1234"}, "1234"},
+                          Case{{"-f", "ttf"}, formats.c_str()}, Case{{"-c", "1234"}, "1234"},
                           Case{{"--max-output", "0"}, "--max-output"}, Case{{"--unsupported", "maybe"}, "yes, skip or stop"},
                           Case{{"-o", "/nonexistent-folder"}, "/nonexistent-folder"},
                           Case{{"-o", "/dev/null"}, "is not a folder"}, Case{{"-j", "0"}, "--jobs"},

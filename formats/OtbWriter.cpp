@@ -1,0 +1,446 @@
+#include "formats/OtbWriter.h"
+
+#include "formats/ByteWriter.h"
+#include "formats/UnicodeGlyphs.h"
+#include "formats/WriterSupport.h"
+#include "platform/CodePages.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace qf {
+
+namespace {
+
+struct Table {
+    char tag[5];
+    std::vector<uint8_t> bytes;
+};
+
+size_t padded4(size_t n) { return (n + 3) / 4 * 4; }
+
+uint32_t checksum(const std::vector<uint8_t>& b)
+{
+    uint32_t sum = 0;
+    for (size_t i = 0; i < b.size(); i += 4) {
+        uint32_t word = 0;
+        for (size_t k = 0; k < 4; ++k)
+            word = word << 8 | (i + k < b.size() ? b[i + k] : 0);
+        sum += word;
+    }
+    return sum;
+}
+
+// Text as a name record holds it: UTF-16, big-endian.
+std::string utf16be(const std::string& utf8)
+{
+    std::string out;
+    auto unit = [&](uint32_t u) {
+        out += static_cast<char>(u >> 8);
+        out += static_cast<char>(u & 0xFF);
+    };
+    for (size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        uint32_t cp = c;
+        size_t n = 1;
+        if (c >= 0xF0 && i + 3 < utf8.size() + 0)
+            cp = (c & 0x07) << 18 | (utf8[i + 1] & 0x3F) << 12 | (utf8[i + 2] & 0x3F) << 6 | (utf8[i + 3] & 0x3F), n = 4;
+        else if (c >= 0xE0 && i + 2 < utf8.size())
+            cp = (c & 0x0F) << 12 | (utf8[i + 1] & 0x3F) << 6 | (utf8[i + 2] & 0x3F), n = 3;
+        else if (c >= 0xC0 && i + 1 < utf8.size())
+            cp = (c & 0x1F) << 6 | (utf8[i + 1] & 0x3F), n = 2;
+        i += n;
+        if (cp >= 0x10000) {
+            unit(0xD800 + ((cp - 0x10000) >> 10));
+            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            unit(cp);
+        }
+    }
+    return out;
+}
+
+// Runs of consecutive characters mapped to consecutive glyphs: the cmap's segments and groups.
+struct Run {
+    uint32_t first, last, glyph;
+};
+
+std::vector<Run> runsOf(const std::vector<UnicodeGlyph>& glyphs, uint32_t upTo)
+{
+    std::vector<Run> runs;
+    for (size_t i = 0; i < glyphs.size() && glyphs[i].code <= upTo; ++i) {
+        const uint32_t code = glyphs[i].code, glyph = static_cast<uint32_t>(i + 1);
+        if (!runs.empty() && runs.back().last + 1 == code && (runs.back().last >> 16) == (code >> 16))
+            runs.back().last = code;
+        else
+            runs.push_back({code, code, glyph});
+    }
+    return runs;
+}
+
+}  // namespace
+
+WriteProblem OtbWriter::write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const
+{
+    return realiseAndPack(dc, request, out,
+                          [](GlyphSource& glyphs, const WriteRequest& r, OutputSink& o) { return pack(glyphs, r, o); });
+}
+
+WriteProblem OtbWriter::pack(GlyphSource& source, const WriteRequest& request, OutputSink& out)
+{
+    out.clear();
+    const Refusal refuse(request);
+    if (!request.unicode())
+        return refuse("an OpenType bitmap font holds a Unicode repertoire, and none was given");
+    UnicodeGlyphs drawn;
+    if (WriteProblem problem = drawUnicodeGlyphs(source, request, out.cap(), drawn))
+        return problem;
+    const gdi::TEXTMETRIC& tm = drawn.metrics;
+    std::vector<UnicodeGlyph> glyphs = drawn.glyphs;
+    if (glyphs.empty())
+        return refuse("the face maps none of the characters asked for");
+    const int64_t ppem = tm.tmHeight - tm.tmInternalLeading;
+    const int64_t ascent = tm.tmAscent, descent = tm.tmHeight - tm.tmAscent;
+    if (ppem < 1 || ppem > 127 || ascent > 127 || descent > 127)
+        return refuse("a strike of " + std::to_string(ppem) + " pixels per em (ascent " + std::to_string(ascent) +
+                      ", descent " + std::to_string(descent) + ") does not fit the bitmap tables' byte-wide fields");
+    // Font units: the em is a whole multiple of the strike's pixels, so hmtx advances at the
+    // strike's size are the bitmap advances exactly.
+    const int64_t k = (16 + ppem - 1) / ppem;
+    const int64_t unitsPerEm = ppem * k;
+
+    // Glyph 0, .notdef, draws as the default character.
+    const Repertoire& repertoire = *request.repertoire;
+    UnicodeGlyph notdef = glyphs.front();
+    for (const UnicodeGlyph& g : glyphs)
+        if (g.code == repertoire.defaultCharacter)
+            notdef = g;
+    std::vector<const UnicodeGlyph*> all{&notdef};
+    for (const UnicodeGlyph& g : glyphs)
+        all.push_back(&g);
+    const int64_t numGlyphs = static_cast<int64_t>(all.size());
+    if (numGlyphs > 0xFFFF)
+        return refuse(std::to_string(numGlyphs) + " glyphs are more than an OpenType font holds");
+
+    int64_t xMin = 0, xMax = 0, yMin = -descent, yMax = ascent, advanceMax = 0, minLsb = 0, minRsb = 0, maxExtent = 0;
+    int64_t advanceSum = 0;
+    bool first = true;
+    for (const UnicodeGlyph* g : all) {
+        advanceMax = std::max<int64_t>(advanceMax, g->advance);
+        advanceSum += g->advance;
+        if (g->width == 0)
+            continue;
+        xMin = first ? g->left : std::min<int64_t>(xMin, g->left);
+        xMax = first ? g->right() : std::max<int64_t>(xMax, g->right());
+        yMin = std::min<int64_t>(yMin, g->bottom);
+        yMax = std::max<int64_t>(yMax, g->top());
+        minLsb = first ? g->left : std::min<int64_t>(minLsb, g->left);
+        minRsb = first ? g->advance - g->right() : std::min<int64_t>(minRsb, g->advance - g->right());
+        maxExtent = first ? g->right() : std::max<int64_t>(maxExtent, g->right());
+        first = false;
+    }
+    const bool italic = tm.tmItalic != 0, bold = tm.tmWeight >= 600;
+    const bool monospaced = drawn.facts.monospaced;
+    std::vector<Table> tables;
+    auto table = [&](const char* tag, size_t size, auto&& fill) -> std::string {
+        Table t{};
+        std::memcpy(t.tag, tag, 4);
+        t.bytes.assign(size, 0);
+        ByteWriter w(t.bytes.data(), size);
+        fill(w);
+        if (!w.ok())
+            return std::string(tag) + ": " + w.error();
+        if (w.position() != size)
+            return std::string(tag) + ": " + std::to_string(w.position()) + " bytes written of " + std::to_string(size);
+        tables.push_back(std::move(t));
+        return {};
+    };
+    std::string why;
+
+    // EBDT: image format 1, small metrics and byte-aligned rows; an empty glyph is an image of no
+    // pixels, so that it loads like any other.
+    size_t ebdtSize = 4;
+    std::vector<int64_t> imageOffsets;
+    for (const UnicodeGlyph* g : all) {
+        imageOffsets.push_back(static_cast<int64_t>(ebdtSize - 4));
+        ebdtSize += 5 + static_cast<size_t>(g->rowBytes()) * static_cast<size_t>(g->height);
+    }
+    imageOffsets.push_back(static_cast<int64_t>(ebdtSize - 4));
+    why = table("EBDT", ebdtSize, [&](ByteWriter& w) {
+        w.be32("version", 0x00020000);
+        for (const UnicodeGlyph* g : all) {
+            w.u8("height", g->height)
+                .u8("width", g->width)
+                .s8("BearingX", g->width ? g->left : 0)
+                .s8("BearingY", g->width ? g->top() : 0)
+                .u8("Advance", g->advance);
+            w.bytes("imageData", drawn.bits.data() + g->offset,
+                    static_cast<size_t>(g->rowBytes()) * static_cast<size_t>(g->height));
+        }
+    });
+
+    const size_t eblcSize = 8 + 48 + 8 + 8 + 4 * all.size() + 4;
+    if (why.empty())
+        why = table("EBLC", eblcSize, [&](ByteWriter& w) {
+            w.be32("version", 0x00020000).be32("numSizes", 1);
+            // BitmapSize
+            w.be32("indexSubTableArrayOffset", 8 + 48)
+                .be32("indexTablesSize", 8 + 8 + 4 * static_cast<int64_t>(all.size()) + 4)
+                .be32("numberofIndexSubTables", 1)
+                .be32("colorRef", 0);
+            for (int direction = 0; direction < 2; ++direction)
+                w.s8("ascender", ascent)
+                    .s8("descender", -descent)
+                    .u8("widthMax", advanceMax)
+                    .s8("caretSlopeNumerator", direction ? 0 : 1)
+                    .s8("caretSlopeDenominator", 0)
+                    .s8("caretOffset", 0)
+                    .s8("minOriginSB", minLsb)
+                    .s8("minAdvanceSB", minRsb)
+                    .s8("maxBeforeBL", std::max<int64_t>(yMax, 0))
+                    .s8("minAfterBL", std::min<int64_t>(yMin, 0))
+                    .s8("pad1", 0)
+                    .s8("pad2", 0);
+            w.be16("startGlyphIndex", 0)
+                .be16("endGlyphIndex", numGlyphs - 1)
+                .u8("ppemX", ppem)
+                .u8("ppemY", ppem)
+                .u8("bitDepth", 1)
+                .s8("flags", 1);
+            // IndexSubTableArray, then the one subtable: format 1 (a 32-bit offset per glyph).
+            w.be16("firstGlyphIndex", 0).be16("lastGlyphIndex", numGlyphs - 1).be32("additionalOffsetToIndexSubtable", 8);
+            w.be16("indexFormat", 1).be16("imageFormat", 1).be32("imageDataOffset", 4);
+            for (const int64_t at : imageOffsets)
+                w.be32("sbitOffsets", at);
+        });
+
+    const std::string family = gdi::ansiToUtf8(std::string(request.font.lfFaceName,
+                                                            strnlen(request.font.lfFaceName, sizeof request.font.lfFaceName)));
+    const std::string style = bold && italic ? "Bold Italic" : bold ? "Bold" : italic ? "Italic" : "Regular";
+    std::string postscript;
+    for (const char c : family + "-" + style)
+        if (c > 0x20 && c < 0x7F && c != ' ')
+            postscript += c;
+    const std::string full = gdi::ansiToUtf8(request.name);
+    const std::string names[] = {"", family, style, family + " " + style + " " + std::to_string(ppem) + "px",
+                                 full.empty() ? family : full, "Version 1.0", postscript};
+    size_t stringBytes = 0;
+    for (int id = 1; id <= 6; ++id)
+        stringBytes += utf16be(names[id]).size();
+    if (why.empty())
+        why = table("OS/2", 96, [&](ByteWriter& w) {
+            const int64_t xAvg = (advanceSum * k + numGlyphs / 2) / numGlyphs;
+            w.be16("version", 4)
+                .sbe16("xAvgCharWidth", xAvg)
+                .be16("usWeightClass", std::clamp<int64_t>(tm.tmWeight, 1, 1000))
+                .be16("usWidthClass", 5)
+                .be16("fsType", 0)
+                .sbe16("ySubscriptXSize", unitsPerEm * 65 / 100)
+                .sbe16("ySubscriptYSize", unitsPerEm * 60 / 100)
+                .sbe16("ySubscriptXOffset", 0)
+                .sbe16("ySubscriptYOffset", unitsPerEm * 7 / 100)
+                .sbe16("ySuperscriptXSize", unitsPerEm * 65 / 100)
+                .sbe16("ySuperscriptYSize", unitsPerEm * 60 / 100)
+                .sbe16("ySuperscriptXOffset", 0)
+                .sbe16("ySuperscriptYOffset", unitsPerEm * 35 / 100)
+                .sbe16("yStrikeoutSize", k)
+                .sbe16("yStrikeoutPosition", ascent * k / 3)
+                .sbe16("sFamilyClass", 0);
+            // Latin text; the proportion (the fourth byte) 9 for a monospaced face, else any.
+            const uint8_t panose[10] = {2, 0, 0, static_cast<uint8_t>(monospaced ? 9 : 0), 0, 0, 0, 0, 0, 0};
+            w.bytes("panose", panose, 10)
+                .be32("ulUnicodeRange1", 0)
+                .be32("ulUnicodeRange2", 0)
+                .be32("ulUnicodeRange3", 0)
+                .be32("ulUnicodeRange4", 0)
+                .bytes("achVendID", "    ", 4)
+                .be16("fsSelection", (italic ? 0x01 : 0) | (bold ? 0x20 : 0) | (!italic && !bold ? 0x40 : 0) | 0x80)
+                .be16("usFirstCharIndex", std::min<uint32_t>(glyphs.front().code, 0xFFFF))
+                .be16("usLastCharIndex", std::min<uint32_t>(glyphs.back().code, 0xFFFF))
+                .sbe16("sTypoAscender", ascent * k)
+                .sbe16("sTypoDescender", -descent * k)
+                .sbe16("sTypoLineGap", 0)
+                .be16("usWinAscent", ascent * k)
+                .be16("usWinDescent", descent * k)
+                .be32("ulCodePageRange1", 0)
+                .be32("ulCodePageRange2", 0)
+                .sbe16("sxHeight", 0)
+                .sbe16("sCapHeight", 0)
+                .be16("usDefaultChar", repertoire.defaultCharacter <= 0xFFFF ? repertoire.defaultCharacter : 0)
+                .be16("usBreakChar", repertoire.breakCharacter <= 0xFFFF ? repertoire.breakCharacter : 0x20)
+                .be16("usMaxContext", 1);
+        });
+
+    const std::vector<Run> bmp = runsOf(glyphs, 0xFFFF);
+    const std::vector<Run> every = runsOf(glyphs, 0x10FFFF);
+    const bool astral = glyphs.back().code > 0xFFFF;
+    const size_t segments = bmp.size() + 1;  // and the closing 0xFFFF segment
+    const size_t format4 = 16 + 8 * segments;
+    const size_t format12 = astral ? 16 + 12 * every.size() : 0;
+    const size_t subtables = astral ? 2 : 1;
+    if (format4 > 0xFFFF)
+        return refuse("the characters make a cmap format 4 subtable larger than it can be");
+    if (why.empty())
+        why = table("cmap", 4 + 8 * subtables + format4 + format12, [&](ByteWriter& w) {
+            w.be16("version", 0).be16("numTables", static_cast<int64_t>(subtables));
+            w.be16("platformID", 3).be16("encodingID", 1).be32("offset", static_cast<int64_t>(4 + 8 * subtables));
+            if (astral)
+                w.be16("platformID", 3).be16("encodingID", 10).be32("offset", static_cast<int64_t>(4 + 8 * subtables + format4));
+            int64_t searchRange = 2, entrySelector = 0;
+            while (searchRange * 2 <= static_cast<int64_t>(segments) * 2) {
+                searchRange *= 2;
+                ++entrySelector;
+            }
+            w.be16("format", 4)
+                .be16("length", static_cast<int64_t>(format4))
+                .be16("language", 0)
+                .be16("segCountX2", static_cast<int64_t>(segments) * 2)
+                .be16("searchRange", searchRange)
+                .be16("entrySelector", entrySelector)
+                .be16("rangeShift", static_cast<int64_t>(segments) * 2 - searchRange);
+            for (const Run& r : bmp)
+                w.be16("endCode", r.last);
+            w.be16("endCode", 0xFFFF).be16("reservedPad", 0);
+            for (const Run& r : bmp)
+                w.be16("startCode", r.first);
+            w.be16("startCode", 0xFFFF);
+            for (const Run& r : bmp)
+                w.be16("idDelta", (r.glyph - r.first) & 0xFFFF);
+            w.be16("idDelta", 1);
+            for (size_t i = 0; i < segments; ++i)
+                w.be16("idRangeOffset", 0);
+            if (astral) {
+                w.be16("format", 12).be16("reserved", 0).be32("length", static_cast<int64_t>(format12)).be32("language", 0)
+                    .be32("numGroups", static_cast<int64_t>(every.size()));
+                for (const Run& r : every)
+                    w.be32("startCharCode", r.first).be32("endCharCode", r.last).be32("startGlyphID", r.glyph);
+            }
+        });
+
+    if (why.empty())
+        why = table("head", 54, [&](ByteWriter& w) {
+            w.be32("version", 0x00010000)
+                .be32("fontRevision", 0x00010000)
+                .be32("checkSumAdjustment", 0)
+                .be32("magicNumber", 0x5F0F3CF5)
+                .be16("flags", 0x000B)
+                .be16("unitsPerEm", unitsPerEm)
+                .be32("created", kDate >> 32)
+                .be32("created", kDate & 0xFFFFFFFF)
+                .be32("modified", kDate >> 32)
+                .be32("modified", kDate & 0xFFFFFFFF)
+                .sbe16("xMin", xMin * k)
+                .sbe16("yMin", yMin * k)
+                .sbe16("xMax", xMax * k)
+                .sbe16("yMax", yMax * k)
+                .be16("macStyle", (bold ? 1 : 0) | (italic ? 2 : 0))
+                .be16("lowestRecPPEM", ppem)
+                .sbe16("fontDirectionHint", 2)
+                .sbe16("indexToLocFormat", 0)
+                .sbe16("glyphDataFormat", 0);
+        });
+
+    if (why.empty())
+        why = table("hhea", 36, [&](ByteWriter& w) {
+            w.be32("version", 0x00010000)
+                .sbe16("ascender", ascent * k)
+                .sbe16("descender", -descent * k)
+                .sbe16("lineGap", 0)
+                .be16("advanceWidthMax", advanceMax * k)
+                .sbe16("minLeftSideBearing", minLsb * k)
+                .sbe16("minRightSideBearing", minRsb * k)
+                .sbe16("xMaxExtent", maxExtent * k)
+                .sbe16("caretSlopeRise", 1)
+                .sbe16("caretSlopeRun", 0)
+                .sbe16("caretOffset", 0)
+                .zeros("reserved", 8)
+                .sbe16("metricDataFormat", 0)
+                .be16("numberOfHMetrics", numGlyphs);
+        });
+
+    if (why.empty())
+        why = table("hmtx", 4 * all.size(), [&](ByteWriter& w) {
+            for (const UnicodeGlyph* g : all)
+                w.be16("advanceWidth", int64_t{g->advance} * k).sbe16("lsb", (g->width ? g->left : 0) * int64_t{k});
+        });
+
+    if (why.empty())
+        why = table("maxp", 6, [&](ByteWriter& w) { w.be32("version", 0x00005000).be16("numGlyphs", numGlyphs); });
+
+    if (why.empty())
+        why = table("name", 6 + 12 * 6 + stringBytes, [&](ByteWriter& w) {
+            w.be16("format", 0).be16("count", 6).be16("stringOffset", 6 + 12 * 6);
+            int64_t at = 0;
+            for (int id = 1; id <= 6; ++id) {
+                const auto length = static_cast<int64_t>(utf16be(names[id]).size());
+                w.be16("platformID", 3).be16("encodingID", 1).be16("languageID", 0x0409).be16("nameID", id)
+                    .be16("length", length).be16("offset", at);
+                at += length;
+            }
+            for (int id = 1; id <= 6; ++id) {
+                const std::string text = utf16be(names[id]);
+                w.bytes("string", text.data(), text.size());
+            }
+        });
+
+    if (why.empty())
+        why = table("post", 32, [&](ByteWriter& w) {
+            w.be32("version", 0x00030000)
+                .sbe32("italicAngle", italic ? -(12 << 16) : 0)
+                .sbe16("underlinePosition", -descent * k / 2)
+                .sbe16("underlineThickness", k)
+                .be32("isFixedPitch", monospaced ? 1 : 0)
+                .be32("minMemType42", 0)
+                .be32("maxMemType42", 0)
+                .be32("minMemType1", 0)
+                .be32("maxMemType1", 0);
+        });
+    if (!why.empty())
+        return refuse(why);
+
+    std::sort(tables.begin(), tables.end(), [](const Table& a, const Table& b) { return std::memcmp(a.tag, b.tag, 4) < 0; });
+    size_t total = 12 + 16 * tables.size();
+    for (const Table& t : tables)
+        total += padded4(t.bytes.size());
+    if (total > out.cap())
+        return refuse("the OpenType file would exceed " + std::to_string(out.cap() >> 20) + " MiB");
+    uint8_t* bytes = out.extend(total);
+    if (!bytes)
+        return refuse("the OpenType file would exceed " + std::to_string(out.cap() >> 20) + " MiB");
+    ByteWriter w(bytes, total);
+    int64_t searchRange = 16, entrySelector = 0;
+    while (searchRange * 2 <= static_cast<int64_t>(tables.size()) * 16) {
+        searchRange *= 2;
+        ++entrySelector;
+    }
+    w.be32("sfntVersion", 0x00010000)
+        .be16("numTables", static_cast<int64_t>(tables.size()))
+        .be16("searchRange", searchRange)
+        .be16("entrySelector", entrySelector)
+        .be16("rangeShift", static_cast<int64_t>(tables.size()) * 16 - searchRange);
+    size_t offset = 12 + 16 * tables.size();
+    size_t headAt = 0;
+    for (const Table& t : tables) {
+        if (std::memcmp(t.tag, "head", 4) == 0)
+            headAt = offset;
+        w.bytes("tableTag", t.tag, 4)
+            .be32("checksum", checksum(t.bytes))
+            .be32("offset", static_cast<int64_t>(offset))
+            .be32("length", static_cast<int64_t>(t.bytes.size()));
+        offset += padded4(t.bytes.size());
+    }
+    for (const Table& t : tables)
+        w.bytes("table", t.bytes.data(), t.bytes.size()).zeros("padding", padded4(t.bytes.size()) - t.bytes.size());
+    if (!w.ok() || w.position() != total) {
+        out.clear();
+        return refuse(w.ok() ? "the OpenType tables came to the wrong size" : w.error());
+    }
+    // The whole file sums to 0xB1B0AFBA.
+    const std::vector<uint8_t> whole(bytes, bytes + total);
+    w.seek(headAt + 8).be32("checkSumAdjustment", (0xB1B0AFBAu - checksum(whole)) & 0xFFFFFFFFu);
+    return {};
+}
+
+}  // namespace qf

@@ -1,0 +1,204 @@
+// PCF and OTB files as their readers take them: FreeType gives every glyph the pixels and advance
+// of the BDF made from the same glyphs; an X server opens the PCF by its XLFD name; HarfBuzz sets
+// the OTB's text with the bitmap advances; fontconfig and fontTools read both.
+#include "formats/BdfWriter.h"
+#include "formats/OtbWriter.h"
+#include "formats/PcfWriter.h"
+#include "platform/DeviceContext.h"
+#include "run/CharacterSet.h"
+#include "tests/FreeTypeReader.h"
+#include "tests/WriterTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+struct Made {
+    std::string bdf, pcf, otb;
+};
+
+Made makeAll(const gdi::LOGFONT& lf, int points, const std::string& chars)
+{
+    qf::CharacterSelection selection;
+    std::string error;
+    EXPECT_TRUE(qf::parseCharacterSelection(chars, selection, error)) << error;
+    gdi::DeviceContext dc;
+    gdi::LOGFONT probe = lf;
+    probe.lfHeight = -32;
+    dc.selectObject(gdi::Font::createFontIndirect(probe));
+    auto repertoire = std::make_shared<qf::Repertoire>(qf::unicodeRepertoire(selection, dc.mappedCharacters()));
+    // Both hold the characters a PCF can: those of the Basic Multilingual Plane.
+    repertoire->entries.erase(std::find_if(repertoire->entries.begin(), repertoire->entries.end(),
+                                           [](const qf::Repertoire::Slot& s) { return s.code > 0xFFFF; }),
+                              repertoire->entries.end());
+    qf::WriteRequest request = qf::test::requestFor(lf.lfFaceName, points);
+    request.font = lf;
+    request.repertoire = repertoire;
+    Made made;
+    const std::pair<const qf::FontWriter*, std::string*> writers[] = {
+        {&qf::writerFor(qf::OutputFormat::BDF), &made.bdf},
+        {&qf::writerFor(qf::OutputFormat::PCF), &made.pcf},
+        {&qf::writerFor(qf::OutputFormat::OTB), &made.otb}};
+    for (const auto& [writer, text] : writers) {
+        qf::OutputSink out;
+        const qf::WriteProblem problem = writer->write(dc, request, out);
+        EXPECT_FALSE(problem) << problem.text;
+        text->assign(reinterpret_cast<const char*>(out.data()), out.size());
+    }
+    return made;
+}
+
+TEST(UnicodeFormats, FreeTypeReadsEveryGlyphOfPcfAndOtbAsTheBdfOfTheSameGlyphs)
+{
+    ASSERT_TRUE(qf::test::testFontsInstalled());
+    struct Case {
+        gdi::LOGFONT lf;
+        int points;
+        const char* chars;
+    } cases[] = {
+        {qf::test::logFont("DejaVu Sans"), 12, "all"},
+        {qf::test::logFont("DejaVu Sans", 0, gdi::FW_NORMAL, true), 8, "latin1, U+0400-U+04FF"},
+        {qf::test::logFont("Liberation Mono"), 24, "cp437, U+2500-U+257F"},
+    };
+    FT_Library library = nullptr;
+    ASSERT_EQ(FT_Init_FreeType(&library), 0);
+    const qf::test::FtLibraryOwner libraryOwner(library);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.lf.lfFaceName) + " " + std::to_string(c.points));
+        const Made made = makeAll(c.lf, c.points, c.chars);
+        FT_Face faces[3] = {};
+        const std::string* files[3] = {&made.bdf, &made.pcf, &made.otb};
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_EQ(FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte*>(files[i]->data()),
+                                         static_cast<FT_Long>(files[i]->size()), 0, &faces[i]),
+                      0);
+            ASSERT_EQ(FT_Select_Charmap(faces[i], FT_ENCODING_UNICODE), 0);
+            ASSERT_EQ(FT_Select_Size(faces[i], 0), 0);
+        }
+        const qf::test::FtFaceOwner bdfOwner(faces[0]), pcfOwner(faces[1]), otbOwner(faces[2]);
+        for (int i = 1; i < 3; ++i) {
+            EXPECT_EQ(faces[i]->num_glyphs, faces[0]->num_glyphs);
+            EXPECT_EQ(faces[i]->available_sizes[0].height, faces[0]->available_sizes[0].height);
+            EXPECT_STREQ(faces[i]->family_name, faces[0]->family_name);
+        }
+        size_t checked = 0, differing = 0;
+        FT_UInt index = 0;
+        for (FT_ULong ch = FT_Get_First_Char(faces[0], &index); index != 0; ch = FT_Get_Next_Char(faces[0], ch, &index)) {
+            std::string drawn[3];
+            for (int i = 0; i < 3; ++i) {
+                ASSERT_EQ(FT_Load_Char(faces[i], ch, FT_LOAD_DEFAULT), 0) << ch;
+                const FT_GlyphSlot g = faces[i]->glyph;
+                drawn[i] = std::to_string(g->advance.x) + " " + std::to_string(g->bitmap_left) + " " +
+                           std::to_string(g->bitmap_top) + " " + std::to_string(g->bitmap.width) + "x" +
+                           std::to_string(g->bitmap.rows) + ":";
+                for (unsigned y = 0; y < g->bitmap.rows; ++y)
+                    for (unsigned x = 0; x < g->bitmap.width; ++x)
+                        drawn[i] += (g->bitmap.buffer[y * g->bitmap.pitch + x / 8] & (0x80 >> (x % 8))) ? '#' : '.';
+            }
+            differing += drawn[0] == drawn[1] && drawn[0] == drawn[2] ? 0 : 1;
+            ++checked;
+        }
+        EXPECT_EQ(differing, 0u);
+        EXPECT_GT(checked, 200u);
+    }
+}
+
+TEST(UnicodeFormats, AnXServerOpensThePcfByNameAndFontconfigListsBoth)
+{
+    ASSERT_TRUE(qf::test::testFontsInstalled());
+    const Made made = makeAll(qf::test::logFont("DejaVu Sans"), 12, "latin1, U+0400-U+04FF");
+    qf::test::TempDir dir;
+    std::ofstream(dir.file("DejaVu-Sans_12.pcf"), std::ios::binary) << made.pcf;
+    std::ofstream(dir.file("DejaVu Sans_12.otb"), std::ios::binary) << made.otb;
+    for (const char* file : {"DejaVu-Sans_12.pcf", "DejaVu Sans_12.otb"})
+        EXPECT_EQ(std::system(("fc-query " + qf::test::shellQuote(dir.file(file)) +
+                               " | grep -q 'family: \"DejaVu Sans\"'")
+                                  .c_str()),
+                  0)
+            << file;
+    if (std::system("command -v Xvfb >/dev/null && command -v xlsfonts >/dev/null && command -v mkfontdir >/dev/null") != 0)
+        GTEST_SKIP() << "Xvfb, mkfontdir or xlsfonts is not installed (xvfb, xfonts-utils, x11-utils)";
+    const std::string display = ":" + std::to_string(600 + getpid() % 300);
+    std::filesystem::remove(dir.file("DejaVu Sans_12.otb"));
+    const std::string script =
+        "cd " + qf::test::shellQuote(dir.path()) + " && mkfontdir . && (Xvfb " + display +
+        " -nolisten tcp -fp \"$PWD/\",built-ins >/dev/null 2>&1 & echo $! > xvfb.pid) && for i in $(seq 100); do "
+        "DISPLAY=" + display + " xlsfonts >/dev/null 2>&1 && break; sleep 0.1; done; DISPLAY=" + display +
+        " xlsfonts -ll -fn '-misc-dejavu sans-regular-r-normal--16-120-96-96-p-*-iso10646-1' > listed 2>&1; "
+        "kill $(cat xvfb.pid)";
+    EXPECT_EQ(std::system(script.c_str()), 0);
+    const std::string listed = qf::test::readFile(dir.file("listed"));
+    // The server read the file: its properties come back with the font.
+    EXPECT_NE(listed.find("FACE_NAME"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("DEFAULT_CHAR"), std::string::npos) << listed;
+}
+
+}  // namespace
+
+namespace {
+
+// What a shell command prints on both streams, and whether it succeeded.
+std::pair<bool, std::string> run(const std::string& command)
+{
+    std::string output;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return {false, ""};
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, n);
+    return {pclose(pipe) == 0, output};
+}
+
+TEST(UnicodeFormats, HarfBuzzSetsTheOtbWithTheBitmapAdvancesAndFontToolsReadsItCleanly)
+{
+    ASSERT_TRUE(qf::test::testFontsInstalled());
+    for (const bool mono : {false, true}) {
+        const gdi::LOGFONT lf = qf::test::logFont(mono ? "Liberation Mono" : "DejaVu Sans", 0, gdi::FW_NORMAL, !mono);
+        for (const int points : {8, 12}) {
+            SCOPED_TRACE(std::string(lf.lfFaceName) + " " + std::to_string(points));
+            const Made made = makeAll(lf, points, "latin1");
+            qf::test::TempDir dir;
+            const std::string otb = dir.file("font.otb");
+            std::ofstream(otb, std::ios::binary) << made.otb;
+
+            // The advances HarfBuzz gives at the strike's size are the BDF's DWIDTHs.
+            const size_t pixelSize = made.bdf.find("PIXEL_SIZE ") + 11;
+            const std::string ppem = made.bdf.substr(pixelSize, made.bdf.find('\n', pixelSize) - pixelSize);
+            const std::string text = "AWay, fi!";
+            std::string expected;
+            for (const char c : text) {
+                char name[16];
+                std::snprintf(name, sizeof name, "uni%04X\n", static_cast<unsigned char>(c));
+                const size_t at = made.bdf.find(name);
+                ASSERT_NE(at, std::string::npos) << name;
+                const size_t dwidth = made.bdf.find("DWIDTH ", at) + 7;
+                expected += "+" + made.bdf.substr(dwidth, made.bdf.find(' ', dwidth) - dwidth);
+            }
+            const auto [shaped, output] = run("hb-shape --no-glyph-names --no-clusters --font-size=" + ppem + " " +
+                                              qf::test::shellQuote(otb) + " " + qf::test::shellQuote(text));
+            if (!shaped && output.find("not found") != std::string::npos)
+                GTEST_SKIP() << "hb-shape is not installed (libharfbuzz-bin)";
+            std::string advances;  // "[34+10|56+15]" -> "+10+15"
+            for (size_t at = output.find('+'); at != std::string::npos; at = output.find('+', at + 1))
+                advances += output.substr(at, output.find_first_of("|]", at) - at);
+            EXPECT_EQ(advances, expected) << output;
+
+            // fontTools reads every table without a word; fontconfig calls a monospaced face so.
+            const auto [parsed, said] = run("ttx -q -o /dev/null " + qf::test::shellQuote(otb));
+            EXPECT_TRUE(parsed) << said;
+            EXPECT_EQ(said, "");
+            const auto [queried, pattern] = run("fc-query " + qf::test::shellQuote(otb));
+            EXPECT_TRUE(queried);
+            EXPECT_EQ(pattern.find("spacing: 100") != std::string::npos, mono) << pattern;
+        }
+    }
+}
+
+}  // namespace
