@@ -335,7 +335,7 @@ TEST_F(CliTest, EveryStyleGetsItsOwnFileAndTheSummaryCountsWhatIsOnDisk)
 
 TEST_F(CliTest, WorkerThreadsWriteTheSameFilesInTheSameOrder)
 {
-    for (const char* format : {"bdf", "fon", "sfl"}) {
+    for (const char* format : {"bdf", "fon", "sfl", "pcf", "otb"}) {
         SCOPED_TRACE(format);
         std::vector<std::string> wrote[2];
         for (int i = 0; i < 2; ++i) {
@@ -709,7 +709,7 @@ TEST_F(CliTest, CharsChooseUnicodeCharactersForTheFormatsThatHoldThem)
     Outcome o = cli({"-f", "fnt", "--chars", "ascii", "0"}, dir);
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find("--chars: fnt holds the characters of one 8-bit code page (-c chooses it); --chars is "
-                         "taken by bdf or pcf"),
+                         "taken by bdf, pcf or otb"),
               std::string::npos)
         << o.err;
     o = cli({"-f", "bdf", "--chars", "U+0041, greek", "0"}, dir);
