@@ -80,6 +80,22 @@ std::vector<Run> runsOf(const std::vector<UnicodeGlyph>& glyphs, uint32_t upTo)
     return runs;
 }
 
+// The binary search fields of a table of `count` entries of `size` bytes: the largest power of two
+// not past count, times size; its log2; and the rest.
+struct SearchFields {
+    int64_t range = 0, selector = 0, shift = 0;
+};
+SearchFields searchFields(int64_t count, int64_t size)
+{
+    SearchFields f{size, 0, 0};
+    while (f.range * 2 <= count * size) {
+        f.range *= 2;
+        ++f.selector;
+    }
+    f.shift = count * size - f.range;
+    return f;
+}
+
 }  // namespace
 
 WriteProblem OtbWriter::write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const
@@ -288,18 +304,14 @@ WriteProblem OtbWriter::pack(GlyphSource& source, const WriteRequest& request, O
             w.be16("platformID", 3).be16("encodingID", 1).be32("offset", static_cast<int64_t>(4 + 8 * subtables));
             if (astral)
                 w.be16("platformID", 3).be16("encodingID", 10).be32("offset", static_cast<int64_t>(4 + 8 * subtables + format4));
-            int64_t searchRange = 2, entrySelector = 0;
-            while (searchRange * 2 <= static_cast<int64_t>(segments) * 2) {
-                searchRange *= 2;
-                ++entrySelector;
-            }
+            const SearchFields search = searchFields(static_cast<int64_t>(segments), 2);
             w.be16("format", 4)
                 .be16("length", static_cast<int64_t>(format4))
                 .be16("language", 0)
                 .be16("segCountX2", static_cast<int64_t>(segments) * 2)
-                .be16("searchRange", searchRange)
-                .be16("entrySelector", entrySelector)
-                .be16("rangeShift", static_cast<int64_t>(segments) * 2 - searchRange);
+                .be16("searchRange", search.range)
+                .be16("entrySelector", search.selector)
+                .be16("rangeShift", search.shift);
             for (const Run& r : bmp)
                 w.be16("endCode", r.last);
             w.be16("endCode", 0xFFFF).be16("reservedPad", 0);
@@ -410,16 +422,12 @@ WriteProblem OtbWriter::pack(GlyphSource& source, const WriteRequest& request, O
     if (!bytes)
         return refuse("the OpenType file would exceed " + std::to_string(out.cap() >> 20) + " MiB");
     ByteWriter w(bytes, total);
-    int64_t searchRange = 16, entrySelector = 0;
-    while (searchRange * 2 <= static_cast<int64_t>(tables.size()) * 16) {
-        searchRange *= 2;
-        ++entrySelector;
-    }
+    const SearchFields search = searchFields(static_cast<int64_t>(tables.size()), 16);
     w.be32("sfntVersion", 0x00010000)
         .be16("numTables", static_cast<int64_t>(tables.size()))
-        .be16("searchRange", searchRange)
-        .be16("entrySelector", entrySelector)
-        .be16("rangeShift", static_cast<int64_t>(tables.size()) * 16 - searchRange);
+        .be16("searchRange", search.range)
+        .be16("entrySelector", search.selector)
+        .be16("rangeShift", search.shift);
     size_t offset = 12 + 16 * tables.size();
     size_t headAt = 0;
     for (const Table& t : tables) {

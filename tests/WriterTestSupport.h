@@ -114,4 +114,26 @@ inline void expectBdftopcfAccepts(const std::string& bdfText)
     expectBdftopcfAcceptsFile(path);
 }
 
+// True when an X server and the tools to give it a font folder are installed.
+inline bool haveXServer()
+{
+    return std::system("command -v Xvfb >/dev/null && command -v xlsfonts >/dev/null && command -v mkfontdir >/dev/null") ==
+           0;
+}
+
+// What xlsfonts (with `flags`) answers for `pattern` from an X server of its own whose font path is
+// `folder` (indexed by mkfontdir first); empty when the server cannot be run.
+inline std::string xlsfontsFrom(const std::string& folder, const std::string& pattern, const std::string& flags = "")
+{
+    const std::string display = ":" + std::to_string(100 + ::getpid() % 800);
+    const std::string script =
+        "cd " + shellQuote(folder) + " && mkfontdir . && (Xvfb " + display +
+        " -nolisten tcp -fp \"$PWD/\",built-ins >/dev/null 2>&1 & echo $! > .xvfb.pid) && for i in $(seq 100); do "
+        "DISPLAY=" + display + " xlsfonts >/dev/null 2>&1 && break; sleep 0.1; done; DISPLAY=" + display +
+        " xlsfonts " + flags + " -fn " + shellQuote(pattern) + " > .listed 2>&1; kill $(cat .xvfb.pid)";
+    if (std::system(script.c_str()) != 0)
+        return {};
+    return readFile(folder + "/.listed");
+}
+
 }  // namespace qf::test

@@ -126,24 +126,17 @@ TEST(BdfUnicode, BdftopcfAndAnXServerTakeIt)
     qf::test::expectBdftopcfAccepts(made.text);
 
     // An X server with the folder on its font path lists the font by a pattern.
-    if (std::system("command -v Xvfb >/dev/null && command -v xset >/dev/null && command -v xlsfonts >/dev/null") != 0)
-        GTEST_SKIP() << "Xvfb, xset or xlsfonts is not installed (xvfb, x11-xserver-utils, x11-utils)";
+    if (!qf::test::haveXServer())
+        GTEST_SKIP() << "Xvfb, mkfontdir or xlsfonts is not installed (xvfb, xfonts-utils, x11-utils)";
     qf::test::TempDir dir;
     std::ofstream(dir.file("DejaVu-Sans_12.bdf"), std::ios::binary) << made.text;
-    const std::string display = ":" + std::to_string(90 + getpid() % 500);
-    const std::string script =
-        "cd " + qf::test::shellQuote(dir.path()) + " && mkfontdir . && (Xvfb " + display +
-        " -nolisten tcp -fp \"$PWD/\",built-ins >/dev/null 2>&1 & echo $! > xvfb.pid) && for i in $(seq 100); do "
-        "DISPLAY=" + display + " xset q >/dev/null 2>&1 && break; sleep 0.1; done; DISPLAY=" + display +
-        " xlsfonts -fn '-misc-dejavu sans-regular-r-normal--16-120-96-96-p-*-iso10646-1' > listed 2>&1; "
-        "kill $(cat xvfb.pid)";
-    EXPECT_EQ(std::system(script.c_str()), 0);
+    const std::string listed =
+        qf::test::xlsfontsFrom(dir.path(), "-misc-dejavu sans-regular-r-normal--16-120-96-96-p-*-iso10646-1");
     const size_t at = made.text.find("FONT -") + 5;
     std::string xlfd = made.text.substr(at, made.text.find('\n', at) - at);
     for (char& ch : xlfd)
         ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     // The server may offer scaled versions beside it; the font itself is listed by its name.
-    const std::string listed = qf::test::readFile(dir.file("listed"));
     EXPECT_NE(listed.find(xlfd + "\n"), std::string::npos) << listed;
 }
 

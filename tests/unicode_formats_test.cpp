@@ -121,18 +121,11 @@ TEST(UnicodeFormats, AnXServerOpensThePcfByNameAndFontconfigListsBoth)
                                   .c_str()),
                   0)
             << file;
-    if (std::system("command -v Xvfb >/dev/null && command -v xlsfonts >/dev/null && command -v mkfontdir >/dev/null") != 0)
+    if (!qf::test::haveXServer())
         GTEST_SKIP() << "Xvfb, mkfontdir or xlsfonts is not installed (xvfb, xfonts-utils, x11-utils)";
-    const std::string display = ":" + std::to_string(600 + getpid() % 300);
     std::filesystem::remove(dir.file("DejaVu Sans_12.otb"));
-    const std::string script =
-        "cd " + qf::test::shellQuote(dir.path()) + " && mkfontdir . && (Xvfb " + display +
-        " -nolisten tcp -fp \"$PWD/\",built-ins >/dev/null 2>&1 & echo $! > xvfb.pid) && for i in $(seq 100); do "
-        "DISPLAY=" + display + " xlsfonts >/dev/null 2>&1 && break; sleep 0.1; done; DISPLAY=" + display +
-        " xlsfonts -ll -fn '-misc-dejavu sans-regular-r-normal--16-120-96-96-p-*-iso10646-1' > listed 2>&1; "
-        "kill $(cat xvfb.pid)";
-    EXPECT_EQ(std::system(script.c_str()), 0);
-    const std::string listed = qf::test::readFile(dir.file("listed"));
+    const std::string listed =
+        qf::test::xlsfontsFrom(dir.path(), "-misc-dejavu sans-regular-r-normal--16-120-96-96-p-*-iso10646-1", "-ll");
     // The server read the file: its properties come back with the font.
     EXPECT_NE(listed.find("FACE_NAME"), std::string::npos) << listed;
     EXPECT_NE(listed.find("DEFAULT_CHAR"), std::string::npos) << listed;
