@@ -46,8 +46,10 @@ struct WriteProblem {
     Kind kind = Kind::None;
     std::string text;
     std::string question;
+    // For a file made all the same: what its user should know of it (glyphs clipped, say).
+    std::string warning;
 
-    static WriteProblem refused(std::string why) { return {Kind::Refused, std::move(why), {}}; }
+    static WriteProblem refused(std::string why) { return {Kind::Refused, std::move(why), {}, {}}; }
     explicit operator bool() const { return kind != Kind::None; }
 };
 

@@ -5,6 +5,7 @@
 #include "formats/FonWriter.h"
 #include "formats/OtbWriter.h"
 #include "formats/PcfWriter.h"
+#include "formats/PsfWriter.h"
 #include "formats/PclSoftFontWriter.h"
 
 #include <vector>
@@ -51,25 +52,34 @@ const FontWriter& otb()
     static const OtbWriter writer;
     return writer;
 }
+const FontWriter& psf()
+{
+    static const PsfWriter writer;
+    return writer;
+}
 
 constexpr char32_t kLastUnicode = 0x10FFFF;
 
 constexpr FormatInfo kFormats[] = {
     {OutputFormat::FON, "Windows Font File (FON)", ".fon", "fon", fnt, fon, GlyphStorage::Cell, CodeSpace::CodePage,
-     0, false, 0xFF, true},
+     0, false, 0xFF, true, nullptr},
     {OutputFormat::FNT, "Windows Font Resource (FNT)", ".fnt", "fnt", fnt, nullptr, GlyphStorage::Cell,
-     CodeSpace::CodePage, 0, false, 0xFF, true},
+     CodeSpace::CodePage, 0, false, 0xFF, true, nullptr},
     {OutputFormat::SFP, "HP LJ Soft Font Portrait (SFP)", ".sfp", "sfp", sfp, nullptr, GlyphStorage::InkBox,
-     CodeSpace::CodePage, kPrinterResolution, false, 0xFF, true},
+     CodeSpace::CodePage, kPrinterResolution, false, 0xFF, true, nullptr},
     {OutputFormat::SFL, "HP LJ Soft Font Landscape (SFL)", ".sfl", "sfl", sfl, nullptr, GlyphStorage::InkBox,
-     CodeSpace::CodePage, kPrinterResolution, true, 0xFF, true},
+     CodeSpace::CodePage, kPrinterResolution, true, 0xFF, true, nullptr},
     {OutputFormat::BDF, "Bitmap Font File (BDF)", ".bdf", "bdf", bdf, nullptr, GlyphStorage::InkBox,
-     CodeSpace::CodePageOrUnicode, 0, false, kLastUnicode, true},
+     CodeSpace::CodePageOrUnicode, 0, false, kLastUnicode, true, nullptr},
     // PCF's encoding table addresses 16 bits.
     {OutputFormat::PCF, "X11 Portable Compiled Font (PCF)", ".pcf", "pcf", pcf, nullptr, GlyphStorage::InkBox,
-     CodeSpace::Unicode, 0, false, 0xFFFF, false},
+     CodeSpace::Unicode, 0, false, 0xFFFF, false, nullptr},
     {OutputFormat::OTB, "OpenType Bitmap Font (OTB)", ".otb", "otb", otb, nullptr, GlyphStorage::InkBox,
-     CodeSpace::Unicode, 0, false, kLastUnicode, true},
+     CodeSpace::Unicode, 0, false, kLastUnicode, true, nullptr},
+    // The console's set: box drawing with Western and Central European Latin, Greek and Cyrillic,
+    // 500 characters, within the 512 glyphs the console loads.
+    {OutputFormat::PSF, "Linux Console Font (PSF)", ".psf", "psf", psf, nullptr, GlyphStorage::InkBox,
+     CodeSpace::Unicode, 0, false, kLastUnicode, true, "cp437, cp1250, cp1251, cp1252, cp1253"},
 };
 
 // The table is in the list's order, so a format's value is its row.

@@ -16,7 +16,7 @@ class FontWriter;
 class LibraryBuilder;
 
 // The order of the format list; the window stores the index.
-enum class OutputFormat : int32_t { FON = 0, FNT = 1, SFP = 2, SFL = 3, BDF = 4, PCF = 5, OTB = 6 };
+enum class OutputFormat : int32_t { FON = 0, FNT = 1, SFP = 2, SFL = 3, BDF = 4, PCF = 5, OTB = 6, PSF = 7 };
 
 // How a format keeps a glyph: its whole cell from the origin (FNT, FON), or only the box its ink
 // covers, with signed offsets (BDF, PCL).
@@ -40,6 +40,8 @@ struct FormatInfo {
     bool landscape;           // characters turned for landscape printing
     char32_t lastCharacter;   // the highest character code a Unicode file can store
     bool spacesInNames;       // false: file names have '-' for spaces (X11 font paths cannot hold them)
+    // A Unicode-only format's characters when none are chosen (--chars' text); null: the code page's.
+    const char* defaultCharacters;
 
     bool takesUnicode() const { return codeSpace != CodeSpace::CodePage; }
 };

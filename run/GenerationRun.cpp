@@ -258,7 +258,7 @@ private:
             (format_.codeSpace == CodeSpace::CodePageOrUnicode && !settings_.characters))
             return codePageRepertoire_;
         // A format that holds Unicode only takes the code page's characters unless told otherwise.
-        const CharacterSelection selection = settings_.characters ? *settings_.characters : codePageCharacters();
+        const CharacterSelection selection = settings_.characters ? *settings_.characters : defaultCharacters();
         gdi::LOGFONT lf = font;
         lf.lfHeight = -32;
         auto realised = gdi::Font::createFontIndirect(lf);
@@ -282,12 +282,15 @@ private:
         return repertoire;
     }
 
-    CharacterSelection codePageCharacters() const
+    // The format's own set, or the code page's characters.
+    CharacterSelection defaultCharacters() const
     {
         CharacterSelection selection;
         std::string ignored;
-        parseCharacterSelection("cp" + std::to_string(CodePageTable::row(settings_.codePageIndex).codePage), selection,
-                                ignored);
+        parseCharacterSelection(format_.defaultCharacters
+                                    ? std::string(format_.defaultCharacters)
+                                    : "cp" + std::to_string(CodePageTable::row(settings_.codePageIndex).codePage),
+                                selection, ignored);
         return selection;
     }
 
@@ -313,10 +316,15 @@ private:
         for (size_t i = 0; i < sizes_.size() && !budget_.spent(); ++i) {
             RenderedSize& rendered = render(writer, request, i);
             const std::string file = fileNameFromBase(folderPrefix_, base, sizes_[i], format_.extension);
-            if (rendered.problem)
+            if (rendered.problem) {
                 fail(file, rendered.problem.text);
-            else
+            } else {
                 writeFile(file, rendered.image);
+                if (!rendered.problem.warning.empty()) {
+                    result_.warnings.push_back(file + ": " + rendered.problem.warning);
+                    host_.warning(result_.warnings.back());
+                }
+            }
             if (workers_)
                 workers_->recycle(std::move(rendered.image));  // written: its memory serves a later size
             stepProgress();

@@ -41,6 +41,7 @@ convert fon-120 -f fon -r 120 -s "8, 10, 12"
 convert bdf-unicode -f bdf --chars "latin1, U+0370-U+03FF, U+0400-U+04FF, U+2190-U+21FF, U+2500-U+257F" -s "8, 12, 24"
 convert pcf-unicode -f pcf --chars "latin1, U+0370-U+03FF, U+0400-U+04FF, U+2190-U+21FF, U+2500-U+257F" -s "8, 12, 24"
 convert pcf-1251 -f pcf -c 1251 -s "10"
+convert psf-console -f psf -s "8, 12, 16"
 convert otb-unicode -f otb --chars "latin1, U+0370-U+03FF, U+0400-U+04FF, U+2190-U+21FF, U+2500-U+257F" -s "8, 12, 24"
 
 actual=$(cd "$out" && find . -type f | LC_ALL=C sort | xargs -d '\n' sha256sum)

@@ -709,7 +709,7 @@ TEST_F(CliTest, CharsChooseUnicodeCharactersForTheFormatsThatHoldThem)
     Outcome o = cli({"-f", "fnt", "--chars", "ascii", "0"}, dir);
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find("--chars: fnt holds the characters of one 8-bit code page (-c chooses it); --chars is "
-                         "taken by bdf, pcf or otb"),
+                         "taken by bdf, pcf, otb or psf"),
               std::string::npos)
         << o.err;
     o = cli({"-f", "bdf", "--chars", "U+0041, greek", "0"}, dir);

@@ -11,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <set>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -192,6 +195,141 @@ TEST(UnicodeFormats, HarfBuzzSetsTheOtbWithTheBitmapAdvancesAndFontToolsReadsItC
             EXPECT_EQ(pattern.find("spacing: 100") != std::string::npos, mono) << pattern;
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A PSF2 file as the console reads it: its cell, glyphs and which glyph each character draws.
+struct Psf {
+    uint32_t length = 0, charsize = 0, height = 0, width = 0;
+    std::vector<uint8_t> glyphs;
+    std::map<uint32_t, uint32_t> glyphOf;
+    bool read(const std::string& bytes)
+    {
+        auto le = [&](size_t at) {
+            return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8 |
+                                         static_cast<uint8_t>(bytes[at + 2]) << 16 |
+                                         static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24);
+        };
+        if (bytes.size() < 32 || le(0) != 0x864AB572 || le(4) != 0 || le(8) != 32 || le(12) != 1)
+            return false;
+        length = le(16), charsize = le(20), height = le(24), width = le(28);
+        if (charsize != height * ((width + 7) / 8) || bytes.size() < 32 + size_t{length} * charsize)
+            return false;
+        glyphs.assign(bytes.begin() + 32, bytes.begin() + 32 + static_cast<long>(length) * charsize);
+        size_t at = 32 + size_t{length} * charsize;
+        for (uint32_t g = 0; g < length; ++g) {
+            const size_t end = bytes.find('\xFF', at);
+            if (end == std::string::npos)
+                return false;
+            for (size_t i = at; i < end;) {  // UTF-8
+                const auto c = static_cast<uint8_t>(bytes[i]);
+                const size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+                uint32_t cp = n == 1 ? c : c & (0xFF >> (n + 1));
+                for (size_t k = 1; k < n; ++k)
+                    cp = cp << 6 | (static_cast<uint8_t>(bytes[i + k]) & 0x3F);
+                glyphOf.emplace(cp, g);
+                i += n;
+            }
+            at = end + 1;
+        }
+        return at == bytes.size();
+    }
+    bool pixel(uint32_t glyph, uint32_t x, uint32_t y) const
+    {
+        return glyphs[glyph * charsize + y * ((width + 7) / 8) + x / 8] & (0x80 >> (x % 8));
+    }
+};
+
+TEST(UnicodeFormats, ConsoleFontCellsAreTheBdfsGlyphsWithinTheConsolesLimits)
+{
+    ASSERT_TRUE(qf::test::testFontsInstalled());
+    FT_Library library = nullptr;
+    ASSERT_EQ(FT_Init_FreeType(&library), 0);
+    const qf::test::FtLibraryOwner libraryOwner(library);
+    const char* consoleSet = "cp437, cp1250, cp1251, cp1252, cp1253";
+    for (const char* family : {"DejaVu Sans Mono", "DejaVu Sans"}) {
+        SCOPED_TRACE(family);
+        const gdi::LOGFONT lf = qf::test::logFont(family);
+        const Made made = makeAll(lf, 12, consoleSet);
+        gdi::DeviceContext dc;
+        qf::WriteRequest request = qf::test::requestFor(family, 12);
+        request.font = lf;
+        qf::CharacterSelection selection;
+        std::string error;
+        ASSERT_TRUE(qf::parseCharacterSelection(consoleSet, selection, error));
+        dc.selectObject(gdi::Font::createFontIndirect(qf::test::logFont(family, -32)));
+        request.repertoire = std::make_shared<qf::Repertoire>(qf::unicodeRepertoire(selection, dc.mappedCharacters()));
+        qf::OutputSink out;
+        const qf::WriteProblem problem = qf::writerFor(qf::OutputFormat::PSF).write(dc, request, out);
+        ASSERT_FALSE(problem) << problem.text;
+        Psf psf;
+        ASSERT_TRUE(psf.read(std::string(reinterpret_cast<const char*>(out.data()), out.size())));
+        EXPECT_EQ(psf.length, 512u);
+        EXPECT_LE(psf.width, 32u);
+        EXPECT_LE(psf.height, 32u);
+
+        // Every character's cell: the BDF glyph, centred by its advance, the baseline at its ascent.
+        FT_Face bdf = nullptr;
+        ASSERT_EQ(FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte*>(made.bdf.data()),
+                                     static_cast<FT_Long>(made.bdf.size()), 0, &bdf),
+                  0);
+        const qf::test::FtFaceOwner owner(bdf);
+        ASSERT_EQ(FT_Select_Charmap(bdf, FT_ENCODING_UNICODE), 0);
+        ASSERT_EQ(FT_Select_Size(bdf, 0), 0);
+        const int ascent = static_cast<int>(bdf->size->metrics.ascender >> 6);
+        size_t differing = 0, clipped = 0;
+        for (const auto& [c, glyph] : psf.glyphOf) {
+            ASSERT_EQ(FT_Load_Char(bdf, c, FT_LOAD_DEFAULT), 0);
+            const FT_GlyphSlot g = bdf->glyph;
+            const int x0 = (static_cast<int>(psf.width) - static_cast<int>(g->advance.x >> 6)) / 2;
+            std::set<std::pair<int, int>> want, got;
+            for (unsigned y = 0; c != 0x20 && y < g->bitmap.rows; ++y)
+                for (unsigned x = 0; x < g->bitmap.width; ++x)
+                    if (g->bitmap.buffer[y * g->bitmap.pitch + x / 8] & (0x80 >> (x % 8)))
+                        want.emplace(x0 + g->bitmap_left + static_cast<int>(x), ascent - g->bitmap_top + static_cast<int>(y));
+            const size_t all = want.size();
+            std::erase_if(want, [&](const auto& p) {
+                return p.first < 0 || p.second < 0 || p.first >= static_cast<int>(psf.width) ||
+                       p.second >= static_cast<int>(psf.height);
+            });
+            clipped += want.size() != all;
+            for (uint32_t y = 0; y < psf.height; ++y)
+                for (uint32_t x = 0; x < psf.width; ++x)
+                    if (psf.pixel(glyph, x, y))
+                        got.emplace(x, y);
+            differing += got != want;
+        }
+        EXPECT_EQ(psf.glyphOf.size(), 500u);
+        EXPECT_EQ(differing, 0u);
+        EXPECT_EQ(clipped > 0, !problem.warning.empty()) << problem.warning;
+        if (clipped > 0) {
+            EXPECT_EQ(problem.warning.rfind(std::to_string(clipped) + " glyph(s) reach outside the ", 0), 0u)
+                << problem.warning;
+        }
+    }
+
+    // A small set is padded with blank glyphs to 256; a cell past 32 pixels is refused.
+    gdi::DeviceContext dc;
+    qf::WriteRequest request = qf::test::requestFor("DejaVu Sans", 12);
+    request.font = qf::test::logFont("DejaVu Sans");
+    auto ascii = std::make_shared<qf::Repertoire>();
+    ascii->space = qf::CodeSpace::Unicode;
+    for (char32_t c = 0x20; c < 0x7F; ++c)
+        ascii->entries.push_back({c, c});
+    request.repertoire = ascii;
+    qf::OutputSink out;
+    ASSERT_FALSE(qf::writerFor(qf::OutputFormat::PSF).write(dc, request, out));
+    Psf psf;
+    ASSERT_TRUE(psf.read(std::string(reinterpret_cast<const char*>(out.data()), out.size())));
+    EXPECT_EQ(psf.length, 256u);
+    EXPECT_TRUE(std::all_of(psf.glyphs.begin() + 95 * psf.charsize, psf.glyphs.end(), [](uint8_t b) { return b == 0; }));
+    request.pointSize = 24;
+    const qf::WriteProblem refused = qf::writerFor(qf::OutputFormat::PSF).write(dc, request, out);
+    EXPECT_EQ(refused.kind, qf::WriteProblem::Kind::Refused);
+    EXPECT_NE(refused.text.find("the console takes cells of 1 to 32 x 32"), std::string::npos) << refused.text;
 }
 
 }  // namespace

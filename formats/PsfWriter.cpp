@@ -1,0 +1,156 @@
+#include "formats/PsfWriter.h"
+
+#include "formats/ByteWriter.h"
+#include "formats/UnicodeGlyphs.h"
+#include "formats/WriterSupport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qf {
+
+namespace {
+
+std::string utf8(char32_t c)
+{
+    std::string out;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | c >> 6);
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | c >> 12);
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | c >> 18);
+        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return out;
+}
+
+}  // namespace
+
+WriteProblem PsfWriter::write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const
+{
+    return realiseAndPack(dc, request, out,
+                          [](GlyphSource& glyphs, const WriteRequest& r, OutputSink& o) { return pack(glyphs, r, o); });
+}
+
+WriteProblem PsfWriter::pack(GlyphSource& source, const WriteRequest& request, OutputSink& out)
+{
+    out.clear();
+    const Refusal refuse(request);
+    if (!request.unicode())
+        return refuse("a console font holds a Unicode repertoire, and none was given");
+    UnicodeGlyphs drawn;
+    if (WriteProblem problem = drawUnicodeGlyphs(source, request, out.cap(), drawn))
+        return problem;
+    if (drawn.glyphs.empty())
+        return refuse("the face maps none of the characters asked for");
+    const gdi::TEXTMETRIC& tm = drawn.metrics;
+    int64_t width = 0;
+    for (const UnicodeGlyph& g : drawn.glyphs)
+        width = std::max<int64_t>(width, g.advance);
+    const int64_t height = tm.tmHeight;
+    if (width < 1 || width > kMaxCell || height > kMaxCell)
+        return refuse("its cell would be " + std::to_string(width) + " x " + std::to_string(height) +
+                      " pixels, and the console takes cells of 1 to " + std::to_string(kMaxCell) + " x " +
+                      std::to_string(kMaxCell));
+    const size_t rowBytes = static_cast<size_t>((width + 7) / 8);
+    const size_t cellBytes = rowBytes * static_cast<size_t>(height);
+
+    // Each character's cell; characters with the same cell share a glyph.
+    std::vector<std::vector<uint8_t>> cells;
+    std::vector<std::string> characters;  // each glyph's, UTF-8
+    std::map<std::vector<uint8_t>, size_t> glyphOf;
+    size_t clipped = 0;
+    std::string clippedNames;
+    for (const UnicodeGlyph& g : drawn.glyphs) {
+        std::vector<uint8_t> cell(cellBytes, 0);
+        const int64_t x0 = drawn.facts.monospaced ? 0 : (width - g.advance) / 2;
+        bool lost = false;
+        // The space stays blank, whatever the face draws for it.
+        for (int32_t r = 0; g.code != 0x20 && r < g.height; ++r) {
+            const uint8_t* row = drawn.bits.data() + g.offset + static_cast<size_t>(r) * g.rowBytes();
+            for (int32_t c = 0; c < g.width; ++c) {
+                if (!(row[c / 8] & (0x80 >> (c % 8))))
+                    continue;
+                const int64_t x = x0 + g.left + c, y = tm.tmAscent - g.top() + r;
+                if (x < 0 || y < 0 || x >= width || y >= height) {
+                    lost = true;
+                    continue;
+                }
+                cell[static_cast<size_t>(y) * rowBytes + static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
+            }
+        }
+        if (lost) {
+            ++clipped;
+            if (clipped <= 8) {
+                char name[16];
+                std::snprintf(name, sizeof name, "U+%04X", g.code);
+                clippedNames += (clipped > 1 ? ", " : "") + std::string(name);
+            }
+        }
+        const auto [at, added] = glyphOf.try_emplace(cell, cells.size());
+        if (added) {
+            cells.push_back(std::move(cell));
+            characters.emplace_back();
+        }
+        characters[at->second] += utf8(g.code);
+    }
+
+    // Blank glyphs to the count the console loads; past 512 the file is still written whole.
+    const size_t used = cells.size();
+    const size_t count = used <= 256 ? 256 : used <= kMaxGlyphs ? kMaxGlyphs : used;
+    std::string warning;
+    if (clipped > 0)
+        warning = std::to_string(clipped) + " glyph(s) reach outside the " + std::to_string(width) + " x " +
+                  std::to_string(height) + " cell and were clipped: " + clippedNames + (clipped > 8 ? ", ..." : "");
+    if (used > kMaxGlyphs)
+        warning += std::string(warning.empty() ? "" : "; ") + std::to_string(used) +
+                   " glyphs, of which the console loads only the first " + std::to_string(kMaxGlyphs);
+
+    size_t table = 0;
+    for (size_t i = 0; i < count; ++i)
+        table += (i < used ? characters[i].size() : 0) + 1;
+    const size_t total = 32 + count * cellBytes + table;
+    uint8_t* bytes = total <= out.cap() ? out.extend(total) : nullptr;
+    if (!bytes)
+        return refuse("the console font would exceed " + std::to_string(out.cap() >> 20) + " MiB");
+    ByteWriter w(bytes, total);
+    w.le32("magic", 0x864AB572)
+        .le32("version", 0)
+        .le32("headersize", 32)
+        .le32("flags", 1)  // a Unicode table follows the glyphs
+        .le32("length", static_cast<int64_t>(count))
+        .le32("charsize", static_cast<int64_t>(cellBytes))
+        .le32("height", height)
+        .le32("width", width);
+    for (size_t i = 0; i < count; ++i) {
+        if (i < used)
+            w.bytes("glyph", cells[i].data(), cellBytes);
+        else
+            w.zeros("glyph", cellBytes);
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (i < used)
+            w.bytes("unicode entry", characters[i].data(), characters[i].size());
+        w.u8("separator", 0xFF);
+    }
+    if (!w.ok() || w.position() != total) {
+        out.clear();
+        return refuse(w.ok() ? "the console font came to the wrong size" : w.error());
+    }
+    WriteProblem made;
+    made.warning = warning;
+    return made;
+}
+
+}  // namespace qf
