@@ -18,8 +18,10 @@ struct Repertoire {
         char32_t character = 0;  // what is drawn for it
     };
 
-    // CodePage: the byte codes of the realised font are drawn as they map through its character
-    // set, as the 8-bit formats always have; entries is empty. Unicode: exactly the entries, ascending.
+    // CodePage: the row's bytes and the characters its code page gives them; what is drawn is each
+    // byte code of the realised font as its character set maps it (a symbol face's own codes),
+    // as the 8-bit formats always have. Unicode: exactly the entries, ascending, each drawn by
+    // its character.
     CodeSpace space = CodeSpace::CodePage;
     std::vector<Slot> entries;
 

@@ -139,6 +139,10 @@ public:
         charset_ = CodePageTable::prepareDeviceContext(settings.codePageIndex, dc_);
         auto codePage = std::make_shared<Repertoire>();
         codePage->pclSymbolSet = CodePageTable::pclSymbolSetValue(settings.codePageIndex);
+        if (const gdi::ByteMap* map = gdi::codePageMap(static_cast<unsigned>(CodePageTable::row(settings.codePageIndex).codePage)))
+            for (uint32_t b = 0; b < map->size(); ++b)
+                if ((*map)[b] != gdi::kUnmapped)
+                    codePage->entries.push_back({b, (*map)[b]});
         codePageRepertoire_ = std::move(codePage);
         if (settings.jobs > 1)
             workers_ = std::make_unique<SizeWorkers>(settings.jobs, settings.deviceDpiX, settings.deviceDpiY,

@@ -152,7 +152,7 @@ std::pair<bool, std::string> run(const std::string& command)
     return {pclose(pipe) == 0, output};
 }
 
-TEST(UnicodeFormats, HarfBuzzSetsTheOtbWithTheBitmapAdvancesAndFontToolsReadsItCleanly)
+TEST(UnicodeFormats, HarfBuzzAndPangoSetTheOtbWithTheBitmapAdvancesAndFontToolsReadsItCleanly)
 {
     ASSERT_TRUE(qf::test::testFontsInstalled());
     for (const bool mono : {false, true}) {
@@ -185,6 +185,32 @@ TEST(UnicodeFormats, HarfBuzzSetsTheOtbWithTheBitmapAdvancesAndFontToolsReadsItC
             for (size_t at = output.find('+'); at != std::string::npos; at = output.find('+', at + 1))
                 advances += output.substr(at, output.find_first_of("|]", at) - at);
             EXPECT_EQ(advances, expected) << output;
+
+            // Pango, with a configuration that lists only the file, sets a line exactly as wide as
+            // the sum of the BDF's advances.
+            const std::string line = "Hello, World";
+            int64_t sum = 0;
+            for (const char c : line) {
+                char name[16];
+                std::snprintf(name, sizeof name, "uni%04X\n", static_cast<unsigned char>(c));
+                const size_t dwidth = made.bdf.find("DWIDTH ", made.bdf.find(name)) + 7;
+                sum += std::stoll(made.bdf.substr(dwidth, made.bdf.find(' ', dwidth) - dwidth));
+            }
+            std::ofstream(dir.file("fonts.conf")) << "<fontconfig><dir>" << dir.path() << "</dir><cachedir>"
+                                                  << dir.file("cache") << "</cachedir></fontconfig>\n";
+            const auto [drawn, pangoSaid] =
+                run("FONTCONFIG_FILE=" + qf::test::shellQuote(dir.file("fonts.conf")) +
+                    " pango-view --no-display --pixels --hinting=full --antialias=none --margin=0 -q --font=" +
+                    qf::test::shellQuote(std::string(lf.lfFaceName) + " " + ppem + "px") + " -o " +
+                    qf::test::shellQuote(dir.file("line.png")) + " --text=" + qf::test::shellQuote(line));
+            if (!drawn && pangoSaid.find("not found") != std::string::npos)
+                GTEST_SKIP() << "pango-view is not installed (pango1.0-tools)";
+            ASSERT_TRUE(drawn) << pangoSaid;
+            const std::string png = qf::test::readFile(dir.file("line.png"));
+            ASSERT_GE(png.size(), 24u);
+            const int64_t width = static_cast<uint8_t>(png[16]) << 24 | static_cast<uint8_t>(png[17]) << 16 |
+                                  static_cast<uint8_t>(png[18]) << 8 | static_cast<uint8_t>(png[19]);
+            EXPECT_EQ(width, sum);
 
             // fontTools reads every table without a word; fontconfig calls a monospaced face so.
             const auto [parsed, said] = run("ttx -q -o /dev/null " + qf::test::shellQuote(otb));
