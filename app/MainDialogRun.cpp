@@ -192,6 +192,8 @@ void MainDialog::ReportRun(const RunResult& result, const QString& folder)
                                     : QStringLiteral("%1 files written to %2").arg(QString::number(written), shownFolder);
     if (!result.failures.empty())
         status += Count(result.failures.size(), "; 1 could not be written", "; %1 could not be written");
+    if (!result.leftOut.empty())
+        status += Count(result.leftOut.size(), "; 1 size left out of its library", "; %1 sizes left out of libraries");
     if (!result.skippedFonts.empty())
         status += Count(result.skippedFonts.size(), "; 1 font left out", "; %1 fonts left out");
     status += u'.';
@@ -205,7 +207,7 @@ void MainDialog::ReportRun(const RunResult& result, const QString& folder)
     m_statusLine->showMessage(status, QDir(folder).exists() ? QStringLiteral("Open folder") : QString());
     m_statusLine->show();
 
-    if (result.failures.empty() && result.warnings.empty())
+    if (result.failures.empty() && result.leftOut.empty() && result.warnings.empty())
         return;
     // What went wrong, short enough for any screen; the whole list with every reason is behind
     // the box's details, which scroll.
@@ -225,6 +227,13 @@ void MainDialog::ReportRun(const RunResult& result, const QString& folder)
         for (const RunFailure& failure : result.failures)
             details << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(FromLocal(failure.file)),
                                                     QString::fromStdString(failure.reason));
+    }
+    if (!result.leftOut.empty()) {
+        summary << Count(result.leftOut.size(), "1 size was left out of a library that was written.",
+                         "%1 sizes were left out of libraries that were written.");
+        for (const RunFailure& left : result.leftOut)
+            details << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(FromLocal(left.file)),
+                                                    QString::fromStdString(left.reason));
     }
     if (!result.warnings.empty()) {
         summary << Count(result.warnings.size(), "1 font was written with a warning.",

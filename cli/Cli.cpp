@@ -175,6 +175,9 @@ int runCli(int argc, char** argv)
     case cli::Action::Help:
         std::fputs(cli::usageText().c_str(), stdout);
         return kExitOk;
+    case cli::Action::Version:
+        std::printf("quenfold-cli %s\n", QUENFOLD_VERSION);
+        return kExitOk;
     case cli::Action::ListCodePages:
         for (int i = 0; i < CodePageTable::rowCount(); ++i)
             std::printf("%d\t%s\n", CodePageTable::row(i).codePage, CodePageTable::row(i).description);
@@ -253,6 +256,8 @@ int runCli(int argc, char** argv)
 
     if (!result.refusal.empty())
         return usageError(result.refusal);
+    for (const RunFailure& left : result.leftOut)
+        std::fprintf(stderr, "quenfold-cli: written without a size: %s: %s\n", left.file.c_str(), left.reason.c_str());
     if (!result.stopReason.empty())
         std::fprintf(stderr, "quenfold-cli: run stopped: %s\n", result.stopReason.c_str());
     if (!quiet) {
@@ -262,13 +267,15 @@ int runCli(int argc, char** argv)
                               " not written";
         if (!result.skippedFonts.empty())
             summary += ", " + std::to_string(result.skippedFonts.size()) + " font(s) skipped";
+        if (!result.leftOut.empty())
+            summary += ", " + std::to_string(result.leftOut.size()) + " size(s) left out of libraries";
         if (result.charactersLeftOut > 0)
             summary += ", " + std::to_string(result.charactersLeftOut) + " character(s) the fonts lack left out";
         std::fprintf(stderr, "%s\n", summary.c_str());
     }
     if (g_interrupts > 0)
         return kExitInterrupted;
-    if (!result.failures.empty() || result.withheldFiles > 0 || result.stopped)
+    if (!result.failures.empty() || !result.leftOut.empty() || result.withheldFiles > 0 || result.stopped)
         return kExitIncomplete;
     return unusable > 0 ? kExitIncomplete : kExitOk;
 }

@@ -50,6 +50,7 @@ std::string usageText()
            "                           the files are the same whatever N is\n"
            "  -q, --quiet              no progress or summary\n"
            "  -h, --help               this text\n"
+           "  -V, --version            the program's version\n"
            "\n"
            "Exit status: 0 all files written, 1 some could not be or the run was stopped, 2 usage error\n"
            "(nothing written), 130 interrupted, 129 and 143 ended by SIGHUP and SIGTERM.\n";
@@ -122,6 +123,7 @@ std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
         {"jobs", required_argument, nullptr, 'j'},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -131,7 +133,7 @@ std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
     optind = 1;
     opterr = 0;
     int option;
-    while ((option = getopt_long(argc, argv, ":ls:r:f:c:o:j:qh", longOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, ":ls:r:f:c:o:j:qhV", longOptions, nullptr)) != -1) {
         switch (option) {
         case 'l': list = true; break;
         case 's': options.sizes = optarg; break;
@@ -142,6 +144,7 @@ std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
         case 'j': options.jobs = optarg; break;
         case 'q': options.quiet = true; break;
         case 'h': options.action = Action::Help; return options;
+        case 'V': options.action = Action::Version; return options;
         case kListCodePages: listCodePages = true; break;
         case kUnsupported: options.unsupported = optarg; break;
         case kName: options.name = optarg; break;

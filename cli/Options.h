@@ -13,7 +13,7 @@
 
 namespace qf::cli {
 
-enum class Action { Convert, List, ListCodePages, Help };
+enum class Action { Convert, List, ListCodePages, Help, Version };
 
 // What the command line says, as typed.
 struct Options {

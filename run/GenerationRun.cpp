@@ -354,10 +354,20 @@ private:
             else
                 kept.push_back(std::move(rendered.image));
         }
-        for (const std::string& why : refused)
-            fail(file, why);
-        if (kept.empty())
+        // The sizes left out are failures unless the library is written without them.
+        auto reportRefused = [&] {
+            const bool written = !result_.written.empty() && result_.written.back() == file;
+            for (const std::string& why : refused) {
+                if (written)
+                    result_.leftOut.push_back({file, withUtf8Names(why, entry)});
+                else
+                    fail(file, why);
+            }
+        };
+        if (kept.empty()) {
+            reportRefused();
             return;
+        }
         OutputSink library;
         WriteProblem problem;
         try {
@@ -365,15 +375,16 @@ private:
         } catch (const std::bad_alloc&) {
             problem = WriteProblem::refused("there is not enough memory to assemble the library");
         }
-        if (!problem) {
+        if (!problem)
             writeFile(file, library);
-        } else if (problem.kind == WriteProblem::Kind::NeedsConsent) {
+        reportRefused();
+        if (problem.kind == WriteProblem::Kind::NeedsConsent) {
             ++result_.withheldFiles;
             if (!host_.goOnWithoutFile(replaceName(problem.question.c_str(), gdi::ansiToUtf8(entry.name)))) {
                 host_.setRunning(false);
                 result_.stopped = true;
             }
-        } else {
+        } else if (problem) {
             fail(file, problem.text);
         }
     }

@@ -78,6 +78,9 @@ struct RunResult {
     std::string stopReason;         // why, when the run itself ended early (empty for Stop)
     std::vector<std::string> written;
     std::vector<RunFailure> failures;
+    // Sizes a library that was written leaves out, each with the library and the reason: the file
+    // is written, these sizes are not in it.
+    std::vector<RunFailure> leftOut;
     std::vector<std::string> skippedFonts;  // names of fonts left out at the code page test
     int withheldFiles = 0;          // files not made for want of the user's consent (FON over 64 KB)
     uint64_t charactersLeftOut = 0; // characters asked for that the faces do not map

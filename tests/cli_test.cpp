@@ -258,6 +258,29 @@ TEST_F(CliTest, WritesFonAndFntUnderTheRunsNames)
     EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/out"), fs::directory_iterator()), 1);
 }
 
+TEST_F(CliTest, BothProgramsTellTheirVersionAndUsageWithoutOpeningAnything)
+{
+    Outcome o = cli({"--version"}, dir);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, std::string("quenfold-cli ") + QUENFOLD_VERSION + "\n");
+#ifdef QUENFOLD_HAVE_GUI
+    // The window's program answers in the terminal and exits; were it to open its window, the
+    // timeout would end it.
+    const std::string window = shellQuote(std::string(QUENFOLD_BUILD_DIR) + "/quenfold");
+    for (const char* arg : {"--help", "--version"}) {
+        FILE* pipe = popen(("QT_QPA_PLATFORM=offscreen timeout 20 " + window + " " + arg).c_str(), "r");
+        ASSERT_TRUE(pipe);
+        std::string text;
+        char buffer[512];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            text.append(buffer, n);
+        EXPECT_EQ(pclose(pipe), 0) << arg;
+        EXPECT_EQ(text.rfind(arg == std::string("--help") ? "Usage: quenfold" : "quenfold 1", 0), 0u) << text;
+    }
+#endif
+}
+
 TEST_F(CliTest, UsageErrorsExitTwoAndWriteNothing)
 {
     for (const auto& args : std::vector<std::vector<std::string>>{
@@ -298,6 +321,15 @@ TEST_F(CliTest, RefusedSizesAndOversizedFonExitOneAndWriteTheRest)
     o = cli({"-f", "fon", "-s", "36, 48", "DejaVu Sans", "Liberation Mono"}, dir);
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find("exceed 64K"), std::string::npos) << o.err;
+
+    // A library written without a size it cannot hold is written, and the size is said left out.
+    o = cli({"-f", "fon", "-s", "8, 72", "DejaVu Sans"}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("wrote ./DejaVu Sans.fon"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("written without a size: ./DejaVu Sans.fon: 72 points left out of the library"),
+              std::string::npos)
+        << o.err;
+    EXPECT_NE(o.err.find("1 file written, 0 not written, 1 size(s) left out of libraries"), std::string::npos) << o.err;
 }
 
 TEST_F(CliTest, UnsupportedCodePageSkipsByDefaultAndStopEndsWithOne)

@@ -376,6 +376,27 @@ TEST_F(GuiRunFixture, EveryFailureIsListedInOneMessageOnceTheWindowIsBack)
     EXPECT_EQ(positions, (std::vector<int>{0, 1, 2, 3}));
 }
 
+TEST_F(GuiRunFixture, ALibraryWrittenWithoutASizeIsReportedWrittenAndTheSizeLeftOut)
+{
+    Check({"DejaVu Sans"});
+    SetSizes("8, 72");  // 72 points at 96 dpi is more than a FON's 16-bit offsets reach
+    SetFormat(0);
+    const QString folder = SubFolder(out, "fon");
+    ModalDriver driver([&](QWidget* modal) { ChooseFolder(modal, folder); });
+    MessageBoxRecorder boxes([&](const MessageBoxRequest&) { return QMessageBox::Ok; });
+    Start();
+
+    EXPECT_TRUE(QFileInfo::exists(folder + "/DejaVu Sans.fon"));
+    EXPECT_EQ(dialog->m_statusLine->text(),
+              "1 file written to " + QDir::toNativeSeparators(folder) + "; 1 size left out of its library.");
+    ASSERT_EQ(boxes.requests.size(), 1u);
+    EXPECT_TRUE(boxes.requests[0].text.startsWith("1 size was left out of a library that was written."))
+        << boxes.requests[0].text.toStdString();
+    EXPECT_FALSE(boxes.requests[0].text.contains("could not be written"));
+    EXPECT_TRUE(boxes.requests[0].details.contains("DejaVu Sans.fon: 72 points left out of the library"))
+        << boxes.requests[0].details.toStdString();
+}
+
 TEST_F(GuiRunFixture, StatusLineSaysWhatWasWrittenWhereAndOpensTheFolder)
 {
     Check({"DejaVu Serif"});
