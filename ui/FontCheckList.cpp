@@ -200,6 +200,12 @@ void FontCheckList::mouseDoubleClickEvent(QMouseEvent* event)
 void FontCheckList::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        // Within a name being typed ("DejaVu S"), a space is part of it, not a tick.
+        if (!typed_.isEmpty() && sinceTyped_.isValid() && sinceTyped_.elapsed() <= QApplication::keyboardInputInterval()) {
+            keyboardSearch(QStringLiteral(" "));
+            event->accept();
+            return;
+        }
         const int position = currentPosition();
         if (position >= 0) {
             toggle(position);

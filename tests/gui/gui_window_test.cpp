@@ -147,6 +147,10 @@ TEST(GuiWindow, KeyboardMnemonicsAreDistinctFocusStartsOnTheListTypingFindsAName
     QTest::qWait(pause);
     QTest::keyClicks(list, "qx");
     EXPECT_EQ(CurrentName(list), "beta Bold");
+    // A space within a name being typed continues it, and ticks nothing.
+    QTest::qWait(pause);
+    QTest::keyClicks(list, "Mono R");
+    EXPECT_EQ(CurrentName(list), "Mono Regular");
     for (const FontListEntry& entry : dialog->m_fonts)
         EXPECT_EQ(entry.selected, 0) << entry.name;
 }
