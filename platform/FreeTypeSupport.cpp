@@ -535,17 +535,6 @@ std::shared_ptr<const FaceFileHold> holdFaceFile(const FaceInfo& face, std::stri
     return std::make_shared<FaceFileHold>(face.file);
 }
 
-FacePtr loadFace(const std::string& file, int faceIndex, const FaceInfo* listed, std::string* why)
-{
-    auto bytes = faceBytes(file, listed, why);
-    if (!bytes)
-        return nullptr;
-    FacePtr face = openBytes(std::move(bytes), faceIndex);
-    if (!face && why)
-        *why = "FreeType cannot read the face from its file";
-    return face;
-}
-
 bool sourceChanged(const FacePtr& face)
 {
     const auto& source = face.get_deleter().source;

@@ -78,12 +78,11 @@ std::mutex& libraryMutex();
 // errors rather than a fault. Null when FreeType cannot read it.
 FacePtr openFace(const std::string& file, int faceIndex);
 
-// Opens one face from the whole file in memory, for drawing: the file mapped (or, failing that, a
-// copy of it). A file truncated under a mapped face never faults the program; its reads find zeros,
-// and sourceChanged() tells. With `listed`, the face the font list read from the file: a file that
-// changed since is read again and must still hold that face (family and style), else the face is
-// refused. Null, with the reason, when the file cannot be read or FreeType cannot read the face.
-FacePtr loadFace(const std::string& file, int faceIndex, const FaceInfo* listed = nullptr, std::string* why = nullptr);
+// Faces for drawing are opened from the whole file in memory (SharedFace::get): the file mapped
+// (or, failing that, a copy of it). A file truncated under a mapped face never faults the program;
+// its reads find zeros, and sourceChanged() tells. With `listed`, the face the font list read from
+// the file: a file that changed since is read again and must still hold that face (family and
+// style), else the face is refused with the reason.
 
 // Keeps a listed face's file as it is now while the hold lives: faces opened from it meanwhile, on
 // any thread, read these bytes, even once the file has been replaced (if they were written over in
@@ -106,7 +105,7 @@ public:
     // another (point font, rendering font, the next size) do not reopen the file. Each thread gets
     // a face of its own: faces are never shared between threads that each realise fonts.
     // A face is opened again when the bytes fonts draw from are no longer those it read (the file
-    // changed, or a hold keeps another version); `listed` and `why` as for loadFace.
+    // changed, or a hold keeps another version); `listed` and `why` as said above.
     static std::shared_ptr<SharedFace> get(const std::string& file, int faceIndex, const FaceInfo* listed = nullptr,
                                            std::string* why = nullptr);
 
