@@ -82,4 +82,14 @@ WriteProblem writeSafely(const FontWriter& writer, gdi::DeviceContext& dc, const
     }
 }
 
+WriteProblem buildSafely(const LibraryBuilder& builder, std::span<const OutputSink> images, OutputSink& out)
+{
+    try {
+        return builder.build(images, out);
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        return WriteProblem::refused("there is not enough memory to assemble the library");
+    }
+}
+
 }  // namespace qf

@@ -116,6 +116,9 @@ public:
     virtual WriteProblem build(std::span<const OutputSink> images, OutputSink& out) const = 0;
 };
 
+// builder.build, with running out of memory as a refusal, as writeSafely does for a size.
+WriteProblem buildSafely(const LibraryBuilder& builder, std::span<const OutputSink> images, OutputSink& out);
+
 // The writer of a format's per-size files; for a library format, of the fonts it holds.
 inline const FontWriter& writerFor(OutputFormat format) { return formatInfo(format).writer(); }
 

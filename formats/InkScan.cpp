@@ -193,15 +193,15 @@ void cropRow(const RenderedGlyph& glyph, const RowLayout& layout, int row, int l
                                       (layout.byteAt(p, start + k + 1) >> (8 - shift)));
 }
 
-InkBox findMarginInkBox(const RenderedGlyph& glyph, const RowLayout& layout, int height,
-                        std::vector<uint8_t>& columns)
+namespace {
+
+// The ink box of the glyph's rows, columns up to lastColumn; only inside the glyph's ink bounds
+// when it has them.
+InkBox inkBoxUpTo(const RenderedGlyph& glyph, const RowLayout& layout, int lastColumn, std::vector<uint8_t>& columns)
 {
     InkBox box;
-    if (!glyph.rows || glyph.height != height)
-        return box;
     // Where the drawing may have put ink, when the source knows: the search starts there.
-    int fromRow = 0, toRow = height - 1, fromColumn = 0;
-    int lastColumn = static_cast<int>(std::min<int64_t>(int64_t{glyph.cx} + 2 * kMargin - 1, glyph.width - 1));
+    int fromRow = 0, toRow = glyph.height - 1, fromColumn = 0;
     if (glyph.inkKnown) {
         fromRow = std::max(fromRow, glyph.inkTop);
         toRow = std::min(toRow, glyph.inkBottom - 1);
@@ -227,6 +227,25 @@ InkBox findMarginInkBox(const RenderedGlyph& glyph, const RowLayout& layout, int
     box.top = top;
     box.bottom = bottom;
     return box;
+}
+
+}  // namespace
+
+InkBox findMarginInkBox(const RenderedGlyph& glyph, const RowLayout& layout, int height,
+                        std::vector<uint8_t>& columns)
+{
+    if (!glyph.rows || glyph.height != height)
+        return {};
+    return inkBoxUpTo(glyph, layout,
+                      static_cast<int>(std::min<int64_t>(int64_t{glyph.cx} + 2 * kMargin - 1, glyph.width - 1)),
+                      columns);
+}
+
+InkBox findInkBox(const RenderedGlyph& glyph, const RowLayout& layout, std::vector<uint8_t>& columns)
+{
+    if (!glyph.rows)
+        return {};
+    return inkBoxUpTo(glyph, layout, glyph.width - 1, columns);
 }
 
 }  // namespace qf::ink

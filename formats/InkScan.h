@@ -68,6 +68,9 @@ struct InkBox {
 InkBox findMarginInkBox(const RenderedGlyph& glyph, const RowLayout& layout, int height,
                         std::vector<uint8_t>& columns);
 
+// The ink box of a glyph anywhere in its bitmap (only inside its ink bounds when it has them).
+InkBox findInkBox(const RenderedGlyph& glyph, const RowLayout& layout, std::vector<uint8_t>& columns);
+
 // Writes bytesPerRow bytes of the row starting at column `left`: bit 7 of out[0] is column left.
 void cropRow(const RenderedGlyph& glyph, const RowLayout& layout, int row, int left,
              int bytesPerRow, uint8_t* out);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qf {
@@ -33,31 +34,18 @@ uint32_t checksum(const std::vector<uint8_t>& b)
     return sum;
 }
 
-// Text as a name record holds it: UTF-16, big-endian.
-std::string utf16be(const std::string& utf8)
+// A name as the records hold it, UTF-16 big-endian, from the cp1252 bytes the platform's names are.
+std::string utf16be(std::string_view ansi)
 {
+    const gdi::ByteMap* map = gdi::codePageMap(1252);
     std::string out;
-    auto unit = [&](uint32_t u) {
-        out += static_cast<char>(u >> 8);
+    for (const char c : ansi) {
+        const auto byte = static_cast<uint8_t>(c);
+        char32_t u = map ? (*map)[byte] : byte;
+        if (u == gdi::kUnmapped)
+            u = 0xFFFD;
+        out += static_cast<char>(u >> 8);  // cp1252 stays in the Basic Multilingual Plane
         out += static_cast<char>(u & 0xFF);
-    };
-    for (size_t i = 0; i < utf8.size();) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        uint32_t cp = c;
-        size_t n = 1;
-        if (c >= 0xF0 && i + 3 < utf8.size() + 0)
-            cp = (c & 0x07) << 18 | (utf8[i + 1] & 0x3F) << 12 | (utf8[i + 2] & 0x3F) << 6 | (utf8[i + 3] & 0x3F), n = 4;
-        else if (c >= 0xE0 && i + 2 < utf8.size())
-            cp = (c & 0x0F) << 12 | (utf8[i + 1] & 0x3F) << 6 | (utf8[i + 2] & 0x3F), n = 3;
-        else if (c >= 0xC0 && i + 1 < utf8.size())
-            cp = (c & 0x1F) << 6 | (utf8[i + 1] & 0x3F), n = 2;
-        i += n;
-        if (cp >= 0x10000) {
-            unit(0xD800 + ((cp - 0x10000) >> 10));
-            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            unit(cp);
-        }
     }
     return out;
 }
@@ -232,19 +220,20 @@ WriteProblem OtbWriter::pack(GlyphSource& source, const WriteRequest& request, O
                 w.be32("sbitOffsets", at);
         });
 
-    const std::string family = gdi::ansiToUtf8(std::string(request.font.lfFaceName,
-                                                            strnlen(request.font.lfFaceName, sizeof request.font.lfFaceName)));
+    const std::string family(request.font.lfFaceName, strnlen(request.font.lfFaceName, sizeof request.font.lfFaceName));
     const std::string style = bold && italic ? "Bold Italic" : bold ? "Bold" : italic ? "Italic" : "Regular";
     std::string postscript;
     for (const char c : family + "-" + style)
-        if (c > 0x20 && c < 0x7F && c != ' ')
+        if (c > 0x20 && c < 0x7F)
             postscript += c;
-    const std::string full = gdi::ansiToUtf8(request.name);
-    const std::string names[] = {"", family, style, family + " " + style + " " + std::to_string(ppem) + "px",
-                                 full.empty() ? family : full, "Version 1.0", postscript};
+    // Name IDs 1 to 6: family, subfamily, unique name, full name, version, PostScript name.
+    std::vector<std::string> names;
+    for (const std::string& name : {family, style, family + " " + style + " " + std::to_string(ppem) + "px",
+                                    request.name.empty() ? family : request.name, std::string("Version 1.0"), postscript})
+        names.push_back(utf16be(name));
     size_t stringBytes = 0;
-    for (int id = 1; id <= 6; ++id)
-        stringBytes += utf16be(names[id]).size();
+    for (const std::string& name : names)
+        stringBytes += name.size();
     if (why.empty())
         why = table("OS/2", 96, [&](ByteWriter& w) {
             const int64_t xAvg = (advanceSum * k + numGlyphs / 2) / numGlyphs;
@@ -385,16 +374,14 @@ WriteProblem OtbWriter::pack(GlyphSource& source, const WriteRequest& request, O
         why = table("name", 6 + 12 * 6 + stringBytes, [&](ByteWriter& w) {
             w.be16("format", 0).be16("count", 6).be16("stringOffset", 6 + 12 * 6);
             int64_t at = 0;
-            for (int id = 1; id <= 6; ++id) {
-                const auto length = static_cast<int64_t>(utf16be(names[id]).size());
-                w.be16("platformID", 3).be16("encodingID", 1).be16("languageID", 0x0409).be16("nameID", id)
-                    .be16("length", length).be16("offset", at);
-                at += length;
+            for (size_t i = 0; i < names.size(); ++i) {
+                w.be16("platformID", 3).be16("encodingID", 1).be16("languageID", 0x0409)
+                    .be16("nameID", static_cast<int64_t>(i) + 1)
+                    .be16("length", static_cast<int64_t>(names[i].size())).be16("offset", at);
+                at += static_cast<int64_t>(names[i].size());
             }
-            for (int id = 1; id <= 6; ++id) {
-                const std::string text = utf16be(names[id]);
-                w.bytes("string", text.data(), text.size());
-            }
+            for (const std::string& name : names)
+                w.bytes("string", name.data(), name.size());
         });
 
     if (why.empty())

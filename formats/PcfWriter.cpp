@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -156,34 +157,30 @@ WriteProblem PcfWriter::write(gdi::DeviceContext& dc, const WriteRequest& reques
                           [](GlyphSource& glyphs, const WriteRequest& r, OutputSink& o) { return pack(glyphs, r, o); });
 }
 
-WriteProblem PcfWriter::pack(GlyphSource& source, const WriteRequest& request, OutputSink& out, size_t* leftOut)
+WriteProblem PcfWriter::pack(GlyphSource& source, const WriteRequest& request, OutputSink& out)
 {
     out.clear();
     const Refusal refuse(request);
     if (!request.unicode())
         return refuse("a PCF file holds a Unicode repertoire, and none was given");
-    // The encoding table addresses 16 bits: only the characters it can hold are drawn.
-    auto bmp = std::make_shared<Repertoire>(*request.repertoire);
-    const auto astral = std::find_if(bmp->entries.begin(), bmp->entries.end(),
-                                     [](const Repertoire::Slot& s) { return s.code > 0xFFFF; });
-    if (leftOut)
-        *leftOut = static_cast<size_t>(bmp->entries.end() - astral);
-    bmp->entries.erase(astral, bmp->entries.end());
-    if (bmp->defaultCharacter > 0xFFFF)
-        bmp->defaultCharacter = bmp->entries.empty() ? 0 : bmp->entries.front().character;
-    WriteRequest bmpRequest = request;
-    bmpRequest.repertoire = bmp;
+    // The run leaves out what the format's codes cannot hold (and says so).
+    const Repertoire& repertoire = *request.repertoire;
+    if (!repertoire.entries.empty() && repertoire.entries.back().code > 0xFFFF) {
+        char code[16];
+        std::snprintf(code, sizeof code, "U+%04X", repertoire.entries.back().code);
+        return refuse(std::string("PCF's encoding table holds codes to U+FFFF only, and ") + code + " was asked for");
+    }
 
     UnicodeGlyphs drawn;
-    if (WriteProblem problem = drawUnicodeGlyphs(source, bmpRequest, out.cap(), drawn))
+    if (WriteProblem problem = drawUnicodeGlyphs(source, request, out.cap(), drawn))
         return problem;
     const gdi::TEXTMETRIC& tm = drawn.metrics;
     const std::vector<UnicodeGlyph>& glyphs = drawn.glyphs;
     if (glyphs.empty())
-        return refuse("the face maps none of the characters asked for below U+10000");
+        return refuse("the face maps none of the characters asked for");
 
     // The properties: the Unicode BDF's, with FONT, the XLFD name, which mkfontdir lists it by.
-    std::vector<FontProperty> properties = xlfdProperties(tm, bmpRequest, drawn.facts);
+    std::vector<FontProperty> properties = xlfdProperties(tm, request, drawn.facts);
     properties.insert(properties.begin(), FontProperty{"FONT", true, xlfdName(properties), 0});
     std::string strings;
     std::vector<std::pair<int64_t, int64_t>> propertyOffsets;  // name, and a text value's offset
@@ -314,7 +311,7 @@ WriteProblem PcfWriter::pack(GlyphSource& source, const WriteRequest& request, O
     endTable(start, tables[4]);
 
     start = w.position();
-    const char32_t defaultChar = bmp->defaultCharacter <= 0xFFFF ? bmp->defaultCharacter : glyphs.front().code;
+    const char32_t defaultChar = repertoire.defaultCharacter <= 0xFFFF ? repertoire.defaultCharacter : glyphs.front().code;
     w.le32("format", kOrder)
         .be16("min_char_or_byte2", firstCol)
         .be16("max_char_or_byte2", lastCol)

@@ -3,8 +3,7 @@
 //
 // Layout chosen: every table big-endian (most significant byte first), bits most significant
 // first, glyph rows padded to 4 bytes and stored a byte at a time: what bdftopcf makes by default
-// and every reader takes. Character codes are 16 bits in PCF's encoding table: characters above
-// U+FFFF are left out of the file and counted.
+// and every reader takes. Character codes are 16 bits in PCF's encoding table.
 #pragma once
 
 #include "formats/FontWriter.h"
@@ -19,9 +18,9 @@ class PcfWriter final : public FontWriter {
 public:
     WriteProblem write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const override;
 
-    // The file from any source of glyphs; leftOut counts the characters the encoding cannot hold.
-    static WriteProblem pack(GlyphSource& glyphs, const WriteRequest& request, OutputSink& out,
-                             size_t* leftOut = nullptr);
+    // The file from any source of glyphs. A repertoire with codes above U+FFFF is refused: the
+    // run leaves those characters out before, and says how many.
+    static WriteProblem pack(GlyphSource& glyphs, const WriteRequest& request, OutputSink& out);
 
     // Table types, in the order of the table of contents.
     static constexpr int32_t kProperties = 1 << 0;

@@ -3,6 +3,7 @@
 #include "formats/ByteWriter.h"
 #include "formats/UnicodeGlyphs.h"
 #include "formats/WriterSupport.h"
+#include "platform/CodePages.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,31 +12,6 @@
 #include <vector>
 
 namespace qf {
-
-namespace {
-
-std::string utf8(char32_t c)
-{
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | c >> 18);
-        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
-}
-
-}  // namespace
 
 WriteProblem PsfWriter::write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const
 {
@@ -103,7 +79,7 @@ WriteProblem PsfWriter::pack(GlyphSource& source, const WriteRequest& request, O
             cells.push_back(std::move(cell));
             characters.emplace_back();
         }
-        characters[at->second] += utf8(g.code);
+        gdi::appendUtf8(characters[at->second], g.code);
     }
 
     // Blank glyphs to the count the console loads; past 512 the file is still written whole.

@@ -9,32 +9,6 @@
 
 namespace qf {
 
-namespace {
-
-// The box of the glyph's ink in scratch columns and rows, looked for only where drawing it put
-// pixels (the whole bitmap when the source does not say).
-ink::InkBox inkBoxOf(const RenderedGlyph& glyph)
-{
-    ink::InkBox box;
-    box.left = glyph.width;
-    box.top = glyph.height;
-    const int x0 = glyph.inkKnown ? std::max(glyph.inkLeft, 0) : 0;
-    const int x1 = glyph.inkKnown ? std::min(glyph.inkRight, glyph.width) : glyph.width;
-    const int y0 = glyph.inkKnown ? std::max(glyph.inkTop, 0) : 0;
-    const int y1 = glyph.inkKnown ? std::min(glyph.inkBottom, glyph.height) : glyph.height;
-    for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x)
-            if (glyph.pixel(x, y)) {
-                box.left = std::min(box.left, x);
-                box.right = std::max(box.right, x);
-                box.top = std::min(box.top, y);
-                box.bottom = std::max(box.bottom, y);
-            }
-    return box.empty() ? ink::InkBox{} : box;
-}
-
-}  // namespace
-
 WriteProblem drawUnicodeGlyphs(GlyphSource& source, const WriteRequest& request, uint64_t maxBytes,
                                UnicodeGlyphs& out)
 {
@@ -66,10 +40,11 @@ WriteProblem drawUnicodeGlyphs(GlyphSource& source, const WriteRequest& request,
     facts.monospaced = facts.withinCells = !repertoire.entries.empty();
     int64_t advances = 0;
     bool anyInk = false;
-    std::vector<uint8_t> cropped;
+    std::vector<uint8_t> columns;  // scratch of the ink search
     for (const Repertoire::Slot& slot : repertoire.entries) {
         const RenderedGlyph drawn = source.renderCharacter(slot.character, static_cast<int>(margin));
-        const ink::InkBox box = inkBoxOf(drawn);
+        const ink::RowLayout layout(drawn);
+        const ink::InkBox box = ink::findInkBox(drawn, layout, columns);
         UnicodeGlyph g;
         g.code = slot.code;
         g.advance = drawn.cx;
@@ -84,7 +59,6 @@ WriteProblem drawUnicodeGlyphs(GlyphSource& source, const WriteRequest& request,
                 source.finish();
                 return refuse("its glyphs would take more than " + std::to_string(maxBytes >> 20) + " MiB");
             }
-            const ink::RowLayout layout(drawn);
             out.bits.resize(out.bits.size() + bytes);
             for (int r = box.top; r <= box.bottom; ++r)
                 ink::cropRow(drawn, layout, r, box.left, g.rowBytes(),

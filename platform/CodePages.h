@@ -35,6 +35,9 @@ ByteMap byteCharacters(unsigned charset, unsigned oemCodePage);
 // characters stand for their own codes.
 std::string encodeForCharset(std::u32string_view text, unsigned charset, unsigned oemCodePage);
 
+// Appends a character (to U+10FFFF) to UTF-8 text.
+void appendUtf8(std::string& out, char32_t c);
+
 // Names in the platform's records are ANSI (cp1252) bytes: their UTF-8 text for display, messages
 // and file names (a byte cp1252 leaves undefined becomes U+FFFD)...
 std::string ansiToUtf8(std::string_view ansi);

@@ -261,15 +261,13 @@ private:
         if (format_.codeSpace == CodeSpace::CodePage ||
             (format_.codeSpace == CodeSpace::CodePageOrUnicode && !settings_.characters))
             return codePageRepertoire_;
-        // A format that holds Unicode only takes the code page's characters unless told otherwise.
-        const CharacterSelection selection = settings_.characters ? *settings_.characters : defaultCharacters();
         gdi::LOGFONT lf = font;
         lf.lfHeight = -32;
         auto realised = gdi::Font::createFontIndirect(lf);
         if (!realised)  // each size says why when it is drawn
-            return std::make_shared<Repertoire>(unicodeRepertoire(selection, {}));
+            return std::make_shared<Repertoire>(unicodeRepertoire(unicodeSelection_, {}));
         dc_.selectObject(realised);
-        auto repertoire = std::make_shared<Repertoire>(unicodeRepertoire(selection, dc_.mappedCharacters()));
+        auto repertoire = std::make_shared<Repertoire>(unicodeRepertoire(unicodeSelection_, dc_.mappedCharacters()));
         result_.charactersLeftOut += repertoire->leftOut;
         // Characters past what the format's codes hold are left out and said.
         const auto beyond = std::find_if(repertoire->entries.begin(), repertoire->entries.end(),
@@ -286,14 +284,16 @@ private:
         return repertoire;
     }
 
-    // The format's own set, or the code page's characters.
-    CharacterSelection defaultCharacters() const
+    // The Unicode characters asked for; else the format's own set, or the code page's characters.
+    static CharacterSelection unicodeSelection(const GenerationSettings& settings, const FormatInfo& format)
     {
+        if (settings.characters)
+            return *settings.characters;
         CharacterSelection selection;
         std::string ignored;
-        parseCharacterSelection(format_.defaultCharacters
-                                    ? std::string(format_.defaultCharacters)
-                                    : "cp" + std::to_string(CodePageTable::row(settings_.codePageIndex).codePage),
+        parseCharacterSelection(format.defaultCharacters
+                                    ? std::string(format.defaultCharacters)
+                                    : "cp" + std::to_string(CodePageTable::row(settings.codePageIndex).codePage),
                                 selection, ignored);
         return selection;
     }
@@ -369,12 +369,7 @@ private:
             return;
         }
         OutputSink library;
-        WriteProblem problem;
-        try {
-            problem = format_.library().build(kept, library);
-        } catch (const std::bad_alloc&) {
-            problem = WriteProblem::refused("there is not enough memory to assemble the library");
-        }
+        const WriteProblem problem = buildSafely(format_.library(), kept, library);
         if (!problem)
             writeFile(file, library);
         reportRefused();
@@ -446,6 +441,7 @@ private:
     std::unique_ptr<SizeWorkers> workers_;  // with more than one job
     RenderedSize own_;
     std::shared_ptr<const Repertoire> codePageRepertoire_;
+    const CharacterSelection unicodeSelection_ = unicodeSelection(settings_, format_);
     int charset_ = 0;
     RunFileNames names_;
     Remembered answer_ = Remembered::None;
