@@ -17,46 +17,22 @@ namespace {
 // Printer soft fonts are always made for a 300 x 300 dpi printer.
 constexpr int32_t kPrinterResolution = 300;
 
-const FontWriter& fnt()
+// The one writer (or library builder) of a kind, made on first use: T built from args.
+template <class Base, class T, auto... args>
+const Base& one()
 {
-    static const FntBuilder writer;
-    return writer;
+    static const T made(args...);
+    return made;
 }
-const LibraryBuilder& fon()
-{
-    static const FonLibrary builder;
-    return builder;
-}
-const FontWriter& sfp()
-{
-    static const PclSoftFontWriter writer(false);
-    return writer;
-}
-const FontWriter& sfl()
-{
-    static const PclSoftFontWriter writer(true);
-    return writer;
-}
-const FontWriter& bdf()
-{
-    static const BdfWriter writer;
-    return writer;
-}
-const FontWriter& pcf()
-{
-    static const PcfWriter writer;
-    return writer;
-}
-const FontWriter& otb()
-{
-    static const OtbWriter writer;
-    return writer;
-}
-const FontWriter& psf()
-{
-    static const PsfWriter writer;
-    return writer;
-}
+
+constexpr auto fnt = one<FontWriter, FntBuilder>;
+constexpr auto fon = one<LibraryBuilder, FonLibrary>;
+constexpr auto sfp = one<FontWriter, PclSoftFontWriter, false>;
+constexpr auto sfl = one<FontWriter, PclSoftFontWriter, true>;
+constexpr auto bdf = one<FontWriter, BdfWriter>;
+constexpr auto pcf = one<FontWriter, PcfWriter>;
+constexpr auto otb = one<FontWriter, OtbWriter>;
+constexpr auto psf = one<FontWriter, PsfWriter>;
 
 constexpr char32_t kLastUnicode = 0x10FFFF;
 
