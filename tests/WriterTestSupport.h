@@ -14,7 +14,6 @@
 #include <map>
 #include <string>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace qf::test {
@@ -122,15 +121,17 @@ inline bool haveXServer()
 }
 
 // What xlsfonts (with `flags`) answers for `pattern` from an X server of its own whose font path is
-// `folder` (indexed by mkfontdir first); empty when the server cannot be run.
+// `folder` (indexed by mkfontdir first); empty when the server cannot be run. The server takes a
+// free display and says which once it accepts connections (-displayfd), so runs side by side,
+// or a server left from elsewhere, never meet.
 inline std::string xlsfontsFrom(const std::string& folder, const std::string& pattern, const std::string& flags = "")
 {
-    const std::string display = ":" + std::to_string(100 + ::getpid() % 800);
     const std::string script =
-        "cd " + shellQuote(folder) + " && mkfontdir . && (Xvfb " + display +
-        " -nolisten tcp -fp \"$PWD/\",built-ins >/dev/null 2>&1 & echo $! > .xvfb.pid) && for i in $(seq 100); do "
-        "DISPLAY=" + display + " xlsfonts >/dev/null 2>&1 && break; sleep 0.1; done; DISPLAY=" + display +
-        " xlsfonts " + flags + " -fn " + shellQuote(pattern) + " > .listed 2>&1; kill $(cat .xvfb.pid)";
+        "cd " + shellQuote(folder) + " && mkfontdir . && rm -f .display && "
+        "(Xvfb -displayfd 3 -nolisten tcp -fp \"$PWD/\",built-ins 3>.display >/dev/null 2>&1 & echo $! > .xvfb.pid) && "
+        "for i in $(seq 300); do [ -s .display ] && break; sleep 0.1; done; "
+        "DISPLAY=:$(head -1 .display) xlsfonts " + flags + " -fn " + shellQuote(pattern) +
+        " > .listed 2>&1; kill $(cat .xvfb.pid)";
     if (std::system(script.c_str()) != 0)
         return {};
     return readFile(folder + "/.listed");
