@@ -4,7 +4,7 @@ TEST_BUILD ?= build-test
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build build-test bench package install clean
+.PHONY: run test fuzz deps build build-test bench package install clean
 
 deps:
 	@bash scripts/deps.sh
@@ -22,6 +22,11 @@ build-test: deps
 
 test: build-test
 	@cd $(TEST_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+
+# Every format reader under libFuzzer, FUZZ_SECONDS each, seeded from the corpus of the test build.
+FUZZ_SECONDS ?= 30
+fuzz: build-test
+	@bash scripts/fuzz.sh $(FUZZ_SECONDS) $(TEST_BUILD)
 
 bench: build
 	@$(BUILD)/quenfold-bench

@@ -1,7 +1,9 @@
 #include "cli/Cli.h"
 
+#include "cli/CheckFiles.h"
 #include "cli/FontFiles.h"
 #include "cli/Options.h"
+#include "cli/Printable.h"
 
 #include "platform/CodePages.h"
 #include "platform/FileLayer.h"
@@ -41,27 +43,9 @@ extern "C" void onInterrupt(int)
     }
 }
 
-// Control bytes shown as \xHH: a usage error repeats what was typed, and an argument's escape
-// sequences must not reach the terminal.
-std::string printable(const std::string& text)
-{
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 int usageError(const std::string& message)
 {
-    std::fprintf(stderr, "quenfold-cli: %s\nTry 'quenfold-cli --help'.\n", printable(message).c_str());
+    std::fprintf(stderr, "quenfold-cli: %s\nTry 'quenfold-cli --help'.\n", cli::printable(message).c_str());
     return kExitUsage;
 }
 
@@ -182,6 +166,10 @@ int runCli(int argc, char** argv)
         for (int i = 0; i < CodePageTable::rowCount(); ++i)
             std::printf("%d\t%s\n", CodePageTable::row(i).codePage, CodePageTable::row(i).description);
         return kExitOk;
+    case cli::Action::Check: {
+        const int status = cli::checkFiles(options->fonts, options->quiet, g_interrupts);
+        return g_interrupts > 0 ? kExitInterrupted : status;
+    }
     case cli::Action::List:
     case cli::Action::Convert:
         break;
@@ -206,7 +194,7 @@ int runCli(int argc, char** argv)
         cli::addFontFile(*file);
         if (file->faces.empty()) {
             ++unusable;
-            std::fprintf(stderr, "quenfold-cli: %s: %s\n", printable(argument).c_str(), file->error.c_str());
+            std::fprintf(stderr, "quenfold-cli: %s: %s\n", cli::printable(argument).c_str(), file->error.c_str());
         }
         files.push_back(std::move(*file));
     }

@@ -21,6 +21,7 @@ std::string usageText()
 {
     auto unicode = [](const FormatInfo& f) { return f.takesUnicode(); };
     return "Usage: quenfold-cli --list [FILE...]\n"
+           "       quenfold-cli --check FILE...\n"
            "       quenfold-cli [options] FONT...\n"
            "Converts fonts to bitmap fonts. FONT is an installed font's name as --list shows it, its index,\n"
            "all (the installed fonts and any files given), or a TrueType or OpenType font file, installed or\n"
@@ -35,6 +36,9 @@ std::string usageText()
            "  -f, --format FORMAT      " + formatOptions() + " (default fon)\n"
            "  -c, --codepage CP        code page number (default 1252); see --list-codepages\n"
            "      --list-codepages     list the code pages\n"
+           "      --check              check bitmap font files (FNT, FON, PCL, BDF, PCF, OTB, PSF),\n"
+           "                           whoever made them: what each holds and every problem found;\n"
+           "                           exit 1 when some file has an error\n"
            "      --chars SET          the Unicode characters each file holds (" + formatOptions(unicode) + "; default:\n"
            "                           the code page's): comma-separated U+XXXX, U+XXXX-U+YYYY,\n"
            "                           a code page such as cp1252 or cp437, ascii, latin1, or all\n"
@@ -52,8 +56,9 @@ std::string usageText()
            "  -h, --help               this text\n"
            "  -V, --version            the program's version\n"
            "\n"
-           "Exit status: 0 all files written, 1 some could not be or the run was stopped, 2 usage error\n"
-           "(nothing written), 130 interrupted, 129 and 143 ended by SIGHUP and SIGTERM.\n";
+           "Exit status: 0 all files written, 1 some could not be or the run was stopped (--check: some\n"
+           "file has an error), 2 usage error (nothing written), 130 interrupted, 129 and 143 ended by\n"
+           "SIGHUP and SIGTERM. Every file is read back with --check's reader before it is written.\n";
 }
 
 namespace {
@@ -107,7 +112,7 @@ bool parseByteCount(const std::string& text, uint64_t& bytes)
 
 std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
 {
-    enum { kListCodePages = 1000, kUnsupported, kName, kMaxOutput, kChars };
+    enum { kListCodePages = 1000, kUnsupported, kName, kMaxOutput, kChars, kCheck };
     static const option longOptions[] = {
         {"list", no_argument, nullptr, 'l'},
         {"sizes", required_argument, nullptr, 's'},
@@ -115,6 +120,7 @@ std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
         {"format", required_argument, nullptr, 'f'},
         {"codepage", required_argument, nullptr, 'c'},
         {"list-codepages", no_argument, nullptr, kListCodePages},
+        {"check", no_argument, nullptr, kCheck},
         {"unsupported", required_argument, nullptr, kUnsupported},
         {"name", required_argument, nullptr, kName},
         {"max-output", required_argument, nullptr, kMaxOutput},
@@ -130,6 +136,7 @@ std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
     Options options;
     bool list = false;
     bool listCodePages = false;
+    bool check = false;
     optind = 1;
     opterr = 0;
     int option;
@@ -146,6 +153,7 @@ std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
         case 'h': options.action = Action::Help; return options;
         case 'V': options.action = Action::Version; return options;
         case kListCodePages: listCodePages = true; break;
+        case kCheck: check = true; break;
         case kUnsupported: options.unsupported = optarg; break;
         case kName: options.name = optarg; break;
         case kMaxOutput: options.maxOutput = optarg; break;
@@ -154,14 +162,20 @@ std::optional<Options> parseArguments(int argc, char** argv, std::string& error)
         default: error = std::string("unknown option: ") + argv[optind - 1]; return std::nullopt;
         }
     }
-    if (listCodePages)
+    if (check && (list || listCodePages)) {
+        error = std::string("--check cannot be given with ") + (list ? "--list" : "--list-codepages");
+        return std::nullopt;
+    }
+    if (check)
+        options.action = Action::Check;
+    else if (listCodePages)
         options.action = Action::ListCodePages;
     else if (list)
         options.action = Action::List;
     for (int i = optind; i < argc; ++i)
         options.fonts.emplace_back(argv[i]);
-    if (options.action == Action::Convert && options.fonts.empty()) {
-        error = "no FONT given";
+    if ((options.action == Action::Convert || options.action == Action::Check) && options.fonts.empty()) {
+        error = options.action == Action::Check ? "--check: no FILE given" : "no FONT given";
         return std::nullopt;
     }
     return options;

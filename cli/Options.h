@@ -13,7 +13,7 @@
 
 namespace qf::cli {
 
-enum class Action { Convert, List, ListCodePages, Help, Version };
+enum class Action { Convert, List, ListCodePages, Check, Help, Version };
 
 // What the command line says, as typed.
 struct Options {
@@ -29,7 +29,7 @@ struct Options {
     std::string maxOutput = "1G";
     std::optional<std::string> chars;  // --chars: a Unicode repertoire, for the formats that take one
     std::string jobs;                 // threads rendering sizes; empty: one per core
-    std::vector<std::string> fonts;   // FONT arguments: names as listed, indices, or "all"
+    std::vector<std::string> fonts;   // FONT arguments: names as listed, indices, or "all"; FILEs with --check
 };
 
 // Reads the arguments (argv[0] is the program). On a usage error returns nothing and sets error.

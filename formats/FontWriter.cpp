@@ -1,7 +1,7 @@
 #include "formats/FontWriter.h"
 
+#include "formats/FileCheck.h"
 #include "formats/WriterSupport.h"
-
 
 #include <algorithm>
 #include <cstdlib>
@@ -71,11 +71,33 @@ void OutputSink::clear()
     overflowed_ = false;
 }
 
+namespace {
+
+// What the writer made, read back by the reader --check uses: a file that reader finds an error
+// in would be misread or refused by the programs it is made for, so it is not written. Returns
+// the reason, or an empty string.
+std::string readBack(const OutputSink& out)
+{
+    const CheckReport report = checkFontFile({out.data(), out.size()});
+    return report.hasError() ? "the file made does not read back soundly (" + report.firstError() +
+                                   "), so it was not written"
+                             : std::string();
+}
+
+}  // namespace
+
 WriteProblem writeSafely(const FontWriter& writer, gdi::DeviceContext& dc, const WriteRequest& request,
                          OutputSink& out)
 {
     try {
-        return writer.write(dc, request, out);
+        WriteProblem problem = writer.write(dc, request, out);
+        if (problem.kind == WriteProblem::Kind::None) {
+            if (std::string why = readBack(out); !why.empty()) {
+                out.clear();
+                return Refusal(request)(why);
+            }
+        }
+        return problem;
     } catch (const std::bad_alloc&) {
         out.clear();
         return Refusal(request)("there is not enough memory to make it");
@@ -85,7 +107,14 @@ WriteProblem writeSafely(const FontWriter& writer, gdi::DeviceContext& dc, const
 WriteProblem buildSafely(const LibraryBuilder& builder, std::span<const OutputSink> images, OutputSink& out)
 {
     try {
-        return builder.build(images, out);
+        WriteProblem problem = builder.build(images, out);
+        if (problem.kind == WriteProblem::Kind::None) {
+            if (std::string why = readBack(out); !why.empty()) {
+                out.clear();
+                return WriteProblem::refused(why);
+            }
+        }
+        return problem;
     } catch (const std::bad_alloc&) {
         out.clear();
         return WriteProblem::refused("there is not enough memory to assemble the library");

@@ -206,6 +206,11 @@ WriteProblem PcfWriter::pack(GlyphSource& source, const WriteRequest& request, O
     for (const UnicodeGlyph& g : glyphs)
         for (size_t i = 0; i < bitmapSizes.size(); ++i)
             bitmapSizes[i] += static_cast<int64_t>(padded(static_cast<size_t>(g.rowBytes()), size_t{1} << i)) * g.height;
+    // The X server refuses a glyph whose offset is not inside the bitmap data, even one with no
+    // rows: empty glyphs point at its start, and a font of empty glyphs only gets one blank row.
+    const bool noInk = bitmapSizes[kPadIndex] == 0;
+    if (noInk)
+        bitmapSizes.fill(static_cast<int64_t>(kPad));
 
     uint32_t firstCol = 0xFF, lastCol = 0, firstRow = 0xFF, lastRow = 0;
     for (const UnicodeGlyph& g : glyphs) {
@@ -294,11 +299,14 @@ WriteProblem PcfWriter::pack(GlyphSource& source, const WriteRequest& request, O
     w.le32("format", kOrder).be32("glyph_count", static_cast<int64_t>(n));
     int64_t bitmapOffset = 0;
     for (const UnicodeGlyph& g : glyphs) {
-        w.be32("offsets", bitmapOffset);
-        bitmapOffset += static_cast<int64_t>(padded(static_cast<size_t>(g.rowBytes()), kPad)) * g.height;
+        const int64_t size = static_cast<int64_t>(padded(static_cast<size_t>(g.rowBytes()), kPad)) * g.height;
+        w.be32("offsets", size == 0 ? 0 : bitmapOffset);
+        bitmapOffset += size;
     }
     for (const int64_t size : bitmapSizes)
         w.be32("bitmapSizes", size);
+    if (noInk)
+        w.zeros("bitmap_data", kPad);
     for (const UnicodeGlyph& g : glyphs) {
         const size_t rowBytes = static_cast<size_t>(g.rowBytes());
         for (int32_t r = 0; r < g.height; ++r)

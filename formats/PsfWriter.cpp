@@ -82,6 +82,19 @@ WriteProblem PsfWriter::pack(GlyphSource& source, const WriteRequest& request, O
         gdi::appendUtf8(characters[at->second], g.code);
     }
 
+    // The console erases the screen with font position 32, whatever the Unicode table maps there:
+    // that position must hold the blank glyph (the space's, or one added for it).
+    if (cells.size() > kBlankPosition) {
+        const auto blank = glyphOf.find(std::vector<uint8_t>(cellBytes, 0));
+        if (blank == glyphOf.end()) {
+            cells.insert(cells.begin() + kBlankPosition, std::vector<uint8_t>(cellBytes, 0));
+            characters.insert(characters.begin() + kBlankPosition, std::string());
+        } else if (blank->second != kBlankPosition) {
+            std::swap(cells[blank->second], cells[kBlankPosition]);
+            std::swap(characters[blank->second], characters[kBlankPosition]);
+        }
+    }
+
     // Blank glyphs to the count the console loads; past 512 the file is still written whole.
     const size_t used = cells.size();
     const size_t count = used <= 256 ? 256 : used <= kMaxGlyphs ? kMaxGlyphs : used;

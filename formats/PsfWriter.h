@@ -21,6 +21,7 @@ public:
 
     static constexpr int kMaxCell = 32;        // the kernel's largest glyph, either way
     static constexpr size_t kMaxGlyphs = 512;  // glyphs the console loads
+    static constexpr size_t kBlankPosition = 32;  // the glyph the console erases with
 };
 
 }  // namespace qf

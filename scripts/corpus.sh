@@ -5,6 +5,7 @@
 # comparison clean; a change that should alter files records the new manifest with `record`.
 #
 #   scripts/corpus.sh [check|record] [BUILD_DIR]     (default: check, build)
+#   scripts/corpus.sh keep BUILD_DIR DIR              makes the files into DIR and keeps them
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-check}
@@ -16,8 +17,13 @@ manifest=tests/data/corpus.sha256
 case $build in /*) ;; *) build="$PWD/$build" ;; esac
 export FONTCONFIG_FILE="$build/testfonts/fonts.conf"
 
-out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
+if [ "$mode" = keep ]; then
+  out=${3:?"corpus: keep needs a folder"}
+  mkdir -p "$out"
+else
+  out=$(mktemp -d)
+  trap 'rm -rf "$out"' EXIT
+fi
 
 convert() {  # case-name, then quenfold-cli options
   local name=$1
@@ -45,6 +51,10 @@ convert psf-console -f psf -s "8, 12, 16"
 convert otb-unicode -f otb --chars "latin1, U+0370-U+03FF, U+0400-U+04FF, U+2190-U+21FF, U+2500-U+257F" -s "8, 12, 24"
 
 actual=$(cd "$out" && find . -type f | LC_ALL=C sort | xargs -d '\n' sha256sum)
+if [ "$mode" = keep ]; then
+  echo "corpus: $(find "$out" -type f | wc -l) files in $out"
+  exit 0
+fi
 if [ "$mode" = record ]; then
   printf '%s\n' "$actual" > "$manifest"
   echo "corpus: recorded $(wc -l < "$manifest") files in $manifest"

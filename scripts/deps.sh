@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(cmake make g++ pkg-config libfreetype-dev libfontconfig-dev libicu-dev qt6-base-dev
           libgtest-dev libbenchmark-dev fonts-dejavu-core fonts-dejavu-extra fonts-liberation
           xfonts-utils python3 python3-fonttools desktop-file-utils dpkg-dev file
-          xvfb x11-xserver-utils x11-utils libharfbuzz-bin fonttools pango1.0-tools fontconfig)
+          xvfb x11-xserver-utils x11-utils libharfbuzz-bin fonttools pango1.0-tools fontconfig
+          otf2bdf clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

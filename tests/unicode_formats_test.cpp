@@ -351,6 +351,8 @@ TEST(UnicodeFormats, ConsoleFontCellsAreTheBdfsGlyphsWithinTheConsolesLimits)
     Psf psf;
     ASSERT_TRUE(psf.read(std::string(reinterpret_cast<const char*>(out.data()), out.size())));
     EXPECT_EQ(psf.length, 256u);
+    // The console erases the screen with position 32, so the space's blank glyph is there.
+    EXPECT_EQ(psf.glyphOf.at(0x20), 32u);
     EXPECT_TRUE(std::all_of(psf.glyphs.begin() + 95 * psf.charsize, psf.glyphs.end(), [](uint8_t b) { return b == 0; }));
     request.pointSize = 24;
     const qf::WriteProblem refused = qf::writerFor(qf::OutputFormat::PSF).write(dc, request, out);
