@@ -24,7 +24,12 @@ status=0
 for target in fnt fon pcl bdf pcf otb psf; do
   mkdir -p "$seeds/$target" "$fuzz/corpus-$target"
   for ext in ${extensions[$target]}; do
-    find "$seeds/all" -name "*.$ext" -size -24k -print0 | xargs -0 -r cp -t "$seeds/$target"
+    # Named by their case and file, as cases share file names.
+    find "$seeds/all" -name "*.$ext" -size -24k -print0 |
+      while IFS= read -r -d '' f; do
+        rel=${f#"$seeds/all/"}
+        cp "$f" "$seeds/$target/${rel//[\/ ]/_}"
+      done
   done
   log="$fuzz/fuzz-$target.log"
   if (cd "$fuzz" && "./fuzz-$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 \
