@@ -52,7 +52,7 @@ constexpr std::array<int8_t, 256> makeHexDigits()
 }
 constexpr std::array<int8_t, 256> kHexDigit = makeHexDigits();
 
-int hexDigit(char c) { return kHexDigit[static_cast<uint8_t>(c)]; }
+inline int hexDigit(char c) { return kHexDigit[static_cast<uint8_t>(c)]; }
 
 // Blanks between words: the X server reads numbers with scanf, which passes over any white space
 // (a CR inside a line is dropped by it before).
@@ -66,7 +66,7 @@ bool endsFreeTypeLine(char c)
     return b < 0x20 || b >= 0x80;
 }
 
-string_view trimRight(string_view s)
+inline string_view trimRight(string_view s)
 {
     while (!s.empty() && isBlank(s.back()))
         s.remove_suffix(1);
@@ -81,13 +81,15 @@ string_view trimLeft(string_view s)
 }
 
 // The line opens with the keyword as a whole word.
-bool isKeyword(string_view line, string_view keyword)
+[[gnu::always_inline]] inline bool isKeyword(string_view line, string_view keyword)
 {
-    return line.size() >= keyword.size() && line.compare(0, keyword.size(), keyword) == 0 &&
+    // The first letter first: most lines differ there, and the comparison is a call.
+    return line.size() >= keyword.size() && (keyword.empty() || line[0] == keyword[0]) &&
+           line.compare(0, keyword.size(), keyword) == 0 &&
            (line.size() == keyword.size() || isBlank(line[keyword.size()]));
 }
 
-bool startsWith(string_view line, string_view prefix)
+[[gnu::always_inline]] inline bool startsWith(string_view line, string_view prefix)
 {
     return line.size() >= prefix.size() && line.compare(0, prefix.size(), prefix) == 0;
 }
@@ -339,6 +341,8 @@ struct Glyph {
     int64_t width = 0, height = 0, left = 0, bottom = 0;
     size_t bbxLine = 0;
     int64_t rowsExpected = 0;  // rows of BITMAP to read as rows
+    size_t rowDigits = 0;      // hex digits a row of BBX's width takes
+    uint8_t spareMask = 0;     // the bits of a row's last byte past the width
     int64_t rows = 0;          // rows read
     int64_t extraRows = 0;     // hexadecimal lines past the rows
     size_t bitmapLine = 0;
@@ -358,6 +362,7 @@ public:
 
 private:
     void line(string_view text, size_t number);
+    bool wellFormedRow(string_view text);
     void freeTypeSegments(string_view text);
     void startFont(string_view text);
     void header(string_view text);
@@ -499,10 +504,31 @@ void BdfCheck::run()
         if (!end && !trimRight(text).empty())
             report_.error(lineAt(number), "the last line, " + quote(text, 24) +
                                               ", has no line end; FreeType and the X server never read it");
-        line(text, number);
+        if (!wellFormedRow(text))
+            line(text, number);
     }
     lineNumber_ = number;
     finish();
+}
+
+// Nearly every line of a BDF is a bitmap row: one of the length BBX asks for, all hexadecimal digits
+// and no ink past the width needs nothing but counting, and is counted here without the general
+// line's work. Anything else, ENDCHAR and COMMENT included (not hexadecimal), goes to line().
+bool BdfCheck::wellFormedRow(string_view text)
+{
+    Glyph& g = glyph_;
+    if (!g.inBitmap || g.rows >= g.rowsExpected || text.size() != g.rowDigits)
+        return false;
+    int all = 0;
+    for (const char c : text)
+        all |= hexDigit(c);
+    if (all < 0)
+        return false;
+    const int last = hexDigit(text[text.size() - 2]) << 4 | hexDigit(text[text.size() - 1]);
+    if ((last & g.spareMask) != 0)
+        return false;
+    ++g.rows;
+    return true;
 }
 
 void BdfCheck::line(string_view text, size_t number)
@@ -513,7 +539,12 @@ void BdfCheck::line(string_view text, size_t number)
     lineNumber_ = number;
 
     if (glyph_.open && glyph_.inBitmap && glyph_.rows < glyph_.rowsExpected) {
-        if (!isKeyword(text, "ENDCHAR") && !isKeyword(text, "STARTCHAR") && !isKeyword(text, "ENDFONT")) {
+        // The hot path: of the words that end a bitmap early, only ENDCHAR and ENDFONT open as a
+        // row may (with E), and STARTCHAR with S.
+        const char c = text[0];
+        const bool ends = (c == 'E' && (isKeyword(text, "ENDCHAR") || isKeyword(text, "ENDFONT"))) ||
+                          (c == 'S' && isKeyword(text, "STARTCHAR"));
+        if (!ends) {
             bitmapRow(text);
             return;
         }
@@ -1031,7 +1062,16 @@ void BdfCheck::glyphLine(string_view text)
         return;
     }
     static constexpr string_view kFields[] = {"", "ENCODING", "SWIDTH", "DWIDTH", "BBX", "BITMAP"};
-    for (int step = kEncoding; step <= kBitmap; ++step) {
+    // Every glyph has these lines: their first letter picks the keyword to compare.
+    int first = kEncoding, last = kBitmap;
+    switch (text[0]) {
+    case 'E': first = last = kEncoding; break;
+    case 'S': first = last = kSwidth; break;
+    case 'D': first = last = kDwidth; break;
+    case 'B': first = kBbx; break;
+    default: first = last + 1; break;
+    }
+    for (int step = first; step <= last; ++step) {
         if (isKeyword(text, kFields[step])) {
             glyphField(step, kFields[step], text);
             return;
@@ -1195,6 +1235,11 @@ void BdfCheck::glyphField(int step, string_view keyword, string_view text)
         g.bitmapLine = lineNumber_;
         // A glyph with no pixels has no rows: FreeType refuses any line there.
         g.rowsExpected = g.haveBbx && g.width > 0 ? g.height : 0;
+        if (g.rowsExpected > 0) {
+            g.rowDigits = static_cast<size_t>((g.width * bitsPerPixel_ + 7) / 8 * 2);
+            const int64_t spare = static_cast<int64_t>(g.rowDigits) * 4 - g.width * bitsPerPixel_;
+            g.spareMask = static_cast<uint8_t>((1 << spare) - 1);
+        }
         break;
     default:
         break;
@@ -1242,9 +1287,9 @@ void BdfCheck::encodingLine(string_view text)
             return;
         }
     }
-    if (encoded_.empty())
-        encoded_.assign((kUnicodeEnd + 63) / 64, 0);
     const auto slot = static_cast<size_t>(code);
+    if (slot / 64 >= encoded_.size())  // grown as codes come: a code page's font needs 32 bytes
+        encoded_.resize(std::max(slot / 64 + 1, encoded_.size() * 2), 0);
     uint64_t& word = encoded_[slot / 64];
     const uint64_t bit = uint64_t{1} << (slot % 64);
     if (word & bit)
@@ -1261,7 +1306,7 @@ void BdfCheck::bitmapRow(string_view text)
 {
     Glyph& g = glyph_;
     glyphContext();
-    if (startsWith(text, "COMMENT")) {
+    if (text[0] == 'C' && startsWith(text, "COMMENT")) {
         if (!g.commentInRows) {
             g.commentInRows = true;
             badRows_.add(
@@ -1544,7 +1589,7 @@ void BdfCheck::finish()
 
     if (prop(kDefaultChar).present) {
         const int64_t code = prop(kDefaultChar).value;
-        const bool has = code >= 0 && code < kUnicodeEnd && !encoded_.empty() &&
+        const bool has = code >= 0 && static_cast<size_t>(code) / 64 < encoded_.size() &&
                          (encoded_[static_cast<size_t>(code) / 64] >> (static_cast<size_t>(code) % 64) & 1);
         if (!has)
             report_.warning(lineAt(prop(kDefaultChar).line, "DEFAULT_CHAR"),

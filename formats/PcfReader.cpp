@@ -1031,6 +1031,7 @@ void PcfCheck::checkInk()
     if (swap && scan == 8)
         return;  // already an error; no reader's reading to compare with
     const bool reverse = !bitsMsbFirst(format);
+    const bool plain = !swap && !reverse;
     const uint8_t* data = bytes_.data() + dataStart_;
     const bool compareInk = haveInkMetrics_ && inkMetrics_.size() == metrics_.size();
     const TocEntry* bitmapsTable = table(kBitmaps);
@@ -1082,6 +1083,8 @@ void PcfCheck::checkInk()
             const uint64_t rowStart = offset + static_cast<uint64_t>(row) * static_cast<uint64_t>(rb);
             // The row's j-th byte, leftmost pixel in the top bit.
             auto byte = [&](size_t j) {
+                if (plain)  // every file of ours and most of others': read the bytes as they are
+                    return data[rowStart + j];
                 uint64_t at_ = rowStart + j;
                 if (swap)
                     at_ = (at_ & ~uint64_t{scan - 1}) + (scan - 1 - (at_ & (scan - 1)));
