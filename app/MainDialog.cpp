@@ -265,7 +265,14 @@ bool MainDialog::UpdateData(bool saveAndValidate)
             ShowInPreview();
         return true;
     }
-    ShowMessageBox(this, QStringLiteral("Please enter a positive integer."), QMessageBox::Warning);
+    // A number the edit cannot take is told the range: "a positive integer" would be wrong for 99999.
+    bool number = false;
+    failed->text().trimmed().toULongLong(&number);
+    const bool positiveNumber = number && !failed->text().trimmed().startsWith(u'+') && failed->text().trimmed() != u"0";
+    ShowMessageBox(this,
+                   positiveNumber ? QStringLiteral("Please enter a number from 1 to %1.").arg(GlyphRasteriser::kMaxResolution)
+                                  : QStringLiteral("Please enter a positive integer."),
+                   QMessageBox::Warning);
     failed->setFocus(Qt::OtherFocusReason);
     failed->selectAll();
     return false;

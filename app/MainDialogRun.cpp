@@ -184,19 +184,20 @@ void MainDialog::OnStart()
 
 void MainDialog::ReportRun(const RunResult& result, const QString& folder)
 {
-    // The status line: how many files, where, and the way to them.
+    // The status line: how many files, then where (last, as a long folder is what a narrow line cuts),
+    // and the way to them.
     const QString shownFolder = QDir::toNativeSeparators(folder);
     const size_t written = result.written.size();
-    QString status = written == 0   ? QStringLiteral("No file written to %1").arg(shownFolder)
-                     : written == 1 ? QStringLiteral("1 file written to %1").arg(shownFolder)
-                                    : QStringLiteral("%1 files written to %2").arg(QString::number(written), shownFolder);
+    QString status = written == 0   ? QStringLiteral("No file written")
+                     : written == 1 ? QStringLiteral("1 file written")
+                                    : QStringLiteral("%1 files written").arg(QString::number(written));
     if (!result.failures.empty())
         status += Count(result.failures.size(), "; 1 could not be written", "; %1 could not be written");
     if (!result.leftOut.empty())
         status += Count(result.leftOut.size(), "; 1 size left out of its library", "; %1 sizes left out of libraries");
     if (!result.skippedFonts.empty())
         status += Count(result.skippedFonts.size(), "; 1 font left out", "; %1 fonts left out");
-    status += u'.';
+    status += QStringLiteral(". Folder: %1").arg(shownFolder);
     if (result.stopped) {
         status = (result.stopReason.empty()
                       ? QStringLiteral("Stopped: ")

@@ -62,7 +62,7 @@ void StatusLine::layoutParts()
     const QFontMetrics metrics(font());
     const int linkWidth = linkText_.isEmpty() ? 0 : link_->sizeHint().width();
     const int room = std::max(0, width() - (linkWidth > 0 ? linkWidth + kGap : 0));
-    const QString shown = metrics.elidedText(text_, Qt::ElideMiddle, room);
+    const QString shown = metrics.elidedText(text_, Qt::ElideRight, room);
     message_->setText(shown);
     message_->setToolTip(shown == text_ ? QString() : text_);
     const int textWidth = std::min(room, metrics.horizontalAdvance(shown) + 2);

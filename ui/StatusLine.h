@@ -1,6 +1,6 @@
 // A line of text at the foot of a window with an optional link after it, such as what the last run
-// wrote and where. A text too long for the line is cut with "…" in its middle (where a folder's
-// path is least telling) and shown whole as the line's tooltip.
+// wrote and where. A text too long for the line is cut with "…" at its end, so what it opens with
+// (how many files) always shows, and is shown whole as the line's tooltip.
 #pragma once
 
 #include <QString>

@@ -164,10 +164,16 @@ TEST(GuiDataExchange, BadResolutionStopsTheTransferAtThatEdit)
     EXPECT_EQ(QApplication::focusWidget(), y);
     EXPECT_EQ(messages.requests.size(), 1u);
 
-    // Zero and values past 16 bits are refused the same way; good values pass.
-    for (const char* bad : {"0", "65536", "4294967297", "1 2", ""}) {
+    // Zero and values past 16 bits are refused the same way, a number too large with its range;
+    // good values pass.
+    const QString range = "Please enter a number from 1 to 65535.", integer = "Please enter a positive integer.";
+    for (const auto& [bad, told] : std::vector<std::pair<const char*, QString>>{
+             {"0", integer}, {"65536", range}, {"4294967297", range}, {"1 2", integer}, {"", integer}}) {
+        messages.requests.clear();
         y->setText(bad);
         EXPECT_FALSE(dialog->UpdateData(true)) << bad;
+        ASSERT_EQ(messages.requests.size(), 1u);
+        EXPECT_EQ(messages.requests[0].text, told) << bad;
     }
     y->setText("65535");
     EXPECT_TRUE(dialog->UpdateData(true));

@@ -388,7 +388,7 @@ TEST_F(GuiRunFixture, ALibraryWrittenWithoutASizeIsReportedWrittenAndTheSizeLeft
 
     EXPECT_TRUE(QFileInfo::exists(folder + "/DejaVu Sans.fon"));
     EXPECT_EQ(dialog->m_statusLine->text(),
-              "1 file written to " + QDir::toNativeSeparators(folder) + "; 1 size left out of its library.");
+              "1 file written; 1 size left out of its library. Folder: " + QDir::toNativeSeparators(folder));
     ASSERT_EQ(boxes.requests.size(), 1u);
     EXPECT_TRUE(boxes.requests[0].text.startsWith("1 size was left out of a library that was written."))
         << boxes.requests[0].text.toStdString();
@@ -413,7 +413,16 @@ TEST_F(GuiRunFixture, StatusLineSaysWhatWasWrittenWhereAndOpensTheFolder)
     EXPECT_TRUE(hiddenDuringRun);
     EXPECT_TRUE(boxes.requests.empty());
     EXPECT_TRUE(status->isVisible());
-    EXPECT_EQ(status->text(), "2 files written to " + outPath + ".");
+    EXPECT_EQ(status->text(), "2 files written. Folder: " + outPath);
+    // A line too narrow for the text keeps how many files and cuts the folder's end.
+    const int width = status->width();
+    status->resize(status->messageLabel()->fontMetrics().horizontalAdvance("2 files written. Folder: /") +
+                       status->linkLabel()->sizeHint().width() + 40,
+                   status->height());
+    EXPECT_TRUE(status->messageLabel()->text().startsWith("2 files written. Fol"))
+        << status->messageLabel()->text().toStdString();
+    EXPECT_TRUE(status->messageLabel()->text().endsWith(QChar(0x2026)));
+    status->resize(width, status->height());
     EXPECT_EQ(status->linkText(), "Open folder");
     ASSERT_TRUE(status->linkLabel()->isVisible());
     FolderCatcher catcher;
@@ -472,7 +481,7 @@ TEST_F(GuiRunFixture, ManyFailuresGiveABoxThatFitsTheScreenWithEveryFileInScroll
     EXPECT_LE(box.height(), screen.height());
     EXPECT_LE(box.width(), screen.width());
     // The status line counts what went wrong too.
-    EXPECT_EQ(dialog->m_statusLine->text(), "No file written to " + gone + "; 21 could not be written.");
+    EXPECT_EQ(dialog->m_statusLine->text(), "No file written; 21 could not be written. Folder: " + gone);
     EXPECT_TRUE(dialog->m_statusLine->linkText().isEmpty());  // the folder is gone
 }
 
@@ -489,7 +498,8 @@ TEST(GuiRun, ResolutionTheFontsCannotHoldKeepsTheRunFromStarting)
         QTest::mouseClick(dialog->m_startButton, Qt::LeftButton);
         QTest::qWait(20);
         ASSERT_EQ(boxes.requests.size(), 1u) << bad;
-        EXPECT_EQ(boxes.requests[0].text, "Please enter a positive integer.");
+        EXPECT_EQ(boxes.requests[0].text, std::string(bad) == "65536" ? "Please enter a number from 1 to 65535."
+                                                                       : "Please enter a positive integer.");
         EXPECT_EQ(driver.handled, 0) << "the folder chooser came up for " << bad;
         EXPECT_EQ(QApplication::focusWidget(), resolutionX);
         EXPECT_EQ(dialog->m_running, 0);
