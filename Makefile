@@ -4,7 +4,7 @@ TEST_BUILD ?= build-test
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test fuzz deps build build-test bench package install clean
+.PHONY: run test fuzz release-check deps build build-test bench package install clean
 
 deps:
 	@bash scripts/deps.sh
@@ -22,6 +22,11 @@ build-test: deps
 
 test: build-test
 	@cd $(TEST_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+
+# The programs as released (-O3), warnings as errors: GCC warns of some things only when optimising.
+release-check: deps
+	@cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQUENFOLD_WERROR=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-release -j $(JOBS) --target quenfold quenfold-cli
 
 # Every format reader under libFuzzer, FUZZ_SECONDS each, seeded from the corpus of the test build.
 FUZZ_SECONDS ?= 30

@@ -180,7 +180,13 @@ std::string shown(string_view text, size_t limit = 40)
     return out;
 }
 
-std::string quote(string_view text, size_t limit = 40) { return "'" + shown(text, limit) + "'"; }
+std::string quote(string_view text, size_t limit = 40)
+{
+    std::string out(1, '\'');
+    out += shown(text, limit);
+    out += '\'';
+    return out;
+}
 
 std::string lineAt(size_t line) { return "line " + std::to_string(line); }
 

@@ -7,11 +7,24 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace qf {
+
+namespace {
+
+// Cells are all of one size: compared as bytes (GCC 12 warns falsely of vector's own ordering).
+struct CellOrder {
+    bool operator()(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) const
+    {
+        return a.size() != b.size() ? a.size() < b.size() : std::memcmp(a.data(), b.data(), a.size()) < 0;
+    }
+};
+
+}  // namespace
 
 WriteProblem PsfWriter::write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const
 {
@@ -45,7 +58,7 @@ WriteProblem PsfWriter::pack(GlyphSource& source, const WriteRequest& request, O
     // Each character's cell; characters with the same cell share a glyph.
     std::vector<std::vector<uint8_t>> cells;
     std::vector<std::string> characters;  // each glyph's, UTF-8
-    std::map<std::vector<uint8_t>, size_t> glyphOf;
+    std::map<std::vector<uint8_t>, size_t, CellOrder> glyphOf;
     size_t clipped = 0;
     std::string clippedNames;
     for (const UnicodeGlyph& g : drawn.glyphs) {
@@ -85,13 +98,16 @@ WriteProblem PsfWriter::pack(GlyphSource& source, const WriteRequest& request, O
     // The console erases the screen with font position 32, whatever the Unicode table maps there:
     // that position must hold the blank glyph (the space's, or one added for it).
     if (cells.size() > kBlankPosition) {
-        const auto blank = glyphOf.find(std::vector<uint8_t>(cellBytes, 0));
-        if (blank == glyphOf.end()) {
+        const auto isBlank = [](const std::vector<uint8_t>& cell) {
+            return std::all_of(cell.begin(), cell.end(), [](uint8_t b) { return b == 0; });
+        };
+        const auto blank = std::find_if(cells.begin(), cells.end(), isBlank);
+        if (blank == cells.end()) {
             cells.insert(cells.begin() + kBlankPosition, std::vector<uint8_t>(cellBytes, 0));
             characters.insert(characters.begin() + kBlankPosition, std::string());
-        } else if (blank->second != kBlankPosition) {
-            std::swap(cells[blank->second], cells[kBlankPosition]);
-            std::swap(characters[blank->second], characters[kBlankPosition]);
+        } else if (const auto at = static_cast<size_t>(blank - cells.begin()); at != kBlankPosition) {
+            std::swap(cells[at], cells[kBlankPosition]);
+            std::swap(characters[at], characters[kBlankPosition]);
         }
     }
 

@@ -42,8 +42,11 @@ std::string withUtf8Names(std::string reason, const FontListEntry& entry)
         reason.replace(0, entry.name.size(), gdi::ansiToUtf8(entry.name));
     const std::string face(entry.logFont.lfFaceName, strnlen(entry.logFont.lfFaceName, gdi::LF_FACESIZE));
     if (!ascii(face)) {
-        const std::string raw = "\"" + face + "\"";
-        const std::string utf8 = "\"" + gdi::ansiToUtf8(face) + "\"";
+        // Built by appending: GCC 12 warns falsely (-Wrestrict) of a literal prepended to a string.
+        const std::string raw = '"' + face + '"';
+        std::string utf8(1, '"');
+        utf8 += gdi::ansiToUtf8(face);
+        utf8 += '"';
         for (auto at = reason.find(raw); at != std::string::npos; at = reason.find(raw, at + utf8.size()))
             reason.replace(at, raw.size(), utf8);
     }
@@ -109,7 +112,7 @@ std::string GenerationRun::safeFileNamePart(std::string_view name)
         if (c == '/')
             c = '_';
     if (bytes == "." || bytes == "..")
-        bytes.insert(0, "_");
+        bytes.insert(bytes.begin(), '_');
     return gdi::ansiToUtf8(bytes);
 }
 
@@ -123,8 +126,10 @@ std::string GenerationRun::fileNameFromBase(const std::string& folderPrefix, con
                                             int32_t size, const char* extension)
 {
     std::string name = folderPrefix + base;
-    if (size >= 0)
-        name += "_" + std::to_string(size);
+    if (size >= 0) {
+        name += '_';
+        name += std::to_string(size);
+    }
     return name + extension;
 }
 
