@@ -52,8 +52,11 @@ int usageError(const std::string& message)
 std::string charsetList(const FontListEntry& entry)
 {
     std::string text;
-    for (size_t i = 0; i < entry.charsets.size(); ++i)
-        text += (i ? "," : "") + std::to_string(entry.charsets[i]);
+    for (size_t i = 0; i < entry.charsets.size(); ++i) {
+        if (i > 0)
+            text += ',';
+        text += std::to_string(entry.charsets[i]);
+    }
     return text;
 }
 
