@@ -83,6 +83,11 @@ MainDialog::~MainDialog()
     // dialog that is half destroyed.
     m_nameEditor->detach();
     CloseHelp();
+    // The fonts the window added are its own: the process's fonts are left as they were before it.
+    StopDrawing();
+    for (const std::unique_ptr<FileFace>& face : fileFaces_)
+        if (face)
+            Withdraw(*face);
 }
 
 QWidget* MainDialog::control(int id) const
@@ -106,6 +111,7 @@ void MainDialog::OnInitDialog()
     m_codePageList = FindControlAs<QComboBox>(this, ids::kCodePage);
     m_progressBar = FindControlAs<QProgressBar>(this, ids::kProgress);
     m_startButton = FindControlAs<QPushButton>(this, ids::kStart);
+    m_removeButton = FindControlAs<QPushButton>(this, ids::kRemoveFont);
     m_placeholder = FindControlAs<QFrame>(this, ids::kPlaceholder);
     m_fontList = FindControlAs<FontCheckList>(this, ids::kFontList);
     m_target = FindControlAs<TargetView>(this, ids::kTargetView);
@@ -136,6 +142,7 @@ void MainDialog::OnInitDialog()
     UpdateSelectedCount();
     UpdateData(false);
     UpdateStartButton();
+    UpdateRemoveButton();
     ShowInPreview();
 
     // Placing comes last: the widths of the filled lists count when the dialog is laid out.
@@ -202,6 +209,11 @@ void MainDialog::ConnectHandlers()
     connect(m_startButton, &QPushButton::clicked, this, &MainDialog::OnStart);
     connect(m_codePageList, &QComboBox::currentIndexChanged, this, &MainDialog::OnCodePageChange);
     connect(m_fontList, &FontCheckList::textDoubleClicked, this, &MainDialog::BeginRename);
+    connect(FindControlAs<QPushButton>(this, ids::kAddFontFile), &QPushButton::clicked, this, &MainDialog::OnAddFontFile);
+    connect(m_removeButton, &QPushButton::clicked, this, &MainDialog::OnRemove);
+    // Queued: the drop has ended before any message about the files comes up, so the program the
+    // files were dragged from is not kept waiting.
+    connect(m_fontList, &FontCheckList::filesDropped, this, &MainDialog::AddFontFiles, Qt::QueuedConnection);
     connect(m_nameEditor, &FontNameEditor::committed, this, &MainDialog::CommitRename);
     connect(m_statusLine, &StatusLine::linkActivated, this, &MainDialog::OnOpenOutputFolder);
     m_fontList->setKeyToItemHandler([this](int key, int position) { return OnVKeyToItem(key, position); });

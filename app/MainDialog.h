@@ -7,10 +7,13 @@
 #include <QDialog>
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 class QComboBox;
@@ -52,6 +55,7 @@ public:
     QComboBox* m_codePageList = nullptr;    // 1204
     QProgressBar* m_progressBar = nullptr;  // 1002, shown and driven only by a run
     QPushButton* m_startButton = nullptr;   // 1004
+    QPushButton* m_removeButton = nullptr;  // 1690, for entries that came from a font file
     QFrame* m_placeholder = nullptr;        // 1000, where the preview goes
     FontCheckList* m_fontList = nullptr;    // 1681
     QString m_sizesText = QStringLiteral("8, 10, 12, 14");
@@ -84,6 +88,22 @@ public:
     void CommitRename(int position, const QString& text);
     // The index in m_fonts of the entry at a list position (the item data), or -1.
     int EntryIndexAt(int position) const;
+
+    // ---- Font files that are not installed ----
+    // "Add Font File...": a file dialog for TrueType and OpenType files, whose choice goes to
+    // AddFontFiles.
+    void OnAddFontFile();
+    // Each face of each file becomes a font of this process and a checked entry of the list; a face
+    // of the family and style of a listed one takes that entry's place. A file added before is
+    // added anew. Files that give no face are named with the reason in one message. The first
+    // entry added becomes the current one.
+    void AddFontFiles(const QStringList& paths);
+    // Takes the entry at a list position out of the list and its face out of the process's fonts,
+    // if it came from a file; the entry it had taken the place of comes back. False for an
+    // installed entry, which stays.
+    bool RemoveFileEntry(int position);
+    // The file the entry at m_fonts[index] came from, or empty for an installed one.
+    QString FileOfEntry(size_t index) const;
 
     // ---- Sizes, resolution, code page ----
     void ParseSizes();
@@ -156,6 +176,7 @@ private:
     void OnCheckChange();
     void OnFormatChange();
     void OnCodePageChange();
+    void OnRemove();
     int OnVKeyToItem(int key, int position);
 
     // A resolution edit changed: its number goes to `mine` and, while "Proportional" is
@@ -163,7 +184,37 @@ private:
     void ResolutionChanged(int editId, uint32_t& mine, int otherId, uint32_t& theirs);
     void SetAll(bool select);
 
+    // Puts an entry into the list item at `position`: its name, item data, check and note.
+    void ShowEntry(int position, size_t index);
+    // What the list's tooltip says about an entry: the file it came from and what it replaced.
+    QString EntryNote(size_t index) const;
+    // RemoveFileEntry without bringing the count, Start, Remove and the preview up to date.
+    bool TakeOutFileEntry(int position);
+    // Before the process's fonts change: the target view's thread stops drawing with them.
+    void StopDrawing();
+    // Remove is for the current entry when it came from a file.
+    void UpdateRemoveButton();
+    // After the process's fonts changed: the preview and the target view draw anew.
+    void RedrawPreview();
+
+    // Where an entry that came from a font file came from, and the entry it took the place of,
+    // which comes back when it is removed.
+    struct FileFace {
+        std::string file;      // as handed to the platform (absolute, local encoding)
+        QString shownPath;     // as the user reads it
+        QString canonicalPath; // the file whatever path named it, to find it again
+        int faceIndex = 0;
+        size_t facesInFile = 1;
+        std::optional<FontListEntry> displaced;
+        std::unique_ptr<FileFace> displacedFrom;  // when the displaced entry came from a file too
+    };
+    // Takes the entry's face out of the process's fonts, and those of the entries it displaced.
+    static void Withdraw(const FileFace& face);
+
     FontSource fontSource_;
+    // Beside m_fonts, index by index: the file an entry came from, or null for an installed one.
+    std::vector<std::unique_ptr<FileFace>> fileFaces_;
+    QString fontFileFolder_;  // the folder "Add Font File..." showed last
     std::unique_ptr<DialogBuilder> builder_;
     bool runActive_ = false;
     bool closeAfterRun_ = false;

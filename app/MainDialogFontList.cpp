@@ -1,5 +1,5 @@
 // The main dialog's font list: building it, check boxes, the selection count, the Start rule and
-// renaming entries in place.
+// renaming entries in place. Entries from font files come and go in MainDialogFontFiles.cpp.
 #include "app/MainDialog.h"
 #include "platform/CodePages.h"
 
@@ -34,6 +34,9 @@ void MainDialog::FillFontList()
     else
         BuildFontList(m_fonts, gdi::OsMajorVersion());
 
+    fileFaces_.clear();
+    fileFaces_.resize(m_fonts.size());
+
     const QSignalBlocker quiet(m_fontList);
     m_fontList->resetContent();
     for (size_t i = 0; i < m_fonts.size(); ++i) {
@@ -43,6 +46,19 @@ void MainDialog::FillFontList()
     }
     if (!m_fonts.empty())
         m_fontList->setCurrentPosition(0);
+}
+
+void MainDialog::ShowEntry(int position, size_t index)
+{
+    const FontListEntry& entry = m_fonts[index];
+    const QSignalBlocker quiet(m_fontList);
+    if (position < 0 || position >= m_fontList->count())
+        position = m_fontList->addString(ItemText(entry.name));
+    else
+        m_fontList->item(position)->setText(ItemText(entry.name));
+    m_fontList->setItemData(position, static_cast<int>(index));
+    m_fontList->setCheck(position, entry.selected != 0);
+    m_fontList->setItemToolTip(position, EntryNote(index));
 }
 
 void MainDialog::UpdateSelectedCount()
@@ -113,15 +129,19 @@ void MainDialog::OnCheckChange()
 
 void MainDialog::OnFontSelChange()
 {
+    UpdateRemoveButton();
     ShowInPreview();
 }
 
-int MainDialog::OnVKeyToItem(int key, int)
+int MainDialog::OnVKeyToItem(int key, int position)
 {
     if (key == Qt::Key_F2) {
         BeginRename();
         return -2;
     }
+    // Delete takes an entry from a file back out; on an installed one it does nothing.
+    if (key == Qt::Key_Delete)
+        return RemoveFileEntry(position) ? -2 : -1;
     return -1;
 }
 
@@ -152,9 +172,8 @@ void MainDialog::CommitRename(int position, const QString& text)
     // Replaced where it stands: a new name does not move the item to its sorted place.
     const QSignalBlocker quiet(m_fontList);
     m_fontList->deleteString(position);
-    m_fontList->insertString(position, ItemText(entry.name));
-    m_fontList->setItemData(position, index);
-    m_fontList->setCheck(position, entry.selected != 0);
+    m_fontList->insertString(position, QString());
+    ShowEntry(position, static_cast<size_t>(index));
     m_fontList->setCurrentPosition(position);
 }
 

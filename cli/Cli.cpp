@@ -219,7 +219,7 @@ int runCli(int argc, char** argv)
     for (const cli::FontFile& file : files)
         for (const gdi::AddedFace& face : file.faces)
             for (FontListEntry& entry : fonts)
-                if (cli::isAddedFace(entry, face)) {
+                if (IsEntryOf(entry, face.elf)) {
                     if (list)
                         listLine(static_cast<size_t>(face.faceIndex), entry);
                     entry.selected = 1;

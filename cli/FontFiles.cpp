@@ -1,7 +1,6 @@
 #include "cli/FontFiles.h"
 
 #include <algorithm>
-#include <cstring>
 #include <sys/stat.h>
 
 namespace qf::cli {
@@ -38,17 +37,6 @@ std::optional<FontFile> fontFileArgument(const std::string& argument)
 void addFontFile(FontFile& file)
 {
     file.faces = gdi::AddFontResourcePrivate(file.path, file.faceIndex, &file.error);
-}
-
-bool isAddedFace(const FontListEntry& entry, const gdi::AddedFace& face)
-{
-    const gdi::LOGFONT& lf = face.elf.elfLogFont;
-    std::string fullName(face.elf.elfFullName, strnlen(face.elf.elfFullName, gdi::LF_FULLFACESIZE));
-    if (fullName.size() > FontListEntry::kMaxName)
-        fullName.resize(FontListEntry::kMaxName);
-    return strncmp(entry.logFont.lfFaceName, lf.lfFaceName, gdi::LF_FACESIZE) == 0 &&
-           entry.fullName == fullName && entry.logFont.lfWeight == lf.lfWeight &&
-           entry.logFont.lfItalic == lf.lfItalic;
 }
 
 }  // namespace qf::cli

@@ -1,9 +1,8 @@
-// FONT arguments that name font files: which arguments are files, adding their faces to the
-// catalogue before the font list is read, and the list's entries those faces became.
+// FONT arguments that name font files: which arguments are files, and adding their faces to the
+// catalogue before the font list is read (run/FontList's IsEntryOf finds the entries they became).
 #pragma once
 
 #include "platform/FontEnumeration.h"
-#include "run/FontList.h"
 
 #include <optional>
 #include <string>
@@ -30,9 +29,5 @@ std::optional<FontFile> fontFileArgument(const std::string& argument);
 
 // Adds the file's faces to the process's fonts: into file.faces, or the reason into file.error.
 void addFontFile(FontFile& file);
-
-// Whether a font list entry is the face a file added: enumeration made the entry from the same
-// record, so family, full name, weight and italic are the same bytes.
-bool isAddedFace(const FontListEntry& entry, const gdi::AddedFace& face);
 
 }  // namespace qf::cli

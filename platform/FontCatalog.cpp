@@ -338,24 +338,87 @@ const FontCatalog& FontCatalog::instance()
     return processCatalogue();
 }
 
+namespace {
+
+// What the process added to the installed faces, addition by addition, so that taking one face
+// back can undo it whatever was added after it.
+struct PrivateFaces {
+    std::mutex mutex;
+    std::vector<FaceInfo> installed;  // the catalogue's faces before the first addition
+    struct Addition {
+        std::string file;
+        std::vector<FaceInfo> faces;
+    };
+    std::vector<Addition> additions;  // in the order they were made
+};
+
+PrivateFaces& privateFaces()
+{
+    static auto* faces = new PrivateFaces;
+    return *faces;
+}
+
+bool sameStyle(const FaceInfo& a, const FaceInfo& b)
+{
+    return ft::sameName(a.family, b.family) && ft::sameName(a.style, b.style);
+}
+
+// `faces` with `added` in the place of the faces of their family and style; what each displaced.
+std::vector<FaceInfo> withAdded(const std::vector<FaceInfo>& faces, const std::vector<FaceInfo>& added,
+                                std::vector<std::optional<FaceInfo>>* displaced)
+{
+    if (displaced)
+        displaced->assign(added.size(), std::nullopt);
+    std::vector<FaceInfo> out;
+    out.reserve(faces.size() + added.size());
+    for (const FaceInfo& f : faces) {
+        const auto by = std::find_if(added.begin(), added.end(), [&](const FaceInfo& a) { return sameStyle(f, a); });
+        if (by == added.end())
+            out.push_back(f);
+        else if (displaced)
+            (*displaced)[static_cast<size_t>(by - added.begin())] = f;
+    }
+    out.insert(out.end(), added.begin(), added.end());
+    return out;
+}
+
+}  // namespace
+
 FontFileFaces FontCatalog::addPrivateFile(const std::string& file, int faceIndex)
 {
     FontFileFaces read = readFontFile(file, faceIndex);
     if (read.faces.empty())
         return read;
-    static std::mutex additions;
-    std::lock_guard<std::mutex> lock(additions);
+    PrivateFaces& state = privateFaces();
+    std::lock_guard<std::mutex> lock(state.mutex);
     FontCatalog& catalog = processCatalogue();
-    std::vector<FaceInfo> faces;
-    faces.reserve(catalog.faces_.size() + read.faces.size());
-    for (const FaceInfo& f : catalog.faces_)
-        if (std::none_of(read.faces.begin(), read.faces.end(), [&](const FaceInfo& added) {
-                return ft::sameName(f.family, added.family) && ft::sameName(f.style, added.style);
-            }))
-            faces.push_back(f);
-    faces.insert(faces.end(), read.faces.begin(), read.faces.end());
-    catalog = FontCatalog(std::move(faces));
+    if (state.additions.empty())
+        state.installed = catalog.faces_;
+    state.additions.push_back({file, read.faces});
+    catalog = FontCatalog(withAdded(catalog.faces_, read.faces, &read.displaced));
     return read;
+}
+
+bool FontCatalog::removePrivateFile(const std::string& file, int faceIndex)
+{
+    PrivateFaces& state = privateFaces();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    auto holds = [&](const FaceInfo& f) { return faceIndex < 0 || f.faceIndex == faceIndex; };
+    auto addition = std::find_if(state.additions.rbegin(), state.additions.rend(), [&](const PrivateFaces::Addition& a) {
+        return a.file == file && std::any_of(a.faces.begin(), a.faces.end(), holds);
+    });
+    if (addition == state.additions.rend())
+        return false;
+    std::erase_if(addition->faces, holds);
+    if (addition->faces.empty())
+        state.additions.erase(std::next(addition).base());
+    // Made again from the installed faces: what the face displaced comes back only where no later
+    // addition displaced it as well.
+    std::vector<FaceInfo> faces = state.installed;
+    for (const PrivateFaces::Addition& a : state.additions)
+        faces = withAdded(faces, a.faces, nullptr);
+    processCatalogue() = FontCatalog(std::move(faces));
+    return true;
 }
 
 std::span<const FaceInfo> FontCatalog::family(std::string_view name) const

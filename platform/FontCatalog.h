@@ -4,6 +4,7 @@
 
 #include "platform/FileLayer.h"
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -46,16 +47,19 @@ struct CatalogSource {
 struct FontFileFaces {
     std::vector<FaceInfo> faces;  // by face index
     std::string error;            // when there are none: what the file is instead ("a folder, not a font file")
+    // Per face of `faces`, when the file joined the process's fonts: the face it took the place of.
+    std::vector<std::optional<FaceInfo>> displaced;
 };
 
 // Thread safety: a catalogue is never changed after construction, so any number of threads may
-// read one at once; instance() is built once, by whichever thread asks first. The one exception is
-// addPrivateFile, which replaces instance()'s faces: it belongs before any thread enumerates or
-// realises fonts (the batch front end adds its files before it reads the font list), because what
-// faces(), family() and match() returned before an addition is not valid after it. Additions are
-// serialised among themselves, but readers take no lock: realising a font reads the catalogue, and
-// a lock or a copy kept for every reader would cost every program for what only the start of a
-// batch run does.
+// read one at once; instance() is built once, by whichever thread asks first. The exceptions are
+// addPrivateFile and removePrivateFile, which replace instance()'s faces: they belong where no
+// other thread enumerates or realises fonts (the batch front end adds its files before it reads
+// the font list; the window adds and removes them between runs, its preview thread stopped),
+// because what faces(), family() and match() returned before a change is not valid after it.
+// Changes are serialised among themselves, but readers take no lock: realising a font reads the
+// catalogue, and a lock or a copy kept for every reader would cost every program for what only
+// the start of a batch run or a click in the window does.
 class FontCatalog {
 public:
     // The process-wide catalogue, read from fontconfig on first use. FONTCONFIG_FILE chooses the
@@ -70,6 +74,11 @@ public:
     // the added face alone and fonts of its family and style are realised from this file. What
     // was added comes back; nothing, with the reason, when the file gives no face.
     static FontFileFaces addPrivateFile(const std::string& file, int faceIndex = -1);
+    // RemoveFontResourceEx(file, FR_PRIVATE): takes back what the last addition of `file` gave at
+    // faceIndex (every face of that addition for -1). Each face it had taken the place of comes
+    // back, unless a later addition took that place too: the process's fonts are then what they
+    // would be had the face never been added. False when no addition of the file holds the face.
+    static bool removePrivateFile(const std::string& file, int faceIndex = -1);
 
     // A catalogue of the installed faces, read anew.
     static FontCatalog load(const CatalogSource& source);

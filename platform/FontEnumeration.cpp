@@ -164,11 +164,21 @@ std::vector<AddedFace> AddFontResourcePrivate(const std::string& path, int faceI
     FontFileFaces read = FontCatalog::addPrivateFile(path, faceIndex);
     if (why)
         *why = read.error;
+    auto record = [](const FaceInfo& face) {
+        return makeReport(face, face.charsets.empty() ? ANSI_CHARSET : face.charsets.front()).elf;
+    };
     std::vector<AddedFace> added;
-    for (const FaceInfo& face : read.faces)
-        added.push_back({face.faceIndex,
-                         makeReport(face, face.charsets.empty() ? ANSI_CHARSET : face.charsets.front()).elf});
+    for (size_t i = 0; i < read.faces.size(); ++i) {
+        added.push_back({read.faces[i].faceIndex, record(read.faces[i]), std::nullopt});
+        if (i < read.displaced.size() && read.displaced[i])
+            added.back().replaced = record(*read.displaced[i]);
+    }
     return added;
+}
+
+bool RemoveFontResourcePrivate(const std::string& path, int faceIndex)
+{
+    return FontCatalog::removePrivateFile(path, faceIndex);
 }
 
 int EnumFontFamiliesA(DeviceContext&, const char* family, FONTENUMPROCA proc, LPARAM lParam)

@@ -4,6 +4,7 @@
 
 #include "platform/gdi.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ int EnumFontFamiliesA(DeviceContext& dc, const char* family, FONTENUMPROCA proc,
 struct AddedFace {
     int faceIndex = 0;
     ENUMLOGFONTEX elf{};
+    // The face of the same family and style it took the place of (installed, or added before), by
+    // the record enumeration reported that face with; none when it took no face's place.
+    std::optional<ENUMLOGFONTEX> replaced;
 };
 
 // AddFontResourceExA(path, FR_PRIVATE, 0): the outline faces of a TrueType or OpenType file or
@@ -36,5 +40,11 @@ struct AddedFace {
 // none, with the reason in `why` ("not a font file FreeType can read"), when the file gives none.
 // Call it before any thread enumerates or realises fonts (see FontCatalog).
 std::vector<AddedFace> AddFontResourcePrivate(const std::string& path, int faceIndex, std::string* why);
+
+// RemoveFontResourceExA(path, FR_PRIVATE, 0) for one face: the face the last addition of `path`
+// gave at faceIndex (every face it gave for -1) is no longer a font of this process, and the face
+// it took the place of is again, unless a later addition took that place too. False when no
+// addition of `path` gave such a face. The same caution as for adding holds.
+bool RemoveFontResourcePrivate(const std::string& path, int faceIndex);
 
 }  // namespace gdi

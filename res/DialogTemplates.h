@@ -99,6 +99,8 @@ inline constexpr int kResolutionX = 1685;
 inline constexpr int kResolutionY = 1686;
 inline constexpr int kProportional = 1687;
 inline constexpr int kAbout = 1688;
+inline constexpr int kAddFontFile = 1689;
+inline constexpr int kRemoveFont = 1690;
 inline constexpr int kNameEditor = 998;
 }  // namespace main_ids
 
@@ -129,8 +131,13 @@ inline constexpr ControlTemplate kMainControls[] = {
      .anchor = anchors::kRight},
     {.kind = ControlKind::EtchedHorz, .x = -39, .y = 35, .cx = 457, .cy = 1, .anchor = anchors::kWiden},
     {.kind = ControlKind::Text, .text = "&Installed fonts:", .x = 7, .y = 40, .cx = 46, .cy = 8},
-    {.id = 1681, .kind = ControlKind::CheckList, .x = 7, .y = 50, .cx = 168, .cy = 143, .style = kVScroll,
+    {.id = 1681, .kind = ControlKind::CheckList, .x = 7, .y = 50, .cx = 168, .cy = 125, .style = kVScroll,
      .anchor = anchors::kList},
+    // Font files that are not installed join the list, and leave it again.
+    {.id = 1689, .kind = ControlKind::PushButton, .text = "Add Fo&nt File...", .x = 62, .y = 179, .cx = 70, .cy = 14,
+     .anchor = anchors::kUnderList},
+    {.id = 1690, .kind = ControlKind::PushButton, .text = "Re&move", .x = 135, .y = 179, .cx = 39, .cy = 14,
+     .anchor = anchors::kUnderList},
     {.id = 1683, .kind = ControlKind::PushButton, .text = "Se&lect All", .x = 93, .y = 198, .cx = 39, .cy = 14,
      .anchor = anchors::kUnderList},
     {.id = 1682, .kind = ControlKind::PushButton, .text = "&Deselect", .x = 135, .y = 198, .cx = 39, .cy = 14,

@@ -113,4 +113,39 @@ void BuildFontList(std::vector<FontListEntry>& fonts, gdi::DWORD osMajorVersion)
     }
 }
 
+bool IsEntryOf(const FontListEntry& entry, const gdi::ENUMLOGFONTEX& record)
+{
+    const gdi::LOGFONT& lf = record.elfLogFont;
+    std::string fullName(record.elfFullName, strnlen(record.elfFullName, gdi::LF_FULLFACESIZE));
+    if (fullName.size() > FontListEntry::kMaxName)
+        fullName.resize(FontListEntry::kMaxName);
+    return strncmp(entry.logFont.lfFaceName, lf.lfFaceName, gdi::LF_FACESIZE) == 0 && entry.fullName == fullName &&
+           entry.logFont.lfWeight == lf.lfWeight && entry.logFont.lfItalic == lf.lfItalic;
+}
+
+std::optional<FontListEntry> ListedEntry(const gdi::ENUMLOGFONTEX& record, gdi::DWORD osMajorVersion)
+{
+    gdi::DeviceContext dc;
+    std::vector<FontListEntry> styles;
+    FontEnumContext context;
+    context.fonts = &styles;
+    context.hdc = &dc;
+    context.extended = osMajorVersion >= 4;
+    const auto lParam = reinterpret_cast<gdi::LPARAM>(&context);
+    char family[gdi::LF_FACESIZE];
+    copyField(family, record.elfLogFont.lfFaceName);
+    if (context.extended) {
+        gdi::LOGFONT lf{};
+        lf.lfCharSet = gdi::DEFAULT_CHARSET;
+        copyField(lf.lfFaceName, family);
+        gdi::EnumFontFamiliesExA(dc, &lf, EnumStyleProc, lParam, 0);
+    } else {
+        gdi::EnumFontFamiliesA(dc, family, EnumStyleProc, lParam);
+    }
+    for (FontListEntry& entry : styles)
+        if (IsEntryOf(entry, record))
+            return std::move(entry);
+    return std::nullopt;
+}
+
 }  // namespace qf

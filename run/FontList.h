@@ -9,6 +9,7 @@ class DeviceContext;
 }
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,15 @@ struct FontEnumContext {
 // Enumerates the installed fonts on a memory device context into fonts (emptied first). Extended
 // enumeration is used when osMajorVersion is 4 or more, the older call otherwise.
 void BuildFontList(std::vector<FontListEntry>& fonts, gdi::DWORD osMajorVersion);
+
+// Whether an entry is the style enumeration reported with this record: the list made it from the
+// same record, so family, full name, weight and italic are the same bytes (whatever it is named now).
+bool IsEntryOf(const FontListEntry& entry, const gdi::ENUMLOGFONTEX& record);
+
+// The entry BuildFontList makes for the style enumeration reports with this record, found among
+// its family's styles alone (the font list of a large system is not read again for one face); none
+// when enumeration does not list the style.
+std::optional<FontListEntry> ListedEntry(const gdi::ENUMLOGFONTEX& record, gdi::DWORD osMajorVersion);
 
 // The enumeration callbacks, exposed so tests can drive them with reports of their own.
 int EnumFamilyProc(const gdi::ENUMLOGFONTEX* elf, const gdi::TEXTMETRIC* metrics,

@@ -1,12 +1,15 @@
 #include "ui/FontCheckList.h"
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QHelpEvent>
+#include <QMimeData>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QToolTip>
+#include <QUrl>
 
 namespace qf {
 
@@ -30,6 +33,21 @@ QString NameOf(const QListWidgetItem* item)
     return text;
 }
 
+// The local files a drag carries.
+QStringList LocalFiles(const QMimeData* data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    return paths;
+}
+
+// Where the note of an item is kept.
+constexpr int kNoteRole = Qt::UserRole + 1;
+
 }  // namespace
 
 FontCheckList::FontCheckList(QWidget* parent) : QListWidget(parent)
@@ -40,6 +58,9 @@ FontCheckList::FontCheckList(QWidget* parent) : QListWidget(parent)
     setSortingEnabled(false);  // sorted on adding only, as insertString must keep positions
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setDragDropMode(QAbstractItemView::DropOnly);
+    // Drops arrive at the viewport, which hands them to the handlers below.
+    viewport()->setAcceptDrops(true);
 }
 
 int FontCheckList::addString(const QString& text)
@@ -111,6 +132,18 @@ int FontCheckList::currentPosition() const
 void FontCheckList::setCurrentPosition(int position)
 {
     setCurrentRow(position);
+}
+
+QString FontCheckList::itemToolTip(int position) const
+{
+    const QListWidgetItem* entry = item(position);
+    return entry ? entry->data(kNoteRole).toString() : QString();
+}
+
+void FontCheckList::setItemToolTip(int position, const QString& text)
+{
+    if (QListWidgetItem* entry = item(position))
+        entry->setData(kNoteRole, text);
 }
 
 QRect FontCheckList::itemRect(int position) const
@@ -262,9 +295,13 @@ bool FontCheckList::viewportEvent(QEvent* event)
     if (event->type() == QEvent::ToolTip) {
         const auto* help = static_cast<QHelpEvent*>(event);
         const QModelIndex index = indexAt(help->pos());
-        if (index.isValid() && isElided(index.row())) {
-            QToolTip::showText(help->globalPos(), NameOf(item(index.row())), viewport(),
-                               visualRect(index));
+        QStringList tip;
+        if (index.isValid() && isElided(index.row()))
+            tip << NameOf(item(index.row()));
+        if (index.isValid() && !itemToolTip(index.row()).isEmpty())
+            tip << itemToolTip(index.row());
+        if (!tip.isEmpty()) {
+            QToolTip::showText(help->globalPos(), tip.join(u'\n'), viewport(), visualRect(index));
         } else {
             QToolTip::hideText();
             event->ignore();
@@ -272,6 +309,38 @@ bool FontCheckList::viewportEvent(QEvent* event)
         return true;
     }
     return QListWidget::viewportEvent(event);
+}
+
+void FontCheckList::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (LocalFiles(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void FontCheckList::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (LocalFiles(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void FontCheckList::dropEvent(QDropEvent* event)
+{
+    const QStringList paths = LocalFiles(event->mimeData());
+    if (paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    emit filesDropped(paths);
 }
 
 }  // namespace qf

@@ -1,10 +1,12 @@
-// The installed-font list: a sorted list whose items each carry a check box and an integer of
-// item data (the index of the item's entry in the dialog's font array). Sorting happens only when
-// an item is added; inserting at a position keeps the position.
+// The font list: a sorted list whose items each carry a check box, an integer of item data (the
+// index of the item's entry in the dialog's font array) and an optional note shown as a tooltip.
+// Sorting happens only when an item is added; inserting at a position keeps the position. Local
+// files dropped on the list are handed on by a signal; the list does not read them.
 #pragma once
 
 #include <QElapsedTimer>
 #include <QListWidget>
+#include <QStringList>
 #include <QStyleOptionViewItem>
 
 #include <functional>
@@ -30,6 +32,9 @@ public:
     // The current item's position, or -1.
     int currentPosition() const;
     void setCurrentPosition(int position);
+    // A note about an item, shown as its tooltip (under its name when the name is cut short).
+    QString itemToolTip(int position) const;
+    void setItemToolTip(int position, const QString& text);
     // An item's rectangle in the coordinates of the list's viewport.
     QRect itemRect(int position) const;
     // The check box of an item, in viewport coordinates.
@@ -52,14 +57,21 @@ signals:
     void checkChanged();
     // The user double-clicked an item's text (not its check box).
     void textDoubleClicked();
+    // Local files were dropped on the list: their paths, in the order dropped.
+    void filesDropped(const QStringList& paths);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    // A name cut short shows whole as the item's tooltip.
+    // A name cut short shows whole as the item's tooltip, with its note.
     bool viewportEvent(QEvent* event) override;
+    // Only drags that carry local files are taken; anything else is refused, as the items cannot
+    // be moved by dragging.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // How the style draws an item: its rectangle, check box and text.

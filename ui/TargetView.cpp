@@ -107,6 +107,14 @@ void TargetView::setContent(TargetContent content)
     startMaking();
 }
 
+void TargetView::stopMaking()
+{
+    ++*generation_;
+    pool_.clear();
+    pool_.waitForDone();
+    handed_ = false;
+}
+
 bool TargetView::isComplete() const
 {
     return std::all_of(made_.begin(), made_.end(), [](bool made) { return made; });

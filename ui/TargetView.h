@@ -45,6 +45,10 @@ public:
 
     // Starts making the new content's lines unless it is what the view shows already.
     void setContent(TargetContent content);
+    // Stops making lines and returns once the view's thread draws no more, so that the fonts it
+    // draws with may change (fonts added or taken back); the next content handed is made anew,
+    // even when it is the same.
+    void stopMaking();
     const TargetContent& content() const { return content_; }
 
     // True once every line of the current content has arrived.
