@@ -1,6 +1,7 @@
 # Thin wrapper over CMake: `make run` builds and starts the program, `make test` builds and runs the tests.
 BUILD ?= build
 TEST_BUILD ?= build-test
+PACKAGE_BUILD ?= build-package
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
@@ -36,9 +37,12 @@ fuzz: build-test
 bench: build
 	@$(BUILD)/quenfold-bench
 
-# A Debian package of the release build (quenfold_<version>_<arch>.deb in $(BUILD)).
-package: build
-	@cd $(BUILD) && cpack
+# A Debian package of the release build (quenfold_<version>_<arch>.deb in $(PACKAGE_BUILD)): the
+# build of `make build` without the tests and benchmarks, so it compiles only what it installs.
+package: deps
+	@cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENFOLD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	@cd $(PACKAGE_BUILD) && cpack
 
 # Installs the release build under PREFIX (default /usr/local).
 PREFIX ?= /usr/local
@@ -46,4 +50,4 @@ install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(PACKAGE_BUILD)

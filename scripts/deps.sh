@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake make g++ pkg-config libfreetype-dev libfontconfig-dev libicu-dev qt6-base-dev
           libgtest-dev libbenchmark-dev fonts-dejavu-core fonts-dejavu-extra fonts-liberation
-          xfonts-utils python3 python3-fonttools desktop-file-utils dpkg-dev file
+          xfonts-utils python3 python3-fonttools desktop-file-utils dpkg-dev file groff-base
           xvfb x11-xserver-utils x11-utils libharfbuzz-bin fonttools pango1.0-tools fontconfig
           otf2bdf clang libclang-rt-14-dev)
 missing=()

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -131,6 +133,31 @@ TEST(CliOptions, SelectsFontsByIndexNameOrAllAndRenamesOne)
     all.fonts = {"all"};
     EXPECT_FALSE(qf::cli::selectFonts(all, none, error));
     EXPECT_NE(error.find("no fonts found"), std::string::npos);
+}
+
+// The manual page keeps up with the usage text: an option added to one and not the other fails.
+TEST(CliOptions, TheManualPageDescribesEveryOptionOfTheUsageText)
+{
+    const std::string page = qf::test::readFile(QUENFOLD_SOURCE_DIR "/packaging/quenfold-cli.1");
+    ASSERT_FALSE(page.empty());
+    // An option's paragraph is tagged ".TP" then the option in bold, its minus signs as roff's "\-".
+    auto roff = [](const std::string& option) { return std::regex_replace(option, std::regex("-"), "\\-"); };
+    auto described = [&](const std::string& tag) {
+        for (const char* macro : {".B ", ".BI ", ".BR "}) {
+            const auto at = page.find(std::string(".TP\n") + macro + tag);
+            if (at != std::string::npos && std::string(" \n").find(page[at + 4 + std::strlen(macro) + tag.size()]) != std::string::npos)
+                return true;
+        }
+        return false;
+    };
+    const std::string usage = qf::cli::usageText();
+    const std::regex option(R"(\n +(?:(-[a-zA-Z]), )?(--[a-z-]+))");
+    int options = 0;
+    for (auto m = std::sregex_iterator(usage.begin(), usage.end(), option); m != std::sregex_iterator(); ++m, ++options) {
+        const std::string tag = (*m)[1].matched ? roff((*m)[1]) + " \", \" " + roff((*m)[2]) : roff((*m)[2]);
+        EXPECT_TRUE(described(tag)) << (*m)[0];
+    }
+    EXPECT_GE(options, 16);
 }
 
 }  // namespace

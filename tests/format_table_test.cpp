@@ -1,6 +1,6 @@
 // The format table is the one description of a format: everything that lists formats (the batch
-// front end's usage, the window's help, the corpus of every format's files) lists each row, and
-// each row has what a run asks of it.
+// front end's usage and manual page, the window's help, the corpus of every format's files) lists
+// each row, and each row has what a run asks of it.
 #include "cli/Options.h"
 #include "formats/FontWriter.h"
 #include "platform/DeviceContext.h"
@@ -20,8 +20,10 @@ TEST(FormatTable, EveryRowIsCompleteAndListedWhereverFormatsAre)
     const std::string usage = qf::cli::usageText();
     const std::string help = qf::test::readFile(QUENFOLD_SOURCE_DIR "/res/quenfold-help.txt");
     const std::string corpus = qf::test::readFile(QUENFOLD_SOURCE_DIR "/scripts/corpus.sh");
+    const std::string manual = qf::test::readFile(QUENFOLD_SOURCE_DIR "/packaging/quenfold-cli.1");
     ASSERT_FALSE(help.empty());
     ASSERT_FALSE(corpus.empty());
+    ASSERT_FALSE(manual.empty());
     int row = 0;
     for (const qf::FormatInfo& f : qf::formatTable()) {
         SCOPED_TRACE(f.option);
@@ -40,6 +42,8 @@ TEST(FormatTable, EveryRowIsCompleteAndListedWhereverFormatsAre)
         EXPECT_NE(help.find("(" + upper + ")"), std::string::npos) << "the help text does not name it";
         EXPECT_TRUE(std::regex_search(corpus, std::regex("(for format in[^\\n]*\\b|-f )" + std::string(f.option) + "\\b")))
             << "scripts/corpus.sh makes no file of it";
+        EXPECT_TRUE(std::regex_search(manual, std::regex("\\n\\.BR? " + std::string(f.option) + "\\b")))
+            << "the manual page's --format does not name it";
     }
 }
 
