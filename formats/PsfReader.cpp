@@ -458,6 +458,22 @@ bool glyphsFit(const Layout& font, CheckReport& report)
     return false;
 }
 
+// What follows either version's header: the glyphs, then the Unicode table or nothing at all.
+void checkBody(const Layout& font, const std::string& countWhere, const char* tableFlagWhere, CheckReport& report)
+{
+    if (!glyphsFit(font, report))
+        return;
+    checkConsoleLimits(font, countWhere, report);
+    checkGlyphs(font, report);
+    if (font.hasTable) {
+        checkTable(font, report);
+    } else if (font.tableStart() < font.bytes.size()) {
+        report.error("after the glyphs (" + byteAt(font.tableStart()) + ")",
+                     std::to_string(font.bytes.size() - font.tableStart()) + " bytes follow the glyphs, and " +
+                         tableFlagWhere + " says no Unicode table does; setfont refuses the file");
+    }
+}
+
 void checkVersion2(std::span<const uint8_t> bytes, CheckReport& report)
 {
     report.format = "PSF2";
@@ -526,18 +542,7 @@ void checkVersion2(std::span<const uint8_t> bytes, CheckReport& report)
     font.height = height;
     font.rowsReadable = cellOk && charsize == cellBytes;
     font.hasTable = (flags & 1u) != 0;
-    if (!glyphsFit(font, report))
-        return;
-    checkConsoleLimits(font, "length (byte 16)", report);
-    checkGlyphs(font, report);
-    if (font.hasTable) {
-        checkTable(font, report);
-    } else if (font.tableStart() < bytes.size()) {
-        report.error("after the glyphs (" + byteAt(font.tableStart()) + ")",
-                     std::to_string(bytes.size() - font.tableStart()) +
-                         " bytes follow the glyphs, and flags (byte 12) says no Unicode table does; setfont "
-                         "refuses the file");
-    }
+    checkBody(font, "length (byte 16)", "flags (byte 12)", report);
 }
 
 void checkVersion1(std::span<const uint8_t> bytes, CheckReport& report)
@@ -573,18 +578,7 @@ void checkVersion1(std::span<const uint8_t> bytes, CheckReport& report)
     if (charsize > kConsoleMaxCell)
         report.error("charsize (byte 3)", "is " + std::to_string(charsize) + ", the cell's height; the console takes "
                                               "cells 1 to " + std::to_string(kConsoleMaxCell) + " pixels high");
-    if (!glyphsFit(font, report))
-        return;
-    checkConsoleLimits(font, "mode (byte 2)", report);
-    checkGlyphs(font, report);
-    if (font.hasTable) {
-        checkTable(font, report);
-    } else if (font.tableStart() < bytes.size()) {
-        report.error("after the glyphs (" + byteAt(font.tableStart()) + ")",
-                     std::to_string(bytes.size() - font.tableStart()) +
-                         " bytes follow the glyphs, and mode (byte 2) says no Unicode table does; setfont refuses "
-                         "the file");
-    }
+    checkBody(font, "mode (byte 2)", "mode (byte 2)", report);
 }
 
 }  // namespace
