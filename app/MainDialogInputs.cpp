@@ -46,14 +46,16 @@ void MainDialog::ShowInPreview()
     if (!m_preview)
         return;
     PreviewContent content;
-    if (const int index = EntryIndexAt(m_fontList->currentPosition()); index >= 0)
+    TargetContent target;
+    if (const int index = EntryIndexAt(m_fontList->currentPosition()); index >= 0) {
         content.font = m_fonts[static_cast<size_t>(index)].logFont;
+        target.name = m_fonts[static_cast<size_t>(index)].name;
+    }
     content.codePageRow = codePageIndex();
     content.text = m_previewText;
     content.sizes = m_sizes;
     content.problem = SizesProblem();
 
-    TargetContent target;
     target.font = content.font;
     target.codePageRow = content.codePageRow;
     target.text = content.text;
@@ -68,6 +70,8 @@ void MainDialog::ShowInPreview()
     target.resolutionX = format.fixedResolution ? format.fixedResolution : static_cast<int32_t>(m_resolutionX);
     target.resolutionY = format.fixedResolution ? format.fixedResolution : static_cast<int32_t>(m_resolutionY);
     target.storage = format.storage;
+    // Each size is judged by the format's writer, so a size the run would refuse is marked.
+    target.format = format.format;
 
     m_preview->setContent(std::move(content));
     if (m_target)

@@ -13,13 +13,15 @@ namespace qf {
 // Refusals name the font they are about: "<name> at <size> points (<x> x <y> dpi): <why>".
 class Refusal {
 public:
-    explicit Refusal(const WriteRequest& request)
-        : prefix_(request.name + " at " + std::to_string(request.pointSize) + " points (" +
-                  std::to_string(request.resolutionX) + " x " + std::to_string(request.resolutionY) +
-                  " dpi): ")
-    {
-    }
+    explicit Refusal(const WriteRequest& request) : prefix_(prefix(request)) {}
     WriteProblem operator()(const std::string& why) const { return WriteProblem::refused(prefix_ + why); }
+
+    // What a refusal of the request begins with, for those who name the font and size themselves.
+    static std::string prefix(const WriteRequest& request)
+    {
+        return request.name + " at " + std::to_string(request.pointSize) + " points (" +
+               std::to_string(request.resolutionX) + " x " + std::to_string(request.resolutionY) + " dpi): ";
+    }
 
 private:
     std::string prefix_;

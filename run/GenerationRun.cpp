@@ -99,6 +99,54 @@ std::string GenerationRun::validate(const GenerationSettings& settings)
     return {};
 }
 
+bool GenerationRun::holdsCodePage(const FormatInfo& format, bool charactersChosen)
+{
+    return format.codeSpace == CodeSpace::CodePage || (format.codeSpace == CodeSpace::CodePageOrUnicode && !charactersChosen);
+}
+
+std::shared_ptr<const Repertoire> GenerationRun::codePageRepertoire(int codePageIndex)
+{
+    auto codePage = std::make_shared<Repertoire>();
+    codePage->pclSymbolSet = CodePageTable::pclSymbolSetValue(codePageIndex);
+    if (const gdi::ByteMap* map = gdi::codePageMap(static_cast<unsigned>(CodePageTable::row(codePageIndex).codePage)))
+        for (uint32_t b = 0; b < map->size(); ++b)
+            if ((*map)[b] != gdi::kUnmapped)
+                codePage->entries.push_back({b, (*map)[b]});
+    return codePage;
+}
+
+CharacterSelection GenerationRun::unicodeSelection(const std::optional<CharacterSelection>& chosen,
+                                                   const FormatInfo& format, int codePageIndex)
+{
+    if (chosen)
+        return *chosen;
+    CharacterSelection selection;
+    std::string ignored;
+    parseCharacterSelection(format.defaultCharacters
+                                ? std::string(format.defaultCharacters)
+                                : "cp" + std::to_string(CodePageTable::row(codePageIndex).codePage),
+                            selection, ignored);
+    return selection;
+}
+
+Repertoire GenerationRun::faceRepertoire(gdi::DeviceContext& dc, const gdi::LOGFONT& font,
+                                         const CharacterSelection& selection, const FormatInfo& format, size_t& beyond)
+{
+    beyond = 0;
+    gdi::LOGFONT lf = font;
+    lf.lfHeight = -32;
+    auto realised = gdi::Font::createFontIndirect(lf);
+    if (!realised)  // each size says why when it is drawn
+        return unicodeRepertoire(selection, {});
+    dc.selectObject(realised);
+    Repertoire repertoire = unicodeRepertoire(selection, dc.mappedCharacters());
+    const auto past = std::find_if(repertoire.entries.begin(), repertoire.entries.end(),
+                                   [&](const Repertoire::Slot& s) { return s.code > format.lastCharacter; });
+    beyond = static_cast<size_t>(repertoire.entries.end() - past);
+    repertoire.entries.erase(past, repertoire.entries.end());
+    return repertoire;
+}
+
 std::string GenerationRun::safeFileNamePart(const char* faceName)
 {
     return safeFileNamePart(std::string_view(faceName, strnlen(faceName, gdi::LF_FACESIZE)));
@@ -142,13 +190,7 @@ public:
     {
         dc_.setResolution(settings.deviceDpiX, settings.deviceDpiY);
         charset_ = CodePageTable::prepareDeviceContext(settings.codePageIndex, dc_);
-        auto codePage = std::make_shared<Repertoire>();
-        codePage->pclSymbolSet = CodePageTable::pclSymbolSetValue(settings.codePageIndex);
-        if (const gdi::ByteMap* map = gdi::codePageMap(static_cast<unsigned>(CodePageTable::row(settings.codePageIndex).codePage)))
-            for (uint32_t b = 0; b < map->size(); ++b)
-                if ((*map)[b] != gdi::kUnmapped)
-                    codePage->entries.push_back({b, (*map)[b]});
-        codePageRepertoire_ = std::move(codePage);
+        codePageRepertoire_ = codePageRepertoire(settings.codePageIndex);
         if (settings.jobs > 1)
             workers_ = std::make_unique<SizeWorkers>(settings.jobs, settings.deviceDpiX, settings.deviceDpiY,
                                                      settings.codePageIndex);
@@ -263,22 +305,13 @@ private:
     // that its face maps (the others counted as left out).
     std::shared_ptr<const Repertoire> repertoireFor(const gdi::LOGFONT& font)
     {
-        if (format_.codeSpace == CodeSpace::CodePage ||
-            (format_.codeSpace == CodeSpace::CodePageOrUnicode && !settings_.characters))
+        if (holdsCodePage(format_, settings_.characters.has_value()))
             return codePageRepertoire_;
-        gdi::LOGFONT lf = font;
-        lf.lfHeight = -32;
-        auto realised = gdi::Font::createFontIndirect(lf);
-        if (!realised)  // each size says why when it is drawn
-            return std::make_shared<Repertoire>(unicodeRepertoire(unicodeSelection_, {}));
-        dc_.selectObject(realised);
-        auto repertoire = std::make_shared<Repertoire>(unicodeRepertoire(unicodeSelection_, dc_.mappedCharacters()));
+        size_t count = 0;
+        auto repertoire = std::make_shared<Repertoire>(faceRepertoire(dc_, font, unicodeSelection_, format_, count));
         result_.charactersLeftOut += repertoire->leftOut;
         // Characters past what the format's codes hold are left out and said.
-        const auto beyond = std::find_if(repertoire->entries.begin(), repertoire->entries.end(),
-                                         [&](const Repertoire::Slot& s) { return s.code > format_.lastCharacter; });
-        if (const auto count = repertoire->entries.end() - beyond; count > 0) {
-            repertoire->entries.erase(beyond, repertoire->entries.end());
+        if (count > 0) {
             char last[16];
             std::snprintf(last, sizeof last, "U+%04X", static_cast<unsigned>(format_.lastCharacter));
             result_.warnings.push_back(gdi::ansiToUtf8(current_->name) + ": " + std::to_string(count) +
@@ -287,20 +320,6 @@ private:
             host_.warning(result_.warnings.back());
         }
         return repertoire;
-    }
-
-    // The Unicode characters asked for; else the format's own set, or the code page's characters.
-    static CharacterSelection unicodeSelection(const GenerationSettings& settings, const FormatInfo& format)
-    {
-        if (settings.characters)
-            return *settings.characters;
-        CharacterSelection selection;
-        std::string ignored;
-        parseCharacterSelection(format.defaultCharacters
-                                    ? std::string(format.defaultCharacters)
-                                    : "cp" + std::to_string(CodePageTable::row(settings.codePageIndex).codePage),
-                                selection, ignored);
-        return selection;
     }
 
     // Size i of the font the request names: drawn here, or taken from the workers that drew it
@@ -446,7 +465,8 @@ private:
     std::unique_ptr<SizeWorkers> workers_;  // with more than one job
     RenderedSize own_;
     std::shared_ptr<const Repertoire> codePageRepertoire_;
-    const CharacterSelection unicodeSelection_ = unicodeSelection(settings_, format_);
+    const CharacterSelection unicodeSelection_ =
+        unicodeSelection(settings_.characters, format_, settings_.codePageIndex);
     int charset_ = 0;
     RunFileNames names_;
     Remembered answer_ = Remembered::None;

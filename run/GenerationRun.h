@@ -4,16 +4,22 @@
 #pragma once
 
 #include "formats/Format.h"
+#include "formats/Repertoire.h"
 #include "platform/FileLayer.h"
 #include "run/CharacterSet.h"
 #include "run/FontList.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace gdi {
+class DeviceContext;
+}
 
 namespace qf {
 
@@ -119,6 +125,19 @@ public:
                                         int32_t size, const char* extension);
     static std::string safeFileNamePart(const char* faceName);
     static std::string safeFileNamePart(std::string_view name);
+
+    // The characters of a font's files, as a run resolves them. Whether they are the code page
+    // row's bytes: the 8-bit formats' always, BDF's unless characters are chosen.
+    static bool holdsCodePage(const FormatInfo& format, bool charactersChosen);
+    static std::shared_ptr<const Repertoire> codePageRepertoire(int codePageIndex);
+    // The Unicode characters asked for: those chosen, else the format's own set, else the code
+    // page's.
+    static CharacterSelection unicodeSelection(const std::optional<CharacterSelection>& chosen, const FormatInfo& format,
+                                               int codePageIndex);
+    // Those of `selection` that the face maps, realised on dc (left selected there), without the
+    // ones past the last code the format holds, which are counted in `beyond`.
+    static Repertoire faceRepertoire(gdi::DeviceContext& dc, const gdi::LOGFONT& font,
+                                     const CharacterSelection& selection, const FormatInfo& format, size_t& beyond);
 
 private:
     class Pass;

@@ -1,10 +1,13 @@
 #include "ui/TargetBitmaps.h"
 
 #include "formats/FntBuilder.h"
+#include "formats/FontWriter.h"
 #include "formats/InkScan.h"
+#include "formats/WriterSupport.h"
 #include "platform/DeviceContext.h"
 #include "render/GlyphRasteriser.h"
 #include "run/CodePageTable.h"
+#include "run/GenerationRun.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -45,6 +48,44 @@ bool TargetGlyph::inkAt(int x, int y) const
         return false;
     const size_t bytesPerRow = static_cast<size_t>((width + 7) / 8);
     return (bits[static_cast<size_t>(row) * bytesPerRow + static_cast<size_t>(col / 8)] & (0x80 >> (col % 8))) != 0;
+}
+
+TargetJudge::TargetJudge(const TargetRequest& request) : request_(request) {}
+
+TargetJudge::~TargetJudge() = default;
+
+std::string TargetJudge::refusal(int32_t size)
+{
+    if (!request_.format || request_.codePageRow < 0 || request_.codePageRow >= CodePageTable::rowCount())
+        return {};
+    const FormatInfo& format = formatInfo(*request_.format);
+    if (!dc_) {
+        // One device context for every size, as a run has; the characters resolved once, as a
+        // run resolves them for each font (the window never chooses Unicode characters).
+        dc_ = std::make_unique<gdi::DeviceContext>();
+        dc_->setResolution(request_.deviceDpiX, request_.deviceDpiY);
+        CodePageTable::prepareDeviceContext(request_.codePageRow, *dc_);
+        if (GenerationRun::holdsCodePage(format, false)) {
+            repertoire_ = GenerationRun::codePageRepertoire(request_.codePageRow);
+        } else {
+            size_t beyond = 0;
+            repertoire_ = std::make_shared<Repertoire>(GenerationRun::faceRepertoire(
+                *dc_, request_.font, GenerationRun::unicodeSelection({}, format, request_.codePageRow), format, beyond));
+        }
+    }
+    WriteRequest request;
+    request.font = request_.font;
+    request.pointSize = size;
+    request.resolutionX = request_.resolutionX;
+    request.resolutionY = request_.resolutionY;
+    request.name = request_.name;
+    request.repertoire = repertoire_;
+    OutputSink file;
+    const WriteProblem problem = writeSafely(writerFor(*request_.format), *dc_, request, file);
+    if (problem.kind != WriteProblem::Kind::Refused)
+        return {};
+    const std::string prefix = Refusal::prefix(request);
+    return problem.text.compare(0, prefix.size(), prefix) == 0 ? problem.text.substr(prefix.size()) : problem.text;
 }
 
 TargetLine RenderTargetLine(const TargetRequest& request, int32_t size, const std::function<bool()>& cancelled)

@@ -9,10 +9,18 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+namespace gdi {
+class DeviceContext;
+}
+
 namespace qf {
+
+struct Repertoire;
 
 // What to make: the text in one font at each size.
 struct TargetRequest {
@@ -25,6 +33,10 @@ struct TargetRequest {
     GlyphStorage storage = GlyphStorage::Cell;
     int deviceDpiX = 96;    // the run's device context
     int deviceDpiY = 96;
+    // The format the files are made in, whose writer judges each size as in a run; none: sizes
+    // are not judged.
+    std::optional<OutputFormat> format;
+    std::string name;       // the entry's name, stored in the files (cp1252 bytes)
 };
 
 // One character as stored: its advance and its stored pixels, placed in its cell.
@@ -49,6 +61,27 @@ struct TargetLine {
     int ascent = 0;        // rows from the cell's top to the baseline
     int averageWidth = 0;  // tmAveCharWidth, the width shown for characters the font lacks
     std::vector<TargetGlyph> glyphs;  // one per byte of the text
+};
+
+// Whether a run makes the request's file at a size: its writer makes the file on a device context
+// like the run's and it is read back as the run reads it, so a size is refused exactly when, and
+// for what, the run refuses it. What the writer draws is the whole font, not just the text, so it
+// costs as much as the run's work for that size.
+class TargetJudge {
+public:
+    explicit TargetJudge(const TargetRequest& request);
+    ~TargetJudge();
+    TargetJudge(const TargetJudge&) = delete;
+    TargetJudge& operator=(const TargetJudge&) = delete;
+
+    // Why the run makes no file of the size, in the writer's words after the font's name, size
+    // and resolution; empty when it makes one.
+    std::string refusal(int32_t size);
+
+private:
+    const TargetRequest& request_;
+    std::unique_ptr<gdi::DeviceContext> dc_;
+    std::shared_ptr<const Repertoire> repertoire_;
 };
 
 // The text at one size of the request. `cancelled` is asked between characters; once it says

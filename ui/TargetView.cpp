@@ -6,9 +6,12 @@
 
 #include <QEvent>
 #include <QFontMetricsF>
+#include <QHelpEvent>
 #include <QLoggingCategory>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -23,12 +26,15 @@ namespace {
 Q_LOGGING_CATEGORY(lcTarget, "quenfold.target", QtWarningMsg)
 
 // In pixels of the widget: at a device pixel ratio above 1 each is several device pixels, and the
-// magnification, whole in device pixels so every font pixel is a sharp square, grows with it.
+// magnification, whole in device pixels so every font pixel is a sharp square, grows with it. The
+// least is what the lines' height may bring it down to (more lines than fit are scrolled to); the
+// widest line is made to fit the width down to one device pixel a pixel.
 constexpr int kLeastMagnification = 2;
 constexpr int kMostMagnification = 8;
 constexpr int kMostZoom = 32;
 
 const QColor kInk(0, 0, 0);
+const QColor kRefusedInk(0x90, 0x90, 0x90);  // a size no file is made of
 const QColor kGrid(0xe8, 0xe8, 0xe8);
 const QColor kCell(0x8f, 0xb3, 0xde);
 const QColor kBaseline(0xd0, 0x40, 0x40);
@@ -40,15 +46,21 @@ const QColor kError(0xa0, 0, 0);
 
 bool TargetContent::operator==(const TargetContent& other) const
 {
+    return judgedAlike(other) && text == other.text && sizes == other.sizes && storage == other.storage;
+}
+
+bool TargetContent::judgedAlike(const TargetContent& other) const
+{
     // LOGFONT is plain data without padding (gdi.h checks its size), so its bytes are its value.
     const bool sameFont = font.has_value() == other.font.has_value() &&
                           (!font || std::memcmp(&*font, &*other.font, sizeof(gdi::LOGFONT)) == 0);
-    return sameFont && codePageRow == other.codePageRow && text == other.text && sizes == other.sizes &&
-           resolutionX == other.resolutionX && resolutionY == other.resolutionY && storage == other.storage;
+    return sameFont && codePageRow == other.codePageRow && resolutionX == other.resolutionX &&
+           resolutionY == other.resolutionY && format == other.format && name == other.name;
 }
 
 TargetView::TargetView(QWidget* parent)
-    : QAbstractScrollArea(parent), generation_(std::make_shared<std::atomic<uint64_t>>(0))
+    : QAbstractScrollArea(parent), generation_(std::make_shared<std::atomic<uint64_t>>(0)),
+      judgeGeneration_(std::make_shared<std::atomic<uint64_t>>(0))
 {
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setFocusPolicy(Qt::NoFocus);
@@ -58,14 +70,18 @@ TargetView::TargetView(QWidget* parent)
     viewport()->setCursor(Qt::ArrowCursor);
     // One line at a time: a newer request makes the older one stop at its next character.
     pool_.setMaxThreadCount(1);
+    judgePool_.setMaxThreadCount(1);
 }
 
 TargetView::~TargetView()
 {
     // The thread must be done with the view before its members go.
     ++*generation_;
+    ++*judgeGeneration_;
     pool_.clear();
+    judgePool_.clear();
     pool_.waitForDone();
+    judgePool_.waitForDone();
 }
 
 qreal TargetView::ratio() const
@@ -83,6 +99,8 @@ TargetRequest TargetView::MakeRequest(const TargetContent& content, int deviceDp
     request.storage = content.storage;
     request.deviceDpiX = deviceDpiX;
     request.deviceDpiY = deviceDpiY;
+    request.format = content.format;
+    request.name = content.name;
     if (content.font)
         request.font = *content.font;
     if (content.codePageRow >= 0 && content.codePageRow < CodePageTable::rowCount()) {
@@ -109,15 +127,41 @@ void TargetView::setContent(TargetContent content)
 
 void TargetView::stopMaking()
 {
+    // Both threads read the platform's font list, which the caller is about to change; a face the
+    // list gains may replace the one a verdict was reached with, so the verdicts go too.
     ++*generation_;
+    ++*judgeGeneration_;
     pool_.clear();
+    judgePool_.clear();
     pool_.waitForDone();
+    judgePool_.waitForDone();
+    verdicts_.clear();
+    beingJudged_.clear();
+    judged_ = TargetContent{};
     handed_ = false;
+}
+
+bool TargetView::judging() const
+{
+    return content_.format && content_.font && content_.codePageRow >= 0 &&
+           content_.codePageRow < CodePageTable::rowCount();
 }
 
 bool TargetView::isComplete() const
 {
-    return std::all_of(made_.begin(), made_.end(), [](bool made) { return made; });
+    return std::all_of(made_.begin(), made_.end(), [](bool made) { return made; }) &&
+           (!judging() || std::all_of(content_.sizes.begin(), content_.sizes.end(),
+                                      [this](int32_t size) { return verdicts_.count(size) > 0; }));
+}
+
+std::optional<std::string> TargetView::refusal(size_t line) const
+{
+    if (line >= content_.sizes.size() || !judging())
+        return std::nullopt;
+    const auto verdict = verdicts_.find(content_.sizes[line]);
+    if (verdict == verdicts_.end())
+        return std::nullopt;
+    return verdict->second;
 }
 
 void TargetView::startMaking()
@@ -136,6 +180,28 @@ void TargetView::startMaking()
     }
     lines_ = std::move(kept);
     made_.assign(lines_.size(), false);
+    // What the writer says of a size holds until the font, characters, format or resolution
+    // change: typing judges nothing again, nor stops the judging under way.
+    bool judgeAgain = false;
+    if (!content_.judgedAlike(judged_)) {
+        verdicts_.clear();
+        judged_ = content_;
+        judgeAgain = true;
+    }
+    std::vector<int32_t> unjudged;
+    if (drawable && judging()) {
+        for (const int32_t size : content_.sizes) {
+            if (!verdicts_.count(size)) {
+                unjudged.push_back(size);
+                judgeAgain = judgeAgain || std::find(beingJudged_.begin(), beingJudged_.end(), size) == beingJudged_.end();
+            }
+        }
+    }
+    if (judgeAgain) {
+        ++*judgeGeneration_;
+        judgePool_.clear();
+        beingJudged_.clear();
+    }
     relayout();
     viewport()->update();
     if (!drawable) {
@@ -158,6 +224,27 @@ void TargetView::startMaking()
                 Qt::QueuedConnection);
         }
     });
+    if (!judgeAgain || unjudged.empty())
+        return;
+    // Judging a size costs what the run's work for it does: the whole font drawn, not the text.
+    // Judging other sizes or another font stops it between sizes.
+    beingJudged_ = unjudged;
+    const uint64_t judgement = *judgeGeneration_;
+    const std::shared_ptr<std::atomic<uint64_t>> currentJudgement = judgeGeneration_;
+    judgePool_.start([this, request, judgement, currentJudgement, unjudged] {
+        TargetJudge judge(request);
+        for (const int32_t size : unjudged) {
+            if (currentJudgement->load() != judgement)
+                return;
+            std::string refusal = judge.refusal(size);
+            QMetaObject::invokeMethod(
+                this,
+                [this, judgement, size, refusal = std::move(refusal)]() mutable {
+                    sizeJudged(judgement, size, std::move(refusal));
+                },
+                Qt::QueuedConnection);
+        }
+    });
 }
 
 void TargetView::lineMade(uint64_t generation, size_t index, TargetLine line)
@@ -168,6 +255,20 @@ void TargetView::lineMade(uint64_t generation, size_t index, TargetLine line)
     made_[index] = true;
     relayout();
     viewport()->update();
+    emitIfComplete();
+}
+
+void TargetView::sizeJudged(uint64_t judgement, int32_t size, std::string refusal)
+{
+    if (judgement != judgeGeneration_->load())
+        return;
+    verdicts_[size] = std::move(refusal);
+    viewport()->update();
+    emitIfComplete();
+}
+
+void TargetView::emitIfComplete()
+{
     if (isComplete()) {
         const qint64 elapsed = sinceHanded_.elapsed();
         qCInfo(lcTarget).noquote() << QStringLiteral("%1 pt at %2 x %3 dpi, %4 characters: %5 ms")
@@ -180,6 +281,16 @@ void TargetView::lineMade(uint64_t generation, size_t index, TargetLine line)
     }
 }
 
+int TargetView::margin() const
+{
+    return static_cast<int>(std::lround(4 * ratio()));
+}
+
+int TargetView::captionHeight() const
+{
+    return static_cast<int>(std::ceil(QFontMetricsF(font()).height() * ratio()));
+}
+
 int TargetView::chooseMagnification() const
 {
     if (zoom_ > 0)
@@ -187,77 +298,148 @@ int TargetView::chooseMagnification() const
     const qreal r = ratio();
     const int least = static_cast<int>(std::ceil(kLeastMagnification * r));
     const int most = static_cast<int>(std::ceil(kMostMagnification * r));
-    const int caption = static_cast<int>(std::ceil(QFontMetricsF(font()).height() * r));
-    const int margin = static_cast<int>(std::lround(4 * r));
-    // The room the cells have if every line is to fit the height.
-    int room = static_cast<int>(viewport()->height() * r) - margin - caption;
-    int needed = 0;
-    const TargetLine* known = nullptr;
-    for (const TargetLine& line : lines_) {
-        if (line.height > 0)
-            known = &line;
+    const int row = captionHeight();
+    const int gap = margin();
+    // The whole area the view has, as if it showed no scroll bars: chosen from the viewport, which
+    // a scroll bar takes from, the magnification would decide whether the bar is needed, and the
+    // bar the magnification, back and forth for ever.
+    const QSize area = maximumViewportSize();
+    const int64_t roomX = static_cast<int64_t>(area.width() * r) - 2 * gap;
+    int64_t roomY = static_cast<int64_t>(area.height() * r) - 3 * gap - row;  // header and margins
+    const auto shown = [&](size_t i) { return lines_[i].size > 0 && lines_[i].error.empty() && lines_[i].height > 0; };
+    std::optional<size_t> known;  // a line made, to estimate those that are not from
+    for (size_t i = 0; i < lines_.size() && i < placed_.size(); ++i) {
+        if (shown(i))
+            known = i;
     }
-    for (size_t i = 0; i < lines_.size(); ++i) {
-        room -= caption + margin;
-        if (lines_[i].height > 0) {
-            needed += lines_[i].height;
-        } else if (known && known->size > 0) {
-            // Not made yet: about as high, in proportion, as a line that is.
-            needed += static_cast<int>(int64_t{known->height} * content_.sizes[i] / known->size);
+    int64_t high = 0;  // font pixels: the cells' heights together, and the widest line
+    int64_t wide = 0;
+    for (size_t i = 0; i < lines_.size() && i < placed_.size() && i < content_.sizes.size(); ++i) {
+        const int64_t size = content_.sizes[i];
+        roomY -= gap + row;
+        if (lines_[i].size == 0) {
+            // Not made yet: about as large, in proportion, as a line that is.
+            if (known) {
+                const TargetLine& line = lines_[*known];
+                high += line.height * size / line.size;
+                wide = std::max<int64_t>(wide, (placed_[*known].overhang + placed_[*known].right) * size / line.size);
+            } else {
+                high += size * std::max(1, content_.resolutionY) / 60;
+                wide = std::max<int64_t>(wide, size * std::max(1, content_.resolutionX) *
+                                                   static_cast<int64_t>(content_.text.size()) / 120);
+            }
+        } else if (shown(i)) {
+            high += lines_[i].height;
+            wide = std::max<int64_t>(wide, placed_[i].overhang + placed_[i].right);
         } else {
-            needed += static_cast<int>(int64_t{content_.sizes[i]} * std::max(1, content_.resolutionY) / 60);
+            roomY -= row;  // the row a line without cells leaves
         }
     }
-    if (needed <= 0)
-        return least;
-    return std::clamp(room / needed, least, most);
+    const int64_t fitX = wide > 0 ? roomX / wide : most;
+    const int64_t fitY = high > 0 ? roomY / high : most;
+    return static_cast<int>(std::max<int64_t>(1, std::min<int64_t>({most, fitX, std::max<int64_t>(least, fitY)})));
 }
 
 void TargetView::relayout()
 {
+    const int row = captionHeight();
+    const int gap = margin();
+    placed_.assign(lines_.size(), Placed{});
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        Placed& place = placed_[i];
+        int64_t origin = 0;
+        for (const TargetGlyph& glyph : lines_[i].glyphs) {
+            place.origins.push_back(static_cast<int>(origin));
+            if (glyph.width > 0) {
+                place.overhang = std::max<int>(place.overhang, static_cast<int>(-(origin + glyph.left)));
+                place.right = std::max<int64_t>(place.right, origin + glyph.left + glyph.width);
+            }
+            origin += std::max<int32_t>(0, glyph.advance);
+            place.right = std::max(place.right, origin);
+        }
+    }
     magnification_ = chooseMagnification();
     const int m = magnification_;
-    const qreal r = ratio();
-    const QFontMetricsF metrics(font());
-    const int caption = static_cast<int>(std::ceil(metrics.height() * r));
-    const int margin = static_cast<int>(std::lround(4 * r));
 
-    placed_.assign(lines_.size(), Placed{});
-    int y = margin + caption;  // under the header
-    int width = static_cast<int>(std::ceil(metrics.horizontalAdvance(QStringLiteral("00000 x 00000 dpi, x00")) * r)) +
-                2 * margin;
+    int y = gap + row;  // under the header
+    int64_t width = 2 * gap;
     for (size_t i = 0; i < lines_.size(); ++i) {
         const TargetLine& line = lines_[i];
         Placed& place = placed_[i];
-        place.top = y + margin;
-        place.cellTop = place.top + caption;
-        int leftOverhang = 0;
-        int64_t origin = 0;
-        int64_t right = 0;
-        for (const TargetGlyph& glyph : line.glyphs) {
-            place.origins.push_back(static_cast<int>(origin));
-            if (glyph.width > 0) {
-                leftOverhang = std::max<int>(leftOverhang, static_cast<int>(-(origin + glyph.left)));
-                right = std::max<int64_t>(right, origin + glyph.left + glyph.width);
-            }
-            origin += std::max<int32_t>(0, glyph.advance);
-            right = std::max(right, origin);
-        }
-        place.left = margin + leftOverhang * m;
+        place.top = y + gap;
+        place.cellTop = place.top + row;
+        place.left = gap + place.overhang * m;
         const bool cells = line.error.empty() && line.height > 0;
-        y = place.cellTop + (cells ? line.height * m : caption);
-        width = std::max<int>(width, static_cast<int>(std::min<int64_t>(place.left + right * m + margin, INT32_MAX / 2)));
+        y = place.cellTop + (cells ? line.height * m : row);
+        if (cells)
+            width = std::max<int64_t>(width, place.left + place.right * m + gap);
     }
-    contentWidth_ = width;
-    contentHeight_ = y + margin;
+    // Captions are cut to the view's width rather than widen the content.
+    contentWidth_ = static_cast<int>(std::min<int64_t>(width, INT32_MAX / 2));
+    contentHeight_ = y + gap;
+    updateScrollBars();
+}
 
+void TargetView::updateScrollBars()
+{
+    const qreal r = ratio();
+    const QSize area = maximumViewportSize();
+    const int width = static_cast<int>(std::ceil(contentWidth_ / r));
+    const int height = static_cast<int>(std::ceil(contentHeight_ / r));
+    // A scroll bar that floats over the content takes no room from it.
+    const bool floating = style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, this) != 0;
+    const int barWidth = floating ? 0 : verticalScrollBar()->sizeHint().width();
+    const int barHeight = floating ? 0 : horizontalScrollBar()->sizeHint().height();
+    bool acrossNeeded = width > area.width();
+    bool downNeeded = height > area.height();
+    if (acrossNeeded && !downNeeded)
+        downNeeded = height > area.height() - barHeight;
+    if (downNeeded && !acrossNeeded)
+        acrossNeeded = width > area.width() - barWidth;
+    // The ranges count from the viewport as it is, which is the one these bars leave once the
+    // scroll area has placed them; a bar needed keeps a range of at least one meanwhile.
     const QSize view = viewport()->size();
-    horizontalScrollBar()->setRange(0, std::max(0, static_cast<int>(std::ceil(contentWidth_ / r)) - view.width()));
+    const int m = std::max(1, magnification_);
+    horizontalScrollBar()->setRange(0, acrossNeeded ? std::max(1, width - view.width()) : 0);
     horizontalScrollBar()->setPageStep(view.width());
     horizontalScrollBar()->setSingleStep(std::max(1, static_cast<int>(m * 4 / r)));
-    verticalScrollBar()->setRange(0, std::max(0, static_cast<int>(std::ceil(contentHeight_ / r)) - view.height()));
+    verticalScrollBar()->setRange(0, downNeeded ? std::max(1, height - view.height()) : 0);
     verticalScrollBar()->setPageStep(view.height());
     verticalScrollBar()->setSingleStep(std::max(1, static_cast<int>(m * 4 / r)));
+}
+
+QString TargetView::caption(size_t line) const
+{
+    if (line >= lines_.size())
+        return {};
+    const TargetLine& made = lines_[line];
+    const int32_t size = made.size ? made.size : (line < content_.sizes.size() ? content_.sizes[line] : 0);
+    QString text = QStringLiteral("%1 pt").arg(size);
+    if (const std::optional<std::string> why = refusal(line); why && !why->empty())
+        return text + QStringLiteral(": refused: ") + QString::fromStdString(*why);
+    if (made.size == 0)
+        return text + QStringLiteral("  \u2026");
+    if (!made.error.empty())
+        return text + QStringLiteral(": ") + QString::fromStdString(made.error);
+    return text;
+}
+
+QString TargetView::shownCaption(size_t line) const
+{
+    const qreal room = captionRect(static_cast<int>(line)).width();
+    return QFontMetricsF(font()).elidedText(caption(line), Qt::ElideRight, room);
+}
+
+QRectF TargetView::captionRect(int line) const
+{
+    // Captions stay at the view's left edge however far the lines are scrolled across, so each
+    // line's size can always be read.
+    const qreal r = ratio();
+    const int top = line < 0 ? margin() : (static_cast<size_t>(line) < placed_.size() ? placed_[static_cast<size_t>(line)].top : 0);
+    const qreal offsetY = std::lround(verticalScrollBar()->value() * r);
+    const qreal left = margin() / r;
+    return QRectF(left, (top - offsetY) / r, std::max<qreal>(0, viewport()->width() - 2 * left),
+                  captionHeight() / r);
 }
 
 QRect TargetView::pixelRect(int line, int glyph, int x, int y) const
@@ -290,37 +472,33 @@ void TargetView::render(QImage& canvas) const
     const int offsetY = static_cast<int>(std::lround(verticalScrollBar()->value() * r));
     const QRect visible(offsetX, offsetY, canvas.width(), canvas.height());
     const QFontMetricsF metrics(font());
-    const int margin = static_cast<int>(std::lround(4 * r));
 
     QPainter p(&canvas);
     p.setFont(font());
     // Pixels are placed in device pixels, the captions in the widget's own units.
     const QTransform devicePixels = QTransform::fromScale(1 / r, 1 / r).translate(-offsetX, -offsetY);
-    auto caption = [&](int x, int y, const QColor& colour, const QString& text) {
+    auto drawCaption = [&](const QRectF& rect, const QColor& colour, const QString& text) {
         p.setWorldTransform(QTransform());
         p.setPen(colour);
-        p.drawText(QPointF((x - offsetX) / r, (y - offsetY) / r + metrics.ascent()), text);
+        p.drawText(QPointF(rect.left(), rect.top() + metrics.ascent()),
+                   metrics.elidedText(text, Qt::ElideRight, rect.width()));
     };
     auto fill = [&](const QRect& rect, const QColor& colour) {
         if (rect.intersects(visible))
             p.fillRect(rect, colour);
     };
 
-    caption(margin, margin, kCaption,
+    drawCaption(captionRect(-1), kCaption,
             QStringLiteral("%1 \u00D7 %2 dpi, \u00D7%3").arg(content_.resolutionX).arg(content_.resolutionY).arg(m));
 
     for (size_t i = 0; i < lines_.size() && i < placed_.size(); ++i) {
         const TargetLine& line = lines_[i];
         const Placed& place = placed_[i];
-        const int32_t size = line.size ? line.size : (i < content_.sizes.size() ? content_.sizes[i] : 0);
         if (place.top > visible.bottom())
             break;
-        QString title = QStringLiteral("%1 pt").arg(size);
-        if (line.size == 0)
-            title += QStringLiteral("  \u2026");
-        else if (!line.error.empty())
-            title += QStringLiteral(": ") + QString::fromStdString(line.error);
-        caption(margin, place.top, line.error.empty() ? kCaption : kError, title);
+        const std::optional<std::string> why = refusal(i);
+        const bool refused = why && !why->empty();
+        drawCaption(captionRect(static_cast<int>(i)), line.error.empty() && !refused ? kCaption : kError, caption(i));
         if (!line.error.empty() || line.height <= 0)
             continue;
 
@@ -367,6 +545,7 @@ void TargetView::render(QImage& canvas) const
         // The baseline runs under the ink, which is drawn last and exactly.
         fill(QRect(stripLeft, place.cellTop + line.ascent * m - thin / 2, stripRight - stripLeft, thin), kBaseline);
         const int inset = grid ? 1 : 0;
+        const QColor& ink = refused ? kRefusedInk : kInk;
         for (size_t k = 0; k < line.glyphs.size(); ++k) {
             const TargetGlyph& glyph = line.glyphs[k];
             if (glyph.width <= 0)
@@ -382,7 +561,7 @@ void TargetView::render(QImage& canvas) const
             for (int row = firstRow; row <= lastRow; ++row) {
                 for (int col = firstCol; col <= lastCol; ++col) {
                     if (glyph.inkAt(glyph.left + col, glyph.top + row))
-                        p.fillRect(QRect(left + col * m + inset, top + row * m + inset, m - inset, m - inset), kInk);
+                        p.fillRect(QRect(left + col * m + inset, top + row * m + inset, m - inset, m - inset), ink);
                 }
             }
         }
@@ -399,8 +578,42 @@ void TargetView::paintEvent(QPaintEvent*)
 
 void TargetView::resizeEvent(QResizeEvent* event)
 {
+    // The viewport's size: only the scroll bars' ranges follow it.
     QAbstractScrollArea::resizeEvent(event);
-    relayout();
+    updateScrollBars();
+}
+
+bool TargetView::event(QEvent* event)
+{
+    const bool handled = QAbstractScrollArea::event(event);
+    // The view's own size is the area the magnification is chosen for.
+    if (event->type() == QEvent::Resize) {
+        relayout();
+        viewport()->update();
+    }
+    return handled;
+}
+
+bool TargetView::viewportEvent(QEvent* event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QAbstractScrollArea::viewportEvent(event);
+    // A caption cut short shows itself whole.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    for (int i = 0; i < static_cast<int>(lines_.size()); ++i) {
+        const QRectF rect = captionRect(i);
+        if (!rect.contains(help->pos()))
+            continue;
+        const QString whole = caption(static_cast<size_t>(i));
+        if (shownCaption(static_cast<size_t>(i)) != whole) {
+            QToolTip::showText(help->globalPos(), whole, viewport(), rect.toAlignedRect());
+            return true;
+        }
+        break;
+    }
+    QToolTip::hideText();
+    event->ignore();
+    return true;
 }
 
 void TargetView::wheelEvent(QWheelEvent* event)

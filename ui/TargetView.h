@@ -2,8 +2,9 @@
 // each pixel of the generated font magnified by a whole factor over a faint pixel grid, with every
 // character's cell and the baseline drawn. The bitmaps come from the rasteriser exactly as a run
 // draws them (TargetBitmaps), made on a thread of the view's own so that large sizes never hold up
-// typing; lines appear as they are done. The view is handed all it shows and knows nothing of the
-// dialog.
+// typing; lines appear as they are done. On a second thread the format's writer makes each size's
+// file as the run would, and a size the run would refuse is marked so, with the writer's reason.
+// The view is handed all it shows and knows nothing of the dialog.
 #pragma once
 
 #include "platform/gdi.h"
@@ -17,8 +18,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace qf {
@@ -33,8 +36,13 @@ struct TargetContent {
     int32_t resolutionX = 96;          // what the files are made for (300 for the PCL formats)
     int32_t resolutionY = 96;
     GlyphStorage storage = GlyphStorage::Cell;
+    // The format whose writer judges each size, as in a run; none: sizes are not judged.
+    std::optional<OutputFormat> format;
+    std::string name;                  // the entry's name, stored in the files (cp1252 bytes)
 
     bool operator==(const TargetContent& other) const;
+    // Whether a size is judged alike in both: the same font, characters, format and resolution.
+    bool judgedAlike(const TargetContent& other) const;
 };
 
 class TargetView : public QAbstractScrollArea {
@@ -51,10 +59,17 @@ public:
     void stopMaking();
     const TargetContent& content() const { return content_; }
 
-    // True once every line of the current content has arrived.
+    // True once every line of the current content has arrived, and every size has been judged.
     bool isComplete() const;
     // The lines in size order; a line not made yet has size 0.
     const std::vector<TargetLine>& lines() const { return lines_; }
+    // Why the run makes no file of a line's size, in its writer's words: empty when it makes one,
+    // none while that is not known yet.
+    std::optional<std::string> refusal(size_t line) const;
+    // A line's caption in full: its size, and why it is not shown or no file is made of it; and as
+    // the view shows it, cut to the view's width (the whole of it is the caption's tooltip).
+    QString caption(size_t line) const;
+    QString shownCaption(size_t line) const;
     // Device pixels per pixel of the generated font.
     int magnification() const { return magnification_; }
 
@@ -75,6 +90,8 @@ signals:
     void completed(qint64 milliseconds);
 
 protected:
+    bool event(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
@@ -86,28 +103,49 @@ private:
         int cellTop = 0; // where the cells start
         int left = 0;    // the first cell's origin, device pixels from the content's left
         std::vector<int> origins;  // each character's origin, in font pixels from `left`
+        int overhang = 0;          // font pixels of ink left of the first origin
+        int64_t right = 0;         // where the line's cells and ink end, font pixels from the first origin
     };
 
     void startMaking();
     void lineMade(uint64_t generation, size_t index, TargetLine line);
+    void sizeJudged(uint64_t judgement, int32_t size, std::string refusal);
+    void emitIfComplete();
     // Chooses the magnification, places the lines and sets the scroll bars' ranges.
     void relayout();
     int chooseMagnification() const;
+    // The scroll bars' ranges for the content placed: whether each is needed follows from the
+    // view's whole area and the content alone, never from the bars shown now.
+    void updateScrollBars();
     qreal ratio() const;
+    int margin() const;         // device pixels
+    int captionHeight() const;  // device pixels
+    // Where a caption is drawn in the viewport (the view's own units); -1 for the header.
+    QRectF captionRect(int line) const;
+    bool judging() const;
 
     TargetContent content_;
     bool handed_ = false;  // content_ has been handed over (and is not just the empty default)
     std::vector<TargetLine> lines_;
     std::vector<bool> made_;
     std::vector<Placed> placed_;
+    // The sizes judged for content judged alike to `judged_`, each with its refusal (empty: made).
+    std::map<int32_t, std::string> verdicts_;
+    TargetContent judged_;
     int magnification_ = 2;
     int zoom_ = 0;  // a magnification the user chose with Ctrl and the wheel; 0 lets the view choose
     int contentWidth_ = 0;   // device pixels
     int contentHeight_ = 0;
 
     std::shared_ptr<std::atomic<uint64_t>> generation_;
+    // Counts what is judged: a change of font, format or resolution, or sizes not being judged.
+    std::shared_ptr<std::atomic<uint64_t>> judgeGeneration_;
+    std::vector<int32_t> beingJudged_;  // the sizes the judging under way covers
     QElapsedTimer sinceHanded_;
     QThreadPool pool_;
+    // Judging has a thread of its own: a writer, once started, finishes its size, and a new line
+    // must not wait for it.
+    QThreadPool judgePool_;
 };
 
 }  // namespace qf

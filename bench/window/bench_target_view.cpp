@@ -1,6 +1,7 @@
 // How long the target view takes to show what an input change asks for: making the line's
 // bitmaps (the work its thread does) and the whole update, from handing the view its content to
-// the last line shown, at 12 and 72 points for a 96 and a 300 dpi target.
+// the last line shown, at 12 and 72 points for a 96 and a 300 dpi target; and judging a size as
+// the run would (its own thread's work once a size, font, format or resolution changes).
 #include "bench/BenchSupport.h"
 #include "ui/TargetBitmaps.h"
 #include "ui/TargetView.h"
@@ -45,6 +46,23 @@ void BM_TargetLine(benchmark::State& state)
     state.SetLabel(storage == qf::GlyphStorage::Cell ? "cell (FNT, FON)" : "ink box (BDF, PCL)");
 }
 
+// Whether the run makes a size's file: the format's writer making it whole, read back.
+void BM_TargetJudgement(benchmark::State& state)
+{
+    const auto size = static_cast<int32_t>(state.range(0));
+    const auto dpi = static_cast<int32_t>(state.range(1));
+    const auto format = state.range(2) ? qf::OutputFormat::BDF : qf::OutputFormat::FNT;
+    qf::TargetContent content = Content(size, dpi, qf::formatInfo(format).storage);
+    content.format = format;
+    content.name = "Bench";
+    const qf::TargetRequest request = qf::TargetView::MakeRequest(content, 96, 96);
+    for (auto _ : state) {
+        qf::TargetJudge judge(request);
+        benchmark::DoNotOptimize(judge.refusal(size));
+    }
+    state.SetLabel(format == qf::OutputFormat::FNT ? "FNT" : "BDF");
+}
+
 // The whole update: the view handed new content (a new text each time, as typing does) until its
 // line has arrived, then one paint of what it shows.
 void BM_TargetViewUpdate(benchmark::State& state)
@@ -78,6 +96,7 @@ void Sizes(benchmark::internal::Benchmark* b, bool storages)
 }
 
 BENCHMARK(BM_TargetLine)->Apply([](benchmark::internal::Benchmark* b) { Sizes(b, true); });
+BENCHMARK(BM_TargetJudgement)->Apply([](benchmark::internal::Benchmark* b) { Sizes(b, true); });
 BENCHMARK(BM_TargetViewUpdate)->Apply([](benchmark::internal::Benchmark* b) { Sizes(b, false); })->UseRealTime();
 
 }  // namespace
