@@ -116,6 +116,7 @@ void MainDialog::OnInitDialog()
     m_fontList = FindControlAs<FontCheckList>(this, ids::kFontList);
     m_target = FindControlAs<TargetView>(this, ids::kTargetView);
     m_statusLine = FindControlAs<StatusLine>(this, ids::kStatusLine);
+    ShowFocusOnBanner(FindControl(this, ids::kAbout));
     UpdateData(false);
 
     m_nameEditor = new FontNameEditor(m_fontList);
@@ -147,9 +148,28 @@ void MainDialog::OnInitDialog()
 
     // Placing comes last: the widths of the filled lists count when the dialog is laid out.
     builder_->placeControls();
+    OpenToFitScreen();
     m_preview->setGeometry(m_placeholder->geometry());
     // The list is where work begins; Enter there presses Start rather than opening the About box.
     m_fontList->setFocus(Qt::OtherFocusReason);
+}
+
+void MainDialog::OpenToFitScreen()
+{
+    // The template's size is the least that shows every control, and on a large screen it leaves
+    // the previews room for one size and a half. The window opens to three quarters of the screen
+    // in either direction, whichever comes first, keeping the template's proportions.
+    const QScreen* on = screen();
+    if (!on)
+        return;
+    const QSize base = size();
+    const QRect room = on->availableGeometry();
+    const double factor = std::min(room.width() * 0.75 / base.width(), room.height() * 0.75 / base.height());
+    if (factor <= 1.0)
+        return;
+    resize(static_cast<int>(base.width() * factor), static_cast<int>(base.height() * factor));
+    // Not shown yet, so no resize event comes before the first show: arrange for the size now.
+    builder_->arrange(size());
 }
 
 void MainDialog::resizeEvent(QResizeEvent* event)

@@ -151,6 +151,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void OpenToFitScreen();
     void OnInitDialog();
     void ConnectHandlers();
     void FillFontList();

@@ -6,6 +6,8 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QEvent>
+#include <QWidget>
 #include <QPolygon>
 
 #include <algorithm>
@@ -14,6 +16,8 @@
 namespace qf {
 
 namespace {
+
+const QColor kAccent(0xf4, 0xb9, 0x42);
 
 // A "Q" as a bitmap font would hold it, the program's emblem.
 constexpr std::array<const char*, 10> kEmblem = {
@@ -85,7 +89,7 @@ QImage BannerImage(QSize size)
     }
     p.translate(0, (height - kBannerSize.height()) / 2);
 
-    DrawEmblem(p, QPointF(30, 13), 5.0, QColor(0xf4, 0xb9, 0x42), QColor(255, 255, 255, 60));
+    DrawEmblem(p, QPointF(30, 13), 5.0, kAccent, QColor(255, 255, 255, 60));
 
     p.setPen(QColor(0x9f, 0xc7, 0xe8));
     p.setFont(PixelFont(11, true));
@@ -98,6 +102,71 @@ QImage BannerImage(QSize size)
     p.drawText(QPointF(236, 47), QStringLiteral("outline fonts in, bitmap fonts out"));
     p.end();
     return image;
+}
+
+namespace {
+
+// A ring in the banner's accent around a control on the banner while it has the keyboard focus.
+// It lies between the banner and the control and follows the control wherever layout moves it.
+class FocusRing : public QWidget {
+public:
+    explicit FocusRing(QWidget* control) : QWidget(control->parentWidget()), control_(control)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        control->installEventFilter(this);
+        hide();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == control_) {
+            switch (event->type()) {
+            case QEvent::FocusIn:
+            case QEvent::FocusOut:
+            case QEvent::Move:
+            case QEvent::Resize:
+            case QEvent::Show:
+            case QEvent::Hide:
+                follow();
+                break;
+            default:
+                break;
+            }
+        }
+        return false;
+    }
+
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(kAccent, kWidth));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(rect()).adjusted(kWidth / 2.0, kWidth / 2.0, -kWidth / 2.0, -kWidth / 2.0), 4, 4);
+    }
+
+private:
+    static constexpr int kWidth = 2;
+    static constexpr int kMargin = 3;
+
+    void follow()
+    {
+        setGeometry(control_->geometry().adjusted(-kMargin, -kMargin, kMargin, kMargin));
+        stackUnder(control_);
+        setVisible(control_->isVisible() && control_->hasFocus());
+    }
+
+    QWidget* control_;
+};
+
+}  // namespace
+
+void ShowFocusOnBanner(QWidget* control)
+{
+    if (control && control->parentWidget())
+        new FocusRing(control);
 }
 
 QPixmap ResourceBitmap(int resource, QSize size, qreal devicePixelRatio)
@@ -116,6 +185,7 @@ QImage ApplicationIconImage(int size)
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.save();
     p.scale(size / 32.0, size / 32.0);
     QLinearGradient fill(0, 0, 32, 32);
     fill.setColorAt(0.0, QColor(0x2b, 0x63, 0x8c));
@@ -125,7 +195,26 @@ QImage ApplicationIconImage(int size)
     p.fillPath(tile, fill);
     p.setPen(QPen(QColor(0x0c, 0x16, 0x29), 1));
     p.drawPath(tile);
-    DrawEmblem(p, QPointF(6, 5), 2.5, QColor(0xf4, 0xb9, 0x42), QColor());
+    p.restore();
+
+    // The emblem is a bitmap glyph, so it is drawn on whole pixels of the icon: scaled with the
+    // tile, a 16-pixel icon smeared its 1.25-pixel cells into a grey blot. Small cells are drawn
+    // solid; from 3 pixels up a gap between them shows the raster.
+    const int inkedRows = static_cast<int>(kEmblem.size()) - 1;  // the last row is the baseline's gap
+    const int pixel = std::max(1, (size * 5 + 32) / 64);  // 16: 1, 24: 2, 32: 3, 48: 4, 64: 5
+    const int width = 8 * pixel;
+    const int height = inkedRows * pixel;
+    const int left = (size - width) / 2;
+    const int top = (size - height) / 2;
+    p.setRenderHint(QPainter::Antialiasing, false);
+    const QColor ink = kAccent;
+    const int gap = pixel >= 3 ? 1 : 0;
+    for (int y = 0; y < inkedRows; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            if (kEmblem[static_cast<size_t>(y)][x] == '#')
+                p.fillRect(QRect(left + x * pixel, top + y * pixel, pixel - gap, pixel - gap), ink);
+        }
+    }
     p.end();
     return image;
 }

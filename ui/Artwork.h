@@ -8,6 +8,8 @@
 #include <QPixmap>
 #include <QSize>
 
+class QWidget;
+
 namespace qf {
 
 // Nominal size of the banner bitmap.
@@ -15,6 +17,9 @@ inline constexpr QSize kBannerSize{703, 64};
 
 // The banner drawn to fill `size` (its own proportions are kept by the dialog template).
 QImage BannerImage(QSize size = kBannerSize);
+// A control standing on the banner shows its keyboard focus by a ring in the banner's light accent
+// around it: the style's own focus frame is a thin blue that the banner's dark sky swallows.
+void ShowFocusOnBanner(QWidget* control);
 // A bitmap resource at a size, for a display with this device pixel ratio. Only the banner exists.
 QPixmap ResourceBitmap(int resource, QSize size, qreal devicePixelRatio = 1.0);
 

@@ -3,6 +3,9 @@
 // code page list's height.
 #include "GuiTestSupport.h"
 
+#include "tests/TestSupport.h"
+#include "ui/Artwork.h"
+
 #include "ui/FontCheckList.h"
 #include "ui/PreviewPane.h"
 #include "ui/StatusLine.h"
@@ -21,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <map>
 
 namespace qf {
@@ -99,6 +104,77 @@ TEST(GuiWindow, GrowsFromItsTemplateSizeWithTheListAndThePreviewsTakingTheRoom)
     QTest::qWait(20);
     EXPECT_GE(dialog->width(), base.width());
     EXPECT_GE(dialog->height(), base.height());
+}
+
+TEST(GuiWindow, OpensLargerOnALargeScreenInTheTemplatesProportions)
+{
+    auto dialog = test::MakeDialog();
+    const QSize base = dialog->minimumSize();
+    const QRect room = dialog->screen()->availableGeometry();
+    const QSize opened = dialog->size();
+    if (base.width() * 4 >= room.width() * 3 || base.height() * 4 >= room.height() * 3) {
+        // The test platform's own screen leaves no room to grow.
+        EXPECT_EQ(opened, base);
+    } else {
+        EXPECT_GT(opened.width(), base.width() * 11 / 10);
+        EXPECT_LE(opened.width(), room.width() * 3 / 4 + 1);
+        EXPECT_LE(opened.height(), room.height() * 3 / 4 + 1);
+        EXPECT_NEAR(double(opened.width()) / opened.height(), double(base.width()) / base.height(), 0.02);
+        // The previews take the height gained: a third of the window and more, against a quarter.
+        EXPECT_GT(dialog->control(ids::kTargetView)->height() * 3, opened.height());
+    }
+
+    // The same on full HD and on a laptop screen, each a process of its own.
+    if (room.width() == 800) {
+        for (const char* screen : {"1920, \"height\": 1080", "1280, \"height\": 800"}) {
+            const test::TempDir dir;
+            const std::string config = dir.path() + "/screen.json";
+            std::ofstream(config) << "{\"screens\": [{\"name\": \"s\", \"x\": 0, \"y\": 0, \"width\": " << screen
+                                  << ", \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}";
+            const std::string command =
+                "QT_QPA_PLATFORM=offscreen:configfile=" + config + " " +
+                test::shellQuote(QCoreApplication::applicationFilePath().toStdString()) +
+                " --gtest_brief=1 --gtest_filter=GuiWindow.OpensLargerOnALargeScreenInTheTemplatesProportions";
+            EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        }
+    }
+}
+
+TEST(GuiWindow, TheAboutButtonShowsItsFocusAgainstTheBanner)
+{
+    auto dialog = test::MakeDialog();
+    test::ShowActive(dialog.get());
+    QWidget* about = dialog->control(ids::kAbout);
+    const QRect around = about->geometry().adjusted(-3, -3, 3, 3);
+    dialog->m_fontList->setFocus(Qt::TabFocusReason);
+    QTest::qWait(20);
+    const QImage plain = dialog->grab(around).toImage();
+    about->setFocus(Qt::TabFocusReason);
+    QTest::qWait(20);
+    const QImage focused = dialog->grab(around).toImage();
+    ASSERT_EQ(plain.size(), focused.size());
+    // Where focus changes the picture, at least one pixel changes by far more than a shade.
+    int strongest = 0;
+    for (int y = 0; y < plain.height(); ++y) {
+        for (int x = 0; x < plain.width(); ++x)
+            strongest = std::max(strongest, std::abs(qGray(plain.pixel(x, y)) - qGray(focused.pixel(x, y))));
+    }
+    EXPECT_GT(strongest, 80);
+}
+
+TEST(GuiWindow, TheSmallIconsDrawTheEmblemOnWholePixels)
+{
+    // 44 inked cells, each a whole square of the accent at every size: none smeared into the tile.
+    const QRgb accent = qRgb(0xf4, 0xb9, 0x42);
+    for (const int size : {16, 24, 32}) {
+        const QImage icon = ApplicationIconImage(size).convertToFormat(QImage::Format_RGB32);
+        const int cell = size == 16 ? 1 : 2;  // a 32-pixel icon has 3-pixel cells less a gap of one
+        int inked = 0;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x)
+                inked += icon.pixel(x, y) == accent;
+        EXPECT_GE(inked, 44 * cell * cell) << size;
+    }
 }
 
 TEST(GuiWindow, KeyboardMnemonicsAreDistinctFocusStartsOnTheListTypingFindsANamedStyle)
