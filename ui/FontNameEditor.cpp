@@ -3,11 +3,41 @@
 #include "res/DialogTemplates.h"
 #include "ui/DialogBuilder.h"
 #include "ui/FontCheckList.h"
+#include "ui/PreviewPane.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QToolTip>
+#include <QValidator>
 
 namespace qf {
+
+namespace {
+
+// A font's name is stored as Windows Western (cp1252) text, so typing or pasting a character it
+// cannot hold is refused rather than turned into "?" behind the user's back.
+class NameValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int&) const override
+    {
+        for (const QChar c : input) {
+            if (c != u'?' && EncodeForCharset(QString(c), gdi::ANSI_CHARSET, 437) == "?")
+                return Invalid;
+        }
+        return Acceptable;
+    }
+};
+
+}  // namespace
+
+const QString& FontNameEditor::refusal()
+{
+    static const QString text = QStringLiteral(
+        "A font name holds at most 63 characters, all of Windows Western (code page 1252).");
+    return text;
+}
 
 FontNameEditor::FontNameEditor(FontCheckList* list) : QLineEdit(list->viewport()), list_(list)
 {
@@ -15,6 +45,11 @@ FontNameEditor::FontNameEditor(FontCheckList* list) : QLineEdit(list->viewport()
     setProperty(kControlIdProperty, res::main_ids::kNameEditor);
     setGeometry(0, 0, 30, 30);
     setMaxLength(kMaxName);
+    setValidator(new NameValidator(this));
+    // Said where the typing is, as it is refused.
+    connect(this, &QLineEdit::inputRejected, this, [this] {
+        QToolTip::showText(mapToGlobal(QPoint(0, height())), refusal(), this);
+    });
     hide();
 }
 

@@ -16,6 +16,9 @@ public:
 
     explicit FontNameEditor(FontCheckList* list);
 
+    // What the editor says when it refuses a character: past the 63rd, or one the name cannot hold.
+    static const QString& refusal();
+
     // Opens the editor over list position `item` with `text`.
     void open(int item, const QRect& rect, const QString& text);
     // The list position being edited, or last edited.

@@ -4,11 +4,13 @@
 #include "ui/FontCheckList.h"
 #include "ui/FontNameEditor.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -182,6 +184,24 @@ TEST_F(RenameFixture, NamesAreCutTo63CharactersAndMayBeEmpty)
     QTest::keyClick(editor, Qt::Key_Return);
     EXPECT_EQ(dialog->m_fonts[0].name, "Caf\xe9 ?");
     EXPECT_EQ(list->item(3)->text(), QString::fromUtf8(" Caf\u00e9 ?"));
+
+    // Typed or pasted, such characters and those past the 63rd are refused where they are typed,
+    // and the editor says why.
+    dialog->BeginRename();
+    editor->clear();
+    for (const QChar c : QString::fromUtf8("Caf\u00e9\u20ac \u0416?")) {
+        QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(editor, &typed);
+    }
+    EXPECT_EQ(editor->text(), QString::fromUtf8("Caf\u00e9\u20ac ?"));
+    EXPECT_EQ(QToolTip::text(), FontNameEditor::refusal());
+    QToolTip::hideText();
+    editor->setText(QString(63, u'n'));
+    QTest::keyClick(editor, Qt::Key_X);
+    EXPECT_EQ(editor->text(), QString(63, u'n'));
+    EXPECT_EQ(QToolTip::text(), FontNameEditor::refusal());
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(dialog->m_fonts[0].name, std::string(63, 'n'));
 }
 
 TEST_F(RenameFixture, DoubleClickOnTheTextStartsRenaming)
