@@ -2,6 +2,7 @@
 // FNT version 2.0. The font library writer assembles these.
 #pragma once
 
+#include "formats/FntHeader.h"
 #include "formats/FontWriter.h"
 
 namespace qf {
@@ -19,7 +20,7 @@ public:
     // text face, each character's origin at its left edge.
     static int64_t scratchWidth(const gdi::TEXTMETRIC& tm) { return kScratchCells * tm.tmHeight; }
 
-    static constexpr int kHeaderSize = 118;
+    static constexpr int kHeaderSize = static_cast<int>(fnt::kHeaderSize);
     static constexpr int64_t kScratchCells = 10;
 };
 

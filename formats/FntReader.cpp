@@ -5,6 +5,7 @@
 #include "formats/FntReader.h"
 
 #include "formats/ByteReader.h"
+#include "formats/FntHeader.h"
 
 #include <algorithm>
 #include <array>
@@ -17,8 +18,8 @@ namespace {
 
 constexpr uint32_t kVersion2 = 0x0200;
 constexpr uint32_t kVersion3 = 0x0300;
-constexpr uint64_t kHeader2 = 118;
-constexpr uint64_t kHeader3 = 148;
+constexpr uint64_t kHeader2 = fnt::kHeaderSize;
+constexpr uint64_t kHeader3 = fnt::kHeader3Size;
 // FreeType reads the 3.0 header's 148 bytes whatever the version says.
 constexpr uint64_t kFreeTypeHeaderRead = 148;
 // A 2.0 font lives in one 16-bit segment: its character table holds 16-bit offsets.
@@ -37,28 +38,28 @@ constexpr uint32_t kFlagOneColour = 0x0010;
 constexpr uint32_t kFlagsColour = 0x0020 | 0x0040 | 0x0080;
 
 // Header field offsets, from the start of the font.
-constexpr uint64_t kAtVersion = 0;
-constexpr uint64_t kAtSize = 2;
-constexpr uint64_t kAtType = 66;
-constexpr uint64_t kAtPoints = 68;
-constexpr uint64_t kAtVertRes = 70;
-constexpr uint64_t kAtHorizRes = 72;
-constexpr uint64_t kAtAscent = 74;
-constexpr uint64_t kAtInternalLeading = 76;
-constexpr uint64_t kAtWeight = 83;
-constexpr uint64_t kAtPixWidth = 86;
-constexpr uint64_t kAtPixHeight = 88;
-constexpr uint64_t kAtPitchAndFamily = 90;
-constexpr uint64_t kAtAvgWidth = 91;
-constexpr uint64_t kAtMaxWidth = 93;
-constexpr uint64_t kAtFirstChar = 95;
-constexpr uint64_t kAtDefaultChar = 97;
-constexpr uint64_t kAtBreakChar = 98;
-constexpr uint64_t kAtWidthBytes = 99;
-constexpr uint64_t kAtDevice = 101;
-constexpr uint64_t kAtFace = 105;
-constexpr uint64_t kAtBitsOffset = 113;
-constexpr uint64_t kAtFlags = 118;
+constexpr uint64_t kAtVersion = fnt::offsetOf("dfVersion");
+constexpr uint64_t kAtSize = fnt::offsetOf("dfSize");
+constexpr uint64_t kAtType = fnt::offsetOf("dfType");
+constexpr uint64_t kAtPoints = fnt::offsetOf("dfPoints");
+constexpr uint64_t kAtVertRes = fnt::offsetOf("dfVertRes");
+constexpr uint64_t kAtHorizRes = fnt::offsetOf("dfHorizRes");
+constexpr uint64_t kAtAscent = fnt::offsetOf("dfAscent");
+constexpr uint64_t kAtInternalLeading = fnt::offsetOf("dfInternalLeading");
+constexpr uint64_t kAtWeight = fnt::offsetOf("dfWeight");
+constexpr uint64_t kAtPixWidth = fnt::offsetOf("dfPixWidth");
+constexpr uint64_t kAtPixHeight = fnt::offsetOf("dfPixHeight");
+constexpr uint64_t kAtPitchAndFamily = fnt::offsetOf("dfPitchAndFamily");
+constexpr uint64_t kAtAvgWidth = fnt::offsetOf("dfAvgWidth");
+constexpr uint64_t kAtMaxWidth = fnt::offsetOf("dfMaxWidth");
+constexpr uint64_t kAtFirstChar = fnt::offsetOf("dfFirstChar");
+constexpr uint64_t kAtDefaultChar = fnt::offsetOf("dfDefaultChar");
+constexpr uint64_t kAtBreakChar = fnt::offsetOf("dfBreakChar");
+constexpr uint64_t kAtWidthBytes = fnt::offsetOf("dfWidthBytes");
+constexpr uint64_t kAtDevice = fnt::offsetOf("dfDevice");
+constexpr uint64_t kAtFace = fnt::offsetOf("dfFace");
+constexpr uint64_t kAtBitsOffset = fnt::offsetOf("dfBitsOffset");
+constexpr uint64_t kAtFlags = fnt::kDfFlags;
 
 struct Header {
     uint32_t version = 0;

@@ -26,12 +26,8 @@ constexpr uint8_t kStubCode[] = {0x0E, 0x1F, 0xBA, 0x0E, 0x00, 0xB4, 0x09,
 constexpr char kStubMessage[] = "This program cannot be run in DOS mode.";
 constexpr uint8_t kStubMessageEnd[] = {0x0D, 0x0A, '$'};
 
-// FNT header fields the library repeats (offsets into the 118-byte header).
-constexpr size_t kFntPoints = 68;
-constexpr size_t kFntVertRes = 70;
-constexpr size_t kFntHorizRes = 72;
-constexpr size_t kFntFace = 105;
-constexpr size_t kFntDirectoryPrefix = 99;  // dfVersion through dfBreakChar
+// The font directory repeats each font's header from dfVersion through dfBreakChar.
+constexpr size_t kFntDirectoryPrefix = fnt::kDfWidthBytes;
 
 int64_t roundUp16(int64_t value) { return (value + 15) / 16 * 16; }
 
@@ -55,7 +51,7 @@ bool readFacts(const OutputSink& font, FontFacts& facts, std::string& why)
     }
     facts.image = font.data();
     facts.length = static_cast<int64_t>(font.size());
-    facts.face = readLe32(facts.image + kFntFace);
+    facts.face = readLe32(facts.image + fnt::kDfFace);
     if (facts.face >= font.size()) {
         why = "its face name offset " + std::to_string(facts.face) + " lies past its " +
               std::to_string(font.size()) + " bytes";
@@ -74,13 +70,13 @@ bool readFacts(const OutputSink& font, FontFacts& facts, std::string& why)
 std::string describe(const std::vector<FontFacts>& fonts)
 {
     const uint8_t* first = fonts.front().image;
-    std::string text = "FONTRES 100," + std::to_string(readLe16(first + kFntVertRes)) + "," +
-                       std::to_string(readLe16(first + kFntHorizRes)) + ":" +
+    std::string text = "FONTRES 100," + std::to_string(readLe16(first + fnt::kDfVertRes)) + "," +
+                       std::to_string(readLe16(first + fnt::kDfHorizRes)) + ":" +
                        std::string(fonts.front().faceName) + " ";
     for (size_t i = 0; i < fonts.size(); ++i) {
         if (i > 0)
             text += ",";
-        text += std::to_string(readLe16(fonts[i].image + kFntPoints));
+        text += std::to_string(readLe16(fonts[i].image + fnt::kDfPoints));
         if (text.size() > kMaxDescription)
             break;
     }
