@@ -85,6 +85,203 @@ std::string describe(const std::vector<FontFacts>& fonts)
     return text;
 }
 
+// Where everything goes. The tables come first, at positions fixed by the font count c, the
+// module name's length m and the description's length d; the font directory and the fonts follow,
+// each on a 16-byte boundary. The area before the fonts is as large as they need.
+struct LibraryPlan {
+    int64_t c = 0;
+    int64_t m = 0;
+    int64_t d = 0;
+    int64_t residentNames = 0;     // NE-relative
+    int64_t entryTable = 0;        // NE-relative
+    int64_t nonResidentNames = 0;  // a file offset, as every offset below
+    int64_t nonResidentEnd = 0;
+    int64_t directory = 0;
+    int64_t directorySize = 0;
+    int64_t firstFont = 0;
+    std::vector<int64_t> fontUnits;  // each font's length in 16-byte units
+    int64_t end = 0;
+};
+
+constexpr int64_t kNeHeaderSize = 64;
+
+LibraryPlan planLibrary(const std::vector<FontFacts>& fonts, const std::string& description)
+{
+    LibraryPlan plan;
+    plan.c = static_cast<int64_t>(fonts.size());
+    plan.m = kModuleNameLength;
+    plan.d = static_cast<int64_t>(description.size());
+    // The resource table: its alignment shift, the directory's type with one entry, the fonts'
+    // type with c entries, the end of types and the directory's name.
+    plan.residentNames = kNeHeaderSize + 2 + 20 + 8 + 12 * plan.c + 2 + 8;
+    plan.entryTable = plan.residentNames + 1 + plan.m + 2 + 1;
+    plan.nonResidentNames = kNeHeaderOffset + plan.entryTable + 1;
+    plan.nonResidentEnd = plan.nonResidentNames + 1 + plan.d + 2 + 1;
+    plan.directory = roundUp16(plan.nonResidentEnd);
+    plan.directorySize = 2;
+    for (const FontFacts& font : fonts)
+        plan.directorySize += 116 + static_cast<int64_t>(std::min(font.faceName.size(), kMaxDirectoryFaceName)) + 1;
+    plan.firstFont = roundUp16(plan.directory + plan.directorySize);
+    plan.fontUnits.resize(fonts.size());
+    plan.end = plan.firstFont;
+    for (size_t i = 0; i < fonts.size(); ++i) {
+        plan.fontUnits[i] = (fonts[i].length + 15) / 16;
+        plan.end += 16 * plan.fontUnits[i];
+    }
+    return plan;
+}
+
+// Whether the writer stands where a block should have ended; the reason if not.
+bool at(const ByteWriter& w, int64_t expected, const char* block, std::string& why)
+{
+    if (w.ok() && w.position() == static_cast<size_t>(expected))
+        return true;
+    if (w.ok())
+        why = std::string(block) + " came out ending at byte " + std::to_string(w.position()) + " instead of " +
+              std::to_string(expected);
+    return false;
+}
+
+bool writeDosHeaderAndStub(ByteWriter& w)
+{
+    w.le16("e_magic", 0x5A4D)
+        .le16("e_cblp", 0x00F1)
+        .le16("e_cp", 1)
+        .le16("e_crlc", 0)
+        .le16("e_cparhdr", 4)
+        .le16("e_minalloc", 0)
+        .le16("e_maxalloc", 0xFFFF)
+        .le16("e_ss", 0)
+        .le16("e_sp", 0x00B8)
+        .le16("e_csum", 0)
+        .le16("e_ip", 0)
+        .le16("e_cs", 0)
+        .le16("e_lfarlc", 0x0040)
+        .le16("e_ovno", 0)
+        .zeros("e_res, e_oemid, e_oeminfo, e_res2", 32)
+        .le32("e_lfanew", kNeHeaderOffset);
+    w.bytes("stub code", kStubCode, sizeof kStubCode)
+        .bytes("stub message", kStubMessage, sizeof kStubMessage - 1)
+        .bytes("stub message end", kStubMessageEnd, sizeof kStubMessageEnd)
+        .zeros("stub padding", 8);
+    return w.ok();
+}
+
+bool writeNeHeader(ByteWriter& w, const LibraryPlan& plan)
+{
+    w.le16("ne_magic", 0x454E)
+        .u8("ne_ver", 5)
+        .u8("ne_rev", 60)
+        .le16("ne_enttab", plan.entryTable)
+        .le16("ne_cbenttab", 1)
+        .le32("ne_crc", 0)
+        .le16("ne_flags", 0x8300)
+        .le16("ne_autodata", 0)
+        .le16("ne_heap", 0)
+        .le16("ne_stack", 0)
+        .le32("ne_csip", 0)
+        .le32("ne_sssp", 0)
+        .le16("ne_cseg", 0)
+        .le16("ne_cmod", 0)
+        .le16("ne_cbnrestab", plan.d + 4)
+        .le16("ne_segtab", kNeHeaderSize)
+        .le16("ne_rsrctab", kNeHeaderSize)
+        .le16("ne_restab", plan.residentNames)
+        .le16("ne_modtab", plan.entryTable)
+        .le16("ne_imptab", plan.entryTable)
+        .le32("ne_nrestab", plan.nonResidentNames)
+        .le16("ne_cmovent", 0)
+        .le16("ne_align", 4)
+        .le16("ne_cres", 0)
+        .u8("ne_exetyp", 2)
+        .u8("ne_flagsothers", 0)
+        .le16("ne_pretthunks", 0)
+        .le16("ne_psegrefbytes", 0)
+        .le16("ne_swaparea", 0)
+        .le16("ne_expver", 0x0300);
+    return w.ok();
+}
+
+// The font directory's resource, then the fonts'.
+bool writeResourceTable(ByteWriter& w, const LibraryPlan& plan)
+{
+    const int64_t directoryNameOffset = 12 * plan.c + 32;  // from the start of the resource table
+    w.le16("rscAlignShift", 4)
+        .le16("rtTypeID", 0x8007)
+        .le16("rtResourceCount", 1)
+        .le32("rtReserved", 0)
+        .le16("rnOffset", plan.directory / 16)
+        .le16("rnLength", plan.firstFont / 16 - plan.directory / 16)
+        .le16("rnFlags", 0x0C50)
+        .le16("rnID", directoryNameOffset)
+        .le16("rnHandle", 0)
+        .le16("rnUsage", 0)
+        .le16("rtTypeID", 0x8008)
+        .le16("rtResourceCount", plan.c)
+        .le32("rtReserved", 0);
+    int64_t position = plan.firstFont;
+    for (size_t i = 0; i < plan.fontUnits.size(); ++i) {
+        w.le16("rnOffset", position / 16)
+            .le16("rnLength", plan.fontUnits[i])
+            .le16("rnFlags", 0x1C30)
+            .le16("rnID", 0x8000 + kFirstFontOrdinal + static_cast<int64_t>(i))
+            .le16("rnHandle", 0)
+            .le16("rnUsage", 0);
+        position += 16 * plan.fontUnits[i];
+    }
+    w.le16("rscEndTypes", 0)
+        .u8("rscResourceNameLength", 7)
+        .bytes("rscResourceName", "FONTDIR", 7);
+    return w.ok();
+}
+
+// Resident names (the module), the empty entry table, non-resident names (the description).
+bool writeNames(ByteWriter& w, const LibraryPlan& plan, const std::string& description)
+{
+    w.u8("resident name length", plan.m)
+        .bytes("resident name", kModuleName, static_cast<size_t>(plan.m))
+        .le16("resident name ordinal", 0)
+        .u8("resident names end", 0)
+        .u8("entry table", 0)
+        .u8("non-resident name length", plan.d)
+        .bytes("non-resident name", description.data(), description.size())
+        .le16("non-resident name ordinal", 0)
+        .u8("non-resident names end", 0);
+    return w.ok();
+}
+
+// The count, then per font its ordinal and the header facts a loader lists fonts by, without
+// loading them.
+bool writeDirectory(ByteWriter& w, const LibraryPlan& plan, const std::vector<FontFacts>& fonts)
+{
+    w.zeros("font directory alignment", static_cast<size_t>(plan.directory - plan.nonResidentEnd))
+        .le16("font count", plan.c);
+    for (size_t i = 0; i < fonts.size(); ++i) {
+        const FontFacts& font = fonts[i];
+        const size_t nameLength = std::min(font.faceName.size(), kMaxDirectoryFaceName);
+        w.le16("font ordinal", kFirstFontOrdinal + static_cast<int64_t>(i))
+            .bytes("dfVersion to dfBreakChar", font.image, kFntDirectoryPrefix)
+            .le16("dfWidthBytes", 0)
+            .le32("dfDevice", 0)
+            .le32("dfFace", font.face)
+            .le32("dfReserved", 0)
+            .u8("device name", 0)
+            .bytes("face name", font.faceName.data(), nameLength)
+            .u8("face name end", 0);
+    }
+    return w.ok();
+}
+
+// The fonts, unchanged, each padded to whole 16-byte units.
+bool writeFonts(ByteWriter& w, const LibraryPlan& plan, const std::vector<FontFacts>& fonts)
+{
+    w.zeros("fonts alignment", static_cast<size_t>(plan.firstFont - (plan.directory + plan.directorySize)));
+    for (size_t i = 0; i < fonts.size(); ++i)
+        w.bytes("font", fonts[i].image, static_cast<size_t>(fonts[i].length))
+            .zeros("font padding", static_cast<size_t>(16 * plan.fontUnits[i] - fonts[i].length));
+    return w.ok();
+}
+
 WriteProblem refuse(std::string why)
 {
     return WriteProblem::refused(std::move(why));
@@ -119,158 +316,24 @@ WriteProblem FonWriter::build(std::span<const OutputSink> images, OutputSink& ou
                 kOverBudgetQuestion, {}};
 
     const std::string description = describe(fonts);
-    const int64_t c = count;
-    const int64_t m = kModuleNameLength;
-    const int64_t d = static_cast<int64_t>(description.size());
-
-    // Where everything goes. The tables come first, at positions fixed by c, m and d; the font
-    // directory and the fonts follow, each on a 16-byte boundary. The area before the fonts is as
-    // large as they need, 8,192 bytes or more.
-    const int64_t entryTable = 12 * c + m + 108;  // NE-relative
-    const int64_t nonResidentNames = kNeHeaderOffset + entryTable + 1;  // a file offset
-    const int64_t nonResidentEnd = nonResidentNames + 1 + d + 2 + 1;
-    const int64_t directory = roundUp16(nonResidentEnd);
-    int64_t directorySize = 2;
-    for (const FontFacts& font : fonts)
-        directorySize += 116 + static_cast<int64_t>(std::min(font.faceName.size(), kMaxDirectoryFaceName)) + 1;
-    const int64_t firstFont = roundUp16(directory + directorySize);
-    std::vector<int64_t> fontUnits(fonts.size());
-    int64_t end = firstFont;
-    for (size_t i = 0; i < fonts.size(); ++i) {
-        fontUnits[i] = (fonts[i].length + 15) / 16;
-        end += 16 * fontUnits[i];
-    }
-    uint8_t* image = static_cast<uint64_t>(end) <= out.cap() ? out.extend(static_cast<size_t>(end)) : nullptr;
+    const LibraryPlan plan = planLibrary(fonts, description);
+    uint8_t* image =
+        static_cast<uint64_t>(plan.end) <= out.cap() ? out.extend(static_cast<size_t>(plan.end)) : nullptr;
     if (!image)
-        return refuse("the font library would need " + std::to_string(end) + " bytes, more than the " +
+        return refuse("the font library would need " + std::to_string(plan.end) + " bytes, more than the " +
                       std::to_string(out.cap()) + " allowed");
-    ByteWriter w(image, static_cast<size_t>(end));
-
-    // MS-DOS header.
-    w.le16("e_magic", 0x5A4D)
-        .le16("e_cblp", 0x00F1)
-        .le16("e_cp", 1)
-        .le16("e_crlc", 0)
-        .le16("e_cparhdr", 4)
-        .le16("e_minalloc", 0)
-        .le16("e_maxalloc", 0xFFFF)
-        .le16("e_ss", 0)
-        .le16("e_sp", 0x00B8)
-        .le16("e_csum", 0)
-        .le16("e_ip", 0)
-        .le16("e_cs", 0)
-        .le16("e_lfarlc", 0x0040)
-        .le16("e_ovno", 0)
-        .zeros("e_res, e_oemid, e_oeminfo, e_res2", 32)
-        .le32("e_lfanew", kNeHeaderOffset);
-
-    // MS-DOS stub.
-    w.bytes("stub code", kStubCode, sizeof kStubCode)
-        .bytes("stub message", kStubMessage, sizeof kStubMessage - 1)
-        .bytes("stub message end", kStubMessageEnd, sizeof kStubMessageEnd)
-        .zeros("stub padding", 8);
-
-    // NE header.
-    w.le16("ne_magic", 0x454E)
-        .u8("ne_ver", 5)
-        .u8("ne_rev", 60)
-        .le16("ne_enttab", entryTable)
-        .le16("ne_cbenttab", 1)
-        .le32("ne_crc", 0)
-        .le16("ne_flags", 0x8300)
-        .le16("ne_autodata", 0)
-        .le16("ne_heap", 0)
-        .le16("ne_stack", 0)
-        .le32("ne_csip", 0)
-        .le32("ne_sssp", 0)
-        .le16("ne_cseg", 0)
-        .le16("ne_cmod", 0)
-        .le16("ne_cbnrestab", d + 4)
-        .le16("ne_segtab", 0x0040)
-        .le16("ne_rsrctab", 0x0040)
-        .le16("ne_restab", 12 * c + 104)
-        .le16("ne_modtab", entryTable)
-        .le16("ne_imptab", entryTable)
-        .le32("ne_nrestab", nonResidentNames)
-        .le16("ne_cmovent", 0)
-        .le16("ne_align", 4)
-        .le16("ne_cres", 0)
-        .u8("ne_exetyp", 2)
-        .u8("ne_flagsothers", 0)
-        .le16("ne_pretthunks", 0)
-        .le16("ne_psegrefbytes", 0)
-        .le16("ne_swaparea", 0)
-        .le16("ne_expver", 0x0300);
-
-    // Resource table: the font directory, then the fonts.
-    const int64_t directoryNameOffset = 12 * c + 32;  // from the start of the resource table
-    w.le16("rscAlignShift", 4)
-        .le16("rtTypeID", 0x8007)
-        .le16("rtResourceCount", 1)
-        .le32("rtReserved", 0)
-        .le16("rnOffset", directory / 16)
-        .le16("rnLength", firstFont / 16 - directory / 16)
-        .le16("rnFlags", 0x0C50)
-        .le16("rnID", directoryNameOffset)
-        .le16("rnHandle", 0)
-        .le16("rnUsage", 0)
-        .le16("rtTypeID", 0x8008)
-        .le16("rtResourceCount", c)
-        .le32("rtReserved", 0);
-    int64_t position = firstFont;
-    for (size_t i = 0; i < fonts.size(); ++i) {
-        w.le16("rnOffset", position / 16)
-            .le16("rnLength", fontUnits[i])
-            .le16("rnFlags", 0x1C30)
-            .le16("rnID", 0x8000 + kFirstFontOrdinal + static_cast<int64_t>(i))
-            .le16("rnHandle", 0)
-            .le16("rnUsage", 0);
-        position += 16 * fontUnits[i];
-    }
-    w.le16("rscEndTypes", 0)
-        .u8("rscResourceNameLength", 7)
-        .bytes("rscResourceName", "FONTDIR", 7);
-
-    // Resident names (the module), the empty entry table, non-resident names (the description).
-    w.u8("resident name length", m)
-        .bytes("resident name", kModuleName, static_cast<size_t>(m))
-        .le16("resident name ordinal", 0)
-        .u8("resident names end", 0)
-        .u8("entry table", 0)
-        .u8("non-resident name length", d)
-        .bytes("non-resident name", description.data(), description.size())
-        .le16("non-resident name ordinal", 0)
-        .u8("non-resident names end", 0);
-
-    // Font directory: the count, then per font its ordinal and the header facts a loader lists
-    // fonts by, without loading them.
-    w.zeros("font directory alignment", static_cast<size_t>(directory - nonResidentEnd))
-        .le16("font count", c);
-    for (size_t i = 0; i < fonts.size(); ++i) {
-        const FontFacts& font = fonts[i];
-        const size_t nameLength = std::min(font.faceName.size(), kMaxDirectoryFaceName);
-        w.le16("font ordinal", kFirstFontOrdinal + static_cast<int64_t>(i))
-            .bytes("dfVersion to dfBreakChar", font.image, kFntDirectoryPrefix)
-            .le16("dfWidthBytes", 0)
-            .le32("dfDevice", 0)
-            .le32("dfFace", font.face)
-            .le32("dfReserved", 0)
-            .u8("device name", 0)
-            .bytes("face name", font.faceName.data(), nameLength)
-            .u8("face name end", 0);
-    }
-
-    // The fonts, unchanged, each padded to whole 16-byte units.
-    w.zeros("fonts alignment", static_cast<size_t>(firstFont - (directory + directorySize)));
-    for (size_t i = 0; i < fonts.size(); ++i)
-        w.bytes("font", fonts[i].image, static_cast<size_t>(fonts[i].length))
-            .zeros("font padding", static_cast<size_t>(16 * fontUnits[i] - fonts[i].length));
-
-    if (!w.ok() || w.position() != static_cast<size_t>(end)) {
+    ByteWriter w(image, static_cast<size_t>(plan.end));
+    // Each block ends where the plan, and the offsets already written into earlier blocks, say.
+    std::string why;
+    const bool made = writeDosHeaderAndStub(w) && at(w, kNeHeaderOffset, "the MS-DOS header", why) &&
+                      writeNeHeader(w, plan) && at(w, kNeHeaderOffset + kNeHeaderSize, "the NE header", why) &&
+                      writeResourceTable(w, plan) && at(w, kNeHeaderOffset + plan.residentNames, "the resource table", why) &&
+                      writeNames(w, plan, description) && at(w, plan.nonResidentEnd, "the names", why) &&
+                      writeDirectory(w, plan, fonts) && at(w, plan.directory + plan.directorySize, "the font directory", why) &&
+                      writeFonts(w, plan, fonts) && at(w, plan.end, "the font library", why);
+    if (!made) {
         out.clear();
-        return refuse(!w.ok() ? "the font library cannot be written: " + w.error()
-                              : "the font library came out at " + std::to_string(w.position()) +
-                                    " bytes instead of " + std::to_string(end));
+        return refuse(!w.ok() ? "the font library cannot be written: " + w.error() : why);
     }
     return {};
 }
