@@ -17,6 +17,8 @@ namespace {
 constexpr char kFontHeaderCommand[] = "\x1b)s64W";
 constexpr size_t kDescriptorSize = 64;
 constexpr size_t kFontNameSize = 16;
+static_assert(PclSoftFontWriter::kHeaderSize == sizeof kFontHeaderCommand - 1 + kDescriptorSize,
+              "the font header is its command and its descriptor");
 // Image offsets of the fields known only once every character has been rendered.
 constexpr size_t kOffsetCellWidth = 6 + 8;
 constexpr size_t kOffsetPitch = 6 + 16;
@@ -99,28 +101,15 @@ WriteProblem PclSoftFontWriter::write(gdi::DeviceContext& dc, const WriteRequest
     });
 }
 
-WriteProblem PclSoftFontWriter::pack(GlyphSource& glyphs, const WriteRequest& request, OutputSink& out,
-                                     bool landscape)
-{
-    out.clear();
-    const Refusal refuse(request);
-    const int symbolSet = request.pclSymbolSet();
-    const char* name = request.name.c_str();
-    const gdi::TEXTMETRIC& tm = glyphs.metrics();
-    if (tm.tmHeight < 1 || tm.tmMaxCharWidth < 1)
-        return refuse("the realised font has no usable cell (height " + std::to_string(tm.tmHeight) +
-                          ", widest character " + std::to_string(tm.tmMaxCharWidth) + ")");
-    // Drawn into margins as for BDF, so ink left of the origin or right of the advance is kept:
-    // a character's signed offsets place its ink box wherever it lies.
-    const int64_t scratchWidth = ink::marginScratchWidth(tm);
-    if (scratchWidth > INT32_MAX)
-        return refuse("a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
+namespace {
 
-    // Font header: the command, then the descriptor. Cell Width and Pitch are filled in last.
-    uint8_t header[kHeaderSize] = {};
+// The font header command and its descriptor; Cell Width and Pitch stay 0 until every character
+// has been drawn. False, with the writer's reason, for a metric that does not fit its field.
+bool writeFontHeader(const gdi::TEXTMETRIC& tm, const WriteRequest& request, bool landscape,
+                     uint8_t (&header)[PclSoftFontWriter::kHeaderSize], std::string& why)
+{
     ByteWriter hw(header, sizeof header);
-    const std::string fontName = std::string(name).substr(0, kFontNameSize) +
-                                 std::string(kFontNameSize, ' ');
+    const std::string fontName = std::string(request.name.c_str()).substr(0, kFontNameSize) + std::string(kFontNameSize, ' ');
     hw.bytes("font header command", kFontHeaderCommand, 6)
         .be16("Font Descriptor Size", kDescriptorSize)
         .u8("Header Format", 0)
@@ -132,7 +121,7 @@ WriteProblem PclSoftFontWriter::pack(GlyphSource& glyphs, const WriteRequest& re
         .be16("Cell Height", tm.tmHeight)
         .u8("Orientation", landscape ? 1 : 0)
         .u8("Spacing", 1)
-        .be16("Symbol Set", symbolSet)
+        .be16("Symbol Set", request.pclSymbolSet())
         .be16("Pitch", 0)
         .be16("Height", int64_t{4} * (tm.tmHeight - tm.tmInternalLeading))  // the em, in quarter dots
         .be16("xHeight", 0)
@@ -155,25 +144,93 @@ WriteProblem PclSoftFontWriter::pack(GlyphSource& glyphs, const WriteRequest& re
         .be16("Cap Height", 0)
         .be32("Font Number", 0)
         .bytes("Font Name", fontName.data(), kFontNameSize);
-    if (!hw.ok())
-        return refuse(hw.error());
+    if (hw.ok() && hw.position() != sizeof header)
+        why = "the font header came out at " + std::to_string(hw.position()) + " bytes";
+    else if (!hw.ok())
+        why = hw.error();
+    return why.empty();
+}
 
+// One character's download: its descriptor and raster, split into continuation blocks where it
+// is long. False, with the reason, for an offset or size that does not fit its field.
+bool writeCharacter(OutputSink& out, int code, const RenderedGlyph& glyph, const ink::InkBox& box,
+                    const gdi::TEXTMETRIC& tm, bool landscape, const std::vector<uint8_t>& raster, std::string& why)
+{
+    const int w = box.width();
+    const int h = box.height();
+    uint8_t descriptor[PclSoftFontWriter::kCharDescriptorSize];
+    ByteWriter d(descriptor, sizeof descriptor);
+    d.u8("Format", kFormatLaserJet)
+        .u8("Continuation", 0)
+        .u8("Descriptor Size", 14)
+        .u8("Class", kClassBitmap)
+        .u8("Orientation", landscape ? 1 : 0)
+        .u8("Reserved", 0)
+        .sbe16("Left Offset", landscape ? box.top - tm.tmAscent : box.left - ink::kMargin)
+        .sbe16("Top Offset", landscape ? box.right - ink::kMargin : tm.tmAscent - box.top)
+        .be16("Character Width", landscape ? h : w)
+        .be16("Character Height", landscape ? w : h)
+        .sbe16("Delta X", int64_t{4} * glyph.cx);
+    if (!d.ok()) {
+        why = "character " + std::to_string(code) + ": " + d.error();
+        return false;
+    }
+
+    // One download carries at most 32,767 bytes; the rest follows in continuation blocks, each at
+    // least 4 bytes long (2 of header, 2 of raster).
+    const size_t kMaxBlock = PclSoftFontWriter::kMaxBlock;
+    const size_t total = raster.size();
+    size_t chunk = std::min<size_t>(total, kMaxBlock - sizeof descriptor);
+    if (total - chunk == 1)
+        --chunk;
+    command(out, "\x1b*c%ldE", code);
+    command(out, "\x1b(s%ldW", static_cast<long>(sizeof descriptor + chunk));
+    out.append(descriptor, sizeof descriptor);
+    out.append(raster.data(), chunk);
+    for (size_t pos = chunk; pos < total; pos += chunk) {
+        chunk = std::min<size_t>(total - pos, kMaxBlock - 2);
+        if (total - pos - chunk == 1)
+            --chunk;
+        const uint8_t continuation[2] = {kFormatLaserJet, 1};
+        command(out, "\x1b(s%ldW", static_cast<long>(2 + chunk));
+        out.append(continuation, sizeof continuation);
+        out.append(raster.data() + pos, chunk);
+    }
+    return true;
+}
+
+}  // namespace
+
+WriteProblem PclSoftFontWriter::pack(GlyphSource& glyphs, const WriteRequest& request, OutputSink& out,
+                                     bool landscape)
+{
+    out.clear();
+    const Refusal refuse(request);
+    const gdi::TEXTMETRIC& tm = glyphs.metrics();
+    if (tm.tmHeight < 1 || tm.tmMaxCharWidth < 1)
+        return refuse("the realised font has no usable cell (height " + std::to_string(tm.tmHeight) +
+                          ", widest character " + std::to_string(tm.tmMaxCharWidth) + ")");
+    // Drawn into margins as for BDF, so ink left of the origin or right of the advance is kept:
+    // a character's signed offsets place its ink box wherever it lies.
+    const int64_t scratchWidth = ink::marginScratchWidth(tm);
+    if (scratchWidth > INT32_MAX)
+        return refuse("a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
+
+    uint8_t header[kHeaderSize] = {};
     std::string why;
+    if (!writeFontHeader(tm, request, landscape, header, why))
+        return refuse(why);
     if (!glyphs.prepare(static_cast<int>(scratchWidth), &why))
         return refuse(why);
     out.append(header, sizeof header);
 
-    const int first = tm.tmFirstChar;
-    const int last = tm.tmLastChar;
     const int height = tm.tmHeight;
     int32_t widest = 0;
     int32_t breakAdvance = -1;
     std::vector<uint8_t> columns;
     std::vector<uint8_t> cropped;
     std::vector<uint8_t> rotated;
-    std::string failure;
-
-    for (int code = first; code <= last && !out.overflowed() && failure.empty(); ++code) {
+    for (int code = tm.tmFirstChar; code <= tm.tmLastChar && !out.overflowed() && why.empty(); ++code) {
         const RenderedGlyph glyph = glyphs.render(static_cast<uint8_t>(code), ink::kMargin);
         widest = std::max(widest, glyph.cx);
         if (code == tm.tmBreakChar)
@@ -188,55 +245,14 @@ WriteProblem PclSoftFontWriter::pack(GlyphSource& glyphs, const WriteRequest& re
         cropped.resize(static_cast<size_t>(h) * bpr);
         for (int r = 0; r < h; ++r)
             ink::cropRow(glyph, layout, box.top + r, box.left, bpr, cropped.data() + static_cast<size_t>(r) * bpr);
-        const std::vector<uint8_t>* raster = &cropped;
-        if (landscape) {
+        if (landscape)
             rotate(cropped, w, h, rotated);
-            raster = &rotated;
-        }
-
-        uint8_t descriptor[kCharDescriptorSize];
-        ByteWriter d(descriptor, sizeof descriptor);
-        d.u8("Format", kFormatLaserJet)
-            .u8("Continuation", 0)
-            .u8("Descriptor Size", 14)
-            .u8("Class", kClassBitmap)
-            .u8("Orientation", landscape ? 1 : 0)
-            .u8("Reserved", 0)
-            .sbe16("Left Offset", landscape ? box.top - tm.tmAscent : box.left - ink::kMargin)
-            .sbe16("Top Offset", landscape ? box.right - ink::kMargin : tm.tmAscent - box.top)
-            .be16("Character Width", landscape ? h : w)
-            .be16("Character Height", landscape ? w : h)
-            .sbe16("Delta X", int64_t{4} * glyph.cx);
-        if (!d.ok()) {
-            failure = "character " + std::to_string(code) + ": " + d.error();
-            break;
-        }
-
-        // One download carries at most 32,767 bytes; the rest follows in continuation blocks,
-        // each at least 4 bytes long (2 of header, 2 of raster).
-        const size_t total = raster->size();
-        size_t chunk = std::min<size_t>(total, kMaxBlock - kCharDescriptorSize);
-        if (total - chunk == 1)
-            --chunk;
-        command(out, "\x1b*c%ldE", code);
-        command(out, "\x1b(s%ldW", static_cast<long>(kCharDescriptorSize + chunk));
-        out.append(descriptor, sizeof descriptor);
-        out.append(raster->data(), chunk);
-        for (size_t pos = chunk; pos < total; pos += chunk) {
-            chunk = std::min<size_t>(total - pos, kMaxBlock - 2);
-            if (total - pos - chunk == 1)
-                --chunk;
-            const uint8_t continuation[2] = {kFormatLaserJet, 1};
-            command(out, "\x1b(s%ldW", static_cast<long>(2 + chunk));
-            out.append(continuation, sizeof continuation);
-            out.append(raster->data() + pos, chunk);
-        }
+        writeCharacter(out, code, glyph, box, tm, landscape, landscape ? rotated : cropped, why);
     }
     glyphs.finish();
-    if (!failure.empty() || out.overflowed()) {
+    if (!why.empty() || out.overflowed()) {
         out.clear();
-        return refuse(!failure.empty() ? failure
-                                       : "the soft font would exceed " + std::to_string(out.cap() >> 20) + " MiB");
+        return refuse(!why.empty() ? why : "the soft font would exceed " + std::to_string(out.cap() >> 20) + " MiB");
     }
 
     // A printer advances over a code the font does not download (the space above all) by the
