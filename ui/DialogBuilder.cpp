@@ -178,6 +178,17 @@ void DialogBuilder::createControls(const ControlFactory& custom)
             w = combo;
             break;
         }
+        case ControlKind::DropDown: {
+            auto* combo = new QComboBox(dialog_);
+            combo->setEditable(true);
+            // Typed text is the choice itself, not a new item of the list.
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+            for (int k = 0; k < t.itemCount; ++k)
+                combo->addItem(TemplateText(t.items[k]));
+            w = combo;
+            break;
+        }
         case ControlKind::CheckBox:
             w = new QCheckBox(text, dialog_);
             break;

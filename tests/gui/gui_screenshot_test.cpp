@@ -60,6 +60,10 @@ TEST(GuiScreenshot, MainDialogAboutBoxAndPrompt)
     const QImage main = dialog->grab().toImage();
     EXPECT_EQ(main.size(), dialog->size() * dialog->devicePixelRatio());
     EXPECT_TRUE(main.save(OutputPath("gui-main-dialog.png")));
+    // The Characters choice in use: a Unicode format, characters typed, the count under them.
+    test::Control<QComboBox>(dialog.get(), res::main_ids::kFormat)->setCurrentIndex(5);
+    dialog->m_characterList->setEditText(QStringLiteral("ascii, U+0400-U+04FF"));
+    EXPECT_TRUE(dialog->grab().save(OutputPath("gui-main-dialog-characters.png")));
 
     AboutDialog about(dialog.get());
     test::ShowActive(&about);
