@@ -102,6 +102,13 @@ TEST(GuiCharacters, TakenByTheUnicodeFormatsWithTheCodePageListSteppingBackWhere
     ChooseFormat(*dialog, kPcf);
     EXPECT_EQ(characters->currentText(), QStringLiteral("U+0400-U+04FF"));
 
+    // Typed into the box, which holds the focus, the text is the choice.
+    characters->clearEditText();
+    QTest::keyClicks(characters, "cp1251, U+2500");
+    EXPECT_EQ(dialog->m_charactersText, QStringLiteral("cp1251, U+2500"));
+    EXPECT_EQ(characters->lineEdit()->focusPolicy(), Qt::NoFocus);
+    EXPECT_NE(characters->focusPolicy(), Qt::NoFocus);
+
     // The label's mnemonic leads to the choice.
     for (QLabel* label : dialog->findChildren<QLabel*>()) {
         if (label->text() == QStringLiteral("C&haracters:")) {
