@@ -7,10 +7,8 @@
 #include "platform/CodePages.h"
 #include "platform/DeviceContext.h"
 #include "platform/gdi.h"
-#include "res/DialogTemplates.h"
 #include "run/CodePageTable.h"
 #include "run/GenerationRun.h"
-#include "ui/DialogBuilder.h"
 #include "ui/PreviewPane.h"
 
 #include <QComboBox>
