@@ -109,6 +109,11 @@ void MainDialog::OnInitDialog()
     });
     m_exitButton = FindControlAs<QPushButton>(this, ids::kExit);
     m_codePageList = FindControlAs<QComboBox>(this, ids::kCodePage);
+    m_characterList = FindControlAs<QComboBox>(this, ids::kCharacters);
+    m_characterCount = FindControlAs<QLabel>(this, ids::kCharacterCount);
+    // What is typed is read as it stands: completing "a" to "all" would choose for the user.
+    m_characterList->setCompleter(nullptr);
+    m_characterList->setMaxVisibleItems(kVisibleCodePages);
     m_progressBar = FindControlAs<QProgressBar>(this, ids::kProgress);
     m_startButton = FindControlAs<QPushButton>(this, ids::kStart);
     m_removeButton = FindControlAs<QPushButton>(this, ids::kRemoveFont);
@@ -140,6 +145,8 @@ void MainDialog::OnInitDialog()
     m_resolutionY = static_cast<uint32_t>(dc.getDeviceCaps(gdi::LOGPIXELSY));
     FillCodePageList();
     FillFormatList();
+    FillCharacterList();
+    UpdateCharacterControls();
     UpdateSelectedCount();
     UpdateData(false);
     UpdateStartButton();
@@ -228,6 +235,7 @@ void MainDialog::ConnectHandlers()
     connect(m_exitButton, &QPushButton::clicked, this, &MainDialog::OnExit);
     connect(m_startButton, &QPushButton::clicked, this, &MainDialog::OnStart);
     connect(m_codePageList, &QComboBox::currentIndexChanged, this, &MainDialog::OnCodePageChange);
+    connect(m_characterList, &QComboBox::editTextChanged, this, &MainDialog::OnCharactersChange);
     connect(m_fontList, &FontCheckList::textDoubleClicked, this, &MainDialog::BeginRename);
     connect(FindControlAs<QPushButton>(this, ids::kAddFontFile), &QPushButton::clicked, this, &MainDialog::OnAddFontFile);
     connect(m_removeButton, &QPushButton::clicked, this, &MainDialog::OnRemove);
@@ -261,7 +269,7 @@ bool MainDialog::UpdateData(bool saveAndValidate)
     QLineEdit* failed = nullptr;
     {
         const QSignalBlocker b1(sizes), b2(resolutionX), b3(resolutionY), b4(previewText), b5(proportional),
-            b6(format);
+            b6(format), b7(m_characterList);
         if (saveAndValidate) {
             // The order is the exchange order: a failure leaves the members after it untouched.
             m_sizesText = sizes->text();
@@ -280,6 +288,7 @@ bool MainDialog::UpdateData(bool saveAndValidate)
                 m_proportional = proportional->isChecked() ? 1 : 0;
                 m_selectedLabel = selected->text();
                 m_format = format->currentIndex();
+                m_charactersText = m_characterList->currentText();
             }
         } else {
             sizes->setText(m_sizesText);
@@ -289,6 +298,7 @@ bool MainDialog::UpdateData(bool saveAndValidate)
             proportional->setChecked(m_proportional != 0);
             selected->setText(m_selectedLabel);
             format->setCurrentIndex(m_format);
+            m_characterList->setEditText(m_charactersText);
         }
     }
     if (!failed) {

@@ -2,6 +2,7 @@
 // preview and the controls that show a run's progress.
 #pragma once
 
+#include "run/CharacterSet.h"
 #include "run/FontList.h"
 
 #include <QDialog>
@@ -18,6 +19,7 @@
 
 class QComboBox;
 class QFrame;
+class QLabel;
 class QMenu;
 class QProgressBar;
 class QPushButton;
@@ -53,6 +55,8 @@ public:
     StatusLine* m_statusLine = nullptr;     // 1008: what the last run wrote, and where
     QPushButton* m_exitButton = nullptr;    // 1005
     QComboBox* m_codePageList = nullptr;    // 1204
+    QComboBox* m_characterList = nullptr;   // 1205: the Unicode characters, typed or chosen
+    QLabel* m_characterCount = nullptr;     // 1206: how many of them the current font has
     QProgressBar* m_progressBar = nullptr;  // 1002, shown and driven only by a run
     QPushButton* m_startButton = nullptr;   // 1004
     QPushButton* m_removeButton = nullptr;  // 1690, for entries that came from a font file
@@ -65,6 +69,7 @@ public:
     int32_t m_proportional = 1;
     QString m_selectedLabel;
     int32_t m_format = 0;  // OutputFormat: 0 FON, 1 FNT, 2 SFP, 3 SFL, 4 BDF
+    QString m_charactersText;  // the Characters choice as typed; empty: the format's default
     QIcon m_hIcon;
 
     // Rows the opened code page list shows at a time; the rest scroll.
@@ -111,6 +116,18 @@ public:
     QString SizesProblem() const;
     // The code page list's selection, a row of CodePageTable.
     int codePageIndex() const;
+
+    // ---- Characters (the formats that take Unicode characters) ----
+    // The Characters choice read as the batch front end reads --chars: none when it is empty or
+    // the format holds one code page. False, with the item that cannot be read named in `error`
+    // ("Characters: cannot read ..."), for text it cannot read.
+    bool CharacterChoice(std::optional<CharacterSelection>& chosen, QString& error) const;
+    // Whether the code page list decides the characters of the format's files: always for the
+    // 8-bit formats, and for BDF, PCF and OTB while Characters is empty.
+    bool CodePageDecides() const;
+    // The code page row a run and the previews use: the list's, or where it decides nothing,
+    // 1252's, as the batch front end has without -c.
+    int runCodePageIndex() const;
 
     // ---- Commands ----
     // The generation run over the checked fonts and requested sizes: the controls into the
@@ -177,6 +194,16 @@ private:
     void OnCheckChange();
     void OnFormatChange();
     void OnCodePageChange();
+    void OnCharactersChange(const QString& text);
+    // The named sets the Characters choice offers for the format, and its hint when left empty.
+    void FillCharacterList();
+    // The Characters choice and the code page list as the format has them: enabled or not, the
+    // named sets offered.
+    void UpdateCharacterControls();
+    // The count of the Characters label for the current font, and the characters of the preview
+    // text its files would not hold; from the run's own steps, so they are what a run writes.
+    void UpdateCharacterCount(const std::optional<gdi::LOGFONT>& font, const std::string& name,
+                              std::u32string& lacking);
     void OnRemove();
     int OnVKeyToItem(int key, int position);
 
@@ -220,6 +247,12 @@ private:
     bool runActive_ = false;
     bool closeAfterRun_ = false;
     QString lastRunFolder_;  // the folder the status line's link opens
+    // The repertoire the Characters label counts, kept while the font, characters, format and
+    // code page stay: typing preview text does not resolve it again.
+    std::string countedKey_;
+    std::vector<char32_t> countedHeld_;
+    QString countedText_;
+    bool countedError_ = false;
 };
 
 }  // namespace qf

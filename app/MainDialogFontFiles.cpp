@@ -191,6 +191,8 @@ void MainDialog::StopDrawing()
     // The target view's thread realises fonts through the catalogue the change replaces.
     if (m_target)
         m_target->stopMaking();
+    // The same LOGFONT may be realised from another face afterwards.
+    countedKey_.clear();
 }
 
 void MainDialog::OnRemove()

@@ -6,6 +6,7 @@
 #include "render/GlyphRasteriser.h"
 #include "res/DialogTemplates.h"
 #include "run/CodePageTable.h"
+#include "run/GenerationRun.h"
 #include "run/SizeList.h"
 #include "ui/DialogBuilder.h"
 #include "ui/FontCheckList.h"
@@ -51,10 +52,18 @@ void MainDialog::ShowInPreview()
         content.font = m_fonts[static_cast<size_t>(index)].logFont;
         target.name = m_fonts[static_cast<size_t>(index)].name;
     }
-    content.codePageRow = codePageIndex();
+    content.codePageRow = runCodePageIndex();
     content.text = m_previewText;
     content.sizes = m_sizes;
     content.problem = SizesProblem();
+    // A format whose files hold Unicode characters shows the text by character, and marks those
+    // the current font's files would not hold.
+    const FormatInfo& format = formatInfo(static_cast<OutputFormat>(m_format));
+    std::optional<CharacterSelection> chosen;
+    QString unread;
+    const bool readable = CharacterChoice(chosen, unread);
+    content.unicode = !GenerationRun::holdsCodePage(format, chosen.has_value());
+    UpdateCharacterCount(content.font, target.name, content.lacking);
 
     target.font = content.font;
     target.codePageRow = content.codePageRow;
@@ -64,9 +73,10 @@ void MainDialog::ShowInPreview()
         if (size <= GlyphRasteriser::kMaxPointSize)
             target.sizes.push_back(size);
     }
+    if (readable && chosen)
+        target.characters = m_charactersText.toStdString();
     // As the run makes them: the soft fonts always for a 300 dpi printer, each character cut to
     // its ink by the BDF and PCL writers, kept as its whole cell in FNT and FON.
-    const FormatInfo& format = formatInfo(static_cast<OutputFormat>(m_format));
     target.resolutionX = format.fixedResolution ? format.fixedResolution : static_cast<int32_t>(m_resolutionX);
     target.resolutionY = format.fixedResolution ? format.fixedResolution : static_cast<int32_t>(m_resolutionY);
     target.storage = format.storage;
@@ -184,6 +194,8 @@ void MainDialog::OnFormatChange()
         m_resolutionY = static_cast<uint32_t>(fixed);
         UpdateData(false);
     }
+    FillCharacterList();
+    UpdateCharacterControls();
     ShowInPreview();
 }
 

@@ -151,6 +151,14 @@ void MainDialog::OnStart()
     // the exchange (the format among them) have not been taken either.
     if (!UpdateData(true))
         return;
+    // Characters that cannot be read keep the run from starting, as --chars does the batch front
+    // end, with what the label under them says.
+    std::optional<CharacterSelection> characters;
+    QString unread;
+    if (!CharacterChoice(characters, unread)) {
+        ShowMessageBox(this, unread);
+        return;
+    }
 
     GenerationSettings settings;
     settings.fonts = &m_fonts;
@@ -158,7 +166,8 @@ void MainDialog::OnStart()
     settings.resolutionX = m_resolutionX;
     settings.resolutionY = m_resolutionY;
     settings.format = static_cast<OutputFormat>(m_format);
-    settings.codePageIndex = codePageIndex();
+    settings.codePageIndex = runCodePageIndex();
+    settings.characters = std::move(characters);
     settings.outputFolder = ToLocal(m_outputFolder);
     // The device the preview draws on, so the point fonts match what the user saw.
     settings.deviceDpiX = ScreenDpiX();

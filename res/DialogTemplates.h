@@ -20,6 +20,7 @@ enum class ControlKind {
     CheckList,      // list box with a check box per item
     Edit,           // single-line edit, scrolls horizontally
     DropDownList,   // combo box without an edit part; height includes the drop-down
+    DropDown,       // combo box whose edit part takes typed text; as high as the template says
     CheckBox,       // automatic two-state check box
     ProgressBar,
     Custom,         // a widget of the dialog's own, made by the dialog (the builder only places it)
@@ -89,6 +90,8 @@ inline constexpr int kStatusLine = 1008;
 inline constexpr int kPreviewPane = 1101;
 inline constexpr int kTargetView = 1102;
 inline constexpr int kCodePage = 1204;
+inline constexpr int kCharacters = 1205;      // the Unicode characters of the formats that take them
+inline constexpr int kCharacterCount = 1206;  // how many of them the current font has
 inline constexpr int kSizes = 1471;
 inline constexpr int kPreviewText = 1472;
 inline constexpr int kFontList = 1681;
@@ -151,6 +154,14 @@ inline constexpr ControlTemplate kMainControls[] = {
     {.kind = ControlKind::Text, .text = "Previe&w:", .x = 194, .y = 67, .cx = 28, .cy = 8, .anchor = anchors::kInputs},
     {.id = 1472, .kind = ControlKind::Edit, .x = 194, .y = 77, .cx = 209, .cy = 14, .anchor = anchors::kInputsWiden},
     {.kind = ControlKind::EtchedHorz, .x = -2, .y = 218, .cx = 421, .cy = 1, .anchor = anchors::kBottomRow},
+    // The Unicode characters of the formats that take them, and how many of them the current font
+    // has; for the 8-bit formats the code page below decides.
+    {.kind = ControlKind::Text, .text = "C&haracters:", .x = 194, .y = 149, .cx = 36, .cy = 8,
+     .anchor = anchors::kLowerInputs},
+    {.id = 1205, .kind = ControlKind::DropDown, .x = 232, .y = 147, .cx = 172, .cy = 12, .style = kVScroll,
+     .anchor = anchors::kLowerInputsWiden},
+    {.id = 1206, .kind = ControlKind::Text, .x = 232, .y = 160, .cx = 172, .cy = 8, .style = kNoPrefix,
+     .anchor = anchors::kLowerInputsWiden},
     {.kind = ControlKind::Text, .text = "&Codepage:", .x = 194, .y = 171, .cx = 36, .cy = 8,
      .anchor = anchors::kLowerInputs},
     {.id = 1204, .kind = ControlKind::DropDownList, .x = 232, .y = 169, .cx = 172, .cy = 124, .style = kVScroll,
@@ -170,7 +181,7 @@ inline constexpr ControlTemplate kMainControls[] = {
      .anchor = anchors::kBottomRight},
     {.id = 1005, .kind = ControlKind::PushButton, .text = "Exit", .x = 346, .y = 226, .cx = 58, .cy = 14,
      .anchor = anchors::kBottomRight},
-    {.id = 1000, .kind = ControlKind::SunkenFrame, .x = 194, .y = 94, .cx = 88, .cy = 70, .style = kHidden,
+    {.id = 1000, .kind = ControlKind::SunkenFrame, .x = 194, .y = 94, .cx = 88, .cy = 49, .style = kHidden,
      .anchor = anchors::kPreview},
     {.id = 1001, .kind = ControlKind::Text, .x = 7, .y = 201, .cx = 77, .cy = 8, .anchor = anchors::kBottomLeft},
     {.id = 1002, .kind = ControlKind::ProgressBar, .x = 7, .y = 227, .cx = 211, .cy = 12, .style = kHidden,
@@ -178,7 +189,7 @@ inline constexpr ControlTemplate kMainControls[] = {
     {.kind = ControlKind::Text, .text = "(v)", .x = 296, .y = 186, .cx = 8, .cy = 8, .anchor = anchors::kLowerInputs},
     // The target view beside the screen preview, and the status line where the progress bar shows
     // during a run.
-    {.id = 1102, .kind = ControlKind::Custom, .x = 285, .y = 94, .cx = 119, .cy = 70, .anchor = anchors::kTarget},
+    {.id = 1102, .kind = ControlKind::Custom, .x = 285, .y = 94, .cx = 119, .cy = 49, .anchor = anchors::kTarget},
     {.id = 1008, .kind = ControlKind::Custom, .x = 7, .y = 228, .cx = 274, .cy = 10, .anchor = anchors::kBottomRow},
 };
 

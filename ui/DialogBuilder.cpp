@@ -178,6 +178,24 @@ void DialogBuilder::createControls(const ControlFactory& custom)
             w = combo;
             break;
         }
+        case ControlKind::DropDown: {
+            auto* combo = new QComboBox(dialog_);
+            combo->setEditable(true);
+            // Typed text is the choice itself, not a new item of the list.
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            // The box holds the focus and hands its keys to the edit part, so Tab goes on to the
+            // next control rather than into the box's own edit.
+            if (QLineEdit* edit = combo->lineEdit()) {
+                const Qt::FocusPolicy policy = combo->focusPolicy();
+                edit->setFocusPolicy(Qt::NoFocus);  // which passes on to the box, its focus proxy
+                combo->setFocusPolicy(policy);
+            }
+            combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+            for (int k = 0; k < t.itemCount; ++k)
+                combo->addItem(TemplateText(t.items[k]));
+            w = combo;
+            break;
+        }
         case ControlKind::CheckBox:
             w = new QCheckBox(text, dialog_);
             break;

@@ -85,6 +85,67 @@ void DrawLine(gdi::DeviceContext& dc, QImage& canvas, int x, int y, const std::s
         dc.selectObject(previous);
 }
 
+// A line of a Unicode text, each character through the face's Unicode map as the Unicode writers
+// draw it; those in `lacking` leave an average width and are framed in the error colour instead.
+void DrawUnicodeLine(gdi::DeviceContext& dc, QImage& canvas, int x, int y, const std::u32string& text,
+                     const std::u32string& lacking)
+{
+    gdi::TEXTMETRIC tm{};
+    if (text.empty() || !dc.getTextMetrics(&tm) || tm.tmHeight <= 0)
+        return;
+    const int width = canvas.width() - x;
+    const int height = std::min<int>(tm.tmHeight, canvas.height() - y);
+    if (width <= 0 || height <= 0)
+        return;
+    std::shared_ptr<gdi::Bitmap> strip = gdi::Bitmap::create(width, height);
+    if (!strip)
+        return;
+    std::shared_ptr<gdi::Bitmap> previous = dc.selectObject(strip);
+    dc.setBkColor(0x000000);
+    dc.setTextColor(0xFFFFFF);
+    dc.patBlt(0, 0, width, height, gdi::BLACKNESS);
+    std::vector<QRect> boxes;
+    int pen = 0;
+    for (const char32_t c : text) {
+        if (pen >= width)
+            break;
+        if (std::binary_search(lacking.begin(), lacking.end(), c)) {
+            const int advance = std::max<int>(2, tm.tmAveCharWidth);
+            boxes.emplace_back(x + pen, y, advance, tm.tmHeight);
+            pen += advance;
+            continue;
+        }
+        dc.textOutW(pen, 0, &c, 1);
+        gdi::SIZE extent{};
+        dc.getTextExtentPointW(&c, 1, &extent);
+        pen += std::max<int>(0, extent.cx);
+    }
+    const uint8_t* bits = strip->bits();
+    for (int row = 0; row < height; ++row) {
+        auto* out = reinterpret_cast<QRgb*>(canvas.scanLine(y + row)) + x;
+        const uint8_t* in = bits + static_cast<size_t>(row) * strip->widthBytes();
+        for (int col = 0; col < width; ++col) {
+            if (in[col / 8] & (0x80 >> (col % 8)))
+                out[col] = qRgb(0, 0, 0);
+        }
+    }
+    if (previous)
+        dc.selectObject(previous);
+    if (boxes.empty())
+        return;
+    QPainter p(&canvas);
+    p.setWorldTransform(QTransform::fromScale(1 / canvas.devicePixelRatio(), 1 / canvas.devicePixelRatio()));
+    const int edge = std::max(1, tm.tmHeight / 16);
+    for (const QRect& box : boxes) {
+        const QRect r = box.adjusted(1, 1, -1, -1);
+        const QColor error(0xA0, 0, 0);
+        p.fillRect(QRect(r.left(), r.top(), r.width(), edge), error);
+        p.fillRect(QRect(r.left(), r.bottom() + 1 - edge, r.width(), edge), error);
+        p.fillRect(QRect(r.left(), r.top(), edge, r.height()), error);
+        p.fillRect(QRect(r.right() + 1 - edge, r.top(), edge, r.height()), error);
+    }
+}
+
 }  // namespace
 
 bool PreviewContent::operator==(const PreviewContent& other) const
@@ -93,7 +154,7 @@ bool PreviewContent::operator==(const PreviewContent& other) const
     const bool sameFont = font.has_value() == other.font.has_value() &&
                           (!font || std::memcmp(&*font, &*other.font, sizeof(gdi::LOGFONT)) == 0);
     return sameFont && codePageRow == other.codePageRow && text == other.text && sizes == other.sizes &&
-           problem == other.problem;
+           problem == other.problem && unicode == other.unicode && lacking == other.lacking;
 }
 
 PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent)
@@ -163,6 +224,11 @@ std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas) const
     if (logFont.lfCharSet != gdi::DEFAULT_CHARSET)
         logFont.lfCharSet = static_cast<gdi::BYTE>(charset);
     const std::string text = EncodeForCharset(content_.text, logFont.lfCharSet, dc.oemCodePage());
+    std::u32string characters;
+    if (content_.unicode) {
+        const QList<uint> ucs4 = content_.text.toUcs4();
+        characters.assign(ucs4.begin(), ucs4.end());
+    }
 
     const int x = area.left() + static_cast<int>(std::lround(3 * ratio));
     for (const int32_t size : content_.sizes) {
@@ -173,7 +239,10 @@ std::vector<PreviewPane::Line> PreviewPane::render(QImage& canvas) const
         logFont.lfHeight = size * 10;
         std::shared_ptr<gdi::Font> font = gdi::Font::createPointFontIndirect(logFont, dc);
         std::shared_ptr<gdi::Font> previous = dc.selectObject(font);
-        DrawLine(dc, canvas, x, y, text);
+        if (content_.unicode)
+            DrawUnicodeLine(dc, canvas, x, y, characters, content_.lacking);
+        else
+            DrawLine(dc, canvas, x, y, text);
         gdi::TEXTMETRIC tm{};
         dc.getTextMetrics(&tm);
         if (previous)

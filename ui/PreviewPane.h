@@ -39,6 +39,10 @@ struct PreviewContent {
     QString text;
     std::vector<int32_t> sizes;  // ascending, one line each
     QString problem;             // why these sizes cannot be made, shown above the lines; or empty
+    // For a format whose files hold Unicode characters the text is drawn by character, not
+    // through the code page, and those the files will not hold are marked as hollow boxes.
+    bool unicode = false;
+    std::u32string lacking;      // ascending
 
     bool operator==(const PreviewContent& other) const;
 };
@@ -62,7 +66,7 @@ public:
     // ratio) and says which lines it drew, in the canvas's pixels. Painting does exactly this, at
     // the screen's ratio: the text is drawn for the screen's resolution times the ratio. The font
     // is realised in the code page's character set (unless it asks for DEFAULT_CHARSET) at each
-    // size, on a copy.
+    // size, on a copy. A Unicode text marks its lacking characters with boxes in the error colour.
     std::vector<Line> render(QImage& canvas) const;
 
 protected:

@@ -61,16 +61,17 @@ std::string TargetJudge::refusal(int32_t size)
     const FormatInfo& format = formatInfo(*request_.format);
     if (!dc_) {
         // One device context for every size, as a run has; the characters resolved once, as a
-        // run resolves them for each font (the window never chooses Unicode characters).
+        // run resolves them for each font.
         dc_ = std::make_unique<gdi::DeviceContext>();
         dc_->setResolution(request_.deviceDpiX, request_.deviceDpiY);
         CodePageTable::prepareDeviceContext(request_.codePageRow, *dc_);
-        if (GenerationRun::holdsCodePage(format, false)) {
+        if (GenerationRun::holdsCodePage(format, request_.characters.has_value())) {
             repertoire_ = GenerationRun::codePageRepertoire(request_.codePageRow);
         } else {
             size_t beyond = 0;
             repertoire_ = std::make_shared<Repertoire>(GenerationRun::faceRepertoire(
-                *dc_, request_.font, GenerationRun::unicodeSelection({}, format, request_.codePageRow), format, beyond));
+                *dc_, request_.font, GenerationRun::unicodeSelection(request_.characters, format, request_.codePageRow),
+                format, beyond));
         }
     }
     WriteRequest request;
@@ -86,6 +87,80 @@ std::string TargetJudge::refusal(int32_t size)
         return {};
     const std::string prefix = Refusal::prefix(request);
     return problem.text.compare(0, prefix.size(), prefix) == 0 ? problem.text.substr(prefix.size()) : problem.text;
+}
+
+namespace {
+
+// The text by character, as the writers of Unicode files draw their repertoire (UnicodeGlyphs): a
+// margin as wide as the widest character left of the origin, a cell's height of rows above and
+// below it, each character's ink box kept wherever it lies. Characters the file will not hold
+// are marked, not drawn.
+void RenderUnicodeLine(TargetLine& line, const TargetRequest& request, const std::vector<char32_t>& held,
+                       GlyphRasteriser& rasteriser, const std::function<bool()>& cancelled)
+{
+    const gdi::TEXTMETRIC& tm = rasteriser.metrics();
+    const int64_t margin = std::max<int64_t>(ink::kMargin, tm.tmMaxCharWidth);
+    const int64_t scratchWidth = 2 * margin + int64_t{4} * std::max<int64_t>(0, tm.tmMaxCharWidth);
+    const int rowsAround = tm.tmHeight;
+    const int64_t perGlyph = (scratchWidth + 7) / 8 * (int64_t{3} * tm.tmHeight);
+    if (scratchWidth > INT32_MAX ||
+        perGlyph * static_cast<int64_t>(std::max<size_t>(1, request.unicodeText.size())) > kMaxLineBytes) {
+        line.error = "too large to show here (" + std::to_string(tm.tmHeight) + " pixels high)";
+        return;
+    }
+    if (!rasteriser.prepare(static_cast<int>(scratchWidth), &line.error, rowsAround))
+        return;
+    std::vector<uint8_t> columns;
+    for (const char32_t c : request.unicodeText) {
+        if (cancelled && cancelled())
+            break;
+        TargetGlyph glyph;
+        glyph.code = c;
+        if (!std::binary_search(held.begin(), held.end(), c)) {
+            glyph.inFont = false;
+            glyph.lacking = true;
+            glyph.advance = line.averageWidth;
+            line.glyphs.push_back(std::move(glyph));
+            continue;
+        }
+        const RenderedGlyph drawn = rasteriser.renderCharacter(c, static_cast<int>(margin));
+        glyph.advance = drawn.cx;
+        const ink::RowLayout layout(drawn);
+        const ink::InkBox box = ink::findInkBox(drawn, layout, columns);
+        if (!box.empty()) {
+            glyph.left = static_cast<int>(box.left - margin);
+            glyph.top = box.top - rowsAround;
+            StoreRows(glyph, drawn, layout, box.left, box.top, box.width(), box.height());
+        }
+        line.glyphs.push_back(std::move(glyph));
+    }
+    rasteriser.finish();
+}
+
+}  // namespace
+
+std::vector<char32_t> HeldCharacters(const TargetRequest& request)
+{
+    std::vector<char32_t> held;
+    if (!request.format || request.codePageRow < 0 || request.codePageRow >= CodePageTable::rowCount())
+        return held;
+    const FormatInfo& format = formatInfo(*request.format);
+    gdi::DeviceContext dc;
+    dc.setResolution(request.deviceDpiX, request.deviceDpiY);
+    CodePageTable::prepareDeviceContext(request.codePageRow, dc);
+    size_t beyond = 0;
+    const Repertoire repertoire = GenerationRun::faceRepertoire(
+        dc, request.font, GenerationRun::unicodeSelection(request.characters, format, request.codePageRow), format, beyond);
+    std::u32string text = request.unicodeText;
+    std::sort(text.begin(), text.end());
+    text.erase(std::unique(text.begin(), text.end()), text.end());
+    for (const char32_t c : text) {
+        const auto at = std::lower_bound(repertoire.entries.begin(), repertoire.entries.end(), c,
+                                         [](const Repertoire::Slot& slot, char32_t k) { return slot.character < k; });
+        if (at != repertoire.entries.end() && at->character == c)
+            held.push_back(c);
+    }
+    return held;
 }
 
 TargetLine RenderTargetLine(const TargetRequest& request, int32_t size, const std::function<bool()>& cancelled)
@@ -111,6 +186,10 @@ TargetLine RenderTargetLine(const TargetRequest& request, int32_t size, const st
     line.averageWidth = std::max<int>(1, tm.tmAveCharWidth);
     if (tm.tmHeight < 1) {
         line.error = "the realised font has no height";
+        return line;
+    }
+    if (request.unicode) {
+        RenderUnicodeLine(line, request, request.held ? *request.held : HeldCharacters(request), rasteriser, cancelled);
         return line;
     }
 
@@ -141,7 +220,7 @@ TargetLine RenderTargetLine(const TargetRequest& request, int32_t size, const st
         }
         // Drawn as the writers draw it: at the scratch's left edge for a whole cell, after a margin
         // for an ink box, so ink left of the origin is kept.
-        const RenderedGlyph drawn = rasteriser.render(glyph.code, cell ? 0 : ink::kMargin);
+        const RenderedGlyph drawn = rasteriser.render(static_cast<uint8_t>(glyph.code), cell ? 0 : ink::kMargin);
         glyph.advance = drawn.cx;
         const ink::RowLayout layout(drawn);
         if (cell) {

@@ -6,6 +6,7 @@
 
 #include "formats/Format.h"
 #include "platform/gdi.h"
+#include "run/CharacterSet.h"
 
 #include <cstdint>
 #include <functional>
@@ -27,6 +28,14 @@ struct TargetRequest {
     gdi::LOGFONT font{};    // lfCharSet already the code page's, as a run sets it
     int codePageRow = 0;    // row of CodePageTable
     std::string text;       // the bytes the font draws, one character each
+    // A format whose files hold Unicode characters draws the text by character, not through the
+    // code page: unicodeText, each character of it the file holds drawn as its writer draws it.
+    bool unicode = false;
+    std::u32string unicodeText;
+    std::optional<CharacterSelection> characters;  // the chosen ones; none: the format's default
+    // Those of unicodeText's characters the file holds, ascending (HeldCharacters); null: found
+    // for each line anew.
+    std::shared_ptr<const std::vector<char32_t>> held;
     std::vector<int32_t> sizes;
     int32_t resolutionX = 96;
     int32_t resolutionY = 96;
@@ -41,8 +50,11 @@ struct TargetRequest {
 
 // One character as stored: its advance and its stored pixels, placed in its cell.
 struct TargetGlyph {
-    uint8_t code = 0;
+    uint32_t code = 0;     // the byte, or for a Unicode file the character
     bool inFont = true;    // false: outside the font's first to last character, so not in the file
+    // A character a Unicode file does not hold (the face lacks it, or the characters chosen leave
+    // it out): no reader draws it from the file, so the view marks it rather than show a stand-in.
+    bool lacking = false;
     int32_t advance = 0;
     int left = 0;          // the stored bitmap's first column, counted from the cell's origin
     int top = 0;           // its first row, counted from the cell's top
@@ -60,7 +72,7 @@ struct TargetLine {
     int height = 0;        // the cell's height (tmHeight)
     int ascent = 0;        // rows from the cell's top to the baseline
     int averageWidth = 0;  // tmAveCharWidth, the width shown for characters the font lacks
-    std::vector<TargetGlyph> glyphs;  // one per byte of the text
+    std::vector<TargetGlyph> glyphs;  // one per byte of the text (per character for a Unicode file)
 };
 
 // Whether a run makes the request's file at a size: its writer makes the file on a device context
@@ -83,6 +95,10 @@ private:
     std::unique_ptr<gdi::DeviceContext> dc_;
     std::shared_ptr<const Repertoire> repertoire_;
 };
+
+// The characters of a Unicode request's text that its file holds, ascending: those of the
+// repertoire the run resolves for the font (the face's, narrowed to the characters chosen).
+std::vector<char32_t> HeldCharacters(const TargetRequest& request);
 
 // The text at one size of the request. `cancelled` is asked between characters; once it says
 // yes the line comes back unfinished.

@@ -2,6 +2,7 @@
 
 #include "platform/DeviceContext.h"
 #include "run/CodePageTable.h"
+#include "run/GenerationRun.h"
 #include "ui/PreviewPane.h"
 
 #include <QEvent>
@@ -55,7 +56,8 @@ bool TargetContent::judgedAlike(const TargetContent& other) const
     const bool sameFont = font.has_value() == other.font.has_value() &&
                           (!font || std::memcmp(&*font, &*other.font, sizeof(gdi::LOGFONT)) == 0);
     return sameFont && codePageRow == other.codePageRow && resolutionX == other.resolutionX &&
-           resolutionY == other.resolutionY && format == other.format && name == other.name;
+           resolutionY == other.resolutionY && format == other.format && name == other.name &&
+           characters == other.characters;
 }
 
 TargetView::TargetView(QWidget* parent)
@@ -112,6 +114,19 @@ TargetRequest TargetView::MakeRequest(const TargetContent& content, int deviceDp
         if (request.font.lfCharSet != gdi::DEFAULT_CHARSET)
             request.font.lfCharSet = static_cast<gdi::BYTE>(charset & 0xFF);
         request.text = EncodeForCharset(content.text, request.font.lfCharSet, dc.oemCodePage());
+    }
+    if (content.format) {
+        const FormatInfo& format = formatInfo(*content.format);
+        CharacterSelection chosen;
+        std::string unread;
+        if (format.takesUnicode() && !content.characters.empty() &&
+            parseCharacterSelection(content.characters, chosen, unread))
+            request.characters = std::move(chosen);
+        request.unicode = !GenerationRun::holdsCodePage(format, request.characters.has_value());
+        if (request.unicode) {
+            const QList<uint> ucs4 = content.text.toUcs4();
+            request.unicodeText.assign(ucs4.begin(), ucs4.end());
+        }
     }
     return request;
 }
@@ -209,10 +224,13 @@ void TargetView::startMaking()
         return;
     }
 
-    const TargetRequest request = MakeRequest(content_, ScreenDpiX(), ScreenDpiY());
+    TargetRequest request = MakeRequest(content_, ScreenDpiX(), ScreenDpiY());
     const std::shared_ptr<std::atomic<uint64_t>> current = generation_;
-    pool_.start([this, request, generation, current] {
+    pool_.start([this, request, generation, current]() mutable {
         const auto stale = [&] { return current->load() != generation; };
+        // Which characters the files hold is the font's, whatever the size.
+        if (request.unicode && !request.held)
+            request.held = std::make_shared<const std::vector<char32_t>>(HeldCharacters(request));
         for (size_t i = 0; i < request.sizes.size() && !stale(); ++i) {
             TargetLine line = RenderTargetLine(request, request.sizes[i], stale);
             if (stale())
@@ -329,7 +347,7 @@ int TargetView::chooseMagnification() const
                                                    static_cast<int64_t>(content_.text.size()) / 120);
             }
         } else if (shown(i)) {
-            high += lines_[i].height;
+            high += lines_[i].height + placed_[i].above + placed_[i].below;
             wide = std::max<int64_t>(wide, placed_[i].overhang + placed_[i].right);
         } else {
             roomY -= row;  // the row a line without cells leaves
@@ -351,6 +369,9 @@ void TargetView::relayout()
         for (const TargetGlyph& glyph : lines_[i].glyphs) {
             place.origins.push_back(static_cast<int>(origin));
             if (glyph.width > 0) {
+                // Ink that leaves the cell (a Unicode file keeps it) gets room above and below.
+                place.above = std::max(place.above, -glyph.top);
+                place.below = std::max(place.below, glyph.top + glyph.height - lines_[i].height);
                 place.overhang = std::max<int>(place.overhang, static_cast<int>(-(origin + glyph.left)));
                 place.right = std::max<int64_t>(place.right, origin + glyph.left + glyph.width);
             }
@@ -367,10 +388,10 @@ void TargetView::relayout()
         const TargetLine& line = lines_[i];
         Placed& place = placed_[i];
         place.top = y + gap;
-        place.cellTop = place.top + row;
-        place.left = gap + place.overhang * m;
         const bool cells = line.error.empty() && line.height > 0;
-        y = place.cellTop + (cells ? line.height * m : row);
+        place.cellTop = place.top + row + (cells ? place.above * m : 0);
+        place.left = gap + place.overhang * m;
+        y = place.cellTop + (cells ? (line.height + place.below) * m : row);
         if (cells)
             width = std::max<int64_t>(width, place.left + place.right * m + gap);
     }
@@ -529,6 +550,15 @@ void TargetView::render(QImage& canvas) const
             const TargetGlyph& glyph = line.glyphs[k];
             const int x0 = place.left + place.origins[k] * m;
             const QRect cell(x0, place.cellTop, glyph.advance * m, line.height * m);
+            if (glyph.lacking) {
+                // A hollow box: the file has no glyph here, and no stand-in is drawn for it.
+                const int edge = std::max(thin, m / 2);
+                fill(QRect(cell.left(), cell.top(), cell.width(), edge), kError);
+                fill(QRect(cell.left(), cell.bottom() + 1 - edge, cell.width(), edge), kError);
+                fill(QRect(cell.left(), cell.top(), edge, cell.height()), kError);
+                fill(QRect(cell.right() + 1 - edge, cell.top(), edge, cell.height()), kError);
+                continue;
+            }
             if (!glyph.inFont) {
                 fill(cell, kMissing);
                 continue;

@@ -39,6 +39,9 @@ struct TargetContent {
     // The format whose writer judges each size, as in a run; none: sizes are not judged.
     std::optional<OutputFormat> format;
     std::string name;                  // the entry's name, stored in the files (cp1252 bytes)
+    // The Unicode characters chosen for a format that takes them, as typed (read as the batch
+    // front end reads --chars); empty: the format's own, or the code page's.
+    std::string characters;
 
     bool operator==(const TargetContent& other) const;
     // Whether a size is judged alike in both: the same font, characters, format and resolution.
@@ -80,8 +83,9 @@ public:
     // Painting does exactly this.
     void render(QImage& canvas) const;
 
-    // The request a line is made from: the content with its text in the font's character set, as
-    // the run would draw it on a device context of this resolution.
+    // The request a line is made from: the content with its text in the font's character set, or
+    // by character for a format whose files hold Unicode characters, as the run would draw it on
+    // a device context of this resolution.
     static TargetRequest MakeRequest(const TargetContent& content, int deviceDpiX, int deviceDpiY);
 
 signals:
@@ -104,6 +108,8 @@ private:
         int left = 0;    // the first cell's origin, device pixels from the content's left
         std::vector<int> origins;  // each character's origin, in font pixels from `left`
         int overhang = 0;          // font pixels of ink left of the first origin
+        int above = 0;             // font pixels of ink above the cells' top (stacked accents)
+        int below = 0;             // and below their bottom
         int64_t right = 0;         // where the line's cells and ink end, font pixels from the first origin
     };
 

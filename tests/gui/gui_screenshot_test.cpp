@@ -3,12 +3,14 @@
 #include "GuiTestSupport.h"
 
 #include "ui/AboutDialog.h"
+#include "ui/TargetView.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -60,6 +62,14 @@ TEST(GuiScreenshot, MainDialogAboutBoxAndPrompt)
     const QImage main = dialog->grab().toImage();
     EXPECT_EQ(main.size(), dialog->size() * dialog->devicePixelRatio());
     EXPECT_TRUE(main.save(OutputPath("gui-main-dialog.png")));
+    // The Characters choice in use: a Unicode format, characters typed, the count under them.
+    test::Control<QComboBox>(dialog.get(), res::main_ids::kFormat)->setCurrentIndex(5);
+    dialog->m_characterList->setEditText(QStringLiteral("ascii, U+0400-U+04FF"));
+    // Cyrillic the files hold, and a snowman they do not.
+    test::Control<QLineEdit>(dialog.get(), res::main_ids::kPreviewText)->setText(QStringLiteral("Ab\u0416\u042F\u2603"));
+    test::Control<QLineEdit>(dialog.get(), res::main_ids::kSizes)->setText(QStringLiteral("12, 16"));
+    (void)QTest::qWaitFor([&] { return dialog->m_target->isComplete(); }, 30000);
+    EXPECT_TRUE(dialog->grab().save(OutputPath("gui-main-dialog-characters.png")));
 
     AboutDialog about(dialog.get());
     test::ShowActive(&about);
