@@ -19,6 +19,7 @@ class DeviceContext;
 namespace qf {
 
 class GlyphSource;
+struct CharacterHelpers;
 
 // Largest file a writer may make; a font that would need more is refused.
 inline constexpr uint64_t kMaxAllocation = uint64_t{64} << 20;
@@ -32,6 +33,9 @@ struct WriteRequest {
     std::string name;           // the font name stored in the file (cp1252 bytes)
     // The characters the file holds; null stands for the code page's characters, Roman-8 for PCL.
     std::shared_ptr<const Repertoire> repertoire;
+    // Where the characters of a large Unicode repertoire may be drawn besides the writer's own
+    // device context (formats/UnicodeGlyphs.h); null: all on the writer's.
+    CharacterHelpers* helpers = nullptr;
 
     bool unicode() const { return repertoire && repertoire->unicode(); }
     int pclSymbolSet() const { return repertoire ? repertoire->pclSymbolSet : Repertoire{}.pclSymbolSet; }
