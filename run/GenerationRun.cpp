@@ -510,12 +510,16 @@ private:
             fail(file, special + " is in its place; nothing was read or written through it");
             return;
         }
-        if (fileHolds(file, image.data(), image.size()) && budget_.admit(image.size())) {
+        // A streamed file is a mapping read once over: its pages go as it is compared and written.
+        std::function<void(size_t)> passed;
+        if (image.streamed())
+            passed = [&image](size_t at) { image.releaseBefore(at); };
+        if (fileHolds(file, image.data(), image.size(), passed) && budget_.admit(image.size())) {
             result_.written.push_back(file);
             host_.fileWritten(file);
             return;
         }
-        const std::string why = writeFileWhole(file, image.data(), image.size(), budget_);
+        const std::string why = writeFileWhole(file, image.data(), image.size(), budget_, passed);
         if (!why.empty()) {
             fail(file, why);
             return;
