@@ -46,6 +46,7 @@ class DiscardingFiles : public FileLayer {
 public:
     int open(const char*, int, mode_t) override { return 1000; }
     ssize_t write(int, const void*, size_t size) override { return static_cast<ssize_t>(size); }
+    int fsync(int) override { return 0; }
     int close(int) override { return 0; }
     int rename(const char*, const char*) override { return 0; }
     int unlink(const char*) override { return 0; }
