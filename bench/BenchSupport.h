@@ -3,7 +3,9 @@
 #pragma once
 
 #include "formats/FontWriter.h"
+#include "platform/FileLayer.h"
 #include "platform/gdi.h"
+#include "run/GenerationRun.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -38,5 +40,37 @@ inline WriteRequest requestFor(const gdi::LOGFONT& lf, int points, int dpi)
     request.resolutionX = request.resolutionY = dpi;
     return request;
 }
+
+// Accepts every write and keeps nothing, so disk speed does not enter the comparison.
+class DiscardingFiles : public FileLayer {
+public:
+    int open(const char*, int, mode_t) override { return 1000; }
+    ssize_t write(int, const void*, size_t size) override { return static_cast<ssize_t>(size); }
+    int fsync(int) override { return 0; }
+    int close(int) override { return 0; }
+    int rename(const char*, const char*) override { return 0; }
+    int unlink(const char*) override { return 0; }
+};
+
+// Says yes to everything and lets the run go on to its end.
+class QuietHost : public RunHost {
+public:
+    bool chooseFolder(const std::string&, std::string& chosen) override
+    {
+        chosen = "/nonexistent";
+        return true;
+    }
+    int confirmCodePage(const std::string&) override { return kAnswerYesToAll; }
+    bool goOnWithoutFile(const std::string&) override { return true; }
+    void beginRun(int) override {}
+    void setProgress(int) override {}
+    void endRun(const std::vector<RunFailure>&) override {}
+    void pumpMessages() override {}
+    bool running() const override { return running_; }
+    void setRunning(bool r) override { running_ = r; }
+
+private:
+    bool running_ = false;
+};
 
 }  // namespace qf::bench

@@ -14,39 +14,11 @@
 
 namespace {
 
+using qf::bench::DiscardingFiles;
+using qf::bench::QuietHost;
 using qf::bench::useTestFonts;
 
 const std::vector<int32_t> kSizes = {8, 10, 12, 14};
-
-// Accepts every write and keeps nothing, so disk speed does not enter the comparison.
-class DiscardingFiles : public qf::FileLayer {
-public:
-    int open(const char*, int, mode_t) override { return 1000; }
-    ssize_t write(int, const void*, size_t size) override { return static_cast<ssize_t>(size); }
-    int close(int) override { return 0; }
-    int rename(const char*, const char*) override { return 0; }
-    int unlink(const char*) override { return 0; }
-};
-
-class QuietHost : public qf::RunHost {
-public:
-    bool chooseFolder(const std::string&, std::string& chosen) override
-    {
-        chosen = "/nonexistent";
-        return true;
-    }
-    int confirmCodePage(const std::string&) override { return qf::kAnswerYesToAll; }
-    bool goOnWithoutFile(const std::string&) override { return true; }
-    void beginRun(int) override {}
-    void setProgress(int) override {}
-    void endRun(const std::vector<qf::RunFailure>&) override {}
-    void pumpMessages() override {}
-    bool running() const override { return running_; }
-    void setRunning(bool r) override { running_ = r; }
-
-private:
-    bool running_ = false;
-};
 
 std::vector<qf::FontListEntry> allFonts()
 {

@@ -364,7 +364,7 @@ public:
     {
     }
 
-    void run();
+    void run(const std::function<void(size_t)>& passed = {});
 
 private:
     void line(string_view text, size_t number);
@@ -483,8 +483,10 @@ std::string BdfCheck::glyphWhere() const
     return lineAt(lineNumber_, "glyph " + quote(glyph_.name));
 }
 
-void BdfCheck::run()
+void BdfCheck::run(const std::function<void(size_t)>& passed)
 {
+    constexpr size_t kTellEvery = size_t{4} << 20;
+    size_t told = 0;
     const auto* data = reinterpret_cast<const char*>(bytes_.data());
     const size_t size = bytes_.size();
     // A file whose lines end in CR alone: FreeType reads it, the X server drops every CR and sees
@@ -498,6 +500,8 @@ void BdfCheck::run()
     size_t position = 0;
     size_t number = 0;
     while (position < size && section_ != Section::Done) {
+        if (passed && position - told >= kTellEvery)
+            passed(told = position);
         const char* start = data + position;
         const auto* end = static_cast<const char*>(std::memchr(start, separator, size - position));
         const size_t length = end ? static_cast<size_t>(end - start) : size - position;
@@ -1796,11 +1800,11 @@ void BdfCheck::describeFont()
 
 }  // namespace
 
-void checkBdf(std::span<const uint8_t> bytes, CheckReport& report)
+void checkBdf(std::span<const uint8_t> bytes, CheckReport& report, const std::function<void(size_t)>& passed)
 {
     report.format = "BDF";
     BdfCheck check(bytes, report);
-    check.run();
+    check.run(passed);
 }
 
 }  // namespace qf

@@ -153,13 +153,15 @@ WriteProblem BdfWriter::packUnicode(GlyphSource& glyphs, const WriteRequest& req
 {
     out.clear();
     UnicodeGlyphs drawn;
-    // The text takes more than two characters for every byte of pixels.
-    if (WriteProblem problem = drawUnicodeGlyphs(glyphs, request, out.cap() / 2, drawn))
+    // The pixels are held whole; their text, more than two characters for every byte of them,
+    // streams (a whole repertoire at a large size passes what memory should hold).
+    if (WriteProblem problem = drawUnicodeGlyphs(glyphs, request, kMaxAllocation, drawn))
         return problem;
     const gdi::TEXTMETRIC& tm = drawn.metrics;
     const std::vector<FontProperty> properties = xlfdProperties(tm, request, drawn.facts);
 
     BoundedText text(out, false);
+    out.streamUpTo(kMaxStreamedFile);
     Line().text("STARTFONT 2.1").into(text);
     Line().text("FONT ").text(xlfdName(properties)).into(text);
     Line().text("SIZE ").number(request.pointSize).text(" ").number(request.resolutionX).text(" ")

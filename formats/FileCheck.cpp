@@ -34,13 +34,13 @@ bool startsWith(std::span<const uint8_t> bytes, const char* magic, size_t length
 
 }  // namespace
 
-CheckReport checkFontFile(std::span<const uint8_t> bytes)
+CheckReport checkFontFile(std::span<const uint8_t> bytes, const std::function<void(size_t)>& passed)
 {
     CheckReport report;
     if (startsWith(bytes, "MZ", 2))
         checkFon(bytes, report);
     else if (startsWith(bytes, "STARTFONT", 9))
-        checkBdf(bytes, report);
+        checkBdf(bytes, report, passed);
     else if (startsWith(bytes, "\1fcp", 4))
         checkPcf(bytes, report);
     else if (startsWith(bytes, "\x72\xb5\x4a\x86", 4) || startsWith(bytes, "\x36\x04", 2))

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -54,14 +55,16 @@ private:
 std::string byteAt(uint64_t offset);
 
 // Tells the format from the bytes and checks them; a file of no format we read is an error.
-CheckReport checkFontFile(std::span<const uint8_t> bytes);
+// passed, when given, hears how far a reader that goes through the file once has come, so the
+// pages behind it can be let go (a streamed file larger than memory should hold).
+CheckReport checkFontFile(std::span<const uint8_t> bytes, const std::function<void(size_t)>& passed = {});
 
 // One reader per format, each beside its writer. They fill report.format, fonts and glyphs and
 // add every finding; they do not stop at the first error unless nothing after it can be read.
 void checkFnt(std::span<const uint8_t> bytes, CheckReport& report);
 void checkFon(std::span<const uint8_t> bytes, CheckReport& report);
 void checkPcl(std::span<const uint8_t> bytes, CheckReport& report);
-void checkBdf(std::span<const uint8_t> bytes, CheckReport& report);
+void checkBdf(std::span<const uint8_t> bytes, CheckReport& report, const std::function<void(size_t)>& passed = {});
 void checkPcf(std::span<const uint8_t> bytes, CheckReport& report);
 void checkOtb(std::span<const uint8_t> bytes, CheckReport& report);
 void checkPsf(std::span<const uint8_t> bytes, CheckReport& report);  // PSF2, and PSF1 (the console's older fonts)

@@ -19,9 +19,14 @@ class DeviceContext;
 namespace qf {
 
 class GlyphSource;
+struct CharacterHelpers;
 
-// Largest file a writer may make; a font that would need more is refused.
+// Largest block a writer may hold in memory, and largest file of a writer that holds its file
+// whole; a font that would need more is refused.
 inline constexpr uint64_t kMaxAllocation = uint64_t{64} << 20;
+// Largest file of a writer whose sink streams (OutputSink::streamUpTo): a whole repertoire at a
+// large size in a text format passes what memory should hold.
+inline constexpr uint64_t kMaxStreamedFile = uint64_t{512} << 20;
 
 // One font at one size, and what the writer needs of the run's choices, as values.
 struct WriteRequest {
@@ -32,6 +37,9 @@ struct WriteRequest {
     std::string name;           // the font name stored in the file (cp1252 bytes)
     // The characters the file holds; null stands for the code page's characters, Roman-8 for PCL.
     std::shared_ptr<const Repertoire> repertoire;
+    // Where the characters of a large Unicode repertoire may be drawn besides the writer's own
+    // device context (formats/UnicodeGlyphs.h); null: all on the writer's.
+    CharacterHelpers* helpers = nullptr;
 
     bool unicode() const { return repertoire && repertoire->unicode(); }
     int pclSymbolSet() const { return repertoire ? repertoire->pclSymbolSet : Repertoire{}.pclSymbolSet; }
@@ -54,10 +62,12 @@ struct WriteProblem {
 };
 
 // The bytes of one file as a writer makes them, in one block that never grows past its cap, so a
-// hostile font costs a refusal, not the machine's memory.
+// hostile font costs a refusal, not the machine's memory. A writer that only appends may let it
+// stream: then all but its last piece goes to an unlinked temporary file as it is made, and the
+// file is read back through a mapping whose pages its readers let go behind them.
 class OutputSink {
 public:
-    explicit OutputSink(uint64_t cap = kMaxAllocation) : cap_(cap) {}
+    explicit OutputSink(uint64_t cap = kMaxAllocation) : cap_(cap), heldCap_(cap) {}
     OutputSink(const OutputSink& other) = delete;
     OutputSink& operator=(const OutputSink& other) = delete;
     OutputSink(OutputSink&& other) noexcept;
@@ -77,23 +87,46 @@ public:
         return at;
     }
     bool append(const void* data, size_t size);
-    // Empties the file; the memory stays for the next one.
+    // Empties the file; the memory stays for the next one, which is held whole again (streamUpTo
+    // undone).
     void clear();
+
+    // Lets the file grow to `cap` bytes holding no more than kStreamPiece of it in memory. Only for
+    // writers that never go back over what they wrote: data() is then the whole file only once
+    // the writer is done.
+    void streamUpTo(uint64_t cap);
+    static constexpr size_t kStreamPiece = size_t{16} << 20;
 
     bool overflowed() const { return overflowed_; }
     uint64_t cap() const { return cap_; }
-    size_t size() const { return size_; }
-    const uint8_t* data() const { return bytes_; }
-    uint8_t* data() { return bytes_; }
+    size_t size() const { return static_cast<size_t>(streamed_) + size_; }
+    // Whether part of the file went to the temporary file.
+    bool streamed() const { return spill_ >= 0; }
+    // The whole file; for a streamed one, a read-only mapping made when first asked for (failing
+    // to map it throws std::system_error, as failing to write it does), never written through.
+    const uint8_t* data() const { return spill_ >= 0 ? mapped() : bytes_; }
+    uint8_t* data() { return spill_ >= 0 ? const_cast<uint8_t*>(mapped()) : bytes_; }
+    // Readers of a streamed file have passed its first `offset` bytes: their pages may go (they
+    // come back from the file should they be read again). Nothing for a file held in memory.
+    void releaseBefore(size_t offset) const;
 
 private:
     uint8_t* grow(size_t size);
+    void spillPiece();
+    const uint8_t* mapped() const;
+    void dropSpill();
 
     uint8_t* bytes_ = nullptr;  // malloc'd, so growing may move pages instead of copying them
-    size_t size_ = 0;
+    size_t size_ = 0;           // in memory
     size_t capacity_ = 0;       // never past the cap
     uint64_t cap_;
+    uint64_t heldCap_;          // the cap of a file held whole
     bool overflowed_ = false;
+    bool streams_ = false;      // streamUpTo was called
+    int spill_ = -1;            // the temporary file, once a piece went there
+    uint64_t streamed_ = 0;     // bytes in it
+    mutable const uint8_t* map_ = nullptr;
+    mutable size_t mapSize_ = 0;
 };
 
 // Makes one file of a per-size format, or the FNT resources a font library is assembled from.

@@ -5,9 +5,167 @@
 #include "render/GlyphRasteriser.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <span>
+#include <thread>
 
 namespace qf {
+
+uint64_t CharacterHelpers::inkedCharacters() const
+{
+    uint64_t sum = 0;
+    for (const auto& dc : contexts)
+        sum += dc->inkedCharacters();
+    return sum;
+}
+
+namespace {
+
+// Where the characters are drawn on the scratch bitmap, the same on every device context.
+struct Layout {
+    int64_t margin = 0;
+    int64_t scratchWidth = 0;
+    int rowsAround = 0;
+    int64_t baselineRow = 0;
+};
+
+// Glyphs drawn, their offsets into bits.
+struct Drawn {
+    std::vector<UnicodeGlyph> glyphs;
+    std::vector<uint8_t> bits;
+};
+
+// Draws slots into drawn, counting their pixels' bytes in `total` (shared by the threads drawing
+// one size); false once that passes maxBytes.
+bool drawSlots(GlyphSource& source, std::span<const Repertoire::Slot> slots, const Layout& at,
+               std::atomic<uint64_t>& total, uint64_t maxBytes, std::vector<uint8_t>& columns, Drawn& drawn)
+{
+    for (const Repertoire::Slot& slot : slots) {
+        const RenderedGlyph glyph = source.renderCharacter(slot.character, static_cast<int>(at.margin));
+        const ink::RowLayout layout(glyph);
+        const ink::InkBox box = ink::findInkBox(glyph, layout, columns);
+        UnicodeGlyph g;
+        g.code = slot.code;
+        g.advance = glyph.cx;
+        g.offset = drawn.bits.size();
+        if (!box.empty()) {
+            g.left = static_cast<int32_t>(box.left - at.margin);
+            g.bottom = static_cast<int32_t>(at.baselineRow - box.bottom - 1);
+            g.width = box.width();
+            g.height = box.height();
+            const size_t bytes = static_cast<size_t>(g.rowBytes()) * static_cast<size_t>(g.height);
+            if (total.fetch_add(bytes, std::memory_order_relaxed) + bytes > maxBytes)
+                return false;
+            drawn.bits.resize(drawn.bits.size() + bytes);
+            for (int r = box.top; r <= box.bottom; ++r)
+                ink::cropRow(glyph, layout, r, box.left, g.rowBytes(),
+                             drawn.bits.data() + g.offset + static_cast<size_t>(r - box.top) * g.rowBytes());
+        }
+        drawn.glyphs.push_back(g);
+    }
+    return true;
+}
+
+// A helper's rasteriser, realised as the writer's was. Null when it does not come out the same
+// (it then draws nothing, and the others draw its share).
+std::unique_ptr<GlyphRasteriser> helperSource(gdi::DeviceContext& dc, const WriteRequest& request,
+                                              const gdi::TEXTMETRIC& tm, const Layout& at)
+{
+    auto source = std::make_unique<GlyphRasteriser>(dc);
+    if (!source->realise(request.font, request.pointSize, request.resolutionX, request.resolutionY, nullptr))
+        return nullptr;
+    const gdi::TEXTMETRIC& mine = source->metrics();
+    if (mine.tmHeight != tm.tmHeight || mine.tmAscent != tm.tmAscent || mine.tmDescent != tm.tmDescent ||
+        mine.tmMaxCharWidth != tm.tmMaxCharWidth || mine.tmAveCharWidth != tm.tmAveCharWidth ||
+        mine.tmCharSet != tm.tmCharSet)
+        return nullptr;
+    if (!source->prepare(static_cast<int>(at.scratchWidth), nullptr, at.rowsAround))
+        return nullptr;
+    return source;
+}
+
+// Stretches small enough that the threads end close together, large enough that handing them out
+// costs nothing next to drawing them.
+constexpr size_t kStretch = 256;
+
+// Draws the repertoire in stretches on the caller's source and the helpers, then puts the
+// stretches together in order. False when the pixels pass maxBytes; `changed` when a helper's font
+// file changed under it.
+bool drawSplit(GlyphSource& source, const WriteRequest& request, const Layout& at, uint64_t maxBytes,
+               UnicodeGlyphs& out, bool& changed)
+{
+    const std::vector<Repertoire::Slot>& entries = request.repertoire->entries;
+    const size_t stretches = (entries.size() + kStretch - 1) / kStretch;
+    std::vector<Drawn> parts(stretches);
+    std::atomic<size_t> next{0};
+    std::atomic<uint64_t> total{0};
+    std::atomic<bool> over{false};
+    std::atomic<bool> fileChanged{false};
+    std::mutex failed;
+    std::exception_ptr failure;  // running out of memory on a helper is the size's refusal too
+
+    auto drawStretches = [&](GlyphSource& on) {
+        std::vector<uint8_t> columns;
+        for (size_t i; !over.load(std::memory_order_relaxed) && (i = next.fetch_add(1)) < stretches;) {
+            const size_t first = i * kStretch;
+            const auto slots = std::span(entries).subspan(first, std::min(kStretch, entries.size() - first));
+            if (!drawSlots(on, slots, at, total, maxBytes, columns, parts[i]))
+                over = true;
+        }
+    };
+    auto guarded = [&](auto&& work) {
+        try {
+            work();
+        } catch (...) {
+            over = true;
+            std::lock_guard lock(failed);
+            if (!failure)
+                failure = std::current_exception();
+        }
+    };
+
+    std::vector<std::thread> threads;
+    threads.reserve(request.helpers->contexts.size());
+    for (const auto& dc : request.helpers->contexts)
+        threads.emplace_back([&, &dc = *dc] {
+            guarded([&] {
+                if (auto helper = helperSource(dc, request, out.metrics, at)) {
+                    drawStretches(*helper);
+                    helper->finish();
+                    if (helper->fontFileChanged())
+                        fileChanged = true;
+                }
+            });
+        });
+    guarded([&] { drawStretches(source); });
+    for (std::thread& t : threads)
+        t.join();
+    if (failure)
+        std::rethrow_exception(failure);
+    changed = fileChanged;
+    if (over)
+        return false;
+
+    // Each stretch goes as soon as it is copied, so the pixels are held about once, not twice.
+    out.glyphs.reserve(entries.size());
+    out.bits.reserve(total);
+    for (Drawn& part : parts) {
+        const size_t base = out.bits.size();
+        for (UnicodeGlyph& g : part.glyphs) {
+            g.offset += base;
+            out.glyphs.push_back(g);
+        }
+        out.bits.insert(out.bits.end(), part.bits.begin(), part.bits.end());
+        part = Drawn{};
+    }
+    return true;
+}
+
+}  // namespace
 
 WriteProblem drawUnicodeGlyphs(GlyphSource& source, const WriteRequest& request, uint64_t maxBytes,
                                UnicodeGlyphs& out)
@@ -25,44 +183,53 @@ WriteProblem drawUnicodeGlyphs(GlyphSource& source, const WriteRequest& request,
     // sizes: the margin grows with the font. Faces that map many characters draw some well outside
     // the cell (stacked accents above it, long descenders below): a cell's height of rows either
     // side keeps their ink.
-    const int64_t margin = std::max<int64_t>(ink::kMargin, tm.tmMaxCharWidth);
-    const int64_t scratchWidth = 2 * margin + int64_t{4} * tm.tmMaxCharWidth;
-    if (scratchWidth > INT32_MAX)
-        return refuse("a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
-    const int rowsAround = tm.tmHeight;
+    Layout at;
+    at.margin = std::max<int64_t>(ink::kMargin, tm.tmMaxCharWidth);
+    at.scratchWidth = 2 * at.margin + int64_t{4} * tm.tmMaxCharWidth;
+    if (at.scratchWidth > INT32_MAX)
+        return refuse("a scratch bitmap " + std::to_string(at.scratchWidth) + " pixels wide is too wide");
+    at.rowsAround = tm.tmHeight;
     std::string why;
-    if (!source.prepare(static_cast<int>(scratchWidth), &why, rowsAround))
+    if (!source.prepare(static_cast<int>(at.scratchWidth), &why, at.rowsAround))
         return refuse(why);
-    const int64_t baselineRow = int64_t{rowsAround} + tm.tmAscent;
+    at.baselineRow = int64_t{at.rowsAround} + tm.tmAscent;
 
-    out.glyphs.reserve(repertoire.entries.size());
+    auto tooLarge = [&] { return refuse("its glyphs would take more than " + std::to_string(maxBytes >> 20) + " MiB"); };
+    const bool split = request.helpers && !request.helpers->contexts.empty() && repertoire.entries.size() >= kCharactersSplitFrom;
+    if (split) {
+        bool changed = false;
+        bool fits = false;
+        try {
+            fits = drawSplit(source, request, at, maxBytes, out, changed);
+        } catch (...) {
+            source.finish();
+            throw;
+        }
+        source.finish();
+        if (!fits)
+            return tooLarge();
+        if (changed)
+            return refuse("the font file changed while it was being read (was it replaced or cut short?)");
+    } else {
+        std::atomic<uint64_t> total{0};
+        std::vector<uint8_t> columns;  // scratch of the ink search
+        Drawn drawn;
+        drawn.glyphs.reserve(repertoire.entries.size());
+        const bool fits = drawSlots(source, repertoire.entries, at, total, maxBytes, columns, drawn);
+        source.finish();
+        if (!fits)
+            return tooLarge();
+        out.glyphs = std::move(drawn.glyphs);
+        out.bits = std::move(drawn.bits);
+    }
+
+    // What the glyphs turned out to be, measured in order once all are drawn.
     GlyphFacts& facts = out.facts;
-    facts.monospaced = facts.withinCells = !repertoire.entries.empty();
+    facts.monospaced = facts.withinCells = !out.glyphs.empty();
     int64_t advances = 0;
     bool anyInk = false;
-    std::vector<uint8_t> columns;  // scratch of the ink search
-    for (const Repertoire::Slot& slot : repertoire.entries) {
-        const RenderedGlyph drawn = source.renderCharacter(slot.character, static_cast<int>(margin));
-        const ink::RowLayout layout(drawn);
-        const ink::InkBox box = ink::findInkBox(drawn, layout, columns);
-        UnicodeGlyph g;
-        g.code = slot.code;
-        g.advance = drawn.cx;
-        g.offset = out.bits.size();
-        if (!box.empty()) {
-            g.left = static_cast<int32_t>(box.left - margin);
-            g.bottom = static_cast<int32_t>(baselineRow - box.bottom - 1);
-            g.width = box.width();
-            g.height = box.height();
-            const size_t bytes = static_cast<size_t>(g.rowBytes()) * static_cast<size_t>(g.height);
-            if (out.bits.size() + bytes > maxBytes) {
-                source.finish();
-                return refuse("its glyphs would take more than " + std::to_string(maxBytes >> 20) + " MiB");
-            }
-            out.bits.resize(out.bits.size() + bytes);
-            for (int r = box.top; r <= box.bottom; ++r)
-                ink::cropRow(drawn, layout, r, box.left, g.rowBytes(),
-                             out.bits.data() + g.offset + static_cast<size_t>(r - box.top) * g.rowBytes());
+    for (const UnicodeGlyph& g : out.glyphs) {
+        if (g.width > 0) {
             facts.withinCells = facts.withinCells && g.left >= 0 && g.right() <= g.advance &&
                                 g.top() <= tm.tmAscent && -g.bottom <= tm.tmHeight - tm.tmAscent;
             out.boxLeft = anyInk ? std::min(out.boxLeft, g.left) : g.left;
@@ -71,12 +238,9 @@ WriteProblem drawUnicodeGlyphs(GlyphSource& source, const WriteRequest& request,
             out.boxTop = anyInk ? std::max(out.boxTop, g.top()) : g.top();
             anyInk = true;
         }
-        if (!out.glyphs.empty())
-            facts.monospaced = facts.monospaced && g.advance == out.glyphs.front().advance;
+        facts.monospaced = facts.monospaced && g.advance == out.glyphs.front().advance;
         advances += g.advance;
-        out.glyphs.push_back(g);
     }
-    source.finish();
 
     const auto count = static_cast<int64_t>(out.glyphs.size());
     facts.withinCells = facts.withinCells && facts.monospaced;

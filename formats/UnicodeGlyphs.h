@@ -8,11 +8,25 @@
 #include "formats/XlfdProperties.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+namespace gdi {
+class DeviceContext;
+}
 
 namespace qf {
 
 class GlyphSource;
+
+// Device contexts, set up as the run's, on which the characters of one size may be drawn besides
+// the writer's own: a whole repertoire (tens of thousands of characters) at one size leaves
+// nothing for threads that take whole sizes. Each is used by one thread at a time.
+struct CharacterHelpers {
+    std::vector<std::unique_ptr<gdi::DeviceContext>> contexts;
+    // Characters a helper has drawn with ink, for the run's "no ink at all" test.
+    uint64_t inkedCharacters() const;
+};
 
 struct UnicodeGlyph {
     uint32_t code = 0;         // what the file stores
@@ -37,8 +51,12 @@ struct UnicodeGlyphs {
     int32_t boxLeft = 0, boxRight = 0, boxBottom = 0, boxTop = 0;
 };
 
+// Below this many characters a size is drawn on one thread: starting the others costs more.
+inline constexpr size_t kCharactersSplitFrom = 1024;
+
 // Draws every character of the request's (Unicode) repertoire. A refusal when the glyphs cannot
-// be drawn or their pixels would pass maxBytes.
+// be drawn or their pixels would pass maxBytes. With the request's helpers, a large repertoire is
+// drawn in stretches on them and on the caller's thread; the result is the same as drawn alone.
 WriteProblem drawUnicodeGlyphs(GlyphSource& source, const WriteRequest& request, uint64_t maxBytes,
                                UnicodeGlyphs& out);
 

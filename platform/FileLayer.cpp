@@ -179,8 +179,10 @@ std::vector<std::string> removeStaleTemporaryFiles(const std::string& folder,
     return removed;
 }
 
-std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size, FileLayer& files)
+std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size, FileLayer& files,
+                           const std::function<void(size_t)>& passed)
 {
+    constexpr size_t kPiece = size_t{8} << 20;
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
@@ -203,7 +205,7 @@ std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t 
     };
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = files.write(fd, data + done, size - done);
+        const ssize_t n = files.write(fd, data + done, passed ? std::min(kPiece, size - done) : size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -212,6 +214,8 @@ std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t 
             return abandon(error);
         }
         done += static_cast<size_t>(n);
+        if (passed)
+            passed(done);
     }
     // On disk before it takes the target's name, so a crash never leaves a renamed empty file.
     if (files.fsync(fd) != 0) {
@@ -240,7 +244,7 @@ std::string specialFileAt(const std::string& path)
     return "a device";
 }
 
-bool fileHolds(const std::string& path, const uint8_t* data, size_t size)
+bool fileHolds(const std::string& path, const uint8_t* data, size_t size, const std::function<void(size_t)>& passed)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
@@ -258,6 +262,8 @@ bool fileHolds(const std::string& path, const uint8_t* data, size_t size)
         same = n > 0 && std::memcmp(buffer.data(), data + done, static_cast<size_t>(n)) == 0;
         if (same)
             done += static_cast<size_t>(n);
+        if (passed && done % (size_t{8} << 20) < static_cast<size_t>(std::max<ssize_t>(n, 0)))
+            passed(done);
     }
     ::close(fd);
     return same;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -54,14 +55,19 @@ public:
 // any existing file at path untouched and no temporary file left behind. One call at a time in the
 // process: the temporary file that a signal removes (activeTemporaryFile) is tracked for one
 // writer, so worker threads hand their files to a single writing thread.
+// passed, when given, is told how many bytes have been written after every piece of at most
+// 8 MiB (the data may be a mapping whose pages the caller lets go behind).
 std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size,
-                           FileLayer& files = FileLayer::system());
+                           FileLayer& files = FileLayer::system(),
+                           const std::function<void(size_t)>& passed = {});
 
 // True when path is a regular file (not a link) holding exactly these size bytes; never waits on a
 // FIFO. A run made
 // again leaves such a file as it is: rewriting it would cost disk writes and change its
 // modification time for nothing.
-bool fileHolds(const std::string& path, const uint8_t* data, size_t size);
+// passed as for writeFileWhole, as the comparison goes.
+bool fileHolds(const std::string& path, const uint8_t* data, size_t size,
+               const std::function<void(size_t)>& passed = {});
 
 // What is at path when it is something a run must not write over or read: a directory, a FIFO
 // (opening one would wait for a writer for ever), a socket or a device. Empty for nothing, a

@@ -2,6 +2,7 @@
 #include "platform/CodePages.h"
 
 #include "formats/FontWriter.h"
+#include "formats/UnicodeGlyphs.h"
 #include "platform/DeviceContext.h"
 #include "run/CodePageTable.h"
 #include "render/GlyphRasteriser.h"
@@ -11,7 +12,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <optional>
 
 namespace qf {
 
@@ -191,9 +194,18 @@ public:
         dc_.setResolution(settings.deviceDpiX, settings.deviceDpiY);
         charset_ = CodePageTable::prepareDeviceContext(settings.codePageIndex, dc_);
         codePageRepertoire_ = codePageRepertoire(settings.codePageIndex);
-        if (settings.jobs > 1)
+        if (settings.jobs > 1) {
             workers_ = std::make_unique<SizeWorkers>(settings.jobs, settings.deviceDpiX, settings.deviceDpiY,
                                                      settings.codePageIndex);
+            // The run's own thread draws its share of the characters too.
+            helpers_ = std::make_unique<CharacterHelpers>();
+            for (int i = 1; i < settings.jobs; ++i) {
+                auto dc = std::make_unique<gdi::DeviceContext>();
+                dc->setResolution(settings.deviceDpiX, settings.deviceDpiY);
+                CodePageTable::prepareDeviceContext(settings.codePageIndex, *dc);
+                helpers_->contexts.push_back(std::move(dc));
+            }
+        }
     }
 
     RunResult run()
@@ -205,7 +217,8 @@ public:
         host_.beginRun(selected * static_cast<int>(sizes_.size()));
         host_.setRunning(true);
 
-        for (FontListEntry& entry : fonts) {
+        for (size_t index = 0; index < fonts.size(); ++index) {
+            FontListEntry& entry = fonts[index];
             current_ = &entry;
             if (entry.selected) {
                 const Decision decision = decideCodePage(entry);
@@ -215,7 +228,7 @@ public:
                     result_.skippedFonts.push_back(entry.name);
                     host_.fontSkipped(entry);
                 } else {
-                    writeFont(entry);
+                    writeFont(index);
                 }
             }
             if (budget_.spent()) {
@@ -243,8 +256,7 @@ private:
     // the rest of the run.
     Decision decideCodePage(const FontListEntry& entry)
     {
-        if (entry.logFont.lfCharSet == gdi::DEFAULT_CHARSET || answer_ == Remembered::YesToAll ||
-            CodePageTable::fontSupportsRow(entry, settings_.codePageIndex))
+        if (writtenWithoutAsking(entry))
             return Decision::Write;
         if (answer_ == Remembered::SkipAll)
             return Decision::Skip;
@@ -267,33 +279,108 @@ private:
         }
     }
 
-    void writeFont(FontListEntry& entry)
-    {
-        if (entry.logFont.lfCharSet != gdi::DEFAULT_CHARSET)
-            entry.logFont.lfCharSet = static_cast<gdi::BYTE>(charset_ & 0xFF);
-        const std::string base =
-            names_.baseFor(entry.logFont.lfFaceName, entry.fullName.empty() ? entry.name : entry.fullName);
+    // A font made ready for writing: at its turn, or ahead of it while the workers draw the fonts
+    // before it. What it has to say waits for its turn, so the run reports in the fonts' order.
+    struct ReadyFont {
+        size_t index = 0;  // in the font list
         WriteRequest request;
+        std::shared_ptr<const void> held;  // the version of its file every size is drawn from
+        std::vector<std::string> warnings;
+        uint64_t leftOut = 0;
+        bool splitCharacters = false;      // each size's characters drawn across threads, the sizes here
+        std::optional<size_t> firstJob;    // its first size's job on the workers
+    };
+
+    // Whether the font is written without asking anyone, now and whatever is answered meanwhile:
+    // only those are made ready ahead of their turn.
+    bool writtenWithoutAsking(const FontListEntry& entry) const
+    {
+        return entry.logFont.lfCharSet == gdi::DEFAULT_CHARSET || answer_ == Remembered::YesToAll ||
+               CodePageTable::fontSupportsRow(entry, settings_.codePageIndex);
+    }
+
+    ReadyFont prepare(size_t index)
+    {
+        const FontListEntry& entry = (*settings_.fonts)[index];
+        ReadyFont font;
+        font.index = index;
+        WriteRequest& request = font.request;
         request.font = entry.logFont;
+        if (request.font.lfCharSet != gdi::DEFAULT_CHARSET)
+            request.font.lfCharSet = static_cast<gdi::BYTE>(charset_ & 0xFF);
         request.resolutionX = format_.fixedResolution ? format_.fixedResolution
                                                       : static_cast<int32_t>(settings_.resolutionX);
         request.resolutionY = format_.fixedResolution ? format_.fixedResolution
                                                       : static_cast<int32_t>(settings_.resolutionY);
         request.name = entry.name;
-
         // Every size of the font comes from one version of its file, even should it be replaced
         // meanwhile. A file that no longer holds the face refuses each size with the reason.
-        const auto held = gdi::Font::holdFile(request.font);
-        request.repertoire = repertoireFor(request.font);
+        font.held = gdi::Font::holdFile(request.font);
+        request.repertoire = repertoireFor(request.font, entry, font);
+        font.splitCharacters = helpers_ && request.unicode() &&
+                               request.repertoire->entries.size() >= kCharactersSplitFrom;
+        if (font.splitCharacters)
+            request.helpers = helpers_.get();
+        return font;
+    }
 
-        const uint64_t inkBefore = inkedCharacters();
+    // Hands the workers the fonts after `current` that will be written without a question, as
+    // long as they have little else waiting. A font whose characters are split takes every
+    // thread at its turn: nothing after it is handed over before it is done.
+    void lookAhead(size_t current)
+    {
+        const std::vector<FontListEntry>& fonts = *settings_.fonts;
+        const size_t enough = 2 * static_cast<size_t>(workers_->count());
+        scanned_ = std::max(scanned_, current + 1);
+        while (scanned_ < fonts.size() && workers_->waiting() < enough) {
+            if (!ahead_.empty() && ahead_.back().splitCharacters)
+                return;
+            const size_t index = scanned_++;
+            if (!fonts[index].selected || !writtenWithoutAsking(fonts[index]))
+                continue;
+            ReadyFont font = prepare(index);
+            if (!font.splitCharacters)
+                font.firstJob = workers_->add(writerFor(format_.format), font.request, sizes_);
+            ahead_.push_back(std::move(font));
+        }
+    }
+
+    ReadyFont readyFont(size_t index)
+    {
+        while (!ahead_.empty() && ahead_.front().index < index)
+            ahead_.pop_front();
+        if (!ahead_.empty() && ahead_.front().index == index) {
+            ReadyFont font = std::move(ahead_.front());
+            ahead_.pop_front();
+            return font;
+        }
+        return prepare(index);
+    }
+
+    void writeFont(size_t index)
+    {
+        FontListEntry& entry = (*settings_.fonts)[index];
+        ReadyFont font = readyFont(index);
+        if (entry.logFont.lfCharSet != gdi::DEFAULT_CHARSET)
+            entry.logFont.lfCharSet = static_cast<gdi::BYTE>(charset_ & 0xFF);
+        const std::string base =
+            names_.baseFor(entry.logFont.lfFaceName, entry.fullName.empty() ? entry.name : entry.fullName);
+        result_.charactersLeftOut += font.leftOut;
+        for (std::string& warning : font.warnings) {
+            result_.warnings.push_back(std::move(warning));
+            host_.warning(result_.warnings.back());
+        }
+        if (workers_ && !font.splitCharacters && !font.firstJob)
+            font.firstJob = workers_->add(writerFor(format_.format), font.request, sizes_);
+
+        inked_ = 0;
         const size_t writtenBefore = result_.written.size();
         if (format_.library)
-            writeLibrary(request, base, entry);
+            writeLibrary(font, base, entry);
         else
-            writeSizes(request, base);
+            writeSizes(font, base);
         // A damaged face (a corrupt glyf table, say) can be drawn without a single pixel.
-        if (result_.written.size() > writtenBefore && inkedCharacters() == inkBefore) {
+        if (result_.written.size() > writtenBefore && inked_ == 0) {
             result_.warnings.push_back(gdi::ansiToUtf8(entry.name) +
                                        ": no character drew any ink, so its files hold only blank "
                                        "characters (is the font file damaged?)");
@@ -303,46 +390,57 @@ private:
 
     // The characters of the font's files: the code page's, or the Unicode characters asked for
     // that its face maps (the others counted as left out).
-    std::shared_ptr<const Repertoire> repertoireFor(const gdi::LOGFONT& font)
+    std::shared_ptr<const Repertoire> repertoireFor(const gdi::LOGFONT& logFont, const FontListEntry& entry,
+                                                    ReadyFont& font)
     {
         if (holdsCodePage(format_, settings_.characters.has_value()))
             return codePageRepertoire_;
         size_t count = 0;
-        auto repertoire = std::make_shared<Repertoire>(faceRepertoire(dc_, font, unicodeSelection_, format_, count));
-        result_.charactersLeftOut += repertoire->leftOut;
+        auto repertoire = std::make_shared<Repertoire>(faceRepertoire(dc_, logFont, unicodeSelection_, format_, count));
+        font.leftOut = repertoire->leftOut;
         // Characters past what the format's codes hold are left out and said.
         if (count > 0) {
             char last[16];
             std::snprintf(last, sizeof last, "U+%04X", static_cast<unsigned>(format_.lastCharacter));
-            result_.warnings.push_back(gdi::ansiToUtf8(current_->name) + ": " + std::to_string(count) +
-                                       " character(s) above " + last + " left out of its " + format_.option +
-                                       " files, whose codes stop there");
-            host_.warning(result_.warnings.back());
+            font.warnings.push_back(gdi::ansiToUtf8(entry.name) + ": " + std::to_string(count) +
+                                    " character(s) above " + last + " left out of its " + format_.option +
+                                    " files, whose codes stop there");
         }
         return repertoire;
     }
 
-    // Size i of the font the request names: drawn here, or taken from the workers that drew it
-    // while the sizes before it were written.
-    RenderedSize& render(const FontWriter& writer, WriteRequest& request, size_t i)
+    uint64_t ownInked() const { return dc_.inkedCharacters() + (helpers_ ? helpers_->inkedCharacters() : 0); }
+
+    // Size i of the font: drawn here, or taken from the workers that drew it while what came
+    // before it was written.
+    RenderedSize& render(const FontWriter& writer, ReadyFont& font, size_t i)
     {
-        if (workers_)
-            return workers_->take(i);
-        request.pointSize = sizes_[i];
-        own_.problem = writeSafely(writer, dc_, request, own_.image);
+        if (font.firstJob) {
+            lookAhead(font.index);
+            RenderedSize& rendered = workers_->take(*font.firstJob + i);
+            inked_ += rendered.inked;
+            return rendered;
+        }
+        font.request.pointSize = sizes_[i];
+        const uint64_t before = ownInked();
+        own_.problem = writeSafely(writer, dc_, font.request, own_.image);
+        inked_ += ownInked() - before;
         return own_;
     }
 
-    uint64_t inkedCharacters() { return dc_.inkedCharacters() + (workers_ ? workers_->inkedCharacters() : 0); }
+    // The run is done with size i's result: its memory serves a later size.
+    void release(const ReadyFont& font, size_t i)
+    {
+        if (font.firstJob)
+            workers_->recycle(*font.firstJob + i);
+    }
 
     // One file per size, each written as soon as it is made.
-    void writeSizes(WriteRequest& request, const std::string& base)
+    void writeSizes(ReadyFont& font, const std::string& base)
     {
         const FontWriter& writer = writerFor(format_.format);
-        if (workers_)
-            workers_->begin(writer, request, sizes_);
         for (size_t i = 0; i < sizes_.size() && !budget_.spent(); ++i) {
-            RenderedSize& rendered = render(writer, request, i);
+            RenderedSize& rendered = render(writer, font, i);
             const std::string file = fileNameFromBase(folderPrefix_, base, sizes_[i], format_.extension);
             if (rendered.problem) {
                 fail(file, rendered.problem.text);
@@ -353,30 +451,28 @@ private:
                     host_.warning(result_.warnings.back());
                 }
             }
-            if (workers_)
-                workers_->recycle(std::move(rendered.image));  // written: its memory serves a later size
+            release(font, i);
             stepProgress();
         }
     }
 
     // One library per font, holding the sizes that could be made; each refused size is reported
     // on its own.
-    void writeLibrary(WriteRequest& request, const std::string& base, const FontListEntry& entry)
+    void writeLibrary(ReadyFont& font, const std::string& base, const FontListEntry& entry)
     {
         const FontWriter& writer = writerFor(format_.format);
         const std::string file = fileNameFromBase(folderPrefix_, base, -1, format_.extension);
-        if (workers_)
-            workers_->begin(writer, request, sizes_);
         std::vector<OutputSink> kept;
         std::vector<std::string> refused;
         for (size_t i = 0; i < sizes_.size(); ++i) {
-            RenderedSize& rendered = render(writer, request, i);
+            RenderedSize& rendered = render(writer, font, i);
             stepProgress();
             if (rendered.problem)
                 refused.push_back(std::to_string(sizes_[i]) + " points left out of the library: " +
                                   rendered.problem.text);
             else
                 kept.push_back(std::move(rendered.image));
+            release(font, i);
         }
         // The sizes left out are failures unless the library is written without them.
         auto reportRefused = [&] {
@@ -414,12 +510,16 @@ private:
             fail(file, special + " is in its place; nothing was read or written through it");
             return;
         }
-        if (fileHolds(file, image.data(), image.size()) && budget_.admit(image.size())) {
+        // A streamed file is a mapping read once over: its pages go as it is compared and written.
+        std::function<void(size_t)> passed;
+        if (image.streamed())
+            passed = [&image](size_t at) { image.releaseBefore(at); };
+        if (fileHolds(file, image.data(), image.size(), passed) && budget_.admit(image.size())) {
             result_.written.push_back(file);
             host_.fileWritten(file);
             return;
         }
-        const std::string why = writeFileWhole(file, image.data(), image.size(), budget_);
+        const std::string why = writeFileWhole(file, image.data(), image.size(), budget_, passed);
         if (!why.empty()) {
             fail(file, why);
             return;
@@ -463,6 +563,10 @@ private:
     const std::vector<int32_t> sizes_;
     gdi::DeviceContext dc_;  // one for the whole run
     std::unique_ptr<SizeWorkers> workers_;  // with more than one job
+    std::unique_ptr<CharacterHelpers> helpers_;  // likewise
+    std::deque<ReadyFont> ahead_;  // fonts handed to the workers before their turn, in the run's order
+    size_t scanned_ = 0;           // the first font lookAhead has not considered
+    uint64_t inked_ = 0;           // characters of the current font that drew ink
     RenderedSize own_;
     std::shared_ptr<const Repertoire> codePageRepertoire_;
     const CharacterSelection unicodeSelection_ =

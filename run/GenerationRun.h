@@ -35,7 +35,9 @@ struct GenerationSettings {
     int deviceDpiX = 96;                          // the run's device context (the screen's, in the window)
     int deviceDpiY = 96;
     uint64_t maxOutputBytes = uint64_t{1} << 30;  // the bytes the run may write in all
-    int jobs = 1;  // threads rendering the sizes of a font; 1: all on the run's own thread, in order
+    // Threads rendering the sizes and fonts of the run (a font's thousands of characters, for one
+    // size at a time); 1: all on the run's own thread, in order.
+    int jobs = 1;
     // The Unicode characters each file holds, for a format that takes them; none: the code page's.
     std::optional<CharacterSelection> characters;
 };

@@ -4,7 +4,6 @@
 #include "run/CodePageTable.h"
 
 #include <algorithm>
-#include <numeric>
 
 namespace qf {
 
@@ -34,49 +33,51 @@ SizeWorkers::~SizeWorkers()
         t.join();
 }
 
-void SizeWorkers::finishFont(std::unique_lock<std::mutex>& lock)
+size_t SizeWorkers::add(const FontWriter& writer, const WriteRequest& request, const std::vector<int32_t>& sizes)
 {
-    // Sizes not yet started are given up; those being drawn are waited for.
-    next_ = sizes_.size();
-    nextLargest_ = bySize_.size();
-    changed_.wait(lock, [this] { return busy_ == 0; });
-}
-
-void SizeWorkers::begin(const FontWriter& writer, const WriteRequest& request, const std::vector<int32_t>& sizes)
-{
+    size_t first = 0;
     {
-        std::unique_lock lock(mutex_);
-        finishFont(lock);
-        writer_ = &writer;
-        request_ = request;
-        sizes_ = sizes;
-        results_.clear();
-        results_.resize(sizes.size());
-        started_.assign(sizes.size(), false);
-        bySize_.resize(sizes.size());
-        std::iota(bySize_.begin(), bySize_.end(), size_t{0});
-        std::stable_sort(bySize_.begin(), bySize_.end(), [&](size_t a, size_t b) { return sizes[a] > sizes[b]; });
-        next_ = 0;
-        nextLargest_ = 0;
-        taken_ = 0;
-        heldBytes_ = 0;
+        std::lock_guard lock(mutex_);
+        first = jobs_.size();
+        for (const int32_t size : sizes) {
+            Job job;
+            job.writer = &writer;
+            job.request = request;
+            job.request.pointSize = size;
+            jobs_.push_back(std::move(job));
+            bySize_.push_back(jobs_.size() - 1);
+        }
+        // Largest last, the earlier job first among equals: the largest-first worker takes from the back.
+        std::stable_sort(bySize_.begin(), bySize_.end(), [&](size_t a, size_t b) {
+            const int32_t sa = jobs_[a].request.pointSize, sb = jobs_[b].request.pointSize;
+            return sa != sb ? sa < sb : a > b;
+        });
     }
     changed_.notify_all();
+    return first;
 }
 
-RenderedSize& SizeWorkers::take(size_t index)
+RenderedSize& SizeWorkers::take(size_t job)
 {
     std::unique_lock lock(mutex_);
-    taken_ = std::max(taken_, index + 1);
+    taken_ = std::max(taken_, job + 1);
     changed_.notify_all();  // the window moves on
-    changed_.wait(lock, [&] { return results_[index].has_value(); });
-    heldBytes_ -= results_[index]->image.size();
-    return *results_[index];
+    changed_.wait(lock, [&] { return jobs_[job].result.has_value(); });
+    heldBytes_ -= jobs_[job].result->image.size();
+    return *jobs_[job].result;
 }
 
-void SizeWorkers::recycle(OutputSink&& image)
+size_t SizeWorkers::waiting()
 {
     std::lock_guard lock(mutex_);
+    return jobs_.size() - std::min(taken_, jobs_.size());
+}
+
+void SizeWorkers::recycle(size_t job)
+{
+    std::lock_guard lock(mutex_);
+    OutputSink image = std::move(jobs_[job].result->image);
+    jobs_[job].result.reset();
     if (spare_.size() < threads_.size()) {
         image.clear();
         spare_.push_back(std::move(image));
@@ -87,25 +88,15 @@ std::optional<size_t> SizeWorkers::nextFor(bool largestFirst)
 {
     // The largest sizes' results wait for the run to reach them: they may hold only so much.
     constexpr uint64_t kMaxHeldBytes = kMaxAllocation;
-    while (nextLargest_ < bySize_.size() && started_[bySize_[nextLargest_]])
-        ++nextLargest_;
-    if (largestFirst && nextLargest_ < bySize_.size() && heldBytes_ < kMaxHeldBytes)
-        return bySize_[nextLargest_];
-    while (next_ < sizes_.size() && started_[next_])
+    while (!bySize_.empty() && jobs_[bySize_.back()].started)
+        bySize_.pop_back();
+    if (largestFirst && !bySize_.empty() && heldBytes_ < kMaxHeldBytes)
+        return bySize_.back();
+    while (next_ < jobs_.size() && jobs_[next_].started)
         ++next_;
-    if (next_ < sizes_.size() && next_ < taken_ + window_)
+    if (next_ < jobs_.size() && next_ < taken_ + window_)
         return next_;
     return std::nullopt;
-}
-
-uint64_t SizeWorkers::inkedCharacters()
-{
-    std::unique_lock lock(mutex_);
-    finishFont(lock);
-    uint64_t sum = 0;
-    for (const auto& dc : contexts_)
-        sum += dc->inkedCharacters();
-    return sum;
 }
 
 void SizeWorkers::work(gdi::DeviceContext& dc, bool largestFirst)
@@ -117,11 +108,11 @@ void SizeWorkers::work(gdi::DeviceContext& dc, bool largestFirst)
         if (stopping_)
             return;
         const size_t index = *next;
-        started_[index] = true;
-        WriteRequest request = request_;
-        request.pointSize = sizes_[index];
-        const FontWriter* writer = writer_;
-        ++busy_;
+        Job& job = jobs_[index];
+        job.started = true;
+        // Jobs added meanwhile leave this one where it is; the run may not read it until it is done.
+        const WriteRequest request = job.request;
+        const FontWriter* writer = job.writer;
         RenderedSize rendered;
         if (!spare_.empty()) {
             rendered.image = std::move(spare_.back());
@@ -129,12 +120,13 @@ void SizeWorkers::work(gdi::DeviceContext& dc, bool largestFirst)
         }
         lock.unlock();
 
+        const uint64_t inkedBefore = dc.inkedCharacters();
         rendered.problem = writeSafely(*writer, dc, request, rendered.image);
+        rendered.inked = dc.inkedCharacters() - inkedBefore;
 
         lock.lock();
         heldBytes_ += rendered.image.size();
-        results_[index] = std::move(rendered);
-        --busy_;
+        jobs_[index].result = std::move(rendered);
         changed_.notify_all();
     }
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -275,6 +277,37 @@ TEST(BdfWriter, RefusesTextBeyondTheMemoryLimit)
     EXPECT_EQ(problem.kind, qf::WriteProblem::Kind::Refused);
     EXPECT_NE(problem.text.find("64 MiB"), std::string::npos) << problem.text;
     EXPECT_EQ(out.size(), 0u);
+}
+
+// A text file past what memory should hold streams: it is given back whole and unchanged (also
+// after its pages were let go), and a file past the streamed cap is still refused, not cut short.
+TEST(OutputSink, StreamsPastWhatMemoryHoldsAndStillRefusesPastItsCap)
+{
+    constexpr size_t piece = qf::OutputSink::kStreamPiece;
+    qf::OutputSink out;
+    out.streamUpTo(3 * piece);
+    std::string made;
+    for (int n = 0; made.size() < 2 * piece + 12345; ++n) {
+        const std::string line = "ENCODING " + std::to_string(n) + "\n";
+        ASSERT_TRUE(out.append(line.data(), line.size()));
+        made += line;
+    }
+    EXPECT_TRUE(out.streamed());
+    ASSERT_EQ(out.size(), made.size());
+    EXPECT_EQ(std::memcmp(out.data(), made.data(), made.size()), 0);
+    out.releaseBefore(out.size());
+    EXPECT_EQ(std::memcmp(out.data(), made.data(), made.size()), 0);
+
+    const std::string more(1 << 20, 'x');
+    while (out.append(more.data(), more.size()))
+        ASSERT_LE(out.size(), 3 * piece);
+    EXPECT_TRUE(out.overflowed());
+    EXPECT_LE(out.size(), 3 * piece);
+
+    out.clear();  // the next file is held whole again
+    EXPECT_FALSE(out.streamed());
+    EXPECT_EQ(out.size(), 0u);
+    EXPECT_EQ(out.cap(), qf::kMaxAllocation);
 }
 
 TEST(BdfWriter, WriteRefusesASizeThatCannotBeRealised)

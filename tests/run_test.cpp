@@ -478,3 +478,60 @@ TEST_F(RunFixture, OutputLimitStopsTheRunBeforeTheFileThatWouldPassIt)
 }
 
 }  // namespace
+
+// Threads change how fast a run goes, never what it makes: a face's whole repertoire at one size
+// (its characters split across threads) and a collection of fonts at one size (fonts drawn ahead
+// of their turn, one of them asked about) give the same files, bytes, order, questions and progress.
+TEST_F(RunFixture, ThreadsLeaveFilesOrderAndQuestionsAsOneThreadMakesThem)
+{
+    struct Made {
+        std::vector<std::string> written, prompts, warnings, skipped;
+        std::vector<int> positions;
+        std::vector<std::string> bytes;
+    };
+    auto runWith = [&](int jobs) {
+        settings.jobs = jobs;
+        host.prompts.clear();
+        host.positions.clear();
+        const auto result = run();
+        Made made{result.written, host.prompts, result.warnings, result.skippedFonts, host.positions, {}};
+        for (const std::string& file : result.written)
+            made.bytes.push_back(readFile(file));
+        EXPECT_TRUE(result.failures.empty());
+        return made;
+    };
+    auto expectSame = [](const Made& one, const Made& two) {
+        EXPECT_EQ(one.written, two.written);
+        EXPECT_EQ(one.prompts, two.prompts);
+        EXPECT_EQ(one.warnings, two.warnings);
+        EXPECT_EQ(one.skipped, two.skipped);
+        EXPECT_EQ(one.positions, two.positions);
+        EXPECT_TRUE(one.bytes == two.bytes);
+    };
+
+    settings.sizes = {11};
+    settings.format = OutputFormat::BDF;
+    fonts = {entry("DejaVu Sans", "DejaVu Sans", {0})};
+    qf::CharacterSelection all;
+    std::string error;
+    ASSERT_TRUE(qf::parseCharacterSelection("all", all, error));
+    settings.characters = all;
+    const Made unicode = runWith(1);
+    ASSERT_EQ(unicode.written.size(), 1u);
+    ASSERT_GT(unicode.bytes[0].size(), 200'000u);  // thousands of characters: split across threads
+    expectSame(unicode, runWith(2));
+
+    settings.characters.reset();
+    settings.codePageIndex = 1;  // 1250, which "B" is asked about and skipped
+    fonts.clear();
+    for (const char* face : {"DejaVu Sans", "Liberation Mono", "Liberation Sans", "DejaVu Serif", "Liberation Serif"})
+        for (const char* style : {"", " Bold"})
+            fonts.push_back(entry(face, (std::string(face) + style).c_str(), {238}, *style ? 700 : 400));
+    fonts[3].charsets = {0};
+    host.answers = {qf::kAnswerSkip};
+    const Made collection = runWith(1);
+    ASSERT_EQ(collection.written.size(), 9u);
+    ASSERT_EQ(collection.prompts.size(), 1u);
+    host.answers = {qf::kAnswerSkip};
+    expectSame(collection, runWith(3));
+}
