@@ -1,7 +1,8 @@
 #include "platform/FaceCache.h"
 
 #include "platform/FileLayer.h"
-#include "platform/FreeTypeSupport.h"
+#include "platform/FreeTypeLibrary.h"
+#include "platform/gdi.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -180,9 +181,9 @@ namespace {
 
 // A record, after its file and face index: the file's stamp, then the face or a mark that it was
 // found unusable.
-FileStamp readStamp(Reader& in)
+qf::FileStamp readStamp(Reader& in)
 {
-    FileStamp stamp;
+    qf::FileStamp stamp;
     stamp.size = in.number<uint64_t>();
     stamp.modifiedNs = in.number<int64_t>();
     stamp.changedNs = in.number<int64_t>();
@@ -250,7 +251,7 @@ bool skipFace(Reader& in)
     return in.ok();
 }
 
-void writeRecord(Writer& out, const std::string& file, int faceIndex, const FileStamp& stamp,
+void writeRecord(Writer& out, const std::string& file, int faceIndex, const qf::FileStamp& stamp,
                  const std::optional<FaceInfo>& face)
 {
     out.text(file);
@@ -340,7 +341,7 @@ const FaceCache::Stored* FaceCache::stored(const std::string& file, int faceInde
     return it != stored_.end() && it->file == file && it->faceIndex == faceIndex ? &*it : nullptr;
 }
 
-const std::optional<FaceInfo>* FaceCache::find(const std::string& file, int faceIndex, const FileStamp& stamp)
+const std::optional<FaceInfo>* FaceCache::find(const std::string& file, int faceIndex, const qf::FileStamp& stamp)
 {
     auto it = decoded_.find({file, faceIndex});
     if (it == decoded_.end()) {
@@ -363,7 +364,7 @@ const std::optional<FaceInfo>* FaceCache::find(const std::string& file, int face
     return it->second.stamp == stamp ? &it->second.face : nullptr;
 }
 
-void FaceCache::store(const std::string& file, int faceIndex, const FileStamp& stamp, std::optional<FaceInfo> face)
+void FaceCache::store(const std::string& file, int faceIndex, const qf::FileStamp& stamp, std::optional<FaceInfo> face)
 {
     if (path_.empty())
         return;
@@ -396,7 +397,7 @@ void FaceCache::save()
         Reader in(bytes_.get() + s.begin, s.end - s.begin);
         in.view();
         in.number<int32_t>();
-        if (qf::stampOf(key.first) != std::optional<FileStamp>(readStamp(in)))
+        if (qf::stampOf(key.first) != std::optional<qf::FileStamp>(readStamp(in)))
             continue;
         out.bytes(bytes_.get() + s.begin, s.end - s.begin);
         ++count;

@@ -126,7 +126,7 @@ FontFileFaces readFontFile(const std::string& file, int faceIndex)
                                 : "no such face; the file holds faces 0 to " + std::to_string(count - 1);
         return read;
     }
-    const FileStamp stamp = stampOf(info);
+    const qf::FileStamp stamp = qf::stampOf(info);
     const int first = faceIndex < 0 ? 0 : faceIndex;
     const int last = faceIndex < 0 ? static_cast<int>(std::min<long>(count, 0x10000)) - 1 : faceIndex;
     std::string reason;
@@ -178,7 +178,7 @@ std::vector<FaceInfo> loadInstalledFaces(const CatalogSource& source)
     // Reading a face's names and tables is most of the cost of starting; the cache answers for
     // every file that has not changed since it was read.
     FaceCache cache(source.cacheFile);
-    std::unordered_map<std::string, std::optional<FileStamp>> stamps;
+    std::unordered_map<std::string, std::optional<qf::FileStamp>> stamps;
 
     for (int i = 0; i < set->nfont; ++i) {
         FcPattern* font = set->fonts[i];
@@ -205,7 +205,7 @@ std::vector<FaceInfo> loadInstalledFaces(const CatalogSource& source)
         const std::string path = reinterpret_cast<const char*>(file);
         auto [at, added] = stamps.try_emplace(path);
         if (added)
-            at->second = stampOf(path);
+            at->second = qf::stampOf(path);
         if (!at->second) {
             // Gone since fontconfig listed it: nothing to keep, and read as before.
             if (auto info = readFace(path, index))

@@ -10,7 +10,8 @@
 // and only read afterwards.
 #pragma once
 
-#include "platform/FontCatalog.h"
+#include "platform/FaceInfo.h"
+#include "platform/FreeTypeLibrary.h"
 #include "platform/gdi.h"
 
 #include <ft2build.h>
@@ -67,11 +68,6 @@ struct FcFontSetDeleter {
 using FcFontSetPtr = std::unique_ptr<FcFontSet, FcFontSetDeleter>;
 
 // ---- library and faces -----------------------------------------------------------------------
-
-// The process-wide FreeType library; null only if FreeType cannot start. Opening and closing
-// faces goes through libraryMutex(), as FreeType asks of programs with several threads.
-FT_Library library();
-std::mutex& libraryMutex();
 
 // Opens one face of a file for a quick look (the catalogue's names, metrics and character sets):
 // FreeType reads only what it asks for, through pread, so a file that shrinks under it gives read
