@@ -4,7 +4,7 @@
 // over is a warning.
 #include "formats/FntReader.h"
 
-#include "formats/ByteReader.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <array>

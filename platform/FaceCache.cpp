@@ -1,5 +1,6 @@
 #include "platform/FaceCache.h"
 
+#include "platform/ByteReader.h"
 #include "platform/FileLayer.h"
 #include "platform/FreeTypeLibrary.h"
 #include "platform/gdi.h"
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
@@ -84,52 +86,42 @@ public:
     std::vector<uint8_t> out;
 };
 
+// The cache's fields, little-endian, through the byte reader the format readers use: a read past
+// the end of the bytes gives zero and leaves the reader failed.
 class Reader {
 public:
-    Reader(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
-    bool ok() const { return ok_; }
-    bool atEnd() const { return p_ == end_; }
+    Reader(const uint8_t* data, size_t size) : in_(std::span<const uint8_t>(data, size)) {}
+    bool ok() const { return !tooLong_ && in_.ok(); }
+    bool atEnd() const { return in_.remaining() == 0; }
     template <typename T>
     T number()
     {
-        static_assert(std::is_integral_v<T>);
-        if (static_cast<size_t>(end_ - p_) < sizeof(T)) {
-            ok_ = false;
-            return 0;
-        }
-        std::make_unsigned_t<T> v = 0;
-        for (size_t i = 0; i < sizeof(T); ++i)
-            v |= static_cast<std::make_unsigned_t<T>>(static_cast<std::make_unsigned_t<T>>(p_[i]) << (8 * i));
-        p_ += sizeof(T);
-        return static_cast<T>(v);
+        static_assert(std::is_integral_v<T> && (sizeof(T) == 1 || sizeof(T) == 4 || sizeof(T) == 8));
+        if constexpr (sizeof(T) == 1)
+            return static_cast<T>(in_.u8("face cache field"));
+        else if constexpr (sizeof(T) == 4)
+            return static_cast<T>(in_.le32("face cache field"));
+        else
+            return static_cast<T>(in_.le64("face cache field"));
     }
     // A length-prefixed text, seen where it lies.
     std::string_view view()
     {
         const auto n = number<uint32_t>();
-        if (!ok_ || n > kMaxText || static_cast<size_t>(end_ - p_) < n) {
-            ok_ = false;
+        if (!ok() || n > kMaxText) {
+            tooLong_ = true;
             return {};
         }
-        std::string_view s(reinterpret_cast<const char*>(p_), n);
-        p_ += n;
-        return s;
+        const std::span<const uint8_t> text = in_.bytes("face cache text", n);
+        return std::string_view(reinterpret_cast<const char*>(text.data()), text.size());
     }
     std::string text() { return std::string(view()); }
-    void skip(size_t n)
-    {
-        if (static_cast<size_t>(end_ - p_) < n) {
-            ok_ = false;
-            return;
-        }
-        p_ += n;
-    }
-    const uint8_t* at() const { return p_; }
+    void skip(size_t n) { in_.skip("face cache record", n); }
+    const uint8_t* at() const { return in_.all().data() + in_.position(); }
 
 private:
-    const uint8_t* p_;
-    const uint8_t* end_;
-    bool ok_ = true;
+    qf::ByteReader in_;
+    bool tooLong_ = false;  // a text longer than any record holds
 };
 
 // The file's bytes, in a block not cleared first (reading fills it); false when it cannot be read

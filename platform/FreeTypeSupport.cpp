@@ -1,5 +1,6 @@
 #include "platform/FreeTypeSupport.h"
 
+#include "platform/ByteReader.h"
 #include "platform/CodePages.h"
 #include "platform/FileLayer.h"
 
@@ -724,10 +725,13 @@ int64_t scaleRound(int64_t value, int64_t emScale16)
 
 bool vdmxLookup(const uint8_t* t, size_t size, int64_t height, VdmxEntry* entry)
 {
-    auto u16 = [&](size_t at) -> int { return at + 2 <= size ? (t[at] << 8) | t[at + 1] : -1; };
-    auto s16 = [&](size_t at) -> int { return static_cast<int16_t>(static_cast<uint16_t>(u16(at))); };
     if (!t || size < 6 || height == 0)
         return false;
+    // Offsets and counts come from the table: every field is read through a bounded reader.
+    qf::ByteReader in(std::span<const uint8_t>(t, size));
+    auto u16 = [&](size_t at) -> int { return in.holds(at, 2) ? static_cast<int>(in.seek(at).be16("VDMX")) : -1; };
+    auto s16 = [&](size_t at) -> int { return static_cast<int16_t>(static_cast<uint16_t>(u16(at))); };
+    auto u8 = [&](size_t at) { return static_cast<uint8_t>(in.seek(at).u8("VDMX")); };
     const int numRatios = u16(4);
     // Ratio records (bCharSet, xRatio, yStartRatio, yEndRatio) follow the header, then one 16-bit
     // group offset per ratio. GDI takes the first record for a 1:1 device (or the catch-all 0:0)
@@ -737,7 +741,7 @@ bool vdmxLookup(const uint8_t* t, size_t size, int64_t height, VdmxEntry* entry)
         const size_t at = 6 + 4 * static_cast<size_t>(i);
         if (at + 4 > size)
             return false;
-        const uint8_t charset = t[at], x = t[at + 1], yStart = t[at + 2], yEnd = t[at + 3];
+        const uint8_t charset = u8(at), x = u8(at + 1), yStart = u8(at + 2), yEnd = u8(at + 3);
         if (charset == 0)
             continue;
         if ((x == 0 && yStart == 0 && yEnd == 0) || (x == 1 && yStart <= 1 && yEnd >= 1)) {
@@ -751,7 +755,7 @@ bool vdmxLookup(const uint8_t* t, size_t size, int64_t height, VdmxEntry* entry)
     const int records = u16(group);
     if (records < 0 || group + 4 > size)
         return false;
-    const int startSize = t[group + 2], endSize = t[group + 3];
+    const int startSize = u8(group + 2), endSize = u8(group + 3);
     auto record = [&](int i, VdmxEntry* e) {
         const size_t at = group + 4 + 6 * static_cast<size_t>(i);
         if (at + 6 > size)
