@@ -813,29 +813,6 @@ bool vdmxLookup(FT_Face face, int64_t height, VdmxEntry* entry)
 
 namespace {
 
-// Windows-1252 bytes 0x80..0x9F; 0 where the code page leaves a byte undefined.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
-};
-
-bool encodeCp1252(char32_t c, char* byte)
-{
-    if ((c >= 0x20 && c < 0x7F) || (c >= 0xA0 && c <= 0xFF)) {
-        *byte = static_cast<char>(c);
-        return true;
-    }
-    for (int i = 0; i < 32; ++i) {
-        if (kCp1252High[i] != 0 && kCp1252High[i] == c) {
-            *byte = static_cast<char>(0x80 + i);
-            return true;
-        }
-    }
-    return false;
-}
-
 // Decodes UTF-16 (from big-endian bytes) into code points; false on a broken surrogate pair.
 bool decodeUtf16Be(const FT_Byte* bytes, FT_UInt length, std::u16string* out)
 {
@@ -864,26 +841,6 @@ std::u16string asciiToUtf16(const FT_Byte* bytes, FT_UInt length, bool* ascii)
 }
 
 }  // namespace
-
-char32_t cp1252ToUnicode(uint8_t byte)
-{
-    if (byte >= 0x80 && byte < 0xA0)
-        return kCp1252High[byte - 0x80];
-    return byte;
-}
-
-bool utf16ToCp1252(std::u16string_view text, std::string* out)
-{
-    out->clear();
-    for (const char16_t unit : text) {
-        char byte = 0;
-        // A surrogate (a character beyond the BMP) never fits cp1252.
-        if (!encodeCp1252(unit, &byte))
-            return false;
-        out->push_back(byte);
-    }
-    return true;
-}
 
 FaceNames readNames(FT_Face face)
 {
@@ -964,25 +921,24 @@ FaceNames readNames(FT_Face face)
 
 namespace {
 
-struct CodePageBit {
-    int bit;
+// Characters a face without code page ranges must have to be taken as covering a character set's
+// page; which bit of the ranges stands for the set is the code page table's (charsetSignatureBit).
+struct CharsetProbes {
     int charset;
-    // Characters a face without code page ranges must have to be taken as covering the page.
     char32_t probes[4];
 };
 
-// ulCodePageRange1 bits and the character sets the platform reports for them.
-constexpr CodePageBit kCodePageBits[] = {
-    {0, ANSI_CHARSET, {U'A', U'a', 0x00E9, 0}},
-    {1, EASTEUROPE_CHARSET, {0x0150, 0x0151, 0x0165, 0}},
-    {2, RUSSIAN_CHARSET, {0x0416, 0x0436, 0x0451, 0}},
-    {3, GREEK_CHARSET, {0x0391, 0x03A9, 0x03C9, 0}},
-    {4, TURKISH_CHARSET, {0x011E, 0x0130, 0x015F, 0}},
-    {5, HEBREW_CHARSET, {0x05D0, 0x05EA, 0, 0}},
-    {6, ARABIC_CHARSET, {0x0627, 0x0639, 0, 0}},
-    {7, BALTIC_CHARSET, {0x0100, 0x0116, 0x0173, 0}},
-    {8, VIETNAMESE_CHARSET, {0x01A0, 0x01AF, 0x20AB, 0}},
-    {16, THAI_CHARSET, {0x0E01, 0x0E3F, 0, 0}},
+constexpr CharsetProbes kCharsetProbes[] = {
+    {ANSI_CHARSET, {U'A', U'a', 0x00E9, 0}},
+    {EASTEUROPE_CHARSET, {0x0150, 0x0151, 0x0165, 0}},
+    {RUSSIAN_CHARSET, {0x0416, 0x0436, 0x0451, 0}},
+    {GREEK_CHARSET, {0x0391, 0x03A9, 0x03C9, 0}},
+    {TURKISH_CHARSET, {0x011E, 0x0130, 0x015F, 0}},
+    {HEBREW_CHARSET, {0x05D0, 0x05EA, 0, 0}},
+    {ARABIC_CHARSET, {0x0627, 0x0639, 0, 0}},
+    {BALTIC_CHARSET, {0x0100, 0x0116, 0x0173, 0}},
+    {VIETNAMESE_CHARSET, {0x01A0, 0x01AF, 0x20AB, 0}},
+    {THAI_CHARSET, {0x0E01, 0x0E3F, 0, 0}},
 };
 // Box-drawing and shading characters stand for the MS-DOS pages.
 constexpr char32_t kOemProbes[] = {0x2500, 0x2502, 0x2591, 0x2588};
@@ -1012,16 +968,16 @@ std::vector<int> faceCharsets(FT_Face face, bool symbol)
     const bool haveRanges = os2 && os2->version != 0xFFFF && os2->version >= 1 &&
                             (os2->ulCodePageRange1 != 0 || os2->ulCodePageRange2 != 0);
     if (haveRanges) {
-        for (const CodePageBit& b : kCodePageBits)
-            if (os2->ulCodePageRange1 & (1u << b.bit))
-                sets.insert(b.charset);
+        for (const CharsetProbes& p : kCharsetProbes)
+            if (os2->ulCodePageRange1 & (1u << charsetSignatureBit(static_cast<unsigned>(p.charset))))
+                sets.insert(p.charset);
         // Bits 48 to 63 of the 64-bit range are the MS-DOS code pages (437, 850, 852, 866, ...).
         if (os2->ulCodePageRange2 & 0xFFFF0000u)
             sets.insert(OEM_CHARSET);
     } else if (FT_Select_Charmap(face, FT_ENCODING_UNICODE) == 0) {
-        for (const CodePageBit& b : kCodePageBits)
-            if (hasAll(face, b.probes, 4))
-                sets.insert(b.charset);
+        for (const CharsetProbes& p : kCharsetProbes)
+            if (hasAll(face, p.probes, 4))
+                sets.insert(p.charset);
         if (hasAll(face, kOemProbes, 4))
             sets.insert(OEM_CHARSET);
     }
@@ -1084,59 +1040,6 @@ bool sameName(std::string_view a, std::string_view b) { return compareNames(a, b
 // ---- fontconfig ----------------------------------------------------------------------------
 
 namespace {
-
-std::string cp1252ToUtf8(std::string_view bytes)
-{
-    std::string out;
-    for (const char ch : bytes) {
-        const char32_t c = cp1252ToUnicode(static_cast<uint8_t>(ch));
-        if (c == 0)
-            continue;
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
-bool utf8ToCp1252(std::string_view text, std::string* out)
-{
-    std::u16string units;
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<uint8_t>(text[i]);
-        char32_t cp = 0;
-        size_t extra = 0;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c & 0xE0) == 0xC0) {
-            cp = c & 0x1F;
-            extra = 1;
-        } else if ((c & 0xF0) == 0xE0) {
-            cp = c & 0x0F;
-            extra = 2;
-        } else {
-            return false;  // beyond the BMP, or broken: cp1252 cannot hold it either way
-        }
-        if (i + extra >= text.size() && extra > 0)
-            return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        units.push_back(static_cast<char16_t>(cp));
-        i += extra + 1;
-    }
-    return utf16ToCp1252(units, out);
-}
 
 std::vector<std::string> substitutedFamilies(const std::string& utf8Family, bool withFamily)
 {
@@ -1232,7 +1135,7 @@ std::vector<std::string> fontconfigAliases(const std::string& family)
     if (auto it = known.find(family); it != known.end())
         return it->second;
     std::vector<std::string> aliases;
-    const std::string utf8 = cp1252ToUtf8(family);
+    const std::string utf8 = ansiToUtf8(family);
     const auto& generic = genericFamilies();
     for (const std::string& f : substitutedFamilies(utf8, true)) {
         std::string bytes;
@@ -1259,7 +1162,7 @@ std::string fontconfigMatch(const std::string& family)
     FcPatternPtr pattern(FcPatternCreate());
     if (!pattern)
         return {};
-    const std::string utf8 = cp1252ToUtf8(family);
+    const std::string utf8 = ansiToUtf8(family);
     FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(utf8.c_str()));
     FcConfigSubstitute(fontconfig(), pattern.get(), FcMatchPattern);
     FcDefaultSubstitute(pattern.get());

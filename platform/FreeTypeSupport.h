@@ -165,11 +165,6 @@ bool vdmxLookup(FT_Face face, int64_t height, VdmxEntry* entry);
 
 // ---- names -------------------------------------------------------------------------------
 
-// UTF-16 to cp1252 bytes; false when a character has no cp1252 byte (or is a control character).
-bool utf16ToCp1252(std::u16string_view text, std::string* out);
-// One cp1252 byte to its character (the fixed Windows table); 0 for the five undefined bytes.
-char32_t cp1252ToUnicode(uint8_t byte);
-
 struct FaceNames {
     std::string family;  // cp1252 bytes, not yet cut
     std::string style;
