@@ -2,7 +2,8 @@
 
 #include "platform/CodePages.h"
 #include "platform/FontCatalog.h"
-#include "platform/FreeTypeSupport.h"
+#include "platform/FaceFiles.h"
+#include "platform/FaceMetrics.h"
 
 #include FT_OUTLINE_H
 #include FT_ADVANCES_H

@@ -1,9 +1,13 @@
 #include "platform/FontCatalog.h"
 
 #include "platform/FaceCache.h"
-#include "platform/FreeTypeSupport.h"
+#include "platform/FaceFiles.h"
+#include "platform/FaceMetrics.h"
+#include "platform/FaceNames.h"
+#include "platform/Fontconfig.h"
 #include "platform/gdi.h"
 
+#include FT_TRUETYPE_TABLES_H
 #include FT_TRUETYPE_TAGS_H
 
 #include <algorithm>
