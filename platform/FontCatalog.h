@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/FaceInfo.h"
+#include "platform/FaceListing.h"
 
 #include <optional>
 #include <span>
@@ -11,20 +12,6 @@
 #include <vector>
 
 namespace gdi {
-
-// Where a catalogue comes from.
-struct CatalogSource {
-    std::string fontconfigFile;  // a configuration file of its own; empty: the process-wide one
-    std::string cacheFile;       // where faces read before are kept between runs; empty: nowhere
-};
-
-// The faces a font file gave the catalogue, or why it gave none.
-struct FontFileFaces {
-    std::vector<FaceInfo> faces;  // by face index
-    std::string error;            // when there are none: what the file is instead ("a folder, not a font file")
-    // Per face of `faces`, when the file joined the process's fonts: the face it took the place of.
-    std::vector<std::optional<FaceInfo>> displaced;
-};
 
 // Thread safety: a catalogue is never changed after construction, so any number of threads may
 // read one at once; instance() is built once, by whichever thread asks first. The exceptions are
