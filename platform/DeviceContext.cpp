@@ -3,6 +3,7 @@
 #include "platform/FontImpl.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -22,6 +23,16 @@ bool monoBit(COLORREF colour)
 }
 
 }  // namespace
+
+// The point size becomes pixels at the device context's resolution; defined beside the device
+// context so that the font needs nothing of it.
+std::shared_ptr<Font> Font::createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc, std::string* why)
+{
+    LOGFONT copy = lf;
+    const int64_t y = int64_t{dc.getDeviceCaps(LOGPIXELSY)} * lf.lfHeight / 720;
+    copy.lfHeight = clampLong(-std::llabs(y));
+    return createFontIndirect(copy, why);
+}
 
 struct DeviceContext::Impl {
     int dpiX = 96;

@@ -1,7 +1,6 @@
 #include "platform/Font.h"
 
 #include "platform/CodePages.h"
-#include "platform/DeviceContext.h"
 #include "platform/FontCatalog.h"
 #include "platform/FontImpl.h"
 
@@ -334,13 +333,6 @@ std::shared_ptr<Font> Font::createFontIndirect(const LOGFONT& lf, std::string* w
     return std::shared_ptr<Font>(new Font(std::move(impl)));
 }
 
-std::shared_ptr<Font> Font::createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc, std::string* why)
-{
-    LOGFONT copy = lf;
-    const int64_t y = int64_t{dc.getDeviceCaps(LOGPIXELSY)} * lf.lfHeight / 720;
-    copy.lfHeight = clampLong(-std::llabs(y));
-    return createFontIndirect(copy, why);
-}
 
 const LOGFONT& Font::logFont() const { return impl_->lf; }
 
