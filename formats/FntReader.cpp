@@ -4,8 +4,8 @@
 // over is a warning.
 #include "formats/FntReader.h"
 
-#include "formats/ByteReader.h"
 #include "formats/FntHeader.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <array>

@@ -2,9 +2,9 @@
 // directory and FNT fonts, as FreeType and Windows' bitmap font loader read it. 32-bit (PE)
 // libraries are read as far as FreeType reads them: their RT_FONT resources. Each font inside is
 // checked by the FNT reader at its place in the file.
-#include "formats/ByteReader.h"
 #include "formats/FileCheck.h"
 #include "formats/FntReader.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -42,9 +42,11 @@ std::string num(uint64_t value) { return std::to_string(value); }
 
 std::string fieldAt(const std::string& field, uint64_t offset) { return field + " (" + byteAt(offset) + ")"; }
 
+// A field where a table points, read where it lies: 0 past the end.
 uint32_t le16At(std::span<const uint8_t> bytes, uint64_t at)
 {
-    return at + 2 <= bytes.size() ? uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 : 0;
+    ByteReader field(bytes);
+    return field.holds(at, 2) ? field.seek(static_cast<size_t>(at)).le16("field") : 0;
 }
 
 // The length of the zero-terminated string at offset, looking no further than end and

@@ -6,8 +6,8 @@
 // The table directory and every offset in it are untrusted: each structure is measured against
 // the table holding it before it is read, and the work done on index structures is bounded by the
 // file's size, since a hostile file can point many records at the same bytes.
-#include "formats/ByteReader.h"
 #include "formats/FileCheck.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <cstdint>

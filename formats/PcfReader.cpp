@@ -4,8 +4,8 @@
 // order, glyph row padding, scan unit, compressed metrics). What either refuses or draws wrongly is
 // an error; what they put up with (accelerators the glyphs contradict, ink metrics that are not the
 // bitmaps' ink, missing optional tables) is a warning.
-#include "formats/ByteReader.h"
 #include "formats/FileCheck.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <array>

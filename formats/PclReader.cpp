@@ -3,8 +3,8 @@
 // print as text. Whoever wrote the file: it accepts every valid layout (font IDs, combined escape
 // sequences, compressed characters, continuation blocks, font control commands, a PJL preamble),
 // not only the one our writer makes.
-#include "formats/ByteReader.h"
 #include "formats/FileCheck.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <bitset>

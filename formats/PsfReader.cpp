@@ -7,7 +7,7 @@
 // non-blank glyph 32, bits in a row's padding.
 #include "formats/FileCheck.h"
 
-#include "formats/ByteReader.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <cstdio>

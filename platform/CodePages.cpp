@@ -105,19 +105,91 @@ void appendUtf8(std::string& out, char32_t c)
     }
 }
 
+namespace {
+
+// One character of UTF-8 text at i, which moves past it. A broken sequence (a stray continuation
+// byte, one cut short, one whose bytes do not continue it) still gives a value and moves past the
+// bytes its first one announces, but `valid` says it was broken.
+char32_t nextUtf8(std::string_view text, size_t& i, bool* valid)
+{
+    const auto b = static_cast<unsigned char>(text[i]);
+    char32_t u = b;
+    const int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+    *valid = b < 0x80 || (b >= 0xC0 && b < 0xF8);
+    if (b >= 0x80)
+        u = b & (0x3F >> extra);
+    if (i + static_cast<size_t>(extra) >= text.size() && extra > 0)
+        *valid = false;
+    for (int k = 1; k <= extra && i + k < text.size(); ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80)
+            *valid = false;
+        u = (u << 6) | (next & 0x3F);
+    }
+    i += 1 + static_cast<size_t>(extra);
+    return u;
+}
+
+// The printable cp1252 byte of a character; false for control characters and those the code
+// page lacks.
+bool encodeCp1252(char32_t c, char* byte)
+{
+    if ((c >= 0x20 && c < 0x7F) || (c >= 0xA0 && c <= 0xFF)) {
+        *byte = static_cast<char>(c);
+        return true;
+    }
+    if (c < 0x100)
+        return false;  // C0 and C1 controls, DEL
+    if (const ByteMap* map = codePageMap(1252)) {
+        for (int b = 0x80; b < 0xA0; ++b) {
+            if ((*map)[b] == c) {
+                *byte = static_cast<char>(b);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool utf16ToCp1252(std::u16string_view text, std::string* out)
+{
+    out->clear();
+    for (const char16_t unit : text) {
+        char byte = 0;
+        // A surrogate (a character beyond the BMP) never fits cp1252.
+        if (!encodeCp1252(unit, &byte))
+            return false;
+        out->push_back(byte);
+    }
+    return true;
+}
+
+bool utf8ToCp1252(std::string_view text, std::string* out)
+{
+    out->clear();
+    for (size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) >= 0xF0)
+            return false;  // beyond the BMP, or broken: cp1252 cannot hold it either way
+        bool valid = false;
+        const char32_t c = nextUtf8(text, i, &valid);
+        char byte = 0;
+        if (!valid || !encodeCp1252(c, &byte))
+            return false;
+        out->push_back(byte);
+    }
+    return true;
+}
+
 std::string utf8ToAnsi(std::string_view text)
 {
     const ByteMap* map = codePageMap(1252);
     std::string out;
     for (size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        char32_t u = b;
-        int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-        if (b >= 0x80)
-            u = b & (0x3F >> extra);
-        for (int k = 1; k <= extra && i + k < text.size(); ++k)
-            u = (u << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        i += 1 + extra;
+        // Typed text: whatever a broken sequence decodes to, looked up like any character.
+        bool valid = false;
+        const char32_t u = nextUtf8(text, i, &valid);
         char c = '?';
         for (int code = 0; code < 256; ++code) {
             const char32_t mapped = map ? (*map)[code] : static_cast<char32_t>(code);
@@ -157,6 +229,14 @@ int codePageSignatureBit(unsigned codePage)
             return row.bit;
     for (const CharsetRow& row : kCharsets)
         if (row.codePage == codePage)
+            return row.signatureBit;
+    return -1;
+}
+
+int charsetSignatureBit(unsigned charset)
+{
+    for (const CharsetRow& row : kCharsets)
+        if (row.charset == charset)
             return row.signatureBit;
     return -1;
 }

@@ -43,10 +43,17 @@ void appendUtf8(std::string& out, char32_t c);
 std::string ansiToUtf8(std::string_view ansi);
 // ...and UTF-8 typed by a person as those bytes (a character cp1252 cannot hold becomes '?').
 std::string utf8ToAnsi(std::string_view text);
+// The same for the names faces and fontconfig give, where a name cp1252 cannot hold is not taken at
+// all: false when a character has no printable cp1252 byte (a control character, one beyond the
+// code page) or the text is not UTF-16 or UTF-8.
+bool utf16ToCp1252(std::u16string_view text, std::string* out);
+bool utf8ToCp1252(std::string_view text, std::string* out);
 
 // The bit of a font signature's 64-bit code page range (fsCsb[0] bits 0-31, fsCsb[1] bits 32-63)
 // that stands for the code page, or -1 for a page without one (709, 710, 720 among the MS-DOS ones).
 int codePageSignatureBit(unsigned codePage);
+// The same bit for a character set (ANSI_CHARSET: 0, SYMBOL_CHARSET: 31), -1 for one without.
+int charsetSignatureBit(unsigned charset);
 
 // The letters among a code page's characters above ASCII: what a face must have to be taken as
 // covering the page when it does not say which pages it was made for. Empty for an unknown page.

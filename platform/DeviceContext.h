@@ -12,6 +12,8 @@
 // bytes in memory are shared read-only.
 #pragma once
 
+#include "platform/Bitmap.h"
+#include "platform/Font.h"
 #include "platform/gdi.h"
 
 #include <memory>
@@ -19,73 +21,6 @@
 #include <vector>
 
 namespace gdi {
-
-class DeviceContext;
-
-// A realised logical font (what an HFONT stands for): a face of the catalogue matched to the
-// LOGFONT, scaled to its height and width. The byte-code mapping is chosen by lfCharSet; for
-// OEM_CHARSET it is the device context's OEM code page at the time of drawing.
-class Font {
-public:
-    ~Font();
-    Font(const Font&) = delete;
-    Font& operator=(const Font&) = delete;
-
-    // CreateFontIndirectA. Returns null when no face at all can be realised (no fonts installed), or
-    // when the face's file cannot be read or no longer holds the face the list read from it; `why`
-    // then says which.
-    static std::shared_ptr<Font> createFontIndirect(const LOGFONT& lf, std::string* why = nullptr);
-    // CFont::CreatePointFontIndirect: lfHeight in tenths of a point; the em height becomes
-    // -trunc(LOGPIXELSY of dc x lfHeight / 720) pixels.
-    static std::shared_ptr<Font> createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc,
-                                                         std::string* why = nullptr);
-
-    // Keeps the file of the face that lf is realised from as it is now, while the returned hold
-    // lives: every font realised meanwhile for that face, on any thread, draws from this version
-    // even if the file is replaced, so the sizes of one font never mix two versions of its file.
-    // Null, with the reason, when the file cannot be read or no longer holds the face.
-    static std::shared_ptr<const void> holdFile(const LOGFONT& lf, std::string* why = nullptr);
-
-    const LOGFONT& logFont() const;
-    // The face realised for the logical font (after substitution), e.g. for diagnostics.
-    std::string faceName() const;
-    // True once the face's file changed on disk after the font was realised: what it drew since
-    // may come from a file cut short.
-    bool fileChanged() const;
-
-    struct Impl;
-    Impl& impl() const { return *impl_; }
-
-private:
-    explicit Font(std::unique_ptr<Impl> impl);
-    std::unique_ptr<Impl> impl_;
-};
-
-// A monochrome bitmap, 1 plane, 1 bit per pixel. Rows are padded to 16 bits, the most significant
-// bit is the leftmost pixel, 1 is the text colour.
-class Bitmap {
-public:
-    // CreateBitmap(width, height, 1, 1, nullptr). Null for a non-positive size or one whose bits
-    // would take more than maxBytes.
-    static std::shared_ptr<Bitmap> create(int width, int height, size_t maxBytes = kMaxBytes);
-    static constexpr size_t kMaxBytes = size_t{64} << 20;
-
-    BITMAP getObject() const;  // GetObjectA(hbm, sizeof(BITMAP), ...), bmBits null
-    // GetBitmapBits: copies up to count bytes of the rows into out; returns the bytes copied.
-    size_t getBitmapBits(size_t count, uint8_t* out) const;
-    int width() const { return width_; }
-    int height() const { return height_; }
-    int widthBytes() const { return widthBytes_; }
-    const uint8_t* bits() const { return bits_.get(); }
-    uint8_t* bits() { return bits_.get(); }
-
-private:
-    Bitmap(int width, int height);
-    int width_ = 0;
-    int height_ = 0;
-    int widthBytes_ = 0;
-    std::unique_ptr<uint8_t[]> bits_;
-};
 
 // A memory device context compatible with the screen (CreateCompatibleDC(NULL)): 96 dpi unless
 // told otherwise, a 1 x 1 monochrome bitmap and a default font selected until others are.

@@ -1,12 +1,15 @@
 #include "platform/FaceCache.h"
 
+#include "platform/ByteReader.h"
 #include "platform/FileLayer.h"
-#include "platform/FreeTypeSupport.h"
+#include "platform/FreeTypeLibrary.h"
+#include "platform/gdi.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
@@ -83,52 +86,42 @@ public:
     std::vector<uint8_t> out;
 };
 
+// The cache's fields, little-endian, through the byte reader the format readers use: a read past
+// the end of the bytes gives zero and leaves the reader failed.
 class Reader {
 public:
-    Reader(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
-    bool ok() const { return ok_; }
-    bool atEnd() const { return p_ == end_; }
+    Reader(const uint8_t* data, size_t size) : in_(std::span<const uint8_t>(data, size)) {}
+    bool ok() const { return !tooLong_ && in_.ok(); }
+    bool atEnd() const { return in_.remaining() == 0; }
     template <typename T>
     T number()
     {
-        static_assert(std::is_integral_v<T>);
-        if (static_cast<size_t>(end_ - p_) < sizeof(T)) {
-            ok_ = false;
-            return 0;
-        }
-        std::make_unsigned_t<T> v = 0;
-        for (size_t i = 0; i < sizeof(T); ++i)
-            v |= static_cast<std::make_unsigned_t<T>>(static_cast<std::make_unsigned_t<T>>(p_[i]) << (8 * i));
-        p_ += sizeof(T);
-        return static_cast<T>(v);
+        static_assert(std::is_integral_v<T> && (sizeof(T) == 1 || sizeof(T) == 4 || sizeof(T) == 8));
+        if constexpr (sizeof(T) == 1)
+            return static_cast<T>(in_.u8("face cache field"));
+        else if constexpr (sizeof(T) == 4)
+            return static_cast<T>(in_.le32("face cache field"));
+        else
+            return static_cast<T>(in_.le64("face cache field"));
     }
     // A length-prefixed text, seen where it lies.
     std::string_view view()
     {
         const auto n = number<uint32_t>();
-        if (!ok_ || n > kMaxText || static_cast<size_t>(end_ - p_) < n) {
-            ok_ = false;
+        if (!ok() || n > kMaxText) {
+            tooLong_ = true;
             return {};
         }
-        std::string_view s(reinterpret_cast<const char*>(p_), n);
-        p_ += n;
-        return s;
+        const std::span<const uint8_t> text = in_.bytes("face cache text", n);
+        return std::string_view(reinterpret_cast<const char*>(text.data()), text.size());
     }
     std::string text() { return std::string(view()); }
-    void skip(size_t n)
-    {
-        if (static_cast<size_t>(end_ - p_) < n) {
-            ok_ = false;
-            return;
-        }
-        p_ += n;
-    }
-    const uint8_t* at() const { return p_; }
+    void skip(size_t n) { in_.skip("face cache record", n); }
+    const uint8_t* at() const { return in_.all().data() + in_.position(); }
 
 private:
-    const uint8_t* p_;
-    const uint8_t* end_;
-    bool ok_ = true;
+    qf::ByteReader in_;
+    bool tooLong_ = false;  // a text longer than any record holds
 };
 
 // The file's bytes, in a block not cleared first (reading fills it); false when it cannot be read
@@ -180,9 +173,9 @@ namespace {
 
 // A record, after its file and face index: the file's stamp, then the face or a mark that it was
 // found unusable.
-FileStamp readStamp(Reader& in)
+qf::FileStamp readStamp(Reader& in)
 {
-    FileStamp stamp;
+    qf::FileStamp stamp;
     stamp.size = in.number<uint64_t>();
     stamp.modifiedNs = in.number<int64_t>();
     stamp.changedNs = in.number<int64_t>();
@@ -250,7 +243,7 @@ bool skipFace(Reader& in)
     return in.ok();
 }
 
-void writeRecord(Writer& out, const std::string& file, int faceIndex, const FileStamp& stamp,
+void writeRecord(Writer& out, const std::string& file, int faceIndex, const qf::FileStamp& stamp,
                  const std::optional<FaceInfo>& face)
 {
     out.text(file);
@@ -340,7 +333,7 @@ const FaceCache::Stored* FaceCache::stored(const std::string& file, int faceInde
     return it != stored_.end() && it->file == file && it->faceIndex == faceIndex ? &*it : nullptr;
 }
 
-const std::optional<FaceInfo>* FaceCache::find(const std::string& file, int faceIndex, const FileStamp& stamp)
+const std::optional<FaceInfo>* FaceCache::find(const std::string& file, int faceIndex, const qf::FileStamp& stamp)
 {
     auto it = decoded_.find({file, faceIndex});
     if (it == decoded_.end()) {
@@ -363,7 +356,7 @@ const std::optional<FaceInfo>* FaceCache::find(const std::string& file, int face
     return it->second.stamp == stamp ? &it->second.face : nullptr;
 }
 
-void FaceCache::store(const std::string& file, int faceIndex, const FileStamp& stamp, std::optional<FaceInfo> face)
+void FaceCache::store(const std::string& file, int faceIndex, const qf::FileStamp& stamp, std::optional<FaceInfo> face)
 {
     if (path_.empty())
         return;
@@ -396,7 +389,7 @@ void FaceCache::save()
         Reader in(bytes_.get() + s.begin, s.end - s.begin);
         in.view();
         in.number<int32_t>();
-        if (qf::stampOf(key.first) != std::optional<FileStamp>(readStamp(in)))
+        if (qf::stampOf(key.first) != std::optional<qf::FileStamp>(readStamp(in)))
             continue;
         out.bytes(bytes_.get() + s.begin, s.end - s.begin);
         ++count;

@@ -3,8 +3,8 @@
 // another FreeType version made the records. Only platform/*.cpp include this header.
 #pragma once
 
+#include "platform/FaceInfo.h"
 #include "platform/FileLayer.h"
-#include "platform/FontCatalog.h"
 
 #include <cstdint>
 #include <map>
@@ -17,9 +17,6 @@
 
 namespace gdi {
 
-using qf::FileStamp;
-using qf::stampOf;
-
 class FaceCache {
 public:
     // Reads the cache file; a missing, unreadable, damaged or older-format file gives an empty
@@ -29,8 +26,8 @@ public:
 
     // The face as read before from this version of the file: a FaceInfo, or nullopt for a face
     // found unusable then. Null when this version of the file was not read before.
-    const std::optional<FaceInfo>* find(const std::string& file, int faceIndex, const FileStamp& stamp);
-    void store(const std::string& file, int faceIndex, const FileStamp& stamp, std::optional<FaceInfo> face);
+    const std::optional<FaceInfo>* find(const std::string& file, int faceIndex, const qf::FileStamp& stamp);
+    void store(const std::string& file, int faceIndex, const qf::FileStamp& stamp, std::optional<FaceInfo> face);
 
     // Writes the cache file back when anything was stored, whole (a temporary file renamed over
     // it): what was used in this run, and the other records whose files are still as they were.
@@ -43,7 +40,7 @@ public:
 
 private:
     struct Record {
-        FileStamp stamp;
+        qf::FileStamp stamp;
         std::optional<FaceInfo> face;
     };
     // A record as the file holds it, not decoded yet: its key and where its bytes are.

@@ -2,7 +2,8 @@
 // the program adds for itself, with the names and character sets GDI would report for them.
 #pragma once
 
-#include "platform/FileLayer.h"
+#include "platform/FaceInfo.h"
+#include "platform/FaceListing.h"
 
 #include <optional>
 #include <span>
@@ -11,45 +12,6 @@
 #include <vector>
 
 namespace gdi {
-
-struct FaceInfo {
-    std::string family;    // Windows family name (name ID 1), cp1252 bytes, at most 31 of them
-    std::string style;     // name ID 2, cp1252 bytes
-    std::string fullName;  // name ID 4, cp1252 bytes
-    std::string postscriptName;
-    std::string file;      // path of the font file
-    int faceIndex = 0;     // index of the face within the file
-    int weight = 400;      // OS/2 usWeightClass
-    bool italic = false;
-    bool symbol = false;   // a symbol face (code page bit 31): enumerated with SYMBOL_CHARSET
-    std::vector<int> charsets;  // ascending
-    unsigned codePageRanges[2] = {};  // the OS/2 table's code page ranges, 0 when not stated
-
-    // What enumeration reports besides names and character sets: the weight as GDI states it
-    // (lfWeight), the face's tmPitchAndFamily bits, and its cell height and average width at the
-    // 32 pixels per em GDI enumerates outline faces with.
-    int enumWeight = 400;
-    int pitchAndFamily = 0;
-    int enumHeight = 0;
-    int enumAveWidth = 0;
-
-    // The version of the file these facts were read from: a face drawn later is checked against it.
-    qf::FileStamp stamp;
-};
-
-// Where a catalogue comes from.
-struct CatalogSource {
-    std::string fontconfigFile;  // a configuration file of its own; empty: the process-wide one
-    std::string cacheFile;       // where faces read before are kept between runs; empty: nowhere
-};
-
-// The faces a font file gave the catalogue, or why it gave none.
-struct FontFileFaces {
-    std::vector<FaceInfo> faces;  // by face index
-    std::string error;            // when there are none: what the file is instead ("a folder, not a font file")
-    // Per face of `faces`, when the file joined the process's fonts: the face it took the place of.
-    std::vector<std::optional<FaceInfo>> displaced;
-};
 
 // Thread safety: a catalogue is never changed after construction, so any number of threads may
 // read one at once; instance() is built once, by whichever thread asks first. The exceptions are

@@ -1,7 +1,7 @@
 #include "platform/FontEnumeration.h"
 
 #include "platform/FontCatalog.h"
-#include "platform/FreeTypeSupport.h"
+#include "platform/FaceNames.h"
 
 #include <algorithm>
 #include <cstring>

@@ -132,6 +132,28 @@ TEST(CodePageTranslate, CharsetAndCodePageBothWays)
     EXPECT_EQ(gdi::codePageOfCharset(gdi::SHIFTJIS_CHARSET, 437), 0u);  // no single-byte page
 }
 
+// Names from faces and fontconfig are taken only when every character has a printable cp1252
+// byte; text a person typed becomes '?' where it has none. Both go through the one 1252 table.
+TEST(CodePageText, NamesStrictTypedTextLenient)
+{
+    std::string bytes;
+    EXPECT_TRUE(gdi::utf8ToCp1252("Caf\xC3\xA9 \xE2\x82\xAC\xC5\xB8", &bytes));
+    EXPECT_EQ(bytes, "Caf\xE9 \x80\x9F");
+    EXPECT_TRUE(gdi::utf16ToCp1252(u"\u0152uvre", &bytes));
+    EXPECT_EQ(bytes, "\x8Cuvre");
+    for (const char* refused : {"\xE4\xB8\x80", "a\tb", "\xC2\x81", "\xF0\x9F\x98\x80", "\xC3", "\xC3" "A", "\xA9"})
+        EXPECT_FALSE(gdi::utf8ToCp1252(refused, &bytes)) << refused;
+    EXPECT_FALSE(gdi::utf16ToCp1252(u"\u4E00", &bytes));
+    EXPECT_EQ(gdi::utf8ToAnsi("\xE4\xB8\x80\xE2\x82\xAC"), "?\x80");
+    EXPECT_EQ(gdi::ansiToUtf8("\x80\xE9"), "\xE2\x82\xAC\xC3\xA9");
+
+    // Character sets and their bit of a face's code page ranges, from the one table.
+    EXPECT_EQ(gdi::charsetSignatureBit(gdi::ANSI_CHARSET), 0);
+    EXPECT_EQ(gdi::charsetSignatureBit(gdi::THAI_CHARSET), 16);
+    EXPECT_EQ(gdi::charsetSignatureBit(gdi::SYMBOL_CHARSET), 31);
+    EXPECT_EQ(gdi::charsetSignatureBit(gdi::OEM_CHARSET), -1);
+}
+
 // What Windows' MultiByteToWideChar gives at four bytes of every row's page (0 where the page
 // has no character there). 0x1A and 0x7F are the control codes IBM's tables move about.
 TEST(CodePageMap, EveryRowAtFourBytesAsWindowsMapsThem)

@@ -5,7 +5,7 @@
 
 #include "platform/DeviceContext.h"
 #include "platform/FontCatalog.h"
-#include "platform/FreeTypeSupport.h"
+#include "platform/FaceMetrics.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "render/GlyphRasteriser.h"
 #include "tests/TestSupport.h"
 
-#include "platform/FreeTypeSupport.h"
+#include "platform/FaceFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
-// Reads binary layouts field by field from a file held in memory, little- or big-endian, the
-// counterpart of ByteWriter. Reading past the end never touches memory outside the file: it gives
-// zero and leaves an error naming the field and where it was looked for, so a reader of hostile
-// bytes checks ok() at its checkpoints instead of bounds at every field.
+// Reads binary layouts field by field from bytes held in memory, little- or big-endian: the format
+// readers (the counterpart of formats/ByteWriter), the face cache and a face's VDMX table. Reading
+// past the end never touches memory outside the bytes: it gives zero and leaves an error naming the
+// field and where it was looked for, so a reader of hostile bytes checks ok() at its checkpoints
+// instead of bounds at every field.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +28,9 @@ public:
     int32_t sle32(std::string_view field) { return static_cast<int32_t>(take(field, 4, false, true)); }
     int32_t sbe16(std::string_view field) { return static_cast<int32_t>(take(field, 2, true, true)); }
     int32_t sbe32(std::string_view field) { return static_cast<int32_t>(take(field, 4, true, true)); }
+    // 64-bit fields: the face cache's stamps and checksum.
+    uint64_t le64(std::string_view field) { return take(field, 8, false, false); }
+    int64_t sle64(std::string_view field) { return static_cast<int64_t>(take(field, 8, false, true)); }
     // A 16- or 32-bit field in the byte order given (PCF's tables say theirs in their format word).
     uint32_t u16(std::string_view field, bool bigEndian) { return static_cast<uint32_t>(take(field, 2, bigEndian, false)); }
     uint32_t u32(std::string_view field, bool bigEndian) { return static_cast<uint32_t>(take(field, 4, bigEndian, false)); }

@@ -1,4 +1,4 @@
-#include "formats/ByteReader.h"
+#include "platform/ByteReader.h"
 
 namespace qf {
 
@@ -15,7 +15,7 @@ uint64_t ByteReader::take(std::string_view field, int width, bool bigEndian, boo
         value = (value << 8) | byte;
     }
     position_ += static_cast<size_t>(width);
-    if (isSigned && (value >> (8 * width - 1)) != 0)
+    if (isSigned && width < 8 && (value >> (8 * width - 1)) != 0)
         value |= ~uint64_t{0} << (8 * width);
     return value;
 }

@@ -1,0 +1,54 @@
+// Fonts realised from the catalogue's faces (CreateFontIndirect and friends), shared_ptr-owned so
+// a device context can keep the font it has selected alive after its creator lets go, as GDI keeps
+// a selected object. What a font is inside is platform/FontImpl.h; threads as DeviceContext.h says.
+#pragma once
+
+#include "platform/gdi.h"
+
+#include <memory>
+#include <string>
+
+namespace gdi {
+
+class DeviceContext;
+
+// A realised logical font (what an HFONT stands for): a face of the catalogue matched to the
+// LOGFONT, scaled to its height and width. The byte-code mapping is chosen by lfCharSet; for
+// OEM_CHARSET it is the device context's OEM code page at the time of drawing.
+class Font {
+public:
+    ~Font();
+    Font(const Font&) = delete;
+    Font& operator=(const Font&) = delete;
+
+    // CreateFontIndirectA. Returns null when no face at all can be realised (no fonts installed), or
+    // when the face's file cannot be read or no longer holds the face the list read from it; `why`
+    // then says which.
+    static std::shared_ptr<Font> createFontIndirect(const LOGFONT& lf, std::string* why = nullptr);
+    // CFont::CreatePointFontIndirect: lfHeight in tenths of a point; the em height becomes
+    // -trunc(LOGPIXELSY of dc x lfHeight / 720) pixels.
+    static std::shared_ptr<Font> createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc,
+                                                         std::string* why = nullptr);
+
+    // Keeps the file of the face that lf is realised from as it is now, while the returned hold
+    // lives: every font realised meanwhile for that face, on any thread, draws from this version
+    // even if the file is replaced, so the sizes of one font never mix two versions of its file.
+    // Null, with the reason, when the file cannot be read or no longer holds the face.
+    static std::shared_ptr<const void> holdFile(const LOGFONT& lf, std::string* why = nullptr);
+
+    const LOGFONT& logFont() const;
+    // The face realised for the logical font (after substitution), e.g. for diagnostics.
+    std::string faceName() const;
+    // True once the face's file changed on disk after the font was realised: what it drew since
+    // may come from a file cut short.
+    bool fileChanged() const;
+
+    struct Impl;
+    Impl& impl() const { return *impl_; }
+
+private:
+    explicit Font(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace gdi
