@@ -111,105 +111,100 @@ QWidget* DialogBuilder::control(int id) const
     return FindControl(dialog_, id);
 }
 
+namespace {
+
+QComboBox* NewComboBox(const res::ControlTemplate& t, QWidget* parent, bool editable)
+{
+    auto* combo = new QComboBox(parent);
+    combo->setEditable(editable);
+    // Typed text is the choice itself, not a new item of the list.
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    if (QLineEdit* edit = editable ? combo->lineEdit() : nullptr) {
+        // The box holds the focus and hands its keys to the edit part, so Tab goes on to the next
+        // control rather than into the box's own edit.
+        const Qt::FocusPolicy policy = combo->focusPolicy();
+        edit->setFocusPolicy(Qt::NoFocus);  // which passes on to the box, its focus proxy
+        combo->setFocusPolicy(policy);
+    }
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    for (int k = 0; k < t.itemCount; ++k)
+        combo->addItem(TemplateText(t.items[k]));
+    return combo;
+}
+
+// The widget of one template control, or null for a custom one its factory does not make.
+QWidget* NewControl(const res::ControlTemplate& t, QWidget* parent, const ControlFactory& custom)
+{
+    const QString text = TemplateText(t.text);
+    switch (t.kind) {
+    case ControlKind::Text: {
+        auto* label = new QLabel(parent);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setWordWrap((t.style & res::kWordWrap) != 0);
+        // A label shows "&" literally unless it has a buddy; buddies are given once all exist.
+        label->setText(text);
+        return label;
+    }
+    case ControlKind::Picture: {
+        auto* label = new QLabel(parent);
+        label->setScaledContents(true);
+        return label;
+    }
+    case ControlKind::Icon: {
+        auto* label = new QLabel(parent);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setPixmap(ResourceIconPixmap(t.resource, 32));
+        return label;
+    }
+    case ControlKind::EtchedHorz:
+    case ControlKind::EtchedVert: {
+        auto* line = new QFrame(parent);
+        line->setFrameShape(t.kind == ControlKind::EtchedHorz ? QFrame::HLine : QFrame::VLine);
+        line->setFrameShadow(QFrame::Sunken);
+        return line;
+    }
+    case ControlKind::SunkenFrame: {
+        auto* frame = new QFrame(parent);
+        frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        return frame;
+    }
+    case ControlKind::PushButton:
+    case ControlKind::DefPushButton: {
+        auto* button = new QPushButton(text, parent);
+        button->setAutoDefault(true);
+        button->setDefault(t.kind == ControlKind::DefPushButton);
+        return button;
+    }
+    case ControlKind::Edit:
+        return new QLineEdit(parent);
+    case ControlKind::DropDownList:
+        return NewComboBox(t, parent, false);
+    case ControlKind::DropDown:
+        return NewComboBox(t, parent, true);
+    case ControlKind::CheckBox:
+        return new QCheckBox(text, parent);
+    case ControlKind::ProgressBar: {
+        auto* bar = new QProgressBar(parent);
+        bar->setTextVisible(false);
+        return bar;
+    }
+    case ControlKind::CheckList:
+    case ControlKind::Custom:
+        return custom ? custom(t, parent) : nullptr;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 void DialogBuilder::createControls(const ControlFactory& custom)
 {
     dialog_->setWindowTitle(TemplateText(template_.caption));
     widgets_.clear();
     for (size_t i = 0; i < template_.controlCount; ++i) {
         const res::ControlTemplate& t = template_.controls[i];
-        const QString text = TemplateText(t.text);
-        QWidget* w = nullptr;
-        switch (t.kind) {
-        case ControlKind::Text: {
-            auto* label = new QLabel(dialog_);
-            label->setTextFormat(Qt::PlainText);
-            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            label->setWordWrap((t.style & res::kWordWrap) != 0);
-            // A label shows "&" literally unless it has a buddy; the buddy is set below.
-            label->setText(text);
-            w = label;
-            break;
-        }
-        case ControlKind::Picture: {
-            auto* label = new QLabel(dialog_);
-            label->setScaledContents(true);
-            w = label;
-            break;
-        }
-        case ControlKind::Icon: {
-            auto* label = new QLabel(dialog_);
-            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            label->setPixmap(ResourceIconPixmap(t.resource, 32));
-            w = label;
-            break;
-        }
-        case ControlKind::EtchedHorz:
-        case ControlKind::EtchedVert: {
-            auto* line = new QFrame(dialog_);
-            line->setFrameShape(t.kind == ControlKind::EtchedHorz ? QFrame::HLine : QFrame::VLine);
-            line->setFrameShadow(QFrame::Sunken);
-            w = line;
-            break;
-        }
-        case ControlKind::SunkenFrame: {
-            auto* frame = new QFrame(dialog_);
-            frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-            w = frame;
-            break;
-        }
-        case ControlKind::PushButton:
-        case ControlKind::DefPushButton: {
-            auto* button = new QPushButton(text, dialog_);
-            button->setAutoDefault(true);
-            button->setDefault(t.kind == ControlKind::DefPushButton);
-            w = button;
-            break;
-        }
-        case ControlKind::Edit:
-            w = new QLineEdit(dialog_);
-            break;
-        case ControlKind::DropDownList: {
-            auto* combo = new QComboBox(dialog_);
-            combo->setEditable(false);
-            combo->setInsertPolicy(QComboBox::NoInsert);
-            combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-            for (int k = 0; k < t.itemCount; ++k)
-                combo->addItem(TemplateText(t.items[k]));
-            w = combo;
-            break;
-        }
-        case ControlKind::DropDown: {
-            auto* combo = new QComboBox(dialog_);
-            combo->setEditable(true);
-            // Typed text is the choice itself, not a new item of the list.
-            combo->setInsertPolicy(QComboBox::NoInsert);
-            // The box holds the focus and hands its keys to the edit part, so Tab goes on to the
-            // next control rather than into the box's own edit.
-            if (QLineEdit* edit = combo->lineEdit()) {
-                const Qt::FocusPolicy policy = combo->focusPolicy();
-                edit->setFocusPolicy(Qt::NoFocus);  // which passes on to the box, its focus proxy
-                combo->setFocusPolicy(policy);
-            }
-            combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-            for (int k = 0; k < t.itemCount; ++k)
-                combo->addItem(TemplateText(t.items[k]));
-            w = combo;
-            break;
-        }
-        case ControlKind::CheckBox:
-            w = new QCheckBox(text, dialog_);
-            break;
-        case ControlKind::ProgressBar: {
-            auto* bar = new QProgressBar(dialog_);
-            bar->setTextVisible(false);
-            w = bar;
-            break;
-        }
-        case ControlKind::CheckList:
-        case ControlKind::Custom:
-            w = custom ? custom(t, dialog_) : nullptr;
-            break;
-        }
+        QWidget* w = NewControl(t, dialog_, custom);
         if (!w) {
             // Keeps the template's order and geometry even without a widget of the right kind.
             w = new QWidget(dialog_);
@@ -222,7 +217,11 @@ void DialogBuilder::createControls(const ControlFactory& custom)
             w->setVisible(false);
         widgets_.push_back(w);
     }
+    linkMnemonicsAndTabOrder();
+}
 
+void DialogBuilder::linkMnemonicsAndTabOrder()
+{
     // Mnemonics of labels move the focus to the next control that takes it, and the tab order
     // is the template order.
     QWidget* previousFocusable = nullptr;

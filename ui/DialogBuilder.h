@@ -59,6 +59,7 @@ public:
     QWidget* control(int id) const;
 
 private:
+    void linkMnemonicsAndTabOrder();
     int naturalWidth(const res::ControlTemplate& t, QWidget* w) const;
     // Width in dialog units a control may take: its own, or for a label up to its neighbour.
     int roomOf(size_t index) const;
