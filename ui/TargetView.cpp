@@ -478,6 +478,111 @@ QRect TargetView::pixelRect(int line, int glyph, int x, int y) const
                  place.cellTop + y * m - offsetY, m, m);
 }
 
+namespace {
+
+// One frame's drawing in device pixels: the painter, the part of the content in view, the
+// magnification and the width of a thin line.
+struct Frame {
+    QPainter& p;
+    QRect visible;
+    int m;
+    int thin;
+
+    void fill(const QRect& rect, const QColor& colour) const
+    {
+        if (rect.intersects(visible))
+            p.fillRect(rect, colour);
+    }
+    void outline(const QRect& box, int edge, const QColor& colour) const
+    {
+        fill(QRect(box.left(), box.top(), box.width(), edge), colour);
+        fill(QRect(box.left(), box.bottom() + 1 - edge, box.width(), edge), colour);
+        fill(QRect(box.left(), box.top(), edge, box.height()), colour);
+        fill(QRect(box.right() + 1 - edge, box.top(), edge, box.height()), colour);
+    }
+};
+
+// Where a line's cells and ink run across, in device pixels.
+QRect LineStrip(const TargetLine& line, int left, int cellTop, const std::vector<int>& origins, int m)
+{
+    int stripLeft = left;
+    int stripRight = left;
+    for (size_t k = 0; k < line.glyphs.size(); ++k) {
+        const TargetGlyph& glyph = line.glyphs[k];
+        const int x0 = left + origins[k] * m;
+        stripLeft = std::min(stripLeft, x0 + std::min(0, glyph.left) * m);
+        stripRight = std::max({stripRight, x0 + glyph.advance * m, x0 + (glyph.left + glyph.width) * m});
+    }
+    return QRect(stripLeft, cellTop, stripRight - stripLeft, line.height * m);
+}
+
+// A faint grid over the part of the strip in view, one square a font pixel.
+void DrawGrid(const Frame& f, const QRect& strip)
+{
+    const QRect shown = strip.intersected(f.visible);
+    if (shown.isEmpty())
+        return;
+    const int m = f.m;
+    for (int x = strip.left() + (std::max(0, shown.left() - strip.left()) / m) * m; x <= shown.right() + 1; x += m)
+        f.p.fillRect(QRect(x, shown.top(), 1, shown.height()), kGrid);
+    for (int y = strip.top() + (std::max(0, shown.top() - strip.top()) / m) * m; y <= shown.bottom() + 1; y += m)
+        f.p.fillRect(QRect(shown.left(), y, shown.width(), 1), kGrid);
+}
+
+// Each character's cell: outlined, a hollow box in the error colour where the file has no glyph,
+// filled where the font has none.
+void DrawCells(const Frame& f, const TargetLine& line, int left, int cellTop, const std::vector<int>& origins)
+{
+    const int m = f.m;
+    for (size_t k = 0; k < line.glyphs.size(); ++k) {
+        const TargetGlyph& glyph = line.glyphs[k];
+        const int x0 = left + origins[k] * m;
+        const QRect cell(x0, cellTop, glyph.advance * m, line.height * m);
+        if (glyph.lacking) {
+            // No stand-in is drawn for it.
+            f.outline(cell, std::max(f.thin, m / 2), kError);
+            continue;
+        }
+        if (!glyph.inFont) {
+            f.fill(cell, kMissing);
+            continue;
+        }
+        const QRect ink(x0 + glyph.left * m, cellTop + glyph.top * m, glyph.width * m, glyph.height * m);
+        if (!cell.intersects(f.visible) && !ink.intersects(f.visible))
+            continue;
+        f.outline(cell, f.thin, kCell);
+    }
+}
+
+// The ink, exactly: one square a font pixel, inset by the grid's line when there is one.
+void DrawInk(const Frame& f, const TargetLine& line, int left, int cellTop, const std::vector<int>& origins,
+             int inset, const QColor& ink)
+{
+    const int m = f.m;
+    const QRect& visible = f.visible;
+    for (size_t k = 0; k < line.glyphs.size(); ++k) {
+        const TargetGlyph& glyph = line.glyphs[k];
+        if (glyph.width <= 0)
+            continue;
+        const int x = left + (origins[k] + glyph.left) * m;
+        const int top = cellTop + glyph.top * m;
+        if (x > visible.right() || x + glyph.width * m < visible.left())
+            continue;
+        const int firstRow = std::max(0, (visible.top() - top) / m);
+        const int lastRow = std::min(glyph.height - 1, (visible.bottom() - top) / m);
+        const int firstCol = std::max(0, (visible.left() - x) / m);
+        const int lastCol = std::min(glyph.width - 1, (visible.right() - x) / m);
+        for (int row = firstRow; row <= lastRow; ++row) {
+            for (int col = firstCol; col <= lastCol; ++col) {
+                if (glyph.inkAt(glyph.left + col, glyph.top + row))
+                    f.p.fillRect(QRect(x + col * m + inset, top + row * m + inset, m - inset, m - inset), ink);
+            }
+        }
+    }
+}
+
+}  // namespace
+
 void TargetView::render(QImage& canvas) const
 {
     if (canvas.isNull())
@@ -504,10 +609,7 @@ void TargetView::render(QImage& canvas) const
         p.drawText(QPointF(rect.left(), rect.top() + metrics.ascent()),
                    metrics.elidedText(text, Qt::ElideRight, rect.width()));
     };
-    auto fill = [&](const QRect& rect, const QColor& colour) {
-        if (rect.intersects(visible))
-            p.fillRect(rect, colour);
-    };
+    const Frame frame{p, visible, m, std::max(1, static_cast<int>(std::lround(r)))};
 
     drawCaption(captionRect(-1), kCaption,
             QStringLiteral("%1 \u00D7 %2 dpi, \u00D7%3").arg(content_.resolutionX).arg(content_.resolutionY).arg(m));
@@ -522,79 +624,20 @@ void TargetView::render(QImage& canvas) const
         drawCaption(captionRect(static_cast<int>(i)), line.error.empty() && !refused ? kCaption : kError, caption(i));
         if (!line.error.empty() || line.height <= 0)
             continue;
-
-        const int cellBottom = place.cellTop + line.height * m;
-        if (cellBottom < visible.top())
+        if (place.cellTop + line.height * m < visible.top())
             continue;
+
         p.setWorldTransform(devicePixels);
-        int stripLeft = place.left;
-        int stripRight = place.left;
-        for (size_t k = 0; k < line.glyphs.size(); ++k) {
-            const TargetGlyph& glyph = line.glyphs[k];
-            const int x0 = place.left + place.origins[k] * m;
-            stripLeft = std::min(stripLeft, x0 + std::min(0, glyph.left) * m);
-            stripRight = std::max({stripRight, x0 + glyph.advance * m, x0 + (glyph.left + glyph.width) * m});
-        }
-        const QRect strip(stripLeft, place.cellTop, stripRight - stripLeft, line.height * m);
-        const QRect shown = strip.intersected(visible);
-        // A faint grid where one pixel is large enough to tell it from its neighbours.
+        const QRect strip = LineStrip(line, place.left, place.cellTop, place.origins, m);
+        // The grid shows where one pixel is large enough to tell it from its neighbours.
         const bool grid = m >= 4;
-        if (grid && !shown.isEmpty()) {
-            for (int x = stripLeft + (std::max(0, shown.left() - stripLeft) / m) * m; x <= shown.right() + 1; x += m)
-                p.fillRect(QRect(x, shown.top(), 1, shown.height()), kGrid);
-            for (int y = place.cellTop + (std::max(0, shown.top() - place.cellTop) / m) * m; y <= shown.bottom() + 1; y += m)
-                p.fillRect(QRect(shown.left(), y, shown.width(), 1), kGrid);
-        }
-        const int thin = std::max(1, static_cast<int>(std::lround(r)));
-        for (size_t k = 0; k < line.glyphs.size(); ++k) {
-            const TargetGlyph& glyph = line.glyphs[k];
-            const int x0 = place.left + place.origins[k] * m;
-            const QRect cell(x0, place.cellTop, glyph.advance * m, line.height * m);
-            if (glyph.lacking) {
-                // A hollow box: the file has no glyph here, and no stand-in is drawn for it.
-                const int edge = std::max(thin, m / 2);
-                fill(QRect(cell.left(), cell.top(), cell.width(), edge), kError);
-                fill(QRect(cell.left(), cell.bottom() + 1 - edge, cell.width(), edge), kError);
-                fill(QRect(cell.left(), cell.top(), edge, cell.height()), kError);
-                fill(QRect(cell.right() + 1 - edge, cell.top(), edge, cell.height()), kError);
-                continue;
-            }
-            if (!glyph.inFont) {
-                fill(cell, kMissing);
-                continue;
-            }
-            if (!cell.intersects(visible) && !QRect(x0 + glyph.left * m, place.cellTop + glyph.top * m,
-                                                    glyph.width * m, glyph.height * m)
-                                                 .intersects(visible))
-                continue;
-            fill(QRect(cell.left(), cell.top(), cell.width(), thin), kCell);
-            fill(QRect(cell.left(), cell.bottom() + 1 - thin, cell.width(), thin), kCell);
-            fill(QRect(cell.left(), cell.top(), thin, cell.height()), kCell);
-            fill(QRect(cell.right() + 1 - thin, cell.top(), thin, cell.height()), kCell);
-        }
+        if (grid)
+            DrawGrid(frame, strip);
+        DrawCells(frame, line, place.left, place.cellTop, place.origins);
         // The baseline runs under the ink, which is drawn last and exactly.
-        fill(QRect(stripLeft, place.cellTop + line.ascent * m - thin / 2, stripRight - stripLeft, thin), kBaseline);
-        const int inset = grid ? 1 : 0;
-        const QColor& ink = refused ? kRefusedInk : kInk;
-        for (size_t k = 0; k < line.glyphs.size(); ++k) {
-            const TargetGlyph& glyph = line.glyphs[k];
-            if (glyph.width <= 0)
-                continue;
-            const int left = place.left + (place.origins[k] + glyph.left) * m;
-            const int top = place.cellTop + glyph.top * m;
-            if (left > visible.right() || left + glyph.width * m < visible.left())
-                continue;
-            const int firstRow = std::max(0, (visible.top() - top) / m);
-            const int lastRow = std::min(glyph.height - 1, (visible.bottom() - top) / m);
-            const int firstCol = std::max(0, (visible.left() - left) / m);
-            const int lastCol = std::min(glyph.width - 1, (visible.right() - left) / m);
-            for (int row = firstRow; row <= lastRow; ++row) {
-                for (int col = firstCol; col <= lastCol; ++col) {
-                    if (glyph.inkAt(glyph.left + col, glyph.top + row))
-                        p.fillRect(QRect(left + col * m + inset, top + row * m + inset, m - inset, m - inset), ink);
-                }
-            }
-        }
+        frame.fill(QRect(strip.left(), place.cellTop + line.ascent * m - frame.thin / 2, strip.width(), frame.thin),
+                   kBaseline);
+        DrawInk(frame, line, place.left, place.cellTop, place.origins, grid ? 1 : 0, refused ? kRefusedInk : kInk);
     }
 }
 
