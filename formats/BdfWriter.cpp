@@ -147,6 +147,52 @@ void propertyLine(const FontProperty& p, BoundedText& text)
     line.text(quoted + "\"").into(text);
 }
 
+// SIZE, FONTBOUNDINGBOX (width, height, left, bottom) and the lines from STARTPROPERTIES to CHARS.
+void headerLines(BoundedText& text, const WriteRequest& request, const int32_t (&box)[4],
+                 const std::vector<FontProperty>& properties, long long chars)
+{
+    Line().text("SIZE ").number(request.pointSize).text(" ").number(request.resolutionX).text(" ")
+        .number(request.resolutionY).into(text);
+    Line().text("FONTBOUNDINGBOX ").number(box[0]).text(" ").number(box[1]).text(" ").number(box[2]).text(" ")
+        .number(box[3]).into(text);
+    Line().text("STARTPROPERTIES ").number(static_cast<long long>(properties.size())).into(text);
+    for (const FontProperty& p : properties)
+        propertyLine(p, text);
+    Line().text("ENDPROPERTIES").into(text);
+    Line().text("CHARS ").number(chars).into(text);
+}
+
+// A glyph's SWIDTH (its advance in thousandths of the size at its resolution: divisor is the
+// point size times the horizontal resolution), DWIDTH, BBX and BITMAP lines.
+void metricLines(BoundedText& text, int64_t swidthDivisor, int32_t advance, int width, int height, int left,
+                 int bottom)
+{
+    Line()
+        .text("SWIDTH ")
+        .number(swidthDivisor > 0 ? static_cast<long long>(int64_t{advance} * 72000 / swidthDivisor) : 0LL)
+        .text(" 0")
+        .into(text);
+    Line().text("DWIDTH ").number(advance).text(" 0").into(text);
+    Line().text("BBX ").number(width).text(" ").number(height).text(" ").number(left).text(" ").number(bottom)
+        .into(text);
+    Line().text("BITMAP").into(text);
+}
+
+// One row of a glyph's bitmap in hexadecimal. False past the cap.
+bool hexRow(BoundedText& text, const uint8_t* row, size_t bytes)
+{
+    const size_t ending = text.crlf() ? 2 : 1;
+    char* line = text.extend(bytes * 2 + ending);
+    if (!line)
+        return false;
+    for (size_t k = 0; k < bytes; ++k)
+        std::memcpy(line + 2 * k, kHex.text + 2 * row[k], 2);
+    if (text.crlf())
+        line[2 * bytes] = '\r';
+    line[2 * bytes + ending - 1] = '\n';
+    return true;
+}
+
 }  // namespace
 
 WriteProblem BdfWriter::packUnicode(GlyphSource& glyphs, const WriteRequest& request, OutputSink& out)
@@ -164,23 +210,9 @@ WriteProblem BdfWriter::packUnicode(GlyphSource& glyphs, const WriteRequest& req
     out.streamUpTo(kMaxStreamedFile);
     Line().text("STARTFONT 2.1").into(text);
     Line().text("FONT ").text(xlfdName(properties)).into(text);
-    Line().text("SIZE ").number(request.pointSize).text(" ").number(request.resolutionX).text(" ")
-        .number(request.resolutionY).into(text);
-    Line()
-        .text("FONTBOUNDINGBOX ")
-        .number(drawn.boxRight - drawn.boxLeft)
-        .text(" ")
-        .number(drawn.boxTop - drawn.boxBottom)
-        .text(" ")
-        .number(drawn.boxLeft)
-        .text(" ")
-        .number(drawn.boxBottom)
-        .into(text);
-    Line().text("STARTPROPERTIES ").number(static_cast<long long>(properties.size())).into(text);
-    for (const FontProperty& p : properties)
-        propertyLine(p, text);
-    Line().text("ENDPROPERTIES").into(text);
-    Line().text("CHARS ").number(static_cast<long long>(drawn.glyphs.size())).into(text);
+    const int32_t box[4] = {drawn.boxRight - drawn.boxLeft, drawn.boxTop - drawn.boxBottom, drawn.boxLeft,
+                            drawn.boxBottom};
+    headerLines(text, request, box, properties, static_cast<long long>(drawn.glyphs.size()));
 
     const int64_t swidthDivisor = static_cast<int64_t>(request.pointSize) * request.resolutionX;
     for (size_t i = 0; i < drawn.glyphs.size() && text.ok(); ++i) {
@@ -188,32 +220,11 @@ WriteProblem BdfWriter::packUnicode(GlyphSource& glyphs, const WriteRequest& req
         Line name;
         name.text(g.code <= 0xFFFF ? "STARTCHAR uni" : "STARTCHAR u").hex4(g.code).into(text);
         Line().text("ENCODING ").number(g.code).into(text);
-        Line()
-            .text("SWIDTH ")
-            .number(swidthDivisor > 0 ? static_cast<long long>(int64_t{g.advance} * 72000 / swidthDivisor) : 0LL)
-            .text(" 0")
-            .into(text);
-        Line().text("DWIDTH ").number(g.advance).text(" 0").into(text);
-        Line()
-            .text("BBX ")
-            .number(g.width)
-            .text(" ")
-            .number(g.height)
-            .text(" ")
-            .number(g.width ? g.left : 0)
-            .text(" ")
-            .number(g.width ? g.bottom : 0)
-            .into(text);
-        Line().text("BITMAP").into(text);
+        metricLines(text, swidthDivisor, g.advance, g.width, g.height, g.width ? g.left : 0, g.width ? g.bottom : 0);
         const size_t bpr = static_cast<size_t>(g.rowBytes());
         for (int32_t r = 0; r < g.height; ++r) {
-            char* line = text.extend(bpr * 2 + 1);
-            if (!line)
+            if (!hexRow(text, drawn.bits.data() + g.offset + static_cast<size_t>(r) * bpr, bpr))
                 break;
-            const uint8_t* row = drawn.bits.data() + g.offset + static_cast<size_t>(r) * bpr;
-            for (size_t k = 0; k < bpr; ++k)
-                std::memcpy(line + 2 * k, kHex.text + 2 * row[k], 2);
-            line[2 * bpr] = '\n';
         }
         Line().text("ENDCHAR").into(text);
     }
@@ -253,28 +264,20 @@ WriteProblem BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters
     BoundedText text(out);
     Line().text("STARTFONT 2.1").into(text);
     Line().text("FONT ").text(fontName(request.name.c_str(), request.font.lfFaceName)).into(text);
-    Line().text("SIZE ").number(pointSize).text(" ").number(resolutionX).text(" ").number(resolutionY).into(text);
-    Line()
-        .text("FONTBOUNDINGBOX ")
-        .number(tm.tmMaxCharWidth)
-        .text(" ")
-        .number(tm.tmHeight)
-        .text(" 0 ")
-        .number(tm.tmAscent - tm.tmHeight)
-        .into(text);
     // X11's bdftopcf needs the ascent and descent, and readers map glyphs by character only when
     // the registry says the encodings are Unicode values.
-    Line().text("STARTPROPERTIES 8").into(text);
-    Line().text("FONT_ASCENT ").number(tm.tmAscent).into(text);
-    Line().text("FONT_DESCENT ").number(tm.tmHeight - tm.tmAscent).into(text);
-    Line().text("POINT_SIZE ").number(static_cast<long long>(pointSize) * 10).into(text);
-    Line().text("PIXEL_SIZE ").number(tm.tmHeight - tm.tmInternalLeading).into(text);
-    Line().text("RESOLUTION_X ").number(resolutionX).into(text);
-    Line().text("RESOLUTION_Y ").number(resolutionY).into(text);
-    Line().text("CHARSET_REGISTRY \"ISO10646\"").into(text);
-    Line().text("CHARSET_ENCODING \"1\"").into(text);
-    Line().text("ENDPROPERTIES").into(text);
-    Line().text("CHARS ").number(count).into(text);
+    const std::vector<FontProperty> properties = {
+        {"FONT_ASCENT", false, {}, tm.tmAscent},
+        {"FONT_DESCENT", false, {}, tm.tmHeight - tm.tmAscent},
+        {"POINT_SIZE", false, {}, static_cast<int64_t>(pointSize) * 10},
+        {"PIXEL_SIZE", false, {}, tm.tmHeight - tm.tmInternalLeading},
+        {"RESOLUTION_X", false, {}, resolutionX},
+        {"RESOLUTION_Y", false, {}, resolutionY},
+        {"CHARSET_REGISTRY", true, "ISO10646", 0},
+        {"CHARSET_ENCODING", true, "1", 0},
+    };
+    const int32_t fontBox[4] = {tm.tmMaxCharWidth, tm.tmHeight, 0, tm.tmAscent - tm.tmHeight};
+    headerLines(text, request, fontBox, properties, count);
 
     const int64_t swidthDivisor = static_cast<int64_t>(pointSize) * resolutionX;
     std::vector<bool> taken(0x10000, false);  // characters an earlier code took
@@ -284,7 +287,6 @@ WriteProblem BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters
     for (int i = 0; i < count && text.ok(); ++i) {
         const auto code = static_cast<uint8_t>(first + i);
         const RenderedGlyph glyph = glyphs.render(code, kMargin);
-        const int32_t cx = glyph.cx;
         const ink::RowLayout layout(glyph);
 
         // Rows: blank when no byte of the whole row holds ink. Columns: 32 left of the origin, the
@@ -300,39 +302,17 @@ WriteProblem BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters
         else
             Line().text("STARTCHAR uni").hex4(u).text(".").hex4(u).into(text);
         Line().text("ENCODING ").number(encoded ? static_cast<long long>(u) : -1LL).into(text);
-        Line()
-            .text("SWIDTH ")
-            .number(swidthDivisor > 0 ? static_cast<long long>(int64_t{cx} * 72000 / swidthDivisor) : 0LL)
-            .text(" 0")
-            .into(text);
-        Line().text("DWIDTH ").number(cx).text(" 0").into(text);
-        if (!box.empty())
-            Line()
-                .text("BBX ")
-                .number(box.width())
-                .text(" ")
-                .number(box.height())
-                .text(" ")
-                .number(box.left - kMargin)
-                .text(" ")
-                .number(tm.tmAscent - box.bottom - 1)
-                .into(text);
-        else
-            Line().text("BBX 0 0 0 0").into(text);
-        Line().text("BITMAP").into(text);
-        if (!box.empty()) {
+        if (box.empty()) {
+            metricLines(text, swidthDivisor, glyph.cx, 0, 0, 0, 0);
+        } else {
+            metricLines(text, swidthDivisor, glyph.cx, box.width(), box.height(), box.left - kMargin,
+                        tm.tmAscent - box.bottom - 1);
             const int bpr = (box.width() + 7) / 8;
             cropped.resize(static_cast<size_t>(bpr));
-            const size_t lineLength = static_cast<size_t>(bpr) * 2 + 2;
             for (int r = box.top; r <= box.bottom; ++r) {
-                char* line = text.extend(lineLength);
-                if (!line)
-                    break;
                 ink::cropRow(glyph, layout, r, box.left, bpr, cropped.data());
-                for (int k = 0; k < bpr; ++k)
-                    std::memcpy(line + 2 * k, kHex.text + 2 * cropped[k], 2);
-                line[2 * bpr] = '\r';
-                line[2 * bpr + 1] = '\n';
+                if (!hexRow(text, cropped.data(), static_cast<size_t>(bpr)))
+                    break;
             }
         }
         Line().text("ENDCHAR").into(text);
