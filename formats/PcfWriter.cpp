@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,162 @@ void writeMetrics(ByteWriter& w, const std::vector<CharInfo>& chars)
     }
 }
 
+// The properties with their strings: each property's name offset and, for a text value, the
+// value's offset into the strings.
+struct PropertyTable {
+    std::vector<FontProperty> properties;
+    std::string strings;
+    std::vector<std::pair<int64_t, int64_t>> offsets;
+};
+
+PropertyTable propertyTable(std::vector<FontProperty> properties)
+{
+    PropertyTable table;
+    for (const FontProperty& p : properties) {
+        const auto name = static_cast<int64_t>(table.strings.size());
+        table.strings += p.name + '\0';
+        int64_t value = p.value;
+        if (p.isText) {
+            value = static_cast<int64_t>(table.strings.size());
+            table.strings += p.text + '\0';
+        }
+        table.offsets.emplace_back(name, value);
+    }
+    table.properties = std::move(properties);
+    return table;
+}
+
+// The encoding table: the rows and columns of two-byte codes the glyphs span, and the glyph at
+// each (0xFFFF for none).
+struct EncodingTable {
+    uint32_t firstCol = 0xFF, lastCol = 0, firstRow = 0xFF, lastRow = 0;
+    std::vector<int64_t> glyphIndex;
+    size_t cells() const { return glyphIndex.size(); }
+};
+
+EncodingTable encodingTable(const std::vector<UnicodeGlyph>& glyphs)
+{
+    EncodingTable e;
+    for (const UnicodeGlyph& g : glyphs) {
+        e.firstCol = std::min(e.firstCol, g.code & 0xFF);
+        e.lastCol = std::max(e.lastCol, g.code & 0xFF);
+        e.firstRow = std::min(e.firstRow, g.code >> 8);
+        e.lastRow = std::max(e.lastRow, g.code >> 8);
+    }
+    const size_t cols = e.lastCol - e.firstCol + 1, rows = e.lastRow - e.firstRow + 1;
+    e.glyphIndex.assign(cols * rows, 0xFFFF);
+    for (size_t i = 0; i < glyphs.size(); ++i)
+        e.glyphIndex[((glyphs[i].code >> 8) - e.firstRow) * cols + ((glyphs[i].code & 0xFF) - e.firstCol)] =
+            static_cast<int64_t>(i);
+    return e;
+}
+
+// The glyph names ("uni0041") and where each starts.
+struct NameTable {
+    std::string names;
+    std::vector<int64_t> offsets;
+};
+
+NameTable nameTable(const std::vector<UnicodeGlyph>& glyphs)
+{
+    NameTable t;
+    for (const UnicodeGlyph& g : glyphs) {
+        char name[16];
+        std::snprintf(name, sizeof name, "uni%04X", g.code);
+        t.offsets.push_back(static_cast<int64_t>(t.names.size()));
+        t.names += std::string(name) + '\0';
+    }
+    return t;
+}
+
+// Bitmaps: each row padded to 4 bytes; the sizes at every padding, as readers may ask. The X
+// server refuses a glyph whose offset is not inside the bitmap data, even one with no rows: empty
+// glyphs point at its start, and a font of empty glyphs only gets one blank row.
+struct BitmapSizes {
+    std::array<int64_t, 4> sizes{};
+    bool noInk = false;
+};
+
+BitmapSizes bitmapSizes(const std::vector<UnicodeGlyph>& glyphs)
+{
+    BitmapSizes b;
+    for (const UnicodeGlyph& g : glyphs)
+        for (size_t i = 0; i < b.sizes.size(); ++i)
+            b.sizes[i] += static_cast<int64_t>(padded(static_cast<size_t>(g.rowBytes()), size_t{1} << i)) * g.height;
+    b.noInk = b.sizes[kPadIndex] == 0;
+    if (b.noInk)
+        b.sizes.fill(static_cast<int64_t>(kPad));
+    return b;
+}
+
+// Zeros up to a table's planned size from where it started.
+void endTable(ByteWriter& w, size_t start, size_t size)
+{
+    if (w.position() - start <= size)
+        w.zeros("padding", size - (w.position() - start));
+}
+
+void writeProperties(ByteWriter& w, const PropertyTable& t)
+{
+    const size_t count = t.properties.size();
+    w.le32("format", kOrder).be32("nprops", static_cast<int64_t>(count));
+    for (size_t i = 0; i < count; ++i)
+        w.be32("name", t.offsets[i].first).u8("isStringProp", t.properties[i].isText).sbe32("value", t.offsets[i].second);
+    w.zeros("padding", padded(count, 4) - count)
+        .be32("string_size", static_cast<int64_t>(t.strings.size()))
+        .bytes("strings", t.strings.data(), t.strings.size());
+}
+
+void writeBitmaps(ByteWriter& w, const UnicodeGlyphs& drawn, const BitmapSizes& b)
+{
+    const std::vector<UnicodeGlyph>& glyphs = drawn.glyphs;
+    w.le32("format", kOrder).be32("glyph_count", static_cast<int64_t>(glyphs.size()));
+    int64_t bitmapOffset = 0;
+    for (const UnicodeGlyph& g : glyphs) {
+        const int64_t size = static_cast<int64_t>(padded(static_cast<size_t>(g.rowBytes()), kPad)) * g.height;
+        w.be32("offsets", size == 0 ? 0 : bitmapOffset);
+        bitmapOffset += size;
+    }
+    for (const int64_t size : b.sizes)
+        w.be32("bitmapSizes", size);
+    if (b.noInk)
+        w.zeros("bitmap_data", kPad);
+    for (const UnicodeGlyph& g : glyphs) {
+        const size_t rowBytes = static_cast<size_t>(g.rowBytes());
+        for (int32_t r = 0; r < g.height; ++r)
+            w.bytes("bitmap_data", drawn.bits.data() + g.offset + r * rowBytes, rowBytes)
+                .zeros("bitmap_data", padded(rowBytes, kPad) - rowBytes);
+    }
+}
+
+void writeEncodings(ByteWriter& w, const EncodingTable& e, char32_t defaultChar)
+{
+    w.le32("format", kOrder)
+        .be16("min_char_or_byte2", e.firstCol)
+        .be16("max_char_or_byte2", e.lastCol)
+        .be16("min_byte1", e.firstRow)
+        .be16("max_byte1", e.lastRow)
+        .be16("default_char", defaultChar);
+    for (const int64_t index : e.glyphIndex)
+        w.be16("glyphindeces", index);
+}
+
+// Each advance in thousandths of the size at its resolution (divisor: points times dpi).
+void writeScalableWidths(ByteWriter& w, const std::vector<UnicodeGlyph>& glyphs, int64_t swidthDivisor)
+{
+    w.le32("format", kOrder).be32("glyph_count", static_cast<int64_t>(glyphs.size()));
+    for (const UnicodeGlyph& g : glyphs)
+        w.sbe32("swidths", swidthDivisor > 0 ? int64_t{g.advance} * 72000 / swidthDivisor : 0);
+}
+
+void writeGlyphNames(ByteWriter& w, const NameTable& t)
+{
+    w.le32("format", kOrder).be32("glyph_count", static_cast<int64_t>(t.offsets.size()));
+    for (const int64_t at : t.offsets)
+        w.be32("offsets", at);
+    w.be32("string_size", static_cast<int64_t>(t.names.size())).bytes("strings", t.names.data(), t.names.size());
+}
+
 }  // namespace
 
 WriteProblem PcfWriter::write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const
@@ -180,83 +337,40 @@ WriteProblem PcfWriter::pack(GlyphSource& source, const WriteRequest& request, O
         return refuse("the face maps none of the characters asked for");
 
     // The properties: the Unicode BDF's, with FONT, the XLFD name, which mkfontdir lists it by.
-    std::vector<FontProperty> properties = xlfdProperties(tm, request, drawn.facts);
-    properties.insert(properties.begin(), FontProperty{"FONT", true, xlfdName(properties), 0});
-    std::string strings;
-    std::vector<std::pair<int64_t, int64_t>> propertyOffsets;  // name, and a text value's offset
-    for (const FontProperty& p : properties) {
-        const auto name = static_cast<int64_t>(strings.size());
-        strings += p.name + '\0';
-        int64_t value = p.value;
-        if (p.isText) {
-            value = static_cast<int64_t>(strings.size());
-            strings += p.text + '\0';
-        }
-        propertyOffsets.emplace_back(name, value);
-    }
-
+    std::vector<FontProperty> xlfd = xlfdProperties(tm, request, drawn.facts);
+    xlfd.insert(xlfd.begin(), FontProperty{"FONT", true, xlfdName(xlfd), 0});
+    const PropertyTable properties = propertyTable(std::move(xlfd));
     std::vector<CharInfo> chars;
     chars.reserve(glyphs.size());
     for (const UnicodeGlyph& g : glyphs)
         chars.push_back(charInfo(g));
     const Accelerators accel = accelerators(chars, tm.tmAscent, tm.tmHeight - tm.tmAscent);
-
-    // Bitmaps: each row padded to 4 bytes; the sizes at every padding, as readers may ask.
-    std::array<int64_t, 4> bitmapSizes{};
-    for (const UnicodeGlyph& g : glyphs)
-        for (size_t i = 0; i < bitmapSizes.size(); ++i)
-            bitmapSizes[i] += static_cast<int64_t>(padded(static_cast<size_t>(g.rowBytes()), size_t{1} << i)) * g.height;
-    // The X server refuses a glyph whose offset is not inside the bitmap data, even one with no
-    // rows: empty glyphs point at its start, and a font of empty glyphs only gets one blank row.
-    const bool noInk = bitmapSizes[kPadIndex] == 0;
-    if (noInk)
-        bitmapSizes.fill(static_cast<int64_t>(kPad));
-
-    uint32_t firstCol = 0xFF, lastCol = 0, firstRow = 0xFF, lastRow = 0;
-    for (const UnicodeGlyph& g : glyphs) {
-        firstCol = std::min(firstCol, g.code & 0xFF);
-        lastCol = std::max(lastCol, g.code & 0xFF);
-        firstRow = std::min(firstRow, g.code >> 8);
-        lastRow = std::max(lastRow, g.code >> 8);
-    }
-    const size_t cols = lastCol - firstCol + 1, rows = lastRow - firstRow + 1;
-    std::vector<int64_t> glyphIndex(cols * rows, 0xFFFF);
-    for (size_t i = 0; i < glyphs.size(); ++i)
-        glyphIndex[((glyphs[i].code >> 8) - firstRow) * cols + ((glyphs[i].code & 0xFF) - firstCol)] =
-            static_cast<int64_t>(i);
-
-    std::string names;
-    std::vector<int64_t> nameOffsets;
-    for (const UnicodeGlyph& g : glyphs) {
-        char name[16];
-        std::snprintf(name, sizeof name, "uni%04X", g.code);
-        nameOffsets.push_back(static_cast<int64_t>(names.size()));
-        names += std::string(name) + '\0';
-    }
+    const BitmapSizes bitmaps = bitmapSizes(glyphs);
+    const EncodingTable encodings = encodingTable(glyphs);
+    const NameTable names = nameTable(glyphs);
 
     const size_t n = glyphs.size();
-    const size_t propertyCount = properties.size();
+    const size_t propertyCount = properties.properties.size();
     struct Table {
         int32_t type;
         size_t size;
     };
     const std::array<Table, 9> tables = {{
-        {kProperties, padded(4 + 4 + 9 * propertyCount + padded(propertyCount, 4) - propertyCount + 4 + strings.size(), kPad)},
+        {kProperties,
+         padded(4 + 4 + 9 * propertyCount + padded(propertyCount, 4) - propertyCount + 4 + properties.strings.size(), kPad)},
         {kAccelerators, 4 + 8 + 12 + 4 * 12},
         {kMetrics, padded(metricsSize(chars), kPad)},
-        {kBitmaps, 4 + 4 + 4 * n + 16 + static_cast<size_t>(bitmapSizes[kPadIndex])},
+        {kBitmaps, 4 + 4 + 4 * n + 16 + static_cast<size_t>(bitmaps.sizes[kPadIndex])},
         {kInkMetrics, padded(metricsSize(chars), kPad)},
-        {kEncodings, padded(4 + 10 + 2 * cols * rows, kPad)},
+        {kEncodings, padded(4 + 10 + 2 * encodings.cells(), kPad)},
         {kScalableWidths, 4 + 4 + 4 * n},
-        {kGlyphNames, padded(4 + 4 + 4 * n + 4 + names.size(), kPad)},
+        {kGlyphNames, padded(4 + 4 + 4 * n + 4 + names.names.size(), kPad)},
         {kBdfAccelerators, 4 + 8 + 12 + 4 * 12},
     }};
     size_t total = 8 + 16 * tables.size();
     for (const Table& t : tables)
         total += t.size;
-    if (total > out.cap())
-        return refuse("the PCF file would exceed " + std::to_string(out.cap() >> 20) + " MiB");
-    uint8_t* bytes = out.extend(total);
+    uint8_t* bytes = total <= out.cap() ? out.extend(total) : nullptr;
     if (!bytes)
         return refuse("the PCF file would exceed " + std::to_string(out.cap() >> 20) + " MiB");
 
@@ -274,75 +388,25 @@ WriteProblem PcfWriter::pack(GlyphSource& source, const WriteRequest& request, O
         offset += t.size;
     }
 
-    auto endTable = [&](size_t start, const Table& t) {
-        if (w.position() - start <= t.size)
-            w.zeros("padding", t.size - (w.position() - start));
-    };
-
-    size_t start = w.position();
-    w.le32("format", kOrder).be32("nprops", static_cast<int64_t>(propertyCount));
-    for (size_t i = 0; i < propertyCount; ++i)
-        w.be32("name", propertyOffsets[i].first)
-            .u8("isStringProp", properties[i].isText)
-            .sbe32("value", propertyOffsets[i].second);
-    w.zeros("padding", padded(propertyCount, 4) - propertyCount)
-        .be32("string_size", static_cast<int64_t>(strings.size()))
-        .bytes("strings", strings.data(), strings.size());
-    endTable(start, tables[0]);
-
-    writeAccelerators(w, accel, kOrder | kAccelWithInkBounds);
-
-    start = w.position();
-    writeMetrics(w, chars);
-    endTable(start, tables[2]);
-
-    w.le32("format", kOrder).be32("glyph_count", static_cast<int64_t>(n));
-    int64_t bitmapOffset = 0;
-    for (const UnicodeGlyph& g : glyphs) {
-        const int64_t size = static_cast<int64_t>(padded(static_cast<size_t>(g.rowBytes()), kPad)) * g.height;
-        w.be32("offsets", size == 0 ? 0 : bitmapOffset);
-        bitmapOffset += size;
-    }
-    for (const int64_t size : bitmapSizes)
-        w.be32("bitmapSizes", size);
-    if (noInk)
-        w.zeros("bitmap_data", kPad);
-    for (const UnicodeGlyph& g : glyphs) {
-        const size_t rowBytes = static_cast<size_t>(g.rowBytes());
-        for (int32_t r = 0; r < g.height; ++r)
-            w.bytes("bitmap_data", drawn.bits.data() + g.offset + r * rowBytes, rowBytes)
-                .zeros("bitmap_data", padded(rowBytes, kPad) - rowBytes);
-    }
-
-    start = w.position();
-    writeMetrics(w, chars);
-    endTable(start, tables[4]);
-
-    start = w.position();
+    // The tables in the order of contents, each padded to its planned size.
     const char32_t defaultChar = repertoire.defaultCharacter <= 0xFFFF ? repertoire.defaultCharacter : glyphs.front().code;
-    w.le32("format", kOrder)
-        .be16("min_char_or_byte2", firstCol)
-        .be16("max_char_or_byte2", lastCol)
-        .be16("min_byte1", firstRow)
-        .be16("max_byte1", lastRow)
-        .be16("default_char", defaultChar);
-    for (const int64_t index : glyphIndex)
-        w.be16("glyphindeces", index);
-    endTable(start, tables[5]);
-
     const int64_t swidthDivisor = static_cast<int64_t>(request.pointSize) * request.resolutionX;
-    w.le32("format", kOrder).be32("glyph_count", static_cast<int64_t>(n));
-    for (const UnicodeGlyph& g : glyphs)
-        w.sbe32("swidths", swidthDivisor > 0 ? int64_t{g.advance} * 72000 / swidthDivisor : 0);
-
-    start = w.position();
-    w.le32("format", kOrder).be32("glyph_count", static_cast<int64_t>(n));
-    for (const int64_t at : nameOffsets)
-        w.be32("offsets", at);
-    w.be32("string_size", static_cast<int64_t>(names.size())).bytes("strings", names.data(), names.size());
-    endTable(start, tables[7]);
-
-    writeAccelerators(w, accel, kOrder | kAccelWithInkBounds);
+    const std::function<void()> writers[] = {
+        [&] { writeProperties(w, properties); },
+        [&] { writeAccelerators(w, accel, kOrder | kAccelWithInkBounds); },
+        [&] { writeMetrics(w, chars); },
+        [&] { writeBitmaps(w, drawn, bitmaps); },
+        [&] { writeMetrics(w, chars); },
+        [&] { writeEncodings(w, encodings, defaultChar); },
+        [&] { writeScalableWidths(w, glyphs, swidthDivisor); },
+        [&] { writeGlyphNames(w, names); },
+        [&] { writeAccelerators(w, accel, kOrder | kAccelWithInkBounds); },
+    };
+    for (size_t i = 0; i < tables.size(); ++i) {
+        const size_t start = w.position();
+        writers[i]();
+        endTable(w, start, tables[i].size);
+    }
 
     if (!w.ok() || w.position() != total) {
         out.clear();
