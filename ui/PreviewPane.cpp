@@ -52,26 +52,25 @@ void DrawEdge(QPainter& p, const QRect& r, int t, const QColor& topLeft, const Q
     p.fillRect(QRect(r.right() + 1 - t, r.top(), t, r.height()), bottomRight);
 }
 
-// Draws one line of text with the device context's font, its cell's top-left at (x, y). Only
-// the ink is painted: the background shows through, as with a transparent background mode.
-void DrawLine(gdi::DeviceContext& dc, QImage& canvas, int x, int y, const std::string& text)
+// Draws on a strip from (x, y) to the canvas's right edge, one cell high, with the device
+// context's font: `draw(width)` puts the text at the strip's origin. Only the ink is painted: the
+// background shows through, as with a transparent background mode. Nothing limits the text to the
+// frame: it runs to the window's own edges. False when there is nothing to draw on.
+template <class Draw>
+bool PaintInk(gdi::DeviceContext& dc, QImage& canvas, int x, int y, const gdi::TEXTMETRIC& tm, Draw&& draw)
 {
-    gdi::TEXTMETRIC tm{};
-    if (text.empty() || !dc.getTextMetrics(&tm) || tm.tmHeight <= 0)
-        return;
-    // Nothing limits the text to the frame: it runs to the window's own edges.
     const int width = canvas.width() - x;
     const int height = std::min<int>(tm.tmHeight, canvas.height() - y);
     if (width <= 0 || height <= 0)
-        return;
+        return false;
     std::shared_ptr<gdi::Bitmap> strip = gdi::Bitmap::create(width, height);
     if (!strip)
-        return;
+        return false;
     std::shared_ptr<gdi::Bitmap> previous = dc.selectObject(strip);
     dc.setBkColor(0x000000);
     dc.setTextColor(0xFFFFFF);
     dc.patBlt(0, 0, width, height, gdi::BLACKNESS);
-    dc.textOut(0, 0, text.data(), static_cast<int>(std::min<size_t>(text.size(), INT32_MAX)));
+    draw(width);
     const uint8_t* bits = strip->bits();
     for (int row = 0; row < height; ++row) {
         auto* out = reinterpret_cast<QRgb*>(canvas.scanLine(y + row)) + x;
@@ -83,6 +82,18 @@ void DrawLine(gdi::DeviceContext& dc, QImage& canvas, int x, int y, const std::s
     }
     if (previous)
         dc.selectObject(previous);
+    return true;
+}
+
+// Draws one line of text with the device context's font, its cell's top-left at (x, y).
+void DrawLine(gdi::DeviceContext& dc, QImage& canvas, int x, int y, const std::string& text)
+{
+    gdi::TEXTMETRIC tm{};
+    if (text.empty() || !dc.getTextMetrics(&tm) || tm.tmHeight <= 0)
+        return;
+    PaintInk(dc, canvas, x, y, tm, [&](int) {
+        dc.textOut(0, 0, text.data(), static_cast<int>(std::min<size_t>(text.size(), INT32_MAX)));
+    });
 }
 
 // A line of a Unicode text, each character through the face's Unicode map as the Unicode writers
@@ -93,44 +104,26 @@ void DrawUnicodeLine(gdi::DeviceContext& dc, QImage& canvas, int x, int y, const
     gdi::TEXTMETRIC tm{};
     if (text.empty() || !dc.getTextMetrics(&tm) || tm.tmHeight <= 0)
         return;
-    const int width = canvas.width() - x;
-    const int height = std::min<int>(tm.tmHeight, canvas.height() - y);
-    if (width <= 0 || height <= 0)
-        return;
-    std::shared_ptr<gdi::Bitmap> strip = gdi::Bitmap::create(width, height);
-    if (!strip)
-        return;
-    std::shared_ptr<gdi::Bitmap> previous = dc.selectObject(strip);
-    dc.setBkColor(0x000000);
-    dc.setTextColor(0xFFFFFF);
-    dc.patBlt(0, 0, width, height, gdi::BLACKNESS);
     std::vector<QRect> boxes;
-    int pen = 0;
-    for (const char32_t c : text) {
-        if (pen >= width)
-            break;
-        if (std::binary_search(lacking.begin(), lacking.end(), c)) {
-            const int advance = std::max<int>(2, tm.tmAveCharWidth);
-            boxes.emplace_back(x + pen, y, advance, tm.tmHeight);
-            pen += advance;
-            continue;
+    const bool drawn = PaintInk(dc, canvas, x, y, tm, [&](int width) {
+        int pen = 0;
+        for (const char32_t c : text) {
+            if (pen >= width)
+                break;
+            if (std::binary_search(lacking.begin(), lacking.end(), c)) {
+                const int advance = std::max<int>(2, tm.tmAveCharWidth);
+                boxes.emplace_back(x + pen, y, advance, tm.tmHeight);
+                pen += advance;
+                continue;
+            }
+            dc.textOutW(pen, 0, &c, 1);
+            gdi::SIZE extent{};
+            dc.getTextExtentPointW(&c, 1, &extent);
+            pen += std::max<int>(0, extent.cx);
         }
-        dc.textOutW(pen, 0, &c, 1);
-        gdi::SIZE extent{};
-        dc.getTextExtentPointW(&c, 1, &extent);
-        pen += std::max<int>(0, extent.cx);
-    }
-    const uint8_t* bits = strip->bits();
-    for (int row = 0; row < height; ++row) {
-        auto* out = reinterpret_cast<QRgb*>(canvas.scanLine(y + row)) + x;
-        const uint8_t* in = bits + static_cast<size_t>(row) * strip->widthBytes();
-        for (int col = 0; col < width; ++col) {
-            if (in[col / 8] & (0x80 >> (col % 8)))
-                out[col] = qRgb(0, 0, 0);
-        }
-    }
-    if (previous)
-        dc.selectObject(previous);
+    });
+    if (!drawn)
+        return;
     if (boxes.empty())
         return;
     QPainter p(&canvas);
