@@ -51,7 +51,8 @@ void BM_BdfWrite(benchmark::State& state)
     qf::OutputSink text;
     for (auto _ : state) {
         qf::WriteProblem problem = qf::BdfWriter().write(dc, request, text);
-        const std::string failure = problem ? problem.text : qf::writeFileWhole(path, text.data(), text.size());
+        const qf::Status written = problem ? qf::Status() : qf::writeFileWhole(path, text.data(), text.size());
+        const std::string failure = problem ? problem.text : written ? std::string() : written.failure().text();
         if (!failure.empty()) {
             state.SkipWithError(failure.c_str());
             break;

@@ -519,9 +519,8 @@ private:
             host_.fileWritten(file);
             return;
         }
-        const std::string why = writeFileWhole(file, image.data(), image.size(), budget_, passed);
-        if (!why.empty()) {
-            fail(file, why);
+        if (const Status written = writeFileWhole(file, image.data(), image.size(), budget_, passed); !written) {
+            fail(written.failure());
             return;
         }
         result_.written.push_back(file);
@@ -532,20 +531,20 @@ private:
     // folder cannot be flushed is a failure, not a file written.
     void flushWritten()
     {
-        for (const auto& [file, why] : flushFolders(result_.written, budget_)) {
-            result_.failures.push_back({file, why});
-            result_.written.erase(std::find(result_.written.begin(), result_.written.end(), file));
+        for (const Failure& failure : flushFolders(result_.written, budget_)) {
+            result_.failures.push_back({failure.file, failure.reason()});
+            result_.written.erase(std::find(result_.written.begin(), result_.written.end(), failure.file));
         }
     }
 
-    void fail(const std::string& file, const std::string& why)
+    void fail(const std::string& file, const std::string& why) { fail(Failure{why, file, {}, {}}); }
+    void fail(Failure failure)
     {
-        // The file layer names the file in its reasons; it is named once.
-        const std::string prefix = file + ": ";
-        std::string reason = why.compare(0, prefix.size(), prefix) == 0 ? why.substr(prefix.size()) : why;
+        // Once the limit is reached nothing more is written: every file after it is kept out by it.
         if (budget_.spent())
-            reason = "it would take the run's output past its limit of " + OutputBudget::describe(budget_.limit());
-        result_.failures.push_back({file, current_ ? withUtf8Names(reason, *current_) : reason});
+            failure = Failure{budget_.limitFailure().what, failure.file, failure.font, {}};
+        const std::string reason = failure.reason();
+        result_.failures.push_back({failure.file, current_ ? withUtf8Names(reason, *current_) : reason});
     }
 
     void stepProgress()
