@@ -1,4 +1,5 @@
 #include "render/GlyphRasteriser.h"
+#include "platform/CodePages.h"
 
 #include <algorithm>
 #include <climits>
@@ -53,6 +54,7 @@ bool GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32
                       std::to_string(kMaxResolution) + " dpi");
 
     gdi::LOGFONT lf = font;
+    const std::string_view faceName(font.lfFaceName, strnlen(font.lfFaceName, gdi::LF_FACESIZE));
     const int32_t dpiX = dc_.getDeviceCaps(gdi::LOGPIXELSX);
     const int32_t dpiY = dc_.getDeviceCaps(gdi::LOGPIXELSY);
 
@@ -82,7 +84,7 @@ bool GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32
         dc_.selectObject(renderingFont_);
     // Without either font the device context would go on drawing with the one it held before.
     if (!pointFont_ || !renderingFont_ || !dc_.getTextMetrics(&metrics_))
-        return refuse("the font \"" + std::string(font.lfFaceName) + "\" cannot be loaded: " +
+        return refuse("the font \"" + gdi::ansiToUtf8(faceName) + "\" cannot be loaded: " +
                       (why.empty() ? "its file cannot be read" : why));
     if (metrics_.tmHeight < 1)
         return refuse("the realised font has no height");

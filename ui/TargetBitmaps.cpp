@@ -85,8 +85,7 @@ std::string TargetJudge::refusal(int32_t size)
     const WriteProblem problem = writeSafely(writerFor(*request_.format), *dc_, request, file);
     if (problem.kind != WriteProblem::Kind::Refused)
         return {};
-    const std::string prefix = Refusal::prefix(request);
-    return problem.text.compare(0, prefix.size(), prefix) == 0 ? problem.text.substr(prefix.size()) : problem.text;
+    return problem.failure.what;
 }
 
 namespace {
