@@ -7,6 +7,7 @@
 #include "platform/DeviceContext.h"
 #include "platform/FileLayer.h"
 #include "render/GlyphRasteriser.h"
+#include "testkit/StatusText.h"
 
 #include <benchmark/benchmark.h>
 
@@ -96,7 +97,7 @@ void BM_DrawOnly(benchmark::State& state)
     std::string error;
     for (auto _ : state) {
         qf::GlyphRasteriser rasteriser(dc);
-        if (!rasteriser.realise(lf, points, dpi, dpi, &error) ||
+        if (!qf::test::done(rasteriser.realise(lf, points, dpi, dpi), error) ||
             !rasteriser.prepare(fntWidth ? 10 * rasteriser.metrics().tmHeight
                                          : 4 * rasteriser.metrics().tmMaxCharWidth,
                                 &error)) {

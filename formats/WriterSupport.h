@@ -43,9 +43,10 @@ WriteProblem realiseAndPack(gdi::DeviceContext& dc, const WriteRequest& request,
 {
     out.clear();
     GlyphRasteriser rasteriser(dc);
-    std::string why;
-    if (!rasteriser.realise(request.font, request.pointSize, request.resolutionX, request.resolutionY, &why))
-        return Refusal(request)(why);
+    if (const qf::Status realised =
+            rasteriser.realise(request.font, request.pointSize, request.resolutionX, request.resolutionY);
+        !realised)
+        return Refusal(request)(realised.failure().reason());
     WriteProblem problem = std::forward<Pack>(pack)(rasteriser, request, out);
     if (!problem && rasteriser.fontFileChanged()) {
         out.clear();

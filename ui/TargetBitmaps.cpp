@@ -177,8 +177,11 @@ TargetLine RenderTargetLine(const TargetRequest& request, int32_t size, const st
     CodePageTable::prepareDeviceContext(request.codePageRow, dc);
 
     GlyphRasteriser rasteriser(dc);
-    if (!rasteriser.realise(request.font, size, request.resolutionX, request.resolutionY, &line.error))
+    if (const Status realised = rasteriser.realise(request.font, size, request.resolutionX, request.resolutionY);
+        !realised) {
+        line.error = realised.failure().reason();
         return line;
+    }
     const gdi::TEXTMETRIC& tm = rasteriser.metrics();
     line.height = tm.tmHeight;
     line.ascent = tm.tmAscent;
