@@ -7,6 +7,7 @@
 #include "platform/DeviceContext.h"
 #include "platform/FileLayer.h"
 #include "render/GlyphRasteriser.h"
+#include "testkit/StatusText.h"
 
 #include <benchmark/benchmark.h>
 
@@ -51,7 +52,8 @@ void BM_BdfWrite(benchmark::State& state)
     qf::OutputSink text;
     for (auto _ : state) {
         qf::WriteProblem problem = qf::BdfWriter().write(dc, request, text);
-        const std::string failure = problem ? problem.text : qf::writeFileWhole(path, text.data(), text.size());
+        const qf::Status written = problem ? qf::Status() : qf::writeFileWhole(path, text.data(), text.size());
+        const std::string failure = problem ? problem.text : written ? std::string() : written.failure().text();
         if (!failure.empty()) {
             state.SkipWithError(failure.c_str());
             break;
@@ -95,7 +97,7 @@ void BM_DrawOnly(benchmark::State& state)
     std::string error;
     for (auto _ : state) {
         qf::GlyphRasteriser rasteriser(dc);
-        if (!rasteriser.realise(lf, points, dpi, dpi, &error) ||
+        if (!qf::test::done(rasteriser.realise(lf, points, dpi, dpi), error) ||
             !rasteriser.prepare(fntWidth ? 10 * rasteriser.metrics().tmHeight
                                          : 4 * rasteriser.metrics().tmMaxCharWidth,
                                 &error)) {

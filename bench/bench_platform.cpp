@@ -10,6 +10,7 @@
 #include "platform/FontCatalog.h"
 #include "render/GlyphRasteriser.h"
 #include "run/FontList.h"
+#include "testkit/StatusText.h"
 
 #include <benchmark/benchmark.h>
 
@@ -33,7 +34,7 @@ void BM_GlyphRender(benchmark::State& state)
     gdi::DeviceContext dc;
     qf::GlyphRasteriser rasteriser(dc);
     std::string error;
-    if (!rasteriser.realise(logFont(), points, 96, 96, &error) ||
+    if (!qf::test::done(rasteriser.realise(logFont(), points, 96, 96), error) ||
         !rasteriser.prepare(4 * rasteriser.metrics().tmMaxCharWidth + 2 * kMargin, &error)) {
         state.SkipWithError(error.c_str());
         return;
@@ -58,7 +59,7 @@ void BM_GlyphFirstDraw(benchmark::State& state)
     int glyphs = 0;
     for (auto _ : state) {
         qf::GlyphRasteriser rasteriser(dc);
-        if (!rasteriser.realise(logFont(), points, 96, 96, &error) ||
+        if (!qf::test::done(rasteriser.realise(logFont(), points, 96, 96), error) ||
             !rasteriser.prepare(4 * rasteriser.metrics().tmMaxCharWidth + 2 * kMargin, &error)) {
             state.SkipWithError(error.c_str());
             break;

@@ -4,6 +4,7 @@
 
 #include "formats/Format.h"
 #include "formats/Repertoire.h"
+#include "platform/Failure.h"
 #include "platform/gdi.h"
 
 #include <cstdint>
@@ -52,12 +53,19 @@ struct WriteRequest {
 struct WriteProblem {
     enum class Kind { None, Refused, NeedsConsent };
     Kind kind = Kind::None;
-    std::string text;
+    std::string text;  // the refusal as people read it (UTF-8), font and size first (Refusal)
     std::string question;
     // For a file made all the same: what its user should know of it (glyphs clipped, say).
     std::string warning;
+    // The refusal's parts: `what` is the reason alone, without the font and size that `text`
+    // begins with; `font` the font's name in UTF-8, when the refusal is about one.
+    Failure failure;
 
-    static WriteProblem refused(std::string why) { return {Kind::Refused, std::move(why), {}, {}}; }
+    static WriteProblem refused(std::string why)
+    {
+        Failure failure{why, {}, {}, {}};
+        return {Kind::Refused, std::move(why), {}, {}, std::move(failure)};
+    }
     explicit operator bool() const { return kind != Kind::None; }
 };
 

@@ -76,7 +76,7 @@ std::unique_ptr<GlyphRasteriser> helperSource(gdi::DeviceContext& dc, const Writ
                                               const gdi::TEXTMETRIC& tm, const Layout& at)
 {
     auto source = std::make_unique<GlyphRasteriser>(dc);
-    if (!source->realise(request.font, request.pointSize, request.resolutionX, request.resolutionY, nullptr))
+    if (!source->realise(request.font, request.pointSize, request.resolutionX, request.resolutionY))
         return nullptr;
     const gdi::TEXTMETRIC& mine = source->metrics();
     if (mine.tmHeight != tm.tmHeight || mine.tmAscent != tm.tmAscent || mine.tmDescent != tm.tmDescent ||

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "formats/FontWriter.h"
+#include "platform/CodePages.h"
 #include "render/GlyphRasteriser.h"
 
 #include <string>
@@ -10,20 +11,28 @@
 
 namespace qf {
 
-// Refusals name the font they are about: "<name> at <size> points (<x> x <y> dpi): <why>".
+// Refusals name the font they are about: "<name> at <size> points (<x> x <y> dpi): <why>", the
+// name in UTF-8 (the request holds its cp1252 bytes); the name and the bare reason are fields of
+// the problem's failure too, for those who report them their own way.
 class Refusal {
 public:
-    explicit Refusal(const WriteRequest& request) : prefix_(prefix(request)) {}
-    WriteProblem operator()(const std::string& why) const { return WriteProblem::refused(prefix_ + why); }
+    explicit Refusal(const WriteRequest& request) : font_(gdi::ansiToUtf8(request.name)), prefix_(prefix(request)) {}
+    WriteProblem operator()(const std::string& why) const
+    {
+        WriteProblem problem = WriteProblem::refused(prefix_ + why);
+        problem.failure = {why, {}, font_, {}};
+        return problem;
+    }
 
-    // What a refusal of the request begins with, for those who name the font and size themselves.
+    // What a refusal of the request begins with.
     static std::string prefix(const WriteRequest& request)
     {
-        return request.name + " at " + std::to_string(request.pointSize) + " points (" +
+        return gdi::ansiToUtf8(request.name) + " at " + std::to_string(request.pointSize) + " points (" +
                std::to_string(request.resolutionX) + " x " + std::to_string(request.resolutionY) + " dpi): ";
     }
 
 private:
+    std::string font_;
     std::string prefix_;
 };
 
@@ -34,9 +43,10 @@ WriteProblem realiseAndPack(gdi::DeviceContext& dc, const WriteRequest& request,
 {
     out.clear();
     GlyphRasteriser rasteriser(dc);
-    std::string why;
-    if (!rasteriser.realise(request.font, request.pointSize, request.resolutionX, request.resolutionY, &why))
-        return Refusal(request)(why);
+    if (const qf::Status realised =
+            rasteriser.realise(request.font, request.pointSize, request.resolutionX, request.resolutionY);
+        !realised)
+        return Refusal(request)(realised.failure().reason());
     WriteProblem problem = std::forward<Pack>(pack)(rasteriser, request, out);
     if (!problem && rasteriser.fontFileChanged()) {
         out.clear();

@@ -26,12 +26,12 @@ bool monoBit(COLORREF colour)
 
 // The point size becomes pixels at the device context's resolution; defined beside the device
 // context so that the font needs nothing of it.
-std::shared_ptr<Font> Font::createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc, std::string* why)
+std::shared_ptr<Font> Font::createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc)
 {
     LOGFONT copy = lf;
     const int64_t y = int64_t{dc.getDeviceCaps(LOGPIXELSY)} * lf.lfHeight / 720;
     copy.lfHeight = clampLong(-std::llabs(y));
-    return createFontIndirect(copy, why);
+    return createFontIndirect(copy);
 }
 
 struct DeviceContext::Impl {

@@ -216,12 +216,15 @@ std::shared_ptr<const FileBytes> bytesLocked(const std::string& file, const Face
     if (bytes && !entry.held && (bytes->changed() || qf::stampOf(file) != std::optional(bytes->stamp())))
         bytes.reset();
     if (!bytes) {
-        bytes = FileBytes::read(file, why);
-        if (!bytes) {
+        auto read = FileBytes::read(file);
+        if (!read) {
+            if (why)
+                *why = read.failure().reason();
             if (entry.holds == 0)
                 files.erase(file);
             return nullptr;
         }
+        bytes = std::move(*read);
         entry.bytes = bytes;
         entry.matching.clear();
     }

@@ -44,13 +44,9 @@ bool hasOutlines(FT_Face face)
 
 }  // namespace
 
-std::optional<FaceInfo> readFace(const std::string& file, int faceIndex, std::string* why)
+qf::Result<FaceInfo> readFace(const std::string& file, int faceIndex)
 {
-    auto refuse = [&](const char* reason) {
-        if (why)
-            *why = reason;
-        return std::nullopt;
-    };
+    auto refuse = [&](const char* reason) { return qf::Failure{reason, file, {}, {}}; };
     ft::FacePtr face = ft::openFace(file, faceIndex);
     if (!face)
         return refuse("not a font file FreeType can read");
@@ -129,7 +125,9 @@ FontFileFaces readFontFile(const std::string& file, int faceIndex)
     const int last = faceIndex < 0 ? static_cast<int>(std::min<long>(count, 0x10000)) - 1 : faceIndex;
     std::string reason;
     for (int i = first; i <= last; ++i) {
-        std::optional<FaceInfo> face = readFace(file, i, reason.empty() ? &reason : nullptr);
+        qf::Result<FaceInfo> face = readFace(file, i);
+        if (!face && reason.empty())
+            reason = face.failure().what;
         if (!face || std::any_of(read.faces.begin(), read.faces.end(), [&](const FaceInfo& f) {
                 return ft::sameName(f.family, face->family) && ft::sameName(f.style, face->style);
             }))
@@ -203,7 +201,9 @@ std::vector<FaceInfo> loadInstalledFaces(const CatalogSource& source)
                 faces.push_back(**known);
             continue;
         }
-        std::optional<FaceInfo> info = readFace(path, index);
+        std::optional<FaceInfo> info;
+        if (qf::Result<FaceInfo> read = readFace(path, index))
+            info = std::move(*read);
         if (info)
             info->stamp = *at->second;
         cache.store(path, index, *at->second, info);

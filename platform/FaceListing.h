@@ -3,6 +3,8 @@
 // face cache. FontCatalog sorts and chooses among them; platform/*.cpp call these.
 #pragma once
 
+#include "platform/Failure.h"
+
 #include "platform/FaceInfo.h"
 
 #include <optional>
@@ -25,8 +27,8 @@ struct FontFileFaces {
     std::vector<std::optional<FaceInfo>> displaced;
 };
 
-// The face as the catalogue lists it; nothing, with the reason in `why`, for a face it cannot list.
-std::optional<FaceInfo> readFace(const std::string& file, int faceIndex, std::string* why = nullptr);
+// The face as the catalogue lists it, or why it cannot list it (what the face is instead).
+qf::Result<FaceInfo> readFace(const std::string& file, int faceIndex);
 
 // The faces of a font file the catalogue can list: every face, or only faceIndex's (-1). Of faces
 // of one family and style within the file, the first is taken.

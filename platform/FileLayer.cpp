@@ -60,9 +60,9 @@ void setActiveTemporary(const std::string& path)
     }
 }
 
-std::string reason(const std::string& path, int error)
+Failure failureOf(const std::string& path, int error)
 {
-    return path + ": " + std::strerror(error);
+    return {std::strerror(error), path, {}, {}};
 }
 
 std::string temporaryNameFor(const std::string& path)
@@ -179,7 +179,7 @@ std::vector<std::string> removeStaleTemporaryFiles(const std::string& folder,
     return removed;
 }
 
-std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size, FileLayer& files,
+Status writeFileWhole(const std::string& path, const uint8_t* data, size_t size, FileLayer& files,
                            const std::function<void(size_t)>& passed)
 {
     constexpr size_t kPiece = size_t{8} << 20;
@@ -197,11 +197,16 @@ std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t 
         ~Clear() { setActiveTemporary({}); }
     } clear;
     if (fd < 0)
-        return reason(path, errno);
+        return failureOf(path, errno);
 
     auto abandon = [&](int error) {
+        // Asked before the unlink, which may fail and be refused in turn.
+        std::optional<Failure> refused = files.refusal();
         files.unlink(temp.c_str());
-        return reason(path, error);
+        if (!refused)
+            return failureOf(path, error);
+        refused->file = path;
+        return std::move(*refused);
     };
     size_t done = 0;
     while (done < size) {
@@ -227,7 +232,7 @@ std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t 
         return abandon(errno);
     if (files.rename(temp.c_str(), path.c_str()) != 0)
         return abandon(errno);
-    return {};
+    return Status();
 }
 
 std::string specialFileAt(const std::string& path)
@@ -269,21 +274,19 @@ bool fileHolds(const std::string& path, const uint8_t* data, size_t size, const 
     return same;
 }
 
-std::vector<std::pair<std::string, std::string>> flushFolders(const std::vector<std::string>& paths,
-                                                               FileLayer& files)
+std::vector<Failure> flushFolders(const std::vector<std::string>& paths, FileLayer& files)
 {
     std::map<std::string, int> folders;  // each folder's error, once flushed
     for (const std::string& path : paths)
         folders.emplace(folderOf(path), 0);
     for (auto& [folder, error] : folders)
         error = syncFolder(folder, files);
-    std::vector<std::pair<std::string, std::string>> failed;
+    std::vector<Failure> failed;
     for (const std::string& path : paths)
         if (const int error = folders[folderOf(path)])
-            failed.emplace_back(path, error == ENOENT
-                                          ? std::string("lost: its folder was removed during the run")
-                                          : std::string("written, but its folder could not be flushed to disk: ") +
-                                                std::strerror(error));
+            failed.push_back(error == ENOENT ? Failure{"lost: its folder was removed during the run", path, {}, {}}
+                                             : Failure{"written, but its folder could not be flushed to disk",
+                                                       path, {}, std::strerror(error)});
     return failed;
 }
 

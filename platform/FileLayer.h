@@ -3,6 +3,8 @@
 // folder, then renamed over the target.
 #pragma once
 
+#include "platform/Failure.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -44,6 +46,11 @@ public:
     virtual int rename(const char* from, const char* to);
     virtual int unlink(const char* path);
 
+    // Why the last call failed when this layer refused it by a rule of its own (a bound on the
+    // run's output, say) rather than the system: asked after a failure, like GetLastError, so the
+    // rule's reason reaches the report instead of an errno standing in for it. None otherwise.
+    virtual std::optional<Failure> refusal() const { return std::nullopt; }
+
     // The layer the program uses unless told otherwise (plain POSIX calls).
     static FileLayer& system();
 };
@@ -51,13 +58,13 @@ public:
 // Writes size bytes to path through a temporary file next to it (".<name>.<pid>-<n>.tmp"), flushed
 // to disk before it is renamed over path, so neither a reader nor a crash ever sees part of a file.
 // The folder, which holds the rename, is not flushed here: flushFolders does that for a run's files
-// at once. On success returns an empty string; on failure the reason ("<path>: <strerror>"), with
+// at once. A failure names path as its file and the system's reason (or the layer's refusal), with
 // any existing file at path untouched and no temporary file left behind. One call at a time in the
 // process: the temporary file that a signal removes (activeTemporaryFile) is tracked for one
 // writer, so worker threads hand their files to a single writing thread.
 // passed, when given, is told how many bytes have been written after every piece of at most
 // 8 MiB (the data may be a mapping whose pages the caller lets go behind).
-std::string writeFileWhole(const std::string& path, const uint8_t* data, size_t size,
+Status writeFileWhole(const std::string& path, const uint8_t* data, size_t size,
                            FileLayer& files = FileLayer::system(),
                            const std::function<void(size_t)>& passed = {});
 
@@ -76,9 +83,9 @@ std::string specialFileAt(const std::string& path);
 
 // Flushes the folders of files that writeFileWhole wrote, each once, so their renames are on disk
 // too; flushing the folder after every file waited for the disk once more per file. Returns the
-// files whose folder could not be flushed, each with the reason ("written, but its folder could
-// not be flushed to disk: <strerror>"), and those whose folder is gone, lost with it.
-std::vector<std::pair<std::string, std::string>> flushFolders(const std::vector<std::string>& paths,
+// failures of files whose folder could not be flushed ("written, but its folder could not be
+// flushed to disk: <strerror>"), and of those whose folder is gone, lost with it.
+std::vector<Failure> flushFolders(const std::vector<std::string>& paths,
                                                                FileLayer& files = FileLayer::system());
 
 // The temporary file writeFileWhole is writing at this moment, or an empty string. Safe to read

@@ -264,31 +264,57 @@ Font::~Font() = default;
 
 namespace {
 
+qf::Failure& lastFailureHere()
+{
+    thread_local qf::Failure failure;
+    return failure;
+}
+
+// Null, with the thread's last failure set, when no face at all is installed.
 const FaceInfo* matchFace(const LOGFONT& lf)
 {
     const std::string name(lf.lfFaceName, strnlen(lf.lfFaceName, LF_FACESIZE));
-    return FontCatalog::instance().match(name, lf.lfWeight, lf.lfItalic != 0, lf.lfCharSet, lf.lfPitchAndFamily);
+    lastFailureHere() = {};
+    const FaceInfo* face =
+        FontCatalog::instance().match(name, lf.lfWeight, lf.lfItalic != 0, lf.lfCharSet, lf.lfPitchAndFamily);
+    if (!face)
+        lastFailureHere() = {"no font is installed to stand in for it", {}, ansiToUtf8(name), {}};
+    return face;
+}
+
+// The thread's last failure: the face's file could not give what was asked of it.
+std::nullptr_t failedFile(const FaceInfo& face, const LOGFONT& lf, std::string why)
+{
+    lastFailureHere() = {std::move(why), face.file, ansiToUtf8(std::string(lf.lfFaceName, strnlen(lf.lfFaceName, LF_FACESIZE))), {}};
+    return nullptr;
 }
 
 }  // namespace
 
-std::shared_ptr<const void> Font::holdFile(const LOGFONT& lf, std::string* why)
+const qf::Failure& Font::lastFailure() { return lastFailureHere(); }
+
+std::shared_ptr<const void> Font::holdFile(const LOGFONT& lf)
 {
     const FaceInfo* info = matchFace(lf);
     if (!info)
         return nullptr;
-    return ft::holdFaceFile(*info, why);
+    std::string why;
+    auto hold = ft::holdFaceFile(*info, &why);
+    if (!hold)
+        return failedFile(*info, lf, std::move(why));
+    return hold;
 }
 
-std::shared_ptr<Font> Font::createFontIndirect(const LOGFONT& lf, std::string* why)
+std::shared_ptr<Font> Font::createFontIndirect(const LOGFONT& lf)
 {
     const FaceInfo* info = matchFace(lf);
     if (!info)
         return nullptr;
     auto impl = std::make_unique<Impl>();
-    impl->shared = ft::SharedFace::get(info->file, info->faceIndex, info, why);
+    std::string why;
+    impl->shared = ft::SharedFace::get(info->file, info->faceIndex, info, &why);
     if (!impl->shared)
-        return nullptr;
+        return failedFile(*info, lf, std::move(why));
     impl->lf = lf;
     impl->face = *info;
     // lfHeight < 0: the em in pixels; > 0: the cell (ascent + descent), the largest em that fits

@@ -3,6 +3,7 @@
 // a selected object. What a font is inside is platform/FontImpl.h; threads as DeviceContext.h says.
 #pragma once
 
+#include "platform/Failure.h"
 #include "platform/gdi.h"
 
 #include <memory>
@@ -22,19 +23,23 @@ public:
     Font& operator=(const Font&) = delete;
 
     // CreateFontIndirectA. Returns null when no face at all can be realised (no fonts installed), or
-    // when the face's file cannot be read or no longer holds the face the list read from it; `why`
-    // then says which.
-    static std::shared_ptr<Font> createFontIndirect(const LOGFONT& lf, std::string* why = nullptr);
+    // when the face's file cannot be read or no longer holds the face the list read from it;
+    // lastFailure() then says which.
+    static std::shared_ptr<Font> createFontIndirect(const LOGFONT& lf);
     // CFont::CreatePointFontIndirect: lfHeight in tenths of a point; the em height becomes
     // -trunc(LOGPIXELSY of dc x lfHeight / 720) pixels.
-    static std::shared_ptr<Font> createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc,
-                                                         std::string* why = nullptr);
+    static std::shared_ptr<Font> createPointFontIndirect(const LOGFONT& lf, const DeviceContext& dc);
 
     // Keeps the file of the face that lf is realised from as it is now, while the returned hold
     // lives: every font realised meanwhile for that face, on any thread, draws from this version
     // even if the file is replaced, so the sizes of one font never mix two versions of its file.
-    // Null, with the reason, when the file cannot be read or no longer holds the face.
-    static std::shared_ptr<const void> holdFile(const LOGFONT& lf, std::string* why = nullptr);
+    // Null when the file cannot be read or no longer holds the face; lastFailure() says which.
+    static std::shared_ptr<const void> holdFile(const LOGFONT& lf);
+
+    // Why the last of the calls above on this thread gave null, as GetLastError would tell, but in
+    // parts: what (the file gone, unreadable, too large, changed to hold another face), the file,
+    // the font asked for (UTF-8) and the system's reason under it.
+    static const qf::Failure& lastFailure();
 
     const LOGFONT& logFont() const;
     // The face realised for the logical font (after substitution), e.g. for diagnostics.

@@ -101,16 +101,12 @@ bool FileBytes::copy(int fd, size_t sizeHint)
     return size_ > 0;
 }
 
-std::shared_ptr<const FileBytes> FileBytes::read(const std::string& file, std::string* why)
+qf::Result<std::shared_ptr<const FileBytes>> FileBytes::read(const std::string& file)
 {
-    auto fail = [&](const std::string& reason) -> std::shared_ptr<const FileBytes> {
-        if (why)
-            *why = reason;
-        return nullptr;
-    };
+    auto fail = [&](const char* what, std::string cause = {}) { return qf::Failure{what, file, {}, std::move(cause)}; };
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return fail(std::string("its file cannot be opened: ") + std::strerror(errno));
+        return fail("its file cannot be opened", std::strerror(errno));
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
         static_cast<uint64_t>(info.st_size) > kMaxFontFile) {
@@ -120,10 +116,12 @@ std::shared_ptr<const FileBytes> FileBytes::read(const std::string& file, std::s
     auto bytes = std::make_shared<FileBytes>();
     bytes->stamp_ = qf::stampOf(info);
     if (bytes->map(fd, info))
-        return bytes;  // it keeps the descriptor
+        return std::shared_ptr<const FileBytes>(std::move(bytes));  // it keeps the descriptor
     const bool copied = bytes->copy(fd, static_cast<size_t>(info.st_size));
     ::close(fd);
-    return copied ? bytes : fail("its file cannot be read");
+    if (!copied)
+        return fail("its file cannot be read");
+    return std::shared_ptr<const FileBytes>(std::move(bytes));
 }
 
 }  // namespace gdi::ft

@@ -26,9 +26,9 @@ namespace gdi::ft {
 // A font file's bytes: the file mapped, or a copy of it in pages of their own.
 class FileBytes {
 public:
-    // The file as it is at this moment; null, with the reason, when it cannot be read, is empty or
-    // is too large.
-    static std::shared_ptr<const FileBytes> read(const std::string& file, std::string* why);
+    // The file as it is at this moment, or why not: it cannot be opened (the system's reason as
+    // the cause), is not a regular file, is empty or too large, or cannot be read.
+    static qf::Result<std::shared_ptr<const FileBytes>> read(const std::string& file);
 
     FileBytes() = default;
     FileBytes(const FileBytes&) = delete;

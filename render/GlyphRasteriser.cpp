@@ -1,4 +1,5 @@
 #include "render/GlyphRasteriser.h"
+#include "platform/CodePages.h"
 
 #include <algorithm>
 #include <climits>
@@ -36,14 +37,11 @@ GlyphRasteriser::~GlyphRasteriser()
     pointFont_.reset();
 }
 
-bool GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32_t resolutionX,
-                              int32_t resolutionY, std::string* error)
+qf::Status GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32_t resolutionX,
+                                    int32_t resolutionY)
 {
-    auto refuse = [&](const std::string& why) {
-        if (error)
-            *error = why;
-        return false;
-    };
+    const std::string faceName = gdi::ansiToUtf8(std::string_view(font.lfFaceName, strnlen(font.lfFaceName, gdi::LF_FACESIZE)));
+    auto refuse = [&](std::string why) { return qf::Failure{std::move(why), {}, faceName, {}}; };
     if (pointSize < 1 || pointSize > kMaxPointSize)
         return refuse("point size " + std::to_string(pointSize) + " is outside 1 to " +
                       std::to_string(kMaxPointSize));
@@ -63,8 +61,9 @@ bool GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32
                       " at " + std::to_string(dpi) + " dpi)");
     };
     lf.lfHeight = 10 * pointSize;
-    std::string why;
-    pointFont_ = gdi::Font::createPointFontIndirect(lf, dc_, &why);
+    pointFont_ = gdi::Font::createPointFontIndirect(lf, dc_);
+    // Why the platform could not load the font, asked at once: the next call would set it anew.
+    qf::Failure notLoaded = pointFont_ ? qf::Failure{} : gdi::Font::lastFailure();
     pointFontHeight_ = pointFont_ ? pointFont_->logFont().lfHeight : 0;
     if (pointFont_ && pointFontHeight_ == 0)
         return noPixels("point font", dpiY);
@@ -77,16 +76,18 @@ bool GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32
         return noPixels("target resolution", resolutionY);
     lf.lfWidth = renderingWidth(pointMetrics_.tmAveCharWidth, resolutionX, resolutionY, dpiX, dpiY);
     renderingLogFont_ = lf;
-    renderingFont_ = pointFont_ ? gdi::Font::createFontIndirect(lf, &why) : nullptr;
+    renderingFont_ = pointFont_ ? gdi::Font::createFontIndirect(lf) : nullptr;
+    if (pointFont_ && !renderingFont_)
+        notLoaded = gdi::Font::lastFailure();
     if (renderingFont_)
         dc_.selectObject(renderingFont_);
     // Without either font the device context would go on drawing with the one it held before.
     if (!pointFont_ || !renderingFont_ || !dc_.getTextMetrics(&metrics_))
-        return refuse("the font \"" + std::string(font.lfFaceName) + "\" cannot be loaded: " +
-                      (why.empty() ? "its file cannot be read" : why));
+        return qf::Failure{"the font \"" + faceName + "\" cannot be loaded", notLoaded.file, faceName,
+                           notLoaded.what.empty() ? "its file cannot be read" : notLoaded.reason()};
     if (metrics_.tmHeight < 1)
         return refuse("the realised font has no height");
-    return true;
+    return qf::Status();
 }
 
 bool GlyphRasteriser::prepare(int width, std::string* error, int rowsAround)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/DeviceContext.h"
+#include "platform/Failure.h"
 #include "platform/gdi.h"
 
 #include <cstdint>
@@ -62,10 +63,10 @@ public:
     GlyphRasteriser(const GlyphRasteriser&) = delete;
     GlyphRasteriser& operator=(const GlyphRasteriser&) = delete;
 
-    // Creates the point font and the rendering font and leaves the rendering font selected.
-    // False, with a reason, for a size or resolution we cannot realise.
-    bool realise(const gdi::LOGFONT& font, int32_t pointSize, int32_t resolutionX,
-                 int32_t resolutionY, std::string* error);
+    // Creates the point font and the rendering font and leaves the rendering font selected. A
+    // failure for a size or resolution we cannot realise, or a font the platform could not load
+    // (its reason as the cause, its file as the file); the face's name (UTF-8) is the failure's font.
+    qf::Status realise(const gdi::LOGFONT& font, int32_t pointSize, int32_t resolutionX, int32_t resolutionY);
 
     const gdi::TEXTMETRIC& metrics() const override { return metrics_; }
     bool prepare(int width, std::string* error, int rowsAround = 0) override;

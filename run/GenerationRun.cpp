@@ -34,28 +34,6 @@ constexpr const char* kUnsupportedMessage =
     "substitute codepage, but it is not recommended.\n\nDo you want to continue exporting this font "
     "or you want to skip it?";
 
-// The writers and the rasteriser name a font in their reasons with its cp1252 bytes: the writers'
-// "<name> at <size> points" prefix, the rasteriser's quoted face name. A report is UTF-8.
-std::string withUtf8Names(std::string reason, const FontListEntry& entry)
-{
-    auto ascii = [](const std::string& s) {
-        return std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
-    };
-    if (!ascii(entry.name) && reason.compare(0, entry.name.size() + 4, entry.name + " at ") == 0)
-        reason.replace(0, entry.name.size(), gdi::ansiToUtf8(entry.name));
-    const std::string face(entry.logFont.lfFaceName, strnlen(entry.logFont.lfFaceName, gdi::LF_FACESIZE));
-    if (!ascii(face)) {
-        // Built by appending: GCC 12 warns falsely (-Wrestrict) of a literal prepended to a string.
-        const std::string raw = '"' + face + '"';
-        std::string utf8(1, '"');
-        utf8 += gdi::ansiToUtf8(face);
-        utf8 += '"';
-        for (auto at = reason.find(raw); at != std::string::npos; at = reason.find(raw, at + utf8.size()))
-            reason.replace(at, raw.size(), utf8);
-    }
-    return reason;
-}
-
 }  // namespace
 
 std::string RunFileNames::baseFor(const char* faceName, std::string_view fullName)
@@ -479,7 +457,7 @@ private:
             const bool written = !result_.written.empty() && result_.written.back() == file;
             for (const std::string& why : refused) {
                 if (written)
-                    result_.leftOut.push_back({file, withUtf8Names(why, entry)});
+                    result_.leftOut.push_back({file, why, gdi::ansiToUtf8(entry.name)});
                 else
                     fail(file, why);
             }
@@ -519,9 +497,8 @@ private:
             host_.fileWritten(file);
             return;
         }
-        const std::string why = writeFileWhole(file, image.data(), image.size(), budget_, passed);
-        if (!why.empty()) {
-            fail(file, why);
+        if (const Status written = writeFileWhole(file, image.data(), image.size(), budget_, passed); !written) {
+            fail(written.failure());
             return;
         }
         result_.written.push_back(file);
@@ -532,20 +509,21 @@ private:
     // folder cannot be flushed is a failure, not a file written.
     void flushWritten()
     {
-        for (const auto& [file, why] : flushFolders(result_.written, budget_)) {
-            result_.failures.push_back({file, why});
-            result_.written.erase(std::find(result_.written.begin(), result_.written.end(), file));
+        for (const Failure& failure : flushFolders(result_.written, budget_)) {
+            result_.failures.push_back({failure.file, failure.reason(), failure.font});
+            result_.written.erase(std::find(result_.written.begin(), result_.written.end(), failure.file));
         }
     }
 
-    void fail(const std::string& file, const std::string& why)
+    void fail(const std::string& file, const std::string& why) { fail(Failure{why, file, {}, {}}); }
+    void fail(Failure failure)
     {
-        // The file layer names the file in its reasons; it is named once.
-        const std::string prefix = file + ": ";
-        std::string reason = why.compare(0, prefix.size(), prefix) == 0 ? why.substr(prefix.size()) : why;
+        // Once the limit is reached nothing more is written: every file after it is kept out by it.
         if (budget_.spent())
-            reason = "it would take the run's output past its limit of " + OutputBudget::describe(budget_.limit());
-        result_.failures.push_back({file, current_ ? withUtf8Names(reason, *current_) : reason});
+            failure = Failure{budget_.limitFailure().what, failure.file, failure.font, {}};
+        if (failure.font.empty() && current_)
+            failure.font = gdi::ansiToUtf8(current_->name);
+        result_.failures.push_back({failure.file, failure.reason(), failure.font});
     }
 
     void stepProgress()

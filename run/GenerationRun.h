@@ -48,6 +48,7 @@ enum PromptAnswer : int { kAnswerYes = 1, kAnswerYesToAll = 2, kAnswerSkip = 3, 
 struct RunFailure {
     std::string file;    // the file that could not be written (full path as the run names it)
     std::string reason;  // the system's or the writer's reason
+    std::string font;    // the font whose file it is, its name in UTF-8; empty when not known
 };
 
 // Everything the run needs from a person or a window.

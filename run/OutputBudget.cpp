@@ -8,13 +8,16 @@ int OutputBudget::open(const char* path, int flags, mode_t mode)
 {
     // writeFileWhole writes one file at a time: a new one starts its count afresh.
     pending_ = 0;
+    refusedLast_ = false;
     return files_.open(path, flags, mode);
 }
 
 ssize_t OutputBudget::write(int fd, const void* data, size_t size)
 {
-    if (spent_ || committed_ + pending_ + size > limit_) {
+    refusedLast_ = spent_ || committed_ + pending_ + size > limit_;
+    if (refusedLast_) {
         spent_ = true;
+        // For callers that know only POSIX; writeFileWhole asks refusal() for the reason.
         errno = EFBIG;
         return -1;
     }

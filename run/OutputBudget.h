@@ -9,8 +9,8 @@
 namespace qf {
 
 // Passes every operation to another file layer, except a write that would take the run's files
-// past the limit: that one fails (EFBIG) and marks the budget spent, so writeFileWhole drops the
-// file and the files already written stay whole. A file's bytes count once it has been renamed
+// past the limit: that one fails, says why through refusal() and marks the budget spent, so
+// writeFileWhole drops the file, reports the limit, and the files already written stay whole. A file's bytes count once it has been renamed
 // into place.
 class OutputBudget final : public FileLayer {
 public:
@@ -22,6 +22,16 @@ public:
     int close(int fd) override { return files_.close(fd); }
     int rename(const char* from, const char* to) override;
     int unlink(const char* path) override { return files_.unlink(path); }
+    std::optional<Failure> refusal() const override
+    {
+        return refusedLast_ ? std::optional<Failure>(limitFailure()) : std::nullopt;
+    }
+
+    // What keeps a file from being written once the limit is reached.
+    Failure limitFailure() const
+    {
+        return {"it would take the run's output past its limit of " + describe(limit_), {}, {}, {}};
+    }
 
     // True once a write was refused for the limit.
     bool spent() const { return spent_; }
@@ -45,6 +55,7 @@ private:
     uint64_t committed_ = 0;  // bytes of the files written whole
     uint64_t pending_ = 0;    // bytes of the file being written
     bool spent_ = false;
+    bool refusedLast_ = false;  // the last write was refused for the limit
 };
 
 }  // namespace qf

@@ -6,6 +6,7 @@
 #include "run/CodePageTable.h"
 #include "tests/FreeTypeReader.h"
 #include "tests/WriterTestSupport.h"
+#include "testkit/StatusText.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +41,7 @@ void checkRoundTrip(const Case& c)
 
     qf::GlyphRasteriser rasteriser(dc);
     std::string error;
-    ASSERT_TRUE(rasteriser.realise(lf, c.points, c.dpi, c.dpi, &error)) << error;
+    ASSERT_TRUE(qf::test::done(rasteriser.realise(lf, c.points, c.dpi, c.dpi), error)) << error;
     qf::test::RecordingSource recorded(rasteriser);
     const gdi::ByteMap characters = gdi::byteCharacters(rasteriser.metrics().tmCharSet, dc.oemCodePage());
     qf::OutputSink out;

@@ -7,6 +7,7 @@
 #include "run/CharacterSet.h"
 #include "tests/FreeTypeReader.h"
 #include "tests/WriterTestSupport.h"
+#include "testkit/StatusText.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +43,7 @@ Made makeUnicodeBdf(const std::string& family, int points, const std::string& ch
     EXPECT_FALSE(problem) << problem.text;
     made.text.assign(reinterpret_cast<const char*>(out.data()), out.size());
     qf::GlyphRasteriser rasteriser(dc);
-    EXPECT_TRUE(rasteriser.realise(request.font, points, 96, 96, &error)) << error;
+    EXPECT_TRUE(qf::test::done(rasteriser.realise(request.font, points, 96, 96), error)) << error;
     made.em = -rasteriser.renderingLogFont().lfHeight;
     return made;
 }
@@ -149,7 +150,7 @@ TEST(BdfUnicode, ACharacterDrawsAsTheByteThatStandsForIt)
             gdi::DeviceContext dc;
             qf::GlyphRasteriser rasteriser(dc);
             std::string error;
-            ASSERT_TRUE(rasteriser.realise(lf, points, 96, 96, &error)) << error;
+            ASSERT_TRUE(qf::test::done(rasteriser.realise(lf, points, 96, 96), error)) << error;
             ASSERT_TRUE(rasteriser.prepare(4 * rasteriser.metrics().tmMaxCharWidth + 64, &error));
             const gdi::ByteMap characters = gdi::byteCharacters(rasteriser.metrics().tmCharSet, dc.oemCodePage());
             for (int code = 0x20; code <= 0xFF; ++code) {

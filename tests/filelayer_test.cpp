@@ -22,7 +22,7 @@ TEST(FileLayer, WritesWholeFileThroughShortWrites)
     files.shortWrites = true;
     const std::string target = dir.path() + "/a b.fnt";
     const std::string data = "0123456789abcdef";
-    EXPECT_EQ(qf::writeFileWhole(target, reinterpret_cast<const uint8_t*>(data.data()), data.size(), files), "");
+    EXPECT_TRUE(qf::writeFileWhole(target, reinterpret_cast<const uint8_t*>(data.data()), data.size(), files).ok());
     EXPECT_EQ(readFile(target), data);
     EXPECT_EQ(dir.names(), std::vector<std::string>{"a b.fnt"});
     EXPECT_STREQ(qf::activeTemporaryFile(), "");
@@ -51,9 +51,10 @@ TEST(FileLayer, EveryFailureIsReportedAndLeavesTheOldFileAndNoTemporary)
         files.shortWrites = true;
         files.fail(c.op, c.error, c.op == FaultyFiles::Op::Write ? 2 : 0);
         const std::string data(100, 'x');
-        const std::string reason =
+        const qf::Status written =
             qf::writeFileWhole(target, reinterpret_cast<const uint8_t*>(data.data()), data.size(), files);
-        EXPECT_EQ(reason, target + ": " + c.text);
+        ASSERT_FALSE(written.ok()) << c.text;
+        EXPECT_EQ(written.failure().text(), target + ": " + c.text);
         EXPECT_EQ(readFile(target), "old contents") << c.text;
         EXPECT_EQ(dir.names(), std::vector<std::string>{"font.fon"}) << c.text;
     }
@@ -64,7 +65,7 @@ TEST(FileLayer, MissingFolderIsReported)
     TempDir dir;
     const std::string target = dir.path() + "/gone/x.bdf";
     const uint8_t byte = 1;
-    EXPECT_EQ(qf::writeFileWhole(target, &byte, 1), target + ": No such file or directory");
+    EXPECT_EQ(qf::writeFileWhole(target, &byte, 1).failure().text(), target + ": No such file or directory");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "render/GlyphRasteriser.h"
 #include "tests/FreeTypeReader.h"
 #include "tests/WriterTestSupport.h"
+#include "testkit/StatusText.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +35,7 @@ Rendered renderFnt(const char* face, int points, int res)
     Rendered out;
     gdi::DeviceContext dc;
     GlyphRasteriser rasteriser(dc);
-    if (!rasteriser.realise(logFont(face), points, res, res, &out.error))
+    if (!qf::test::done(rasteriser.realise(logFont(face), points, res, res), out.error))
         return out;
     out.tm = rasteriser.metrics();
     RecordingSource recorder(rasteriser);

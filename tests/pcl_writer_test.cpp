@@ -6,6 +6,7 @@
 #include "tests/PclDecoder.h"
 #include "testkit/TestGlyphSource.h"
 #include "tests/WriterTestSupport.h"
+#include "testkit/StatusText.h"
 
 #include <gtest/gtest.h>
 
@@ -342,7 +343,7 @@ TEST(PclRealFont, DecodedCharactersAreWhatWasDrawnAndKeepTheBdfsInk)
         lf.lfItalic = k.italic ? 1 : 0;
         auto realised = [&](qf::GlyphRasteriser& r) {
             std::string why;
-            EXPECT_TRUE(r.realise(lf, k.points, 300, 300, &why)) << why;
+            EXPECT_TRUE(qf::test::done(r.realise(lf, k.points, 300, 300), why)) << why;
         };
         qf::GlyphRasteriser rasteriser(dc);
         realised(rasteriser);

@@ -4,6 +4,7 @@
 #include "tests/TestSupport.h"
 
 #include "platform/FaceFiles.h"
+#include "testkit/StatusText.h"
 
 #include <gtest/gtest.h>
 
@@ -65,21 +66,21 @@ TEST(RenderRealise, SizesAndResolutionsOutsideTheLimitsAreRefused)
     gdi::DeviceContext dc;
     GlyphRasteriser rasteriser(dc);
     std::string why;
-    EXPECT_FALSE(rasteriser.realise(logFont("DejaVu Sans"), 0, 96, 96, &why));
+    EXPECT_FALSE(qf::test::done(rasteriser.realise(logFont("DejaVu Sans"), 0, 96, 96), why));
     EXPECT_NE(why.find("point size 0"), std::string::npos) << why;
-    EXPECT_FALSE(rasteriser.realise(logFont("DejaVu Sans"), 12, 96, 70000, &why));
+    EXPECT_FALSE(qf::test::done(rasteriser.realise(logFont("DejaVu Sans"), 12, 96, 70000), why));
     EXPECT_NE(why.find("70000"), std::string::npos) << why;
 
     // Sizes that round to no pixels would be drawn at the default size instead: refused.
     ASSERT_TRUE(testFontsInstalled());
-    EXPECT_FALSE(rasteriser.realise(logFont("DejaVu Sans"), 12, 1, 1, &why));
+    EXPECT_FALSE(qf::test::done(rasteriser.realise(logFont("DejaVu Sans"), 12, 1, 1), why));
     EXPECT_NE(why.find("0 pixels high"), std::string::npos) << why;
     gdi::DeviceContext coarse;
     coarse.setResolution(8, 8);
     GlyphRasteriser onCoarse(coarse);
-    EXPECT_FALSE(onCoarse.realise(logFont("DejaVu Sans"), 3, 96, 96, &why));
+    EXPECT_FALSE(qf::test::done(onCoarse.realise(logFont("DejaVu Sans"), 3, 96, 96), why));
     EXPECT_NE(why.find("0 pixels high"), std::string::npos) << why;
-    EXPECT_TRUE(rasteriser.realise(logFont("DejaVu Sans"), 3, 96, 96, &why)) << why;
+    EXPECT_TRUE(qf::test::done(rasteriser.realise(logFont("DejaVu Sans"), 3, 96, 96), why)) << why;
     EXPECT_GT(rasteriser.metrics().tmHeight, 0);
     EXPECT_LT(rasteriser.metrics().tmHeight, 8);
 }
@@ -90,12 +91,12 @@ TEST(RenderRealise, PointFontHeightFollowsTheDevicesResolution)
     gdi::DeviceContext dc;
     {
         GlyphRasteriser rasteriser(dc);
-        ASSERT_TRUE(rasteriser.realise(logFont("DejaVu Sans"), 10, 96, 96, nullptr));
+        ASSERT_TRUE(rasteriser.realise(logFont("DejaVu Sans"), 10, 96, 96));
         EXPECT_EQ(rasteriser.pointFontHeight(), -13);  // trunc(96 x 100 / 720)
     }
     dc.setResolution(120, 120);
     GlyphRasteriser rasteriser(dc);
-    ASSERT_TRUE(rasteriser.realise(logFont("DejaVu Sans"), 10, 120, 120, nullptr));
+    ASSERT_TRUE(rasteriser.realise(logFont("DejaVu Sans"), 10, 120, 120));
     EXPECT_EQ(rasteriser.pointFontHeight(), -16);
 }
 
@@ -108,7 +109,7 @@ TEST(RenderRealise, RenderingFontFromThePointFontsMetrics)
     for (const Case& c : {Case{96, 96}, Case{300, 300}, Case{96, 300}, Case{200, 100}}) {
         gdi::DeviceContext dc;
         GlyphRasteriser rasteriser(dc);
-        ASSERT_TRUE(rasteriser.realise(logFont("Liberation Sans"), 12, c.resX, c.resY, nullptr));
+        ASSERT_TRUE(rasteriser.realise(logFont("Liberation Sans"), 12, c.resX, c.resY));
         const gdi::TEXTMETRIC& point = rasteriser.pointMetrics();
         const gdi::LOGFONT& lf = rasteriser.renderingLogFont();
         EXPECT_EQ(lf.lfHeight, -static_cast<int>(std::trunc(point.tmAscent * (c.resY / 96.0))))
@@ -128,7 +129,7 @@ TEST(RenderGlyphs, ScratchOfTenCellsAndOneReadBackPerCharacter)
     ASSERT_TRUE(testFontsInstalled());
     gdi::DeviceContext dc;
     GlyphRasteriser rasteriser(dc);
-    ASSERT_TRUE(rasteriser.realise(logFont("DejaVu Sans"), 10, 96, 96, nullptr));
+    ASSERT_TRUE(rasteriser.realise(logFont("DejaVu Sans"), 10, 96, 96));
     const int height = rasteriser.metrics().tmHeight;
     ASSERT_TRUE(rasteriser.prepare(10 * height, nullptr));
     const gdi::BITMAP& bm = rasteriser.scratchBitmap();
@@ -157,7 +158,7 @@ std::string renderAll(gdi::DeviceContext& dc, const gdi::LOGFONT& lf, int32_t si
 {
     GlyphRasteriser rasteriser(dc);
     std::string error;
-    if (!rasteriser.realise(lf, size, 96, 96, &error))
+    if (!qf::test::done(rasteriser.realise(lf, size, 96, 96), error))
         return "refused: " + error;
     const int width = 4 * rasteriser.metrics().tmMaxCharWidth + 64;
     std::string out;

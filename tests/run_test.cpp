@@ -411,6 +411,24 @@ TEST_F(RunFixture, FileFaultsAreCollectedAndLoseNothing)
     EXPECT_EQ(dir.names().size(), 5u);  // no temporary files left
 }
 
+// A failure names its font in UTF-8 whatever made it (the file layer or the writer), though the
+// font list holds the name in cp1252.
+TEST_F(RunFixture, FailuresNameTheirFontInUtf8)
+{
+    settings.sizes = {12, 72};  // 72 points at 96 dpi is refused by the FNT writer
+    fonts = {entry("DejaVu Sans", "Caf\xE9 Sans", {0})};
+    FaultyFiles files;
+    files.fail(FaultyFiles::Op::Open, EACCES);  // size 12
+    const auto result = run(files);
+    ASSERT_EQ(result.failures.size(), 2u);
+    for (const qf::RunFailure& failure : result.failures) {
+        EXPECT_EQ(failure.font, "Caf\xC3\xA9 Sans") << failure.reason;
+        EXPECT_EQ(failure.reason.find("Caf\xE9"), std::string::npos) << failure.reason;
+    }
+    EXPECT_EQ(result.failures[0].reason, "Permission denied");
+    EXPECT_EQ(result.failures[1].reason.rfind("Caf\xC3\xA9 Sans at 72 points", 0), 0u) << result.failures[1].reason;
+}
+
 TEST_F(RunFixture, FolderRemovedDuringTheRunIsReportedForEveryFileItHeldOrWouldHave)
 {
     settings.sizes = {8};

@@ -85,8 +85,7 @@ std::string TargetJudge::refusal(int32_t size)
     const WriteProblem problem = writeSafely(writerFor(*request_.format), *dc_, request, file);
     if (problem.kind != WriteProblem::Kind::Refused)
         return {};
-    const std::string prefix = Refusal::prefix(request);
-    return problem.text.compare(0, prefix.size(), prefix) == 0 ? problem.text.substr(prefix.size()) : problem.text;
+    return problem.failure.what;
 }
 
 namespace {
@@ -178,8 +177,11 @@ TargetLine RenderTargetLine(const TargetRequest& request, int32_t size, const st
     CodePageTable::prepareDeviceContext(request.codePageRow, dc);
 
     GlyphRasteriser rasteriser(dc);
-    if (!rasteriser.realise(request.font, size, request.resolutionX, request.resolutionY, &line.error))
+    if (const Status realised = rasteriser.realise(request.font, size, request.resolutionX, request.resolutionY);
+        !realised) {
+        line.error = realised.failure().reason();
         return line;
+    }
     const gdi::TEXTMETRIC& tm = rasteriser.metrics();
     line.height = tm.tmHeight;
     line.ascent = tm.tmAscent;

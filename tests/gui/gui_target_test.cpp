@@ -173,7 +173,7 @@ TEST(GuiTarget, PixelsAreTheBitmapsTheWritersStore)
         gdi::DeviceContext dc;
         const TargetRequest request = TargetView::MakeRequest(view->content(), 96, 96);
         GlyphRasteriser rasteriser(dc);
-        ASSERT_TRUE(rasteriser.realise(request.font, 12, 96, 96, nullptr));
+        ASSERT_TRUE(rasteriser.realise(request.font, 12, 96, 96));
         ASSERT_TRUE(rasteriser.prepare(10 * rasteriser.metrics().tmHeight, nullptr));
         for (size_t k = 0; k < line.glyphs.size(); ++k) {
             const TargetGlyph& glyph = line.glyphs[k];
