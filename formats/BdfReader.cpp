@@ -383,11 +383,23 @@ private:
     void glyphLine(string_view text);
     void startGlyph(string_view text);
     void glyphField(int step, string_view keyword, string_view text);
+    // The parts of a glyph's field lines: their order, their numbers (a bad one reported through
+    // glyphValues_), and the lines with more to them than a number or two.
+    void glyphFieldOrder(int step, string_view keyword);
+    void badGlyphValue(const std::string& message);
+    bool glyphNumbers(string_view keyword, string_view text, int64_t* values, size_t count, const char* what);
+    void dwidthLine(string_view keyword, string_view text);
+    void bbxLine(string_view keyword, string_view text);
     void encodingLine(string_view text);
     void bitmapRow(string_view text);
     void endGlyph(bool endchar);
     void endFont();
     void finish();
+    // What the end of the file settles: where it ends, the header lines and properties never
+    // given, and the findings counted over the whole file.
+    void checkEnding();
+    void checkHeaderLines();
+    void reportFontTallies();
 
     void checkSizes();
     void checkFontName();
@@ -1134,48 +1146,9 @@ void BdfCheck::startGlyph(string_view text)
 void BdfCheck::glyphField(int step, string_view keyword, string_view text)
 {
     Glyph& g = glyph_;
-    if (step != g.step + 1 && !g.orderReported) {
-        g.orderReported = true;
-        glyphOrder_.add(
-            report_, [&] { return glyphWhere(); },
-            [&] {
-                std::string what;
-                if (step > g.step + 1) {
-                    what = "no " + std::string(kGlyphStepNames[g.step + 1]) + " before " + std::string(keyword);
-                    if (g.step + 1 == kEncoding || (step == kBitmap && !g.haveBbx))
-                        what += "; FreeType and the X server refuse the font";
-                    else
-                        what += "; the X server refuses the font";
-                } else {
-                    what = std::string(keyword) + " out of order; the X server refuses the font";
-                }
-                return what + " (it reads STARTCHAR, ENCODING, SWIDTH, DWIDTH, BBX, BITMAP, in this order)";
-            });
-    }
+    if (step != g.step + 1 && !g.orderReported)
+        glyphFieldOrder(step, keyword);
     g.step = std::max(g.step, step);
-
-    // The error of a bad value, shown for the first few glyphs.
-    auto bad = [&](const std::string& message) {
-        glyphValues_.add(report_, [&] { return glyphWhere(); }, [&] { return message; });
-    };
-    auto read = [&](int64_t* values, size_t count, const char* what) {
-        Words words(text.substr(keyword.size()));
-        for (size_t i = 0; i < count; ++i) {
-            string_view word;
-            if (!words.next(word)) {
-                bad(std::string(keyword) + " needs " + std::to_string(count) + " " + what + "; it has " +
-                    std::to_string(i));
-                return false;
-            }
-            const Number result = parseInteger(word, values[i]);
-            if (result != Number::Ok) {
-                bad(quote(word, 16) + " in " + std::string(keyword) + " is not a " +
-                    (result == Number::TooBig ? "32-bit" : "whole") + " number");
-                return false;
-            }
-        }
-        return true;
-    };
 
     switch (step) {
     case kEncoding:
@@ -1183,62 +1156,24 @@ void BdfCheck::glyphField(int step, string_view keyword, string_view text)
         break;
     case kSwidth: {
         int64_t v[2];
-        if (!read(v, 2, "numbers (x and y)"))
+        if (!glyphNumbers(keyword, text, v, 2, "numbers (x and y)"))
             break;
         g.haveSwidth = true;
         g.swidth = v[0];
         g.swidthLine = lineNumber_;
         if (v[1] != 0)
-            bad("SWIDTH y " + number(v[1]) + ": the X server refuses any but 0");
+            badGlyphValue("SWIDTH y " + number(v[1]) + ": the X server refuses any but 0");
         break;
     }
-    case kDwidth: {
-        int64_t v[2];
-        if (!read(v, 2, "numbers (x and y)"))
-            break;
-        g.haveDwidth = true;
-        g.dwidth = v[0];
-        if (v[1] != 0)
-            bad("DWIDTH y " + number(v[1]) + ": the X server refuses any but 0");
-        if (v[0] < INT16_MIN || v[0] > INT16_MAX)
-            bad("DWIDTH " + number(v[0]) + ": the X server refuses an advance outside -32768 to 32767");
-        else if (v[0] < 0)
-            negativeAdvances_.add(
-                report_, [&] { return glyphWhere(); },
-                [&] { return "DWIDTH " + number(v[0]) + ": FreeType reads a negative advance as 0"; });
+    case kDwidth:
+        dwidthLine(keyword, text);
         break;
-    }
-    case kBbx: {
-        int64_t v[4];
-        if (!read(v, 4, "numbers (width, height, x and y offset)"))
-            break;
-        if (v[0] < 0 || v[1] < 0) {
-            bad("BBX " + number(v[0]) + " x " + number(v[1]) + ": the X server refuses a negative size");
-            break;
-        }
-        if (v[2] < INT16_MIN || v[2] > INT16_MAX || v[3] < INT16_MIN || v[3] > INT16_MAX ||
-            v[0] > INT16_MAX - v[2] || v[1] > INT16_MAX - v[3]) {
-            bad("BBX " + number(v[0]) + " " + number(v[1]) + " " + number(v[2]) + " " + number(v[3]) +
-                ": the X server refuses edges outside -32768 to 32767");
-            break;
-        }
-        const int64_t rowBytes = (v[0] * bitsPerPixel_ + 7) / 8;
-        // Only very large sizes come here, which the X server reads; a warning, so they are written.
-        if (rowBytes * v[1] > kFreeTypeBitmapLimit && largeGlyphs_++ == 0) {
-            firstLargeWhere_ = glyphWhere();
-            firstLargeText_ = "BBX " + number(v[0]) + " x " + number(v[1]) + " takes " + number(rowBytes * v[1]) + " bytes";
-        }
-        g.haveBbx = true;
-        g.width = v[0];
-        g.height = v[1];
-        g.left = v[2];
-        g.bottom = v[3];
-        g.bbxLine = lineNumber_;
+    case kBbx:
+        bbxLine(keyword, text);
         break;
-    }
     case kBitmap:
         if (g.inBitmap) {
-            bad("a second BITMAP; FreeType and the X server refuse the font");
+            badGlyphValue("a second BITMAP; FreeType and the X server refuse the font");
             break;
         }
         g.inBitmap = true;
@@ -1254,6 +1189,100 @@ void BdfCheck::glyphField(int step, string_view keyword, string_view text)
     default:
         break;
     }
+}
+
+void BdfCheck::glyphFieldOrder(int step, string_view keyword)
+{
+    Glyph& g = glyph_;
+    g.orderReported = true;
+    glyphOrder_.add(
+        report_, [&] { return glyphWhere(); },
+        [&] {
+            std::string what;
+            if (step > g.step + 1) {
+                what = "no " + std::string(kGlyphStepNames[g.step + 1]) + " before " + std::string(keyword);
+                if (g.step + 1 == kEncoding || (step == kBitmap && !g.haveBbx))
+                    what += "; FreeType and the X server refuse the font";
+                else
+                    what += "; the X server refuses the font";
+            } else {
+                what = std::string(keyword) + " out of order; the X server refuses the font";
+            }
+            return what + " (it reads STARTCHAR, ENCODING, SWIDTH, DWIDTH, BBX, BITMAP, in this order)";
+        });
+}
+
+void BdfCheck::badGlyphValue(const std::string& message)
+{
+    glyphValues_.add(report_, [&] { return glyphWhere(); }, [&] { return message; });
+}
+
+bool BdfCheck::glyphNumbers(string_view keyword, string_view text, int64_t* values, size_t count, const char* what)
+{
+    Words words(text.substr(keyword.size()));
+    for (size_t i = 0; i < count; ++i) {
+        string_view word;
+        if (!words.next(word)) {
+            badGlyphValue(std::string(keyword) + " needs " + std::to_string(count) + " " + what + "; it has " +
+                          std::to_string(i));
+            return false;
+        }
+        const Number result = parseInteger(word, values[i]);
+        if (result != Number::Ok) {
+            badGlyphValue(quote(word, 16) + " in " + std::string(keyword) + " is not a " +
+                          (result == Number::TooBig ? "32-bit" : "whole") + " number");
+            return false;
+        }
+    }
+    return true;
+}
+
+void BdfCheck::dwidthLine(string_view keyword, string_view text)
+{
+    Glyph& g = glyph_;
+    int64_t v[2];
+    if (!glyphNumbers(keyword, text, v, 2, "numbers (x and y)"))
+        return;
+    g.haveDwidth = true;
+    g.dwidth = v[0];
+    if (v[1] != 0)
+        badGlyphValue("DWIDTH y " + number(v[1]) + ": the X server refuses any but 0");
+    if (v[0] < INT16_MIN || v[0] > INT16_MAX)
+        badGlyphValue("DWIDTH " + number(v[0]) + ": the X server refuses an advance outside -32768 to 32767");
+    else if (v[0] < 0)
+        negativeAdvances_.add(
+            report_, [&] { return glyphWhere(); },
+            [&] { return "DWIDTH " + number(v[0]) + ": FreeType reads a negative advance as 0"; });
+}
+
+void BdfCheck::bbxLine(string_view keyword, string_view text)
+{
+    Glyph& g = glyph_;
+    int64_t v[4];
+    if (!glyphNumbers(keyword, text, v, 4, "numbers (width, height, x and y offset)"))
+        return;
+    if (v[0] < 0 || v[1] < 0) {
+        badGlyphValue("BBX " + number(v[0]) + " x " + number(v[1]) + ": the X server refuses a negative size");
+        return;
+    }
+    if (v[2] < INT16_MIN || v[2] > INT16_MAX || v[3] < INT16_MIN || v[3] > INT16_MAX ||
+        v[0] > INT16_MAX - v[2] || v[1] > INT16_MAX - v[3]) {
+        badGlyphValue("BBX " + number(v[0]) + " " + number(v[1]) + " " + number(v[2]) + " " + number(v[3]) +
+                      ": the X server refuses edges outside -32768 to 32767");
+        return;
+    }
+    const int64_t rowBytes = (v[0] * bitsPerPixel_ + 7) / 8;
+    // Only very large sizes come here, which the X server reads; a warning, so they are written.
+    if (rowBytes * v[1] > kFreeTypeBitmapLimit && largeGlyphs_++ == 0) {
+        firstLargeWhere_ = glyphWhere();
+        firstLargeText_ = "BBX " + number(v[0]) + " x " + number(v[1]) + " takes " + number(rowBytes * v[1]) + " bytes";
+    }
+    g.haveBbx = true;
+    g.width = v[0];
+    g.height = v[1];
+    g.left = v[2];
+    g.bottom = v[3];
+    g.bbxLine = lineNumber_;
 }
 
 void BdfCheck::encodingLine(string_view text)
@@ -1514,6 +1543,19 @@ void BdfCheck::finish()
         report_.error(byteAt(0), "the file holds no STARTFONT line");
         return;
     }
+    checkEnding();
+    report_.glyphs = glyphs_;
+    checkHeaderLines();
+    reportFontTallies();
+    checkSizes();
+    checkAverageWidth();
+    checkSpacing();
+    checkFontName();
+    describeFont();
+}
+
+void BdfCheck::checkEnding()
+{
     if (glyph_.open) {
         glyphContext();
         report_.error(lineAt(lineNumber_, "end of file"),
@@ -1531,8 +1573,10 @@ void BdfCheck::finish()
         report_.error(lineAt(lineNumber_, "end of file"),
                       "the file ends without ENDFONT; FreeType and the X server refuse it");
     }
-    report_.glyphs = glyphs_;
+}
 
+void BdfCheck::checkHeaderLines()
+{
     static constexpr const char* kNeeded[] = {
         nullptr,
         "no FONT line; FreeType and the X server refuse the font",
@@ -1565,7 +1609,10 @@ void BdfCheck::finish()
             props_[p].present = false;
         }
     }
+}
 
+void BdfCheck::reportFontTallies()
+{
     if (outsideBox_ > 0) {
         const int64_t left = std::min(inkLeft_, boxLeft_);
         const int64_t bottom = std::min(inkBottom_, boxBottom_);
@@ -1605,12 +1652,6 @@ void BdfCheck::finish()
             report_.warning(lineAt(prop(kDefaultChar).line, "DEFAULT_CHAR"),
                             number(code) + " is no glyph's encoding, so it gives no glyph for missing characters");
     }
-
-    checkSizes();
-    checkAverageWidth();
-    checkSpacing();
-    checkFontName();
-    describeFont();
 }
 
 void BdfCheck::checkSizes()

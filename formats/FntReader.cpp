@@ -192,7 +192,17 @@ private:
     bool readHeader();
     void checkSize();
     void checkMetrics();
+    // What the character table's walk gathers for the header fields that describe the widths.
+    struct CharacterWidths {
+        uint64_t minWidth, minNonZero, maxWidth;
+        uint64_t columns;  // byte columns, the padding blank's included
+        uint64_t xWidth;
+        bool hasX;
+    };
     void checkCharacters();
+    CharacterWidths checkCharacterTable(const uint8_t* table, uint64_t whole, uint64_t tableEnd);
+    void checkWidthFields(const CharacterWidths& w);
+    void checkWidthBytes(const CharacterWidths& w, const uint8_t* table);
     void checkFace();
     void checkDevice();
     void addFontLine();
@@ -405,7 +415,6 @@ void FntCheck::checkCharacters()
 {
     if (!charactersKnown_)
         return;
-    const bool v2 = h_.version == kVersion2;
     // One entry per character, then one more: the blank the font pads with, whose offset also
     // marks where the last character's bitmap ends.
     const uint64_t entries = characters_ + 1;
@@ -420,7 +429,24 @@ void FntCheck::checkCharacters()
     }
     const uint64_t whole = std::min(entries, (limit_ - std::min(limit_, headerSize_)) / entrySize_);
     const uint8_t* table = file_.data() + offset_ + headerSize_;
+    const CharacterWidths widths = checkCharacterTable(table, whole, tableEnd);
+    if (!complete)
+        return;
+    checkWidthFields(widths);
+    checkWidthBytes(widths, table);
+    if (h_.bitsOffset < tableEnd || h_.bitsOffset > limit_)
+        warning("dfBitsOffset", kAtBitsOffset,
+                "is " + num(h_.bitsOffset) + " (" + fileByte(h_.bitsOffset) + "), not between the end of the character table (" +
+                    fileByte(tableEnd) + ") and " + limitText_ + "; readers find bitmaps by the table, but tools that "
+                    "copy the bitmaps from dfBitsOffset get the wrong bytes");
+    else if (h_.version == kVersion2 && h_.bitsOffset >= kSegment)
+        error("dfBitsOffset", kAtBitsOffset,
+              "is " + num(h_.bitsOffset) + ", past the " + num(kSegment) + " bytes a 2.0 font can address");
+}
 
+FntCheck::CharacterWidths FntCheck::checkCharacterTable(const uint8_t* table, uint64_t whole, uint64_t tableEnd)
+{
+    const bool v2 = h_.version == kVersion2;
     CharacterFindings findings;
     uint64_t minWidth = UINT64_MAX;
     uint64_t minNonZero = UINT64_MAX;
@@ -490,10 +516,13 @@ void FntCheck::checkCharacters()
             });
     }
     findings.report(report_);
-    if (!complete)
-        return;
+    return {minWidth, minNonZero, maxWidth, columns, xWidth, hasX};
+}
 
+void FntCheck::checkWidthFields(const CharacterWidths& w)
+{
     // Header fields that describe the characters, against the characters.
+    const uint64_t minWidth = w.minWidth, minNonZero = w.minNonZero, maxWidth = w.maxWidth;
     const bool monospaced = minWidth == maxWidth;
     const std::string range = monospaced ? "every character is " + num(maxWidth) + " pixels wide"
                                          : "the characters are " + num(minWidth) + " to " + num(maxWidth) + " pixels wide";
@@ -516,7 +545,7 @@ void FntCheck::checkCharacters()
         warning("dfAvgWidth", kAtAvgWidth,
                 "is " + num(h_.avgWidth) + ", outside the characters' widths (" +
                     num(minNonZero == UINT64_MAX ? 0 : minNonZero) + " to " + num(maxWidth) + " pixels" +
-                    (hasX ? ", 'X' " + num(xWidth) : std::string()) + ")");
+                    (w.hasX ? ", 'X' " + num(w.xWidth) : std::string()) + ")");
     // FreeType calls a font fixed-width when dfAvgWidth equals dfMaxWidth, and fontconfig lists
     // it as monospaced or not by that.
     if (monospaced && h_.avgWidth == maxWidth && h_.maxWidth != h_.avgWidth)
@@ -527,14 +556,17 @@ void FntCheck::checkCharacters()
         warning("dfMaxWidth", kAtMaxWidth,
                 "equals dfAvgWidth (" + num(h_.avgWidth) + "), but " + range +
                     "; FreeType takes a font whose average and maximum widths agree for fixed-width");
+}
 
+void FntCheck::checkWidthBytes(const CharacterWidths& w, const uint8_t* table)
+{
     // dfWidthBytes: the byte columns of all bitmaps, the padding blank's included, rounded up to
     // an even number. Writers differ on the blank and the rounding, and readers of 2.0 and 3.0
     // fonts do not use the field, so any of those sums passes.
     const uint8_t* blank = table + characters_ * entrySize_;
     const uint64_t blankColumns = ((uint64_t{blank[0]} | uint64_t{blank[1]} << 8) + 7) / 8;
-    const uint64_t withBlank = columns;  // the loop counted the blank's entry too
-    const uint64_t withoutBlank = columns - blankColumns;
+    const uint64_t withBlank = w.columns;  // the table's walk counted the blank's entry too
+    const uint64_t withoutBlank = w.columns - blankColumns;
     auto even = [](uint64_t value) { return value + (value & 1); };
     const uint64_t stated = h_.widthBytes;
     if (stated != withBlank && stated != even(withBlank) && stated != withoutBlank && stated != even(withoutBlank))
@@ -542,15 +574,6 @@ void FntCheck::checkCharacters()
                 "is " + num(stated) + ", but the bitmaps have " + num(withBlank) +
                     " byte columns in all (one per 8 pixels of each character's width, the padding blank's "
                     "included), so " + num(even(withBlank)) + " was expected");
-
-    if (h_.bitsOffset < tableEnd || h_.bitsOffset > limit_)
-        warning("dfBitsOffset", kAtBitsOffset,
-                "is " + num(h_.bitsOffset) + " (" + fileByte(h_.bitsOffset) + "), not between the end of the character table (" +
-                    fileByte(tableEnd) + ") and " + limitText_ + "; readers find bitmaps by the table, but tools that "
-                    "copy the bitmaps from dfBitsOffset get the wrong bytes");
-    else if (v2 && h_.bitsOffset >= kSegment)
-        error("dfBitsOffset", kAtBitsOffset,
-              "is " + num(h_.bitsOffset) + ", past the " + num(kSegment) + " bytes a 2.0 font can address");
 }
 
 bool FntCheck::findNul(uint64_t rel, uint64_t& end) const

@@ -137,6 +137,9 @@ private:
     void checkResourceName(const NeResource& resource, uint64_t table, const std::string& what);
     void checkFonts();
     void checkFontDirectory();
+    // Compares a font directory entry with the font it lists (places_[fontIndex]).
+    void compareDirectoryEntry(const std::string& entryWhere, std::span<const uint8_t> fixed, uint64_t faceAt,
+                               uint64_t faceLength, size_t fontIndex, uint32_t ordinal);
     void checkNames();
 
     std::span<const uint8_t> bytes_;
@@ -394,42 +397,47 @@ void NeCheck::checkFontDirectory()
                                             num(ordinal) + "; 16-bit Windows cannot load the font it lists");
             continue;
         }
-        if (found->second >= places_.size() || !places_[found->second].checked)
-            continue;
-        // The entry repeats the font's header; compare what fonts are chosen by.
-        const uint64_t font = places_[found->second].offset;
-        if (font + kFntHeader2 > bytes_.size())
-            continue;
-        struct Field {
-            const char* name;
-            uint64_t at;
-            int width;
-        };
-        static constexpr Field kFields[] = {{"dfVersion", 0, 2},    {"dfType", 66, 2},       {"dfPoints", 68, 2},
-                                            {"dfVertRes", 70, 2},   {"dfHorizRes", 72, 2},   {"dfAscent", 74, 2},
-                                            {"dfItalic", 80, 1},    {"dfWeight", 83, 2},     {"dfCharSet", 85, 1},
-                                            {"dfPixWidth", 86, 2},  {"dfPixHeight", 88, 2},  {"dfPitchAndFamily", 90, 1},
-                                            {"dfAvgWidth", 91, 2},  {"dfMaxWidth", 93, 2},   {"dfFirstChar", 95, 1},
-                                            {"dfLastChar", 96, 1}};
-        std::string differing;
-        for (const Field& field : kFields) {
-            if (std::memcmp(fixed.data() + field.at, bytes_.data() + font + field.at, static_cast<size_t>(field.width)) != 0)
-                differing += (differing.empty() ? "" : ", ") + std::string(field.name);
-        }
-        // The directory may cut a long face name short.
-        const uint64_t fontFace = font + (uint64_t{le16At(bytes_, font + 105)} | uint64_t{le16At(bytes_, font + 107)} << 16);
-        uint64_t fontFaceLength = 0;
-        const bool fontHasFace = stringAt(bytes_, fontFace, bytes_.size(), fontFaceLength);
-        if (fontHasFace) {
-            const bool same = faceLength == fontFaceLength ||
-                              (faceLength >= 31 && faceLength < fontFaceLength);
-            if (!same || std::memcmp(bytes_.data() + faceAt, bytes_.data() + fontFace, static_cast<size_t>(faceLength)) != 0)
-                differing += (differing.empty() ? "" : ", ") + std::string("face name");
-        }
-        if (!differing.empty())
-            report_.warning(entryWhere, "differs from font " + num(found->second + 1) + " (id " + num(ordinal) +
-                                            ") in " + differing + "; 16-bit Windows lists the font by the directory's copy");
+        if (found->second < places_.size() && places_[found->second].checked)
+            compareDirectoryEntry(entryWhere, fixed, faceAt, faceLength, found->second, ordinal);
     }
+}
+
+void NeCheck::compareDirectoryEntry(const std::string& entryWhere, std::span<const uint8_t> fixed, uint64_t faceAt,
+                                    uint64_t faceLength, size_t fontIndex, uint32_t ordinal)
+{
+    // The entry repeats the font's header; compare what fonts are chosen by.
+    const uint64_t font = places_[fontIndex].offset;
+    if (font + kFntHeader2 > bytes_.size())
+        return;
+    struct Field {
+        const char* name;
+        uint64_t at;
+        int width;
+    };
+    static constexpr Field kFields[] = {{"dfVersion", 0, 2},    {"dfType", 66, 2},       {"dfPoints", 68, 2},
+                                        {"dfVertRes", 70, 2},   {"dfHorizRes", 72, 2},   {"dfAscent", 74, 2},
+                                        {"dfItalic", 80, 1},    {"dfWeight", 83, 2},     {"dfCharSet", 85, 1},
+                                        {"dfPixWidth", 86, 2},  {"dfPixHeight", 88, 2},  {"dfPitchAndFamily", 90, 1},
+                                        {"dfAvgWidth", 91, 2},  {"dfMaxWidth", 93, 2},   {"dfFirstChar", 95, 1},
+                                        {"dfLastChar", 96, 1}};
+    std::string differing;
+    for (const Field& field : kFields) {
+        if (std::memcmp(fixed.data() + field.at, bytes_.data() + font + field.at, static_cast<size_t>(field.width)) != 0)
+            differing += (differing.empty() ? "" : ", ") + std::string(field.name);
+    }
+    // The directory may cut a long face name short.
+    const uint64_t fontFace = font + (uint64_t{le16At(bytes_, font + 105)} | uint64_t{le16At(bytes_, font + 107)} << 16);
+    uint64_t fontFaceLength = 0;
+    const bool fontHasFace = stringAt(bytes_, fontFace, bytes_.size(), fontFaceLength);
+    if (fontHasFace) {
+        const bool same = faceLength == fontFaceLength ||
+                          (faceLength >= 31 && faceLength < fontFaceLength);
+        if (!same || std::memcmp(bytes_.data() + faceAt, bytes_.data() + fontFace, static_cast<size_t>(faceLength)) != 0)
+            differing += (differing.empty() ? "" : ", ") + std::string("face name");
+    }
+    if (!differing.empty())
+        report_.warning(entryWhere, "differs from font " + num(fontIndex + 1) + " (id " + num(ordinal) +
+                                        ") in " + differing + "; 16-bit Windows lists the font by the directory's copy");
 }
 
 void NeCheck::checkNames()
@@ -492,6 +500,10 @@ private:
     // Reads the directory at offset (from the resource section's start): its entries' position
     // and count, or false with an error.
     bool directory(uint64_t offset, const std::string& what, uint64_t& entries, uint64_t& count);
+    // Finds the resource section from the headers, or answers false with an error.
+    bool findResourceSection();
+    // Checks an RT_FONT resource's data entry (at dataOffset in the section) and its font.
+    void checkFontResource(uint64_t languageAt, uint32_t dataOffset);
 
     std::span<const uint8_t> bytes_;
     uint64_t pe_;
@@ -525,57 +537,8 @@ bool PeCheck::directory(uint64_t offset, const std::string& what, uint64_t& entr
 
 void PeCheck::run()
 {
-    // FreeType reads the signature, the file header and a 224-byte optional header in one go.
-    constexpr uint64_t kHeaders = 248;
-    if (!ByteReader(bytes_).holds(pe_, kHeaders)) {
-        report_.error(fieldAt("PE header", pe_), "is cut off by the end of the file (" + byteAt(bytes_.size()) +
-                                                     "); FreeType reads " + num(kHeaders) + " bytes of it");
+    if (!findResourceSection())
         return;
-    }
-    ByteReader r(bytes_, static_cast<size_t>(pe_ + 4));
-    const uint32_t machine = r.le16("Machine");
-    const uint32_t sections = r.le16("NumberOfSections");
-    r.skip("TimeDateStamp .. NumberOfSymbols", 12);
-    const uint32_t optionalSize = r.le16("SizeOfOptionalHeader");
-    r.skip("Characteristics", 2);
-    const uint32_t magic = r.le16("Magic");
-    r.seek(static_cast<size_t>(pe_ + 136));
-    const uint32_t resourceRva = r.le32("resource table RVA");
-    if (machine != 0x014C || optionalSize != 0xE0 || magic != 0x10B) {
-        report_.error(fieldAt("PE header", pe_),
-                      "is of machine " + hex(machine, 4) + " with a " + hex(magic, 3) + " optional header of " +
-                          num(optionalSize) + " bytes; FreeType reads fonts only from 32-bit x86 libraries "
-                          "(machine 0x014C, PE32 optional header 0x10B of 224 bytes)");
-        return;
-    }
-    if (resourceRva == 0) {
-        report_.error(fieldAt("resource table RVA", pe_ + 136), "is 0: the library has no resources, so no fonts");
-        return;
-    }
-    // FreeType takes the section that starts exactly at the resource table.
-    bool found = false;
-    r.seek(static_cast<size_t>(pe_ + kHeaders));
-    for (uint32_t i = 0; i < sections && !found; ++i) {
-        r.skip("Name, VirtualSize", 12);
-        const uint32_t address = r.le32("VirtualAddress");
-        r.skip("SizeOfRawData", 4);
-        const uint32_t raw = r.le32("PointerToRawData");
-        r.skip("PointerToRelocations .. Characteristics", 16);
-        if (!r.ok()) {
-            report_.error(fieldAt("section table", pe_ + kHeaders), r.error());
-            return;
-        }
-        if (address == resourceRva) {
-            found = true;
-            section_ = raw;
-            sectionRva_ = address;
-        }
-    }
-    if (!found) {
-        report_.error(fieldAt("resource table RVA", pe_ + 136),
-                      "is " + hex(resourceRva, 8) + ", where no section starts; FreeType finds no resources");
-        return;
-    }
     // A tree of distinct directories has fewer entries than the file has 8-byte pieces.
     budget_ = bytes_.size() / 8 + 1;
     uint64_t types = 0;
@@ -613,48 +576,109 @@ void PeCheck::run()
                 if (typeName != 8)  // RT_FONT
                     continue;
                 anyFont = true;
-                const std::string where = fieldAt("RT_FONT resource " + num(fonts_.count() + 1), languageAt);
-                if (dataOffset & 0x80000000u) {
-                    report_.error(where, "is a directory where its data entry belongs");
-                    continue;
-                }
-                const uint64_t data = section_ + dataOffset;
-                if (!ByteReader(bytes_).holds(data, 16)) {
-                    report_.error(where, "has its data entry at " + byteAt(data) + ", past the end of the file");
-                    continue;
-                }
-                const uint64_t rva = le16At(bytes_, data) | uint64_t{le16At(bytes_, data + 2)} << 16;
-                const uint64_t size = le16At(bytes_, data + 4) | uint64_t{le16At(bytes_, data + 6)} << 16;
-                if (rva < sectionRva_) {
-                    report_.error(fieldAt("RT_FONT data entry", data),
-                                  "puts the font at address " + hex(rva, 8) + ", before its section (" +
-                                      hex(sectionRva_, 8) + ")");
-                    continue;
-                }
-                const uint64_t offset = section_ + (rva - sectionRva_);
-                if (offset >= bytes_.size()) {
-                    report_.error(fieldAt("RT_FONT data entry", data),
-                                  "puts the font at " + byteAt(offset) + ", past the end of the file");
-                    continue;
-                }
-                // FreeType, the reader of these libraries, goes by the font's dfSize and not by
-                // the entry's size; a size short of it misleads only other tools.
-                fonts_.check(where, offset, bytes_.size() - offset);
-                const uint64_t dfSize = offset + 6 <= bytes_.size()
-                                            ? le16At(bytes_, offset + 2) | uint64_t{le16At(bytes_, offset + 4)} << 16
-                                            : 0;
-                if (size < dfSize || offset + size > bytes_.size())
-                    report_.warning(fieldAt("RT_FONT data entry", data),
-                                    "gives the font " + num(size) + " bytes from " + byteAt(offset) +
-                                        (size < dfSize ? ", fewer than its dfSize (" + num(dfSize) + ")"
-                                                       : ", past the end of the file (" + byteAt(bytes_.size()) + ")") +
-                                        "; FreeType reads the font by its dfSize, tools that copy resources by "
-                                        "their size do not");
+                checkFontResource(languageAt, dataOffset);
             }
         }
     }
     if (!anyFont)
         report_.error(fieldAt("PE resource directory", section_), "holds no RT_FONT (8) resources: the library has no fonts");
+}
+
+bool PeCheck::findResourceSection()
+{
+    // FreeType reads the signature, the file header and a 224-byte optional header in one go.
+    constexpr uint64_t kHeaders = 248;
+    if (!ByteReader(bytes_).holds(pe_, kHeaders)) {
+        report_.error(fieldAt("PE header", pe_), "is cut off by the end of the file (" + byteAt(bytes_.size()) +
+                                                     "); FreeType reads " + num(kHeaders) + " bytes of it");
+        return false;
+    }
+    ByteReader r(bytes_, static_cast<size_t>(pe_ + 4));
+    const uint32_t machine = r.le16("Machine");
+    const uint32_t sections = r.le16("NumberOfSections");
+    r.skip("TimeDateStamp .. NumberOfSymbols", 12);
+    const uint32_t optionalSize = r.le16("SizeOfOptionalHeader");
+    r.skip("Characteristics", 2);
+    const uint32_t magic = r.le16("Magic");
+    r.seek(static_cast<size_t>(pe_ + 136));
+    const uint32_t resourceRva = r.le32("resource table RVA");
+    if (machine != 0x014C || optionalSize != 0xE0 || magic != 0x10B) {
+        report_.error(fieldAt("PE header", pe_),
+                      "is of machine " + hex(machine, 4) + " with a " + hex(magic, 3) + " optional header of " +
+                          num(optionalSize) + " bytes; FreeType reads fonts only from 32-bit x86 libraries "
+                          "(machine 0x014C, PE32 optional header 0x10B of 224 bytes)");
+        return false;
+    }
+    if (resourceRva == 0) {
+        report_.error(fieldAt("resource table RVA", pe_ + 136), "is 0: the library has no resources, so no fonts");
+        return false;
+    }
+    // FreeType takes the section that starts exactly at the resource table.
+    bool found = false;
+    r.seek(static_cast<size_t>(pe_ + kHeaders));
+    for (uint32_t i = 0; i < sections && !found; ++i) {
+        r.skip("Name, VirtualSize", 12);
+        const uint32_t address = r.le32("VirtualAddress");
+        r.skip("SizeOfRawData", 4);
+        const uint32_t raw = r.le32("PointerToRawData");
+        r.skip("PointerToRelocations .. Characteristics", 16);
+        if (!r.ok()) {
+            report_.error(fieldAt("section table", pe_ + kHeaders), r.error());
+            return false;
+        }
+        if (address == resourceRva) {
+            found = true;
+            section_ = raw;
+            sectionRva_ = address;
+        }
+    }
+    if (!found) {
+        report_.error(fieldAt("resource table RVA", pe_ + 136),
+                      "is " + hex(resourceRva, 8) + ", where no section starts; FreeType finds no resources");
+        return false;
+    }
+    return true;
+}
+
+void PeCheck::checkFontResource(uint64_t languageAt, uint32_t dataOffset)
+{
+    const std::string where = fieldAt("RT_FONT resource " + num(fonts_.count() + 1), languageAt);
+    if (dataOffset & 0x80000000u) {
+        report_.error(where, "is a directory where its data entry belongs");
+        return;
+    }
+    const uint64_t data = section_ + dataOffset;
+    if (!ByteReader(bytes_).holds(data, 16)) {
+        report_.error(where, "has its data entry at " + byteAt(data) + ", past the end of the file");
+        return;
+    }
+    const uint64_t rva = le16At(bytes_, data) | uint64_t{le16At(bytes_, data + 2)} << 16;
+    const uint64_t size = le16At(bytes_, data + 4) | uint64_t{le16At(bytes_, data + 6)} << 16;
+    if (rva < sectionRva_) {
+        report_.error(fieldAt("RT_FONT data entry", data),
+                      "puts the font at address " + hex(rva, 8) + ", before its section (" +
+                          hex(sectionRva_, 8) + ")");
+        return;
+    }
+    const uint64_t offset = section_ + (rva - sectionRva_);
+    if (offset >= bytes_.size()) {
+        report_.error(fieldAt("RT_FONT data entry", data),
+                      "puts the font at " + byteAt(offset) + ", past the end of the file");
+        return;
+    }
+    // FreeType, the reader of these libraries, goes by the font's dfSize and not by
+    // the entry's size; a size short of it misleads only other tools.
+    fonts_.check(where, offset, bytes_.size() - offset);
+    const uint64_t dfSize = offset + 6 <= bytes_.size()
+                                ? le16At(bytes_, offset + 2) | uint64_t{le16At(bytes_, offset + 4)} << 16
+                                : 0;
+    if (size < dfSize || offset + size > bytes_.size())
+        report_.warning(fieldAt("RT_FONT data entry", data),
+                        "gives the font " + num(size) + " bytes from " + byteAt(offset) +
+                            (size < dfSize ? ", fewer than its dfSize (" + num(dfSize) + ")"
+                                           : ", past the end of the file (" + byteAt(bytes_.size()) + ")") +
+                            "; FreeType reads the font by its dfSize, tools that copy resources by "
+                            "their size do not");
 }
 
 }  // namespace

@@ -53,6 +53,20 @@ std::string tagText(uint32_t tag)
 }
 
 // A table's name as findings place things in it: the tag, bare.
+// How good a subtable is for Unicode: 2 for a full-repertoire one, 1 for a BMP one, 0 for none
+// (or one of a format FreeType does not map Unicode with).
+int unicodeRank(uint32_t platform, uint32_t encoding, uint32_t format)
+{
+    int rank = 0;
+    if ((platform == 3 && encoding == 10) || (platform == 0 && (encoding == 4 || encoding == 6)))
+        rank = 2;
+    else if ((platform == 3 && encoding == 1) || (platform == 0 && encoding <= 3))
+        rank = 1;
+    if (rank != 0 && format != 4 && format != 12 && format != 0 && format != 6 && format != 10 && format != 13)
+        rank = 0;
+    return rank;
+}
+
 std::string tableName(uint32_t tag)
 {
     std::string text = tagText(tag);
@@ -179,6 +193,51 @@ struct Compound {
     uint32_t width, height;  // the box FreeType draws the components into
 };
 
+// One strike as its bitmapSizeTable gives it, and what checking its glyphs gathers: the findings
+// many glyphs share are tallied here and reported once the strike is done.
+struct Strike {
+    Strike(const Table& loc_, const Table& data_, const std::string& locName_, const std::string& dataName_, bool colour_,
+           uint32_t index_)
+        : loc(loc_), data(data_), locName(locName_), dataName(dataName_), colour(colour_), index(index_),
+          name(locName_ + ", bitmapSizeTable " + num(index_)), record(loc_.offset + 8 + 48 * size_t{index_}), where(at(name, record))
+    {
+    }
+
+    const Table& loc;
+    const Table& data;
+    const std::string& locName;
+    const std::string& dataName;
+    const bool colour;
+    const uint32_t index;
+    const std::string name;  // "EBLC, bitmapSizeTable 3"
+    const size_t record;
+    const std::string where;  // the name with the record's place
+
+    uint64_t arrayOffset = 0, tablesSize = 0, count = 0;
+    uint32_t startGlyph = 0, endGlyph = 0, ppemX = 0, depth = 0;
+    uint64_t subtablesEnd = 0;  // from the table's start, past the furthest index subtable read
+    uint32_t previousLast = 0;  // the last glyph of the subtable before
+    bool orderSaid = false;
+    size_t covered = 0;  // glyphs given a bitmap
+
+    Tally pastEnd{true, "glyph"}, shortImage{true, "glyph"}, extra{false, "glyph"}, advance{false, "glyph"},
+        twice{false, "glyph"}, backwards{true, "glyph"}, component{true, "component"}, png{false, "glyph"},
+        aligned{false, "glyph"};
+};
+
+// One index subtable of a strike: the glyphs it covers and where their images are.
+struct IndexSubtable {
+    std::string name;   // "EBLC, bitmapSizeTable 3, index subtable 2"
+    std::string where;  // the name with its header's place
+    uint64_t headerAt = 0;  // from the location table's start
+    size_t header = 0;
+    uint32_t first = 0, last = 0;
+    uint64_t n = 0;  // glyphs first to last
+    uint32_t indexFormat = 0, imageFormat = 0;
+    uint64_t imageData = 0, imageSize = 0, sparse = 0;
+    GlyphMetrics shared;  // what index formats 2 and 5 give all their glyphs
+};
+
 class OtbCheck {
 public:
     OtbCheck(std::span<const uint8_t> bytes, CheckReport& report)
@@ -191,6 +250,11 @@ public:
 
 private:
     bool readDirectory();
+    // The directory's records (the first n), its tags given twice, and the tables that overlap
+    // each other or the directory (which ends at directoryEnd).
+    void readDirectoryRecords(size_t n);
+    void checkDuplicateTags();
+    void checkOverlaps(size_t directoryEnd);
     void checkChecksums();
     Table find(uint32_t tag) const;
     // Why a table is not there: "missing", "empty", or cut off by the end of the file.
@@ -199,16 +263,41 @@ private:
     void checkMaxp();
     void checkHhea();
     void checkHmtx();
+    // The cmap's header: false when the table has none to read; records, the encoding records
+    // it holds.
+    bool readCmapHeader(uint32_t& records);
     void checkCmap();
     // Each answers whether FreeType keeps the subtable.
     bool checkCmapFormat4(size_t sub, const std::string& where, bool chosen);
+    // Format 4's header: false when FreeType ignores the subtable; segments, its segment count.
+    bool readCmapFormat4Header(size_t sub, const std::string& where, uint32_t& segments);
     bool checkCmapFormat12(size_t sub, const std::string& where, bool chosen);
+    // The formats FreeType reads but does not map Unicode with (and any other): whether it keeps
+    // the subtable, its faults tallied.
+    bool checkCmapSubtable(size_t sub, uint32_t format, const std::string& subWhere, Tally& unknown, Tally& tooLong);
     void checkName();
     void checkOs2();
     void checkPost();
     void checkOutlines();
     void checkBitmaps();
     void checkStrikes(const Table& loc, const Table& data, bool listFonts);
+    // The strikes the header lets FreeType read, 0 when it reads none.
+    uint32_t strikeCount(const Table& loc, const Table& data, const std::string& locName, const std::string& dataName,
+                         bool colour);
+    // Each answers whether the strike's or subtable's glyphs are read on.
+    bool readStrikeRecord(Strike& st, bool listFonts);
+    bool readIndexSubtable(Strike& st, uint64_t i, IndexSubtable& sub);
+    bool readIndexHeader(Strike& st, IndexSubtable& sub);
+    void walkIndexSubtable(Strike& st, const IndexSubtable& sub);
+    // Checks one glyph's image: its place in the data table, its metrics and its size.
+    void checkGlyphImage(Strike& st, const IndexSubtable& sub, uint32_t glyph, uint64_t start, uint64_t length, size_t locatedAt);
+    uint64_t imageBytesNeeded(Strike& st, uint32_t imageFormat, uint32_t glyph, const GlyphMetrics& m, size_t p, size_t q,
+                              uint64_t body, uint64_t byteAligned, uint64_t bitAligned);
+    void checkBitmapAdvance(Strike& st, uint32_t glyph, uint32_t bitmapAdvance, size_t p);
+    std::string imageWhere(const Strike& st, uint32_t glyph, size_t offset);
+    void checkCompounds(Strike& st);
+    // Reports the strike's tallies and the glyphs it gives no bitmap.
+    void finishStrike(Strike& st);
 
     uint32_t u8(size_t offset) { return r_.seek(offset).u8("byte"); }
     uint32_t u16(size_t offset) { return r_.seek(offset).be16("16-bit field"); }
@@ -338,6 +427,15 @@ bool OtbCheck::readDirectory()
                         "are " + num(searchRange) + ", " + num(entrySelector) + ", " + num(rangeShift) + "; " +
                             num(numTables) + " tables make them " + num(range) + ", " + num(selector) + ", " + num(shift));
 
+    readDirectoryRecords(n);
+    checkDuplicateTags();
+    checkOverlaps(12 + 16 * n);
+    return true;
+}
+
+void OtbCheck::readDirectoryRecords(size_t n)
+{
+    const size_t size = bytes_.size();
     entries_.reserve(n);
     // A directory that claims more tables than it has reads table data as records: one finding
     // per kind of fault, not one per record.
@@ -388,7 +486,10 @@ bool OtbCheck::readDirectory()
     unsorted.flush(report_);
     pastEnd.flush(report_);
     unaligned.flush(report_);
+}
 
+void OtbCheck::checkDuplicateTags()
+{
     // Duplicates: FreeType and HarfBuzz use the first valid entry of a tag.
     std::vector<uint32_t> tags;
     tags.reserve(entries_.size());
@@ -408,9 +509,11 @@ bool OtbCheck::readDirectory()
         i = j;
     }
     twice.flush(report_);
+}
 
+void OtbCheck::checkOverlaps(size_t directoryEnd)
+{
     // Overlaps, with each other and with the directory.
-    const size_t directoryEnd = 12 + 16 * n;
     std::vector<size_t> order;
     order.reserve(entries_.size());
     for (size_t i = 0; i < entries_.size(); ++i)
@@ -436,7 +539,6 @@ bool OtbCheck::readDirectory()
         }
     }
     overlaps.flush(report_);
-    return true;
 }
 
 void OtbCheck::checkChecksums()
@@ -656,28 +758,37 @@ std::string OtbCheck::glyphName(uint32_t glyph)
     return name + buffer;
 }
 
-void OtbCheck::checkCmap()
+bool OtbCheck::readCmapHeader(uint32_t& records)
 {
     const Table& t = cmap_;
     if (!t.present()) {
         report_.error("cmap", absent(kCmap) + ": no character maps to a glyph, so fontconfig and Pango find nothing in the font");
-        return;
+        return false;
     }
     if (t.length < 4) {
         report_.error(at("cmap", t.offset), "is " + num(t.length) + " bytes; its header needs 4");
-        return;
+        return false;
     }
     cmapEnd_ = t.end();
     const uint32_t v = u16(t.offset);
     if (v != 0)
         report_.warning(at("cmap.version", t.offset), "is " + num(v) + "; expected 0");
     const uint32_t count = u16(t.offset + 2);
-    uint32_t records = count;
+    records = count;
     if (4 + 8 * uint64_t{count} > t.length) {
         records = static_cast<uint32_t>((t.length - 4) / 8);
         report_.error(at("cmap.numTables", t.offset + 2), "says " + num(count) + " subtables; the table holds the records of " +
                                                               num(records));
     }
+    return true;
+}
+
+void OtbCheck::checkCmap()
+{
+    const Table& t = cmap_;
+    uint32_t records = 0;
+    if (!readCmapHeader(records))
+        return;
     // The subtable found for Unicode, best first: a full-repertoire one, then a BMP one.
     int bestRank = 0;
     bool unsortedSaid = false;
@@ -714,14 +825,8 @@ void OtbCheck::checkCmap()
         const std::string subWhere = at("cmap, subtable " + num(i) + " (platform " + num(platform) + ", encoding " +
                                             num(encoding) + ", format " + num(format) + ")",
                                         sub);
-        int rank = 0;
+        int rank = unicodeRank(platform, encoding, format);
         const bool unicodeRecord = platform == 0 || (platform == 3 && (encoding == 1 || encoding == 10));
-        if ((platform == 3 && encoding == 10) || (platform == 0 && (encoding == 4 || encoding == 6)))
-            rank = 2;
-        else if ((platform == 3 && encoding == 1) || (platform == 0 && encoding <= 3))
-            rank = 1;
-        if (rank != 0 && format != 4 && format != 12 && format != 0 && format != 6 && format != 10 && format != 13)
-            rank = 0;
         // Records sharing a subtable share its verdict; it is checked once.
         const auto found = std::lower_bound(seen.begin(), seen.end(), std::pair<uint32_t, bool>{offset, false});
         if (found != seen.end() && found->first == offset) {
@@ -736,37 +841,7 @@ void OtbCheck::checkCmap()
             } else if (format == 12) {
                 usable = checkCmapFormat12(sub, subWhere, rank != 0);
             } else {
-                // Other formats: that their arrays fit their length, and their length the table.
-                const size_t end = t.end();
-                auto field16 = [&](size_t at) -> uint64_t { return sub + at + 2 <= end ? u16(sub + at) : 0; };
-                auto field32 = [&](size_t at) -> uint64_t { return sub + at + 4 <= end ? u32(sub + at) : 0; };
-                uint64_t length = 0, needed = 0;
-                switch (format) {
-                case 0: length = field16(2), needed = 262; break;
-                case 2: length = field16(2), needed = 518; break;
-                case 6: length = field16(2), needed = 10 + 2 * field16(8); break;
-                case 8: length = field32(4), needed = 8208 + 12 * field32(8204); break;
-                case 10: length = field32(4), needed = 20 + 2 * field32(16); break;
-                case 13: length = field32(4), needed = 16 + 12 * field32(12); break;
-                case 14: length = field32(2), needed = 10 + 11 * field32(6); break;
-                default:
-                    unknown.note([&](std::string& w, std::string& text) {
-                        w = subWhere;
-                        text = "is a format FreeType does not read; it ignores the subtable";
-                    });
-                    usable = false;
-                    break;
-                }
-                if (usable && (length < needed || sub + length > end)) {
-                    tooLong.note([&](std::string& w, std::string& text) {
-                        w = subWhere;
-                        text = "its length " + num(length) +
-                               (length < needed ? " is short of the " + num(needed) + " bytes it holds"
-                                                : " runs past the end of the cmap table (" + byteAt(end) + ")") +
-                               "; FreeType ignores the subtable";
-                    });
-                    usable = false;
-                }
+                usable = checkCmapSubtable(sub, format, subWhere, unknown, tooLong);
             }
             seen.insert(found, {offset, usable});
             if (!usable)
@@ -799,7 +874,44 @@ void OtbCheck::checkCmap()
         }
 }
 
-bool OtbCheck::checkCmapFormat4(size_t sub, const std::string& where, bool chosen)
+bool OtbCheck::checkCmapSubtable(size_t sub, uint32_t format, const std::string& subWhere, Tally& unknown, Tally& tooLong)
+{
+    // Other formats: that their arrays fit their length, and their length the table.
+    bool usable = true;
+    const size_t end = cmap_.end();
+    auto field16 = [&](size_t at) -> uint64_t { return sub + at + 2 <= end ? u16(sub + at) : 0; };
+    auto field32 = [&](size_t at) -> uint64_t { return sub + at + 4 <= end ? u32(sub + at) : 0; };
+    uint64_t length = 0, needed = 0;
+    switch (format) {
+    case 0: length = field16(2), needed = 262; break;
+    case 2: length = field16(2), needed = 518; break;
+    case 6: length = field16(2), needed = 10 + 2 * field16(8); break;
+    case 8: length = field32(4), needed = 8208 + 12 * field32(8204); break;
+    case 10: length = field32(4), needed = 20 + 2 * field32(16); break;
+    case 13: length = field32(4), needed = 16 + 12 * field32(12); break;
+    case 14: length = field32(2), needed = 10 + 11 * field32(6); break;
+    default:
+        unknown.note([&](std::string& w, std::string& text) {
+            w = subWhere;
+            text = "is a format FreeType does not read; it ignores the subtable";
+        });
+        usable = false;
+        break;
+    }
+    if (usable && (length < needed || sub + length > end)) {
+        tooLong.note([&](std::string& w, std::string& text) {
+            w = subWhere;
+            text = "its length " + num(length) +
+                   (length < needed ? " is short of the " + num(needed) + " bytes it holds"
+                                    : " runs past the end of the cmap table (" + byteAt(end) + ")") +
+                   "; FreeType ignores the subtable";
+        });
+        usable = false;
+    }
+    return usable;
+}
+
+bool OtbCheck::readCmapFormat4Header(size_t sub, const std::string& where, uint32_t& segments)
 {
     // FreeType checks the subtable against the end of the cmap table, whatever its length says.
     const size_t limit = cmapEnd_;
@@ -808,7 +920,7 @@ bool OtbCheck::checkCmapFormat4(size_t sub, const std::string& where, bool chose
         return false;
     }
     const uint32_t length = u16(sub + 2), segX2 = u16(sub + 6);
-    const uint32_t segments = segX2 / 2;
+    segments = segX2 / 2;
     const uint64_t arrays = 16 + 8 * uint64_t{segments};
     if (sub + arrays > limit) {
         report_.error(where, "its " + num(segments) + " segments need " + num(arrays) + " bytes; the cmap table ends " +
@@ -840,6 +952,15 @@ bool OtbCheck::checkCmapFormat4(size_t sub, const std::string& where, bool chose
         report_.error(where, "has no segments: it maps no characters");
         return false;
     }
+    return true;
+}
+
+bool OtbCheck::checkCmapFormat4(size_t sub, const std::string& where, bool chosen)
+{
+    const size_t limit = cmapEnd_;
+    uint32_t segments = 0;
+    if (!readCmapFormat4Header(sub, where, segments))
+        return false;
     const size_t ends = sub + 14, starts = ends + 2 + 2 * size_t{segments}, deltas = starts + 2 * size_t{segments},
                  offsets = deltas + 2 * size_t{segments}, glyphIds = offsets + 2 * size_t{segments};
     if (u16(ends + 2 * (segments - 1)) != 0xFFFF)
@@ -1201,9 +1322,39 @@ void OtbCheck::checkStrikes(const Table& loc, const Table& data, bool listFonts)
     const std::string locName = loc.tag == kCblc ? "CBLC" : loc.tag == kEblc ? "EBLC" : "bloc";
     const std::string dataName = data.tag == kCbdt ? "CBDT" : data.tag == kEbdt ? "EBDT" : "bdat";
     const bool colour = loc.tag == kCblc;
+    const uint32_t strikes = strikeCount(loc, data, locName, dataName, colour);
+    if (strikes == 0 || !maxpOk_)
+        return;
+    if (stamps_.size() != numGlyphs_) {
+        stamps_.assign(numGlyphs_, 0);
+        sizes_.assign(numGlyphs_, 0);
+    }
+    for (uint32_t s = 0; s < strikes; ++s) {
+        Strike strike(loc, data, locName, dataName, colour, s);
+        if (!spend(1, strike.where))
+            return;
+        if (!readStrikeRecord(strike, listFonts))
+            continue;
+        for (uint64_t i = 0; i < strike.count && !overBudget_; ++i) {
+            IndexSubtable sub;
+            if (readIndexSubtable(strike, i, sub) && readIndexHeader(strike, sub))
+                walkIndexSubtable(strike, sub);
+        }
+        if (!overBudget_ && strike.arrayOffset + strike.tablesSize < strike.subtablesEnd)
+            report_.warning(at(strike.name + ".indexTablesSize", strike.record + 4),
+                            "is " + num(strike.tablesSize) + "; the index subtables reach " +
+                                num(strike.subtablesEnd - strike.arrayOffset) + " bytes from the subtable array");
+        checkCompounds(strike);
+        finishStrike(strike);
+    }
+}
+
+uint32_t OtbCheck::strikeCount(const Table& loc, const Table& data, const std::string& locName, const std::string& dataName,
+                               bool colour)
+{
     if (loc.length < 8) {
         report_.error(at(locName, loc.offset), "is " + num(loc.length) + " bytes; its header needs 8, so FreeType sees no strikes");
-        return;
+        return 0;
     }
     const uint32_t v = u32(loc.offset);
     const bool accepted = (v & 0xFFFF0000) == 0x00020000 || (v & 0xFFFF) == 0x0200 || (v & 0xFFFF0000) == 0x00030000 ||
@@ -1212,7 +1363,7 @@ void OtbCheck::checkStrikes(const Table& loc, const Table& data, bool listFonts)
     if (!accepted) {
         report_.error(at(locName + ".version", loc.offset), "is " + hex(v) + "; expected " + hex(expected) + " (" + version(expected) +
                                                                 "): FreeType ignores the table");
-        return;
+        return 0;
     }
     if (v != expected)
         report_.warning(at(locName + ".version", loc.offset), "is " + hex(v) + "; expected " + hex(expected) + " (" + version(expected) + ")");
@@ -1223,454 +1374,468 @@ void OtbCheck::checkStrikes(const Table& loc, const Table& data, bool listFonts)
     const uint32_t numSizes = u32(loc.offset + 4);
     if (numSizes >= 0x10000) {
         report_.error(at(locName + ".numSizes", loc.offset + 4), "is " + num(numSizes) + "; FreeType ignores a table of 65536 strikes or more");
-        return;
+        return 0;
     }
     uint32_t strikes = numSizes;
     if (8 + 48 * uint64_t{numSizes} > loc.length) {
         strikes = static_cast<uint32_t>((loc.length - 8) / 48);
         report_.error(at(locName + ".numSizes", loc.offset + 4), "says " + num(numSizes) + " strikes; the table holds " + num(strikes));
     }
-    if (strikes == 0) {
+    if (strikes == 0)
         report_.error(at(locName + ".numSizes", loc.offset + 4), "is 0: the font has no bitmap strikes");
-        return;
+    return strikes;
+}
+
+bool OtbCheck::readStrikeRecord(Strike& st, bool listFonts)
+{
+    const size_t record = st.record;
+    const std::string& strike = st.name;
+    st.arrayOffset = u32(record);
+    st.tablesSize = u32(record + 4);
+    st.count = u32(record + 8);
+    const int32_t ascender = s8(record + 16), descender = s8(record + 17);
+    const int32_t maxBeforeBL = s8(record + 24), minAfterBL = s8(record + 25);
+    st.startGlyph = u16(record + 40);
+    st.endGlyph = u16(record + 42);
+    const uint32_t ppemX = u8(record + 44), ppemY = u8(record + 45), depth = u8(record + 46), flags = u8(record + 47);
+    st.ppemX = ppemX;
+    st.depth = depth;
+    ++stamp_;
+    compounds_.clear();
+
+    if (listFonts) {
+        std::string line = family_.empty() ? std::string("(no family name)") : family_;
+        if (!subfamily_.empty())
+            line += " " + subfamily_;
+        line += ", " + num(ppemY) + " pixels per em";
+        if (ppemX != ppemY)
+            line += " (" + num(ppemX) + " wide)";
+        if (depth != 1)
+            line += ", " + num(depth) + " bits per pixel";
+        report_.fonts.push_back(line);
     }
-    if (!maxpOk_)
-        return;
-    if (stamps_.size() != numGlyphs_) {
-        stamps_.assign(numGlyphs_, 0);
-        sizes_.assign(numGlyphs_, 0);
+    if (ppemX == 0 || ppemY == 0)
+        report_.error(at(strike + ".ppemX, ppemY", record + 44), "are " + num(ppemX) + " and " + num(ppemY) +
+                                                                     ": FreeType drops a strike of no size");
+    const bool depthOk = st.colour ? depth == 32 || depth == 1 || depth == 2 || depth == 4 || depth == 8
+                                   : depth == 1 || depth == 2 || depth == 4 || depth == 8;
+    if (!depthOk)
+        report_.error(at(strike + ".bitDepth", record + 46), "is " + num(depth) + "; FreeType reads 1, 2, 4 or 8" +
+                                                                 (st.colour ? " or 32" : "") + " bits per pixel");
+    if (flags != 1 && flags != 2 && flags != 3)
+        report_.warning(at(strike + ".flags", record + 47), "is " + hex(flags, 2) + "; expected 1 (horizontal metrics)");
+    if (ascender == 0 && descender == 0)
+        report_.warning(at(strike + " hori.ascender, descender", record + 16),
+                        "are both 0; FreeType guesses the strike's line height" +
+                            std::string(maxBeforeBL || minAfterBL ? " from maxBeforeBL and minAfterBL" : " as its ppem"));
+    else if (descender > 0)
+        report_.warning(at(strike + " hori.descender", record + 17), "is +" + snum(descender) +
+                                                                         "; expected zero or less (below the baseline)");
+    if (st.startGlyph > st.endGlyph || st.endGlyph >= numGlyphs_)
+        report_.warning(at(strike + ".startGlyphIndex, endGlyphIndex", record + 40),
+                        "are " + num(st.startGlyph) + " and " + num(st.endGlyph) + "; the font's glyphs are 0 to " + num(numGlyphs_ - 1));
+
+    const size_t locLength = st.loc.length;
+    if (st.arrayOffset > locLength || st.count > (locLength - st.arrayOffset) / 8) {
+        report_.error(at(strike + ".indexSubTableArrayOffset", record),
+                      "is " + num(st.arrayOffset) + " with " + num(st.count) + " index subtables (" + num(8 * st.count) +
+                          " bytes); the " + st.locName + " table is " + num(locLength) + " bytes, so FreeType loads no glyph of the strike");
+        return false;
     }
+    if (st.count == 0)
+        report_.error(at(strike + ".numberOfIndexSubTables", record + 8), "is 0: the strike has no glyphs");
+    if (st.arrayOffset + st.tablesSize > locLength)
+        report_.warning(at(strike + ".indexTablesSize", record + 4), "is " + num(st.tablesSize) + "; from byte " + num(st.arrayOffset) +
+                                                                         " it runs past the end of " + st.locName);
+    st.subtablesEnd = st.arrayOffset + 8 * st.count;
+    return true;
+}
 
-    for (uint32_t s = 0; s < strikes; ++s) {
-        const size_t record = loc.offset + 8 + 48 * size_t{s};
-        const std::string strike = locName + ", bitmapSizeTable " + num(s);
-        const std::string where = at(strike, record);
-        if (!spend(1, where))
-            return;
-        const uint64_t arrayOffset = u32(record), tablesSize = u32(record + 4), count = u32(record + 8);
-        const int32_t ascender = s8(record + 16), descender = s8(record + 17);
-        const int32_t maxBeforeBL = s8(record + 24), minAfterBL = s8(record + 25);
-        const uint32_t startGlyph = u16(record + 40), endGlyph = u16(record + 42);
-        const uint32_t ppemX = u8(record + 44), ppemY = u8(record + 45), depth = u8(record + 46), flags = u8(record + 47);
-        ++stamp_;
-        size_t covered = 0;
-        compounds_.clear();
+bool OtbCheck::readIndexSubtable(Strike& st, uint64_t i, IndexSubtable& sub)
+{
+    const Table& loc = st.loc;
+    const size_t entry = loc.offset + static_cast<size_t>(st.arrayOffset) + 8 * i;
+    const uint32_t first = u16(entry), last = u16(entry + 2);
+    const uint64_t additional = u32(entry + 4);
+    sub.name = st.name + ", index subtable " + num(i);
+    if (!spend(1, at(sub.name, entry)))
+        return false;
+    if (first > last) {
+        report_.error(at(sub.name, entry), "its glyphs run from " + num(first) + " to " + num(last) +
+                                               ", backwards: FreeType never finds them, and they come out blank");
+        return false;
+    }
+    if (!st.orderSaid && i > 0 && first <= st.previousLast) {
+        st.orderSaid = true;
+        report_.warning(at(sub.name, entry), "glyphs " + num(first) + " to " + num(last) +
+                                                 " are not after the previous subtable's (to " + num(st.previousLast) +
+                                                 "); FreeType takes the first subtable that covers a glyph");
+    }
+    st.previousLast = last;
+    if (last >= numGlyphs_)
+        report_.warning(at(sub.name, entry), "covers glyphs " + num(first) + " to " + num(last) + "; the font has " +
+                                                 num(numGlyphs_) + " (maxp.numGlyphs)");
+    else if (first < st.startGlyph || last > st.endGlyph)
+        report_.warning(at(sub.name, entry), "covers glyphs " + num(first) + " to " + num(last) + ", outside the strike's " +
+                                                 num(st.startGlyph) + " to " + num(st.endGlyph));
+    sub.headerAt = st.arrayOffset + additional;
+    if (sub.headerAt + 8 > loc.length) {
+        report_.error(at(sub.name + " additionalOffsetToIndexSubtable", entry + 4),
+                      "is " + num(additional) + ": the subtable would start at byte " + num(sub.headerAt) + " of the " +
+                          num(loc.length) + "-byte " + st.locName + "; its glyphs come out blank");
+        return false;
+    }
+    sub.first = first;
+    sub.last = last;
+    sub.n = uint64_t{last} - first + 1;
+    sub.header = loc.offset + static_cast<size_t>(sub.headerAt);
+    sub.where = at(sub.name, sub.header);
+    sub.indexFormat = u16(sub.header);
+    sub.imageFormat = u16(sub.header + 2);
+    sub.imageData = u32(sub.header + 4);
+    const uint32_t imageFormat = sub.imageFormat;
+    const bool ownMetrics = imageFormat == 1 || imageFormat == 2 || imageFormat == 6 || imageFormat == 7 ||
+                            imageFormat == 8 || imageFormat == 9 || imageFormat == 17 || imageFormat == 18;
+    const bool knownImage = ownMetrics || imageFormat == 5 || imageFormat == 19;
+    // FreeType looks at the index format first.
+    if (sub.indexFormat < 1 || sub.indexFormat > 5) {
+        report_.error(sub.where, "index format " + num(sub.indexFormat) + " is not one of 1 to 5: its glyphs come out blank");
+        return false;
+    }
+    if (!knownImage) {
+        report_.error(sub.where, "image format " + num(imageFormat) +
+                                     " is not one FreeType reads (1, 2, 5, 6, 7, 8, 9, 17, 18 or 19): it refuses its glyphs");
+        return false;
+    }
+    if ((imageFormat >= 17) != st.colour)
+        report_.warning(sub.where, "image format " + num(imageFormat) + (st.colour ? " is not a PNG format, expected in CBDT"
+                                                                                   : " is a PNG format, which belongs in CBDT"));
+    if (sub.imageData > st.data.length) {
+        report_.error(at(sub.name + " imageDataOffset", sub.header + 4), "is " + num(sub.imageData) + ", past the end of the " +
+                                                                             num(st.data.length) + "-byte " + st.dataName +
+                                                                             ": its glyphs come out blank");
+        return false;
+    }
+    return true;
+}
 
-        if (listFonts) {
-            std::string line = family_.empty() ? std::string("(no family name)") : family_;
-            if (!subfamily_.empty())
-                line += " " + subfamily_;
-            line += ", " + num(ppemY) + " pixels per em";
-            if (ppemX != ppemY)
-                line += " (" + num(ppemX) + " wide)";
-            if (depth != 1)
-                line += ", " + num(depth) + " bits per pixel";
-            report_.fonts.push_back(line);
-        }
-        if (ppemX == 0 || ppemY == 0)
-            report_.error(at(strike + ".ppemX, ppemY", record + 44), "are " + num(ppemX) + " and " + num(ppemY) +
-                                                                         ": FreeType drops a strike of no size");
-        const bool depthOk = colour ? depth == 32 || depth == 1 || depth == 2 || depth == 4 || depth == 8
-                                    : depth == 1 || depth == 2 || depth == 4 || depth == 8;
-        if (!depthOk)
-            report_.error(at(strike + ".bitDepth", record + 46), "is " + num(depth) + "; FreeType reads 1, 2, 4 or 8" +
-                                                                     (colour ? " or 32" : "") + " bits per pixel");
-        if (flags != 1 && flags != 2 && flags != 3)
-            report_.warning(at(strike + ".flags", record + 47), "is " + hex(flags, 2) + "; expected 1 (horizontal metrics)");
-        if (ascender == 0 && descender == 0)
-            report_.warning(at(strike + " hori.ascender, descender", record + 16),
-                            "are both 0; FreeType guesses the strike's line height" +
-                                std::string(maxBeforeBL || minAfterBL ? " from maxBeforeBL and minAfterBL" : " as its ppem"));
-        else if (descender > 0)
-            report_.warning(at(strike + " hori.descender", record + 17), "is +" + snum(descender) +
-                                                                             "; expected zero or less (below the baseline)");
-        if (startGlyph > endGlyph || endGlyph >= numGlyphs_)
-            report_.warning(at(strike + ".startGlyphIndex, endGlyphIndex", record + 40),
-                            "are " + num(startGlyph) + " and " + num(endGlyph) + "; the font's glyphs are 0 to " + num(numGlyphs_ - 1));
-
-        if (arrayOffset > loc.length || count > (loc.length - arrayOffset) / 8) {
-            report_.error(at(strike + ".indexSubTableArrayOffset", record),
-                          "is " + num(arrayOffset) + " with " + num(count) + " index subtables (" + num(8 * count) +
-                              " bytes); the " + locName + " table is " + num(loc.length) + " bytes, so FreeType loads no glyph of the strike");
-            continue;
-        }
-        if (count == 0)
-            report_.error(at(strike + ".numberOfIndexSubTables", record + 8), "is 0: the strike has no glyphs");
-        if (arrayOffset + tablesSize > loc.length)
-            report_.warning(at(strike + ".indexTablesSize", record + 4), "is " + num(tablesSize) + "; from byte " + num(arrayOffset) +
-                                                                             " it runs past the end of " + locName);
-        const size_t array = loc.offset + static_cast<size_t>(arrayOffset);
-        const uint64_t ppemForAdvance = ppemX;
-        uint64_t subtablesEnd = arrayOffset + 8 * count;
-
-        Tally pastEnd(true, "glyph"), shortImage(true, "glyph"), extra(false, "glyph"), advance(false, "glyph"),
-            twice(false, "glyph"), backwards(true, "glyph"), component(true, "component"), png(false, "glyph"),
-            aligned(false, "glyph");
-        uint32_t previousLast = 0;
-        bool orderSaid = false;
-        for (uint64_t i = 0; i < count && !overBudget_; ++i) {
-            const size_t entry = array + 8 * i;
-            const uint32_t first = u16(entry), last = u16(entry + 2);
-            const uint64_t additional = u32(entry + 4);
-            const std::string sub = strike + ", index subtable " + num(i);
-            if (!spend(1, at(sub, entry)))
-                break;
-            if (first > last) {
-                report_.error(at(sub, entry), "its glyphs run from " + num(first) + " to " + num(last) +
-                                                  ", backwards: FreeType never finds them, and they come out blank");
-                continue;
-            }
-            if (!orderSaid && i > 0 && first <= previousLast) {
-                orderSaid = true;
-                report_.warning(at(sub, entry), "glyphs " + num(first) + " to " + num(last) +
-                                                    " are not after the previous subtable's (to " + num(previousLast) +
-                                                    "); FreeType takes the first subtable that covers a glyph");
-            }
-            previousLast = last;
-            if (last >= numGlyphs_)
-                report_.warning(at(sub, entry), "covers glyphs " + num(first) + " to " + num(last) + "; the font has " +
-                                                    num(numGlyphs_) + " (maxp.numGlyphs)");
-            else if (first < startGlyph || last > endGlyph)
-                report_.warning(at(sub, entry), "covers glyphs " + num(first) + " to " + num(last) + ", outside the strike's " +
-                                                    num(startGlyph) + " to " + num(endGlyph));
-            const uint64_t headerAt = arrayOffset + additional;
-            if (headerAt + 8 > loc.length) {
-                report_.error(at(sub + " additionalOffsetToIndexSubtable", entry + 4),
-                              "is " + num(additional) + ": the subtable would start at byte " + num(headerAt) + " of the " +
-                                  num(loc.length) + "-byte " + locName + "; its glyphs come out blank");
-                continue;
-            }
-            const size_t header = loc.offset + static_cast<size_t>(headerAt);
-            const std::string subWhere = at(sub, header);
-            const uint32_t indexFormat = u16(header), imageFormat = u16(header + 2);
-            const uint64_t imageData = u32(header + 4);
-            const size_t room = loc.length - static_cast<size_t>(headerAt);  // bytes from the subtable to the table's end
-            const uint64_t n = uint64_t{last} - first + 1;
-            const bool ownMetrics = imageFormat == 1 || imageFormat == 2 || imageFormat == 6 || imageFormat == 7 ||
-                                    imageFormat == 8 || imageFormat == 9 || imageFormat == 17 || imageFormat == 18;
-            const bool knownImage = ownMetrics || imageFormat == 5 || imageFormat == 19;
-            // FreeType looks at the index format first.
-            if (indexFormat < 1 || indexFormat > 5) {
-                report_.error(subWhere, "index format " + num(indexFormat) + " is not one of 1 to 5: its glyphs come out blank");
-                continue;
-            }
-            if (!knownImage) {
-                report_.error(subWhere, "image format " + num(imageFormat) +
-                                            " is not one FreeType reads (1, 2, 5, 6, 7, 8, 9, 17, 18 or 19): it refuses its glyphs");
-                continue;
-            }
-            if ((imageFormat >= 17) != colour)
-                report_.warning(subWhere, "image format " + num(imageFormat) + (colour ? " is not a PNG format, expected in CBDT"
-                                                                                       : " is a PNG format, which belongs in CBDT"));
-            if (imageData > data.length) {
-                report_.error(at(sub + " imageDataOffset", header + 4), "is " + num(imageData) + ", past the end of the " +
-                                                                            num(data.length) + "-byte " + dataName + ": its glyphs come out blank");
-                continue;
-            }
-            // The metrics index formats 2 and 5 give all their glyphs.
-            GlyphMetrics shared;
-            bool sharedMetrics = false;
-            uint64_t imageSize = 0, sparse = 0, needed = 0;
-            switch (indexFormat) {
-            case 1:
-                needed = 8 + 4 * (n + 1);
-                break;
-            case 3:
-                needed = 8 + 2 * (n + 1);
-                break;
-            case 2:
-            case 5:
-                needed = indexFormat == 2 ? 20 : 24;
-                if (room >= needed) {
-                    imageSize = u32(header + 8);
-                    shared = {u8(header + 12), u8(header + 13), u8(header + 16), s8(header + 14), s8(header + 15)};
-                    sharedMetrics = true;
-                    if (indexFormat == 5) {
-                        sparse = u32(header + 20);
-                        needed = 24 + 2 * sparse;
-                    }
-                }
-                break;
-            case 4:
-                needed = 12;
-                if (room >= needed) {
-                    sparse = u32(header + 8);
-                    needed = 12 + 4 * (sparse + 1);
-                }
-                break;
-            default:
-                continue;
-            }
-            if (needed > room) {
-                report_.error(subWhere, "index format " + num(indexFormat) + " for " +
-                                            (indexFormat == 4 || indexFormat == 5 ? num(sparse) : num(n)) + " glyphs needs " +
-                                            num(needed) + " bytes; " + locName + " ends " + num(room) +
-                                            " bytes on, so FreeType finds none of its glyphs and they come out blank");
-                continue;
-            }
-            subtablesEnd = std::max(subtablesEnd, headerAt + needed);
-            if ((indexFormat == 2 || indexFormat == 5) && imageSize == 0) {
-                report_.error(at(sub + " imageSize", header + 8), "is 0: FreeType refuses its glyphs");
-                continue;
-            }
-            if (!sharedMetrics && (imageFormat == 5 || imageFormat == 19)) {
-                report_.error(subWhere, "image format " + num(imageFormat) + " has no metrics of its own, and index format " +
-                                            num(indexFormat) + " gives none: its glyphs come out blank");
-                continue;
-            }
-            const size_t glyphCount = static_cast<size_t>(indexFormat == 4 || indexFormat == 5 ? sparse : n);
-            if (!spend(glyphCount, subWhere))
-                break;
-
-            // Each glyph's image: checks its place in the data table, its metrics and its size.
-            auto image = [&](uint32_t glyph, uint64_t start, uint64_t length, size_t locatedAt) {
-                if (glyph >= numGlyphs_)
-                    return;
-                if (stamps_[glyph] == stamp_) {
-                    twice.note([&](std::string& w, std::string& text) {
-                        w = at(sub, locatedAt);
-                        text = glyphName(glyph) + " has a bitmap in an earlier subtable of the strike; FreeType uses that one";
-                    });
-                    return;
-                }
-                const uint64_t begin = imageData + start;
-                if (begin > data.length || length > data.length - begin) {
-                    pastEnd.note([&](std::string& w, std::string& text) {
-                        w = at(sub, locatedAt);
-                        text = glyphName(glyph) + ": its image (" + num(length) + " bytes at byte " + num(begin) + " of " + dataName +
-                               ") runs past the end of the " + num(data.length) + "-byte table; the glyph comes out blank";
-                    });
-                    return;
-                }
-                stamps_[glyph] = stamp_;
-                ++covered;
-                const size_t p = data.offset + static_cast<size_t>(begin);
-                // Findings about the image itself are placed at it.
-                auto imageAt = [&](size_t offset) { return at(dataName + ", strike " + num(s) + ", " + glyphName(glyph), offset); };
-                GlyphMetrics m = shared;
-                size_t metricsSize = 0;
-                if (imageFormat == 1 || imageFormat == 2 || imageFormat == 8 || imageFormat == 17)
-                    metricsSize = 5;
-                else if (imageFormat == 6 || imageFormat == 7 || imageFormat == 9 || imageFormat == 18)
-                    metricsSize = 8;
-                if (length < metricsSize) {
-                    shortImage.note([&](std::string& w, std::string& text) {
-                        w = imageAt(p);
-                        text = "its image is " + num(length) + " bytes, too short for its " + num(metricsSize) +
-                               "-byte metrics";
-                    });
-                    return;
-                }
-                if (metricsSize != 0)
-                    m = {u8(p), u8(p + 1), u8(p + 4), s8(p + 2), s8(p + 3)};
-                sizes_[glyph] = static_cast<uint16_t>(m.width << 8 | m.height);
-                const uint64_t body = length - metricsSize;
-                const size_t q = p + metricsSize;
-                const uint64_t rowBits = uint64_t{m.width} * depth;
-                const uint64_t byteAligned = (rowBits + 7) / 8 * m.height, bitAligned = (rowBits * m.height + 7) / 8;
-                uint64_t want = 0;
-                switch (imageFormat) {
-                case 1:
-                case 6:
-                    want = byteAligned;
-                    break;
-                case 2:
-                case 7:
-                    want = bitAligned;
-                    // FreeType takes an image of exactly byte-aligned size for byte-aligned rows.
-                    if (bitAligned < byteAligned && body == byteAligned)
-                        aligned.note([&](std::string& w, std::string& text) {
-                            w = imageAt(p);
-                            text = "its bit-aligned image (format " + num(imageFormat) + ") is " + num(body) +
-                                   " bytes, the size of byte-aligned rows, so FreeType reads it as byte-aligned";
-                        });
-                    break;
-                case 5:
-                    want = bitAligned;
-                    break;
-                case 8:
-                case 9: {
-                    const size_t countAt = imageFormat == 8 ? q + 1 : q;
-                    const uint64_t headerBytes = imageFormat == 8 ? 3 : 2;
-                    const uint64_t components = body >= headerBytes ? u16(countAt) : 0;
-                    want = headerBytes + 4 * components;
-                    if (body >= want && components != 0)
-                        compounds_.push_back({glyph, countAt + 2, static_cast<uint32_t>(components), m.width, m.height});
-                    break;
-                }
-                case 17:
-                case 18:
-                case 19: {
-                    const uint64_t pngLength = body >= 4 ? u32(q) : 0;
-                    want = 4 + pngLength;
-                    if (body >= want && (pngLength < 8 || u32(q + 4) != 0x89504E47))
-                        png.note([&](std::string& w, std::string& text) {
-                            w = imageAt(p);
-                            text = "its image data is not a PNG";
-                        });
-                    break;
-                }
-                default:
-                    break;
-                }
-                if (body < want) {
-                    shortImage.note([&](std::string& w, std::string& text) {
-                        w = imageAt(p);
-                        text = "its image (format " + num(imageFormat) + ", " + num(m.width) + " x " + num(m.height) + ") has " +
-                               num(body) + " bytes of data; it needs " + num(want) + ", so the glyph comes out blank";
-                    });
-                } else if (body > want && imageFormat <= 7 && !((imageFormat == 2 || imageFormat == 7) && body == byteAligned)) {
-                    extra.note([&](std::string& w, std::string& text) {
-                        w = imageAt(p);
-                        text = "its image (format " + num(imageFormat) + ", " + num(m.width) + " x " + num(m.height) + ") has " +
-                               num(body) + " bytes of data; it needs " + num(want);
-                    });
-                }
-                // HarfBuzz, and so Pango, spaces glyphs by hmtx; FreeType draws the bitmap's own
-                // advance. Off by half a pixel or more, the two disagree even when rounded.
-                uint32_t units = 0;
-                if (headOk_ && hmtxAdvance(glyph, units) && ppemForAdvance != 0) {
-                    const uint64_t scaled = uint64_t{units} * ppemForAdvance, bitmap = uint64_t{m.advance} * unitsPerEm_;
-                    const uint64_t off = scaled > bitmap ? scaled - bitmap : bitmap - scaled;
-                    if (2 * off >= unitsPerEm_)
-                        advance.note([&](std::string& w, std::string& text) {
-                            w = imageAt(p);
-                            text = "its hmtx advance, " + num(units) + " of " + num(unitsPerEm_) + " units, is " +
-                                   pixels((scaled * 100 + unitsPerEm_ / 2) / unitsPerEm_) + " pixels at " + num(ppemForAdvance) +
-                                   " pixels per em; the bitmap advances " + num(m.advance) +
-                                   ": Pango spaces the glyphs by hmtx and FreeType draws them by the bitmap";
-                        });
-                }
-            };
-
-            switch (indexFormat) {
-            case 1:
-            case 3: {
-                const size_t width = indexFormat == 1 ? 4 : 2;
-                const size_t offsets = header + 8;
-                uint64_t here = width == 4 ? u32(offsets) : u16(offsets);
-                for (uint64_t k = 0; k < n; ++k) {
-                    const size_t nextAt = offsets + width * static_cast<size_t>(k + 1);
-                    const uint64_t next = width == 4 ? u32(nextAt) : u16(nextAt);
-                    const auto glyph = static_cast<uint32_t>(first + k);
-                    if (next < here) {
-                        backwards.note([&](std::string& w, std::string& text) {
-                            w = at(sub + " offsets", nextAt - width);
-                            text = glyphName(glyph) + ": its image would end at " + num(next) + ", before its start " + num(here) +
-                                   "; the glyph comes out blank";
-                        });
-                    } else if (next > here) {
-                        image(glyph, here, next - here, nextAt - width);
-                    }
-                    here = next;
-                }
-                break;
-            }
-            case 2:
-                for (uint64_t k = 0; k < n; ++k)
-                    image(static_cast<uint32_t>(first + k), imageSize * k, imageSize, header);
-                break;
-            case 4: {
-                uint32_t previousGlyph = 0;
-                bool idsSaid = false;
-                for (uint64_t k = 0; k < sparse; ++k) {
-                    const size_t pair = header + 12 + 4 * static_cast<size_t>(k);
-                    const uint32_t glyph = u16(pair), here = u16(pair + 2), next = u16(pair + 6);
-                    if (!idsSaid && ((k > 0 && glyph <= previousGlyph) || glyph < first || glyph > last)) {
-                        idsSaid = true;
-                        report_.warning(at(sub + " glyphIdOffsetPair " + num(k), pair),
-                                        "glyph " + num(glyph) + (glyph < first || glyph > last
-                                                                     ? " is outside the subtable's " + num(first) + " to " + num(last) + ": FreeType never finds it"
-                                                                     : " does not follow glyph " + num(previousGlyph) + "; the glyph ids should ascend"));
-                    }
-                    previousGlyph = glyph;
-                    if (glyph < first || glyph > last)
-                        continue;
-                    if (next < here)
-                        backwards.note([&](std::string& w, std::string& text) {
-                            w = at(sub + " glyphIdOffsetPair " + num(k), pair);
-                            text = glyphName(glyph) + ": its image would end at " + num(next) + ", before its start " + num(here) +
-                                   "; the glyph comes out blank";
-                        });
-                    else if (next > here)
-                        image(glyph, here, next - here, pair);
-                }
-                break;
-            }
-            case 5: {
-                uint32_t previousGlyph = 0;
-                bool idsSaid = false;
-                for (uint64_t k = 0; k < sparse; ++k) {
-                    const size_t id = header + 24 + 2 * static_cast<size_t>(k);
-                    const uint32_t glyph = u16(id);
-                    if (!idsSaid && ((k > 0 && glyph <= previousGlyph) || glyph < first || glyph > last)) {
-                        idsSaid = true;
-                        report_.warning(at(sub + " glyphIdArray " + num(k), id),
-                                        "glyph " + num(glyph) + (glyph < first || glyph > last
-                                                                     ? " is outside the subtable's " + num(first) + " to " + num(last) + ": FreeType never finds it"
-                                                                     : " does not follow glyph " + num(previousGlyph) + "; the glyph ids should ascend"));
-                    }
-                    previousGlyph = glyph;
-                    if (glyph >= first && glyph <= last)
-                        image(glyph, imageSize * k, imageSize, id);
-                }
-                break;
-            }
-            default:
-                break;
+bool OtbCheck::readIndexHeader(Strike& st, IndexSubtable& sub)
+{
+    const size_t header = sub.header;
+    const uint32_t indexFormat = sub.indexFormat;
+    const size_t room = st.loc.length - static_cast<size_t>(sub.headerAt);  // bytes from the subtable to the table's end
+    bool sharedMetrics = false;
+    uint64_t needed = 0;
+    switch (indexFormat) {
+    case 1:
+        needed = 8 + 4 * (sub.n + 1);
+        break;
+    case 3:
+        needed = 8 + 2 * (sub.n + 1);
+        break;
+    case 2:
+    case 5:
+        needed = indexFormat == 2 ? 20 : 24;
+        if (room >= needed) {
+            sub.imageSize = u32(header + 8);
+            sub.shared = {u8(header + 12), u8(header + 13), u8(header + 16), s8(header + 14), s8(header + 15)};
+            sharedMetrics = true;
+            if (indexFormat == 5) {
+                sub.sparse = u32(header + 20);
+                needed = 24 + 2 * sub.sparse;
             }
         }
-        if (!overBudget_ && arrayOffset + tablesSize < subtablesEnd)
-            report_.warning(at(strike + ".indexTablesSize", record + 4),
-                            "is " + num(tablesSize) + "; the index subtables reach " + num(subtablesEnd - arrayOffset) +
-                                " bytes from the subtable array");
+        break;
+    case 4:
+        needed = 12;
+        if (room >= needed) {
+            sub.sparse = u32(header + 8);
+            needed = 12 + 4 * (sub.sparse + 1);
+        }
+        break;
+    default:
+        return false;
+    }
+    if (needed > room) {
+        report_.error(sub.where, "index format " + num(indexFormat) + " for " +
+                                     (indexFormat == 4 || indexFormat == 5 ? num(sub.sparse) : num(sub.n)) + " glyphs needs " +
+                                     num(needed) + " bytes; " + st.locName + " ends " + num(room) +
+                                     " bytes on, so FreeType finds none of its glyphs and they come out blank");
+        return false;
+    }
+    st.subtablesEnd = std::max(st.subtablesEnd, sub.headerAt + needed);
+    if ((indexFormat == 2 || indexFormat == 5) && sub.imageSize == 0) {
+        report_.error(at(sub.name + " imageSize", header + 8), "is 0: FreeType refuses its glyphs");
+        return false;
+    }
+    if (!sharedMetrics && (sub.imageFormat == 5 || sub.imageFormat == 19)) {
+        report_.error(sub.where, "image format " + num(sub.imageFormat) + " has no metrics of its own, and index format " +
+                                     num(indexFormat) + " gives none: its glyphs come out blank");
+        return false;
+    }
+    const size_t glyphCount = static_cast<size_t>(indexFormat == 4 || indexFormat == 5 ? sub.sparse : sub.n);
+    return spend(glyphCount, sub.where);
+}
 
-        // Compound glyphs: each component needs a bitmap of its own in the same strike, and FreeType
-        // draws it at its offset from the compound's top left corner, inside the compound's box.
-        for (const Compound& c : compounds_) {
-            if (!spend(c.count, where))
-                break;
-            for (uint32_t k = 0; k < c.count; ++k) {
-                const size_t record = c.components + 4 * size_t{k};
-                const uint32_t part = u16(record);
-                const int32_t dx = s8(record + 2), dy = s8(record + 3);
-                const bool found = part != c.glyph && part < numGlyphs_ && stamps_[part] == stamp_;
-                const int32_t width = found ? sizes_[part] >> 8 : 0, height = found ? sizes_[part] & 0xFF : 0;
-                const bool inside = dx >= 0 && dy >= 0 && dx + width <= static_cast<int32_t>(c.width) &&
-                                    dy + height <= static_cast<int32_t>(c.height);
-                if (found && inside)
-                    continue;
-                component.note([&](std::string& w, std::string& text) {
-                    w = at(dataName + ", strike " + num(s) + ", " + glyphName(c.glyph) + ", component " + num(k), record);
-                    text = "glyph " + num(part) +
-                           (part == c.glyph ? " is the compound glyph itself"
-                            : !found        ? " has no bitmap in this strike"
-                                            : " (" + snum(width) + " x " + snum(height) + " at " + snum(dx) + ", " + snum(dy) +
-                                                  ") falls outside the compound's " + num(c.width) + " x " + num(c.height) + " box") +
-                           ": FreeType refuses the glyph";
+void OtbCheck::walkIndexSubtable(Strike& st, const IndexSubtable& sub)
+{
+    const size_t header = sub.header;
+    const uint32_t first = sub.first, last = sub.last;
+    switch (sub.indexFormat) {
+    case 1:
+    case 3: {
+        const size_t width = sub.indexFormat == 1 ? 4 : 2;
+        const size_t offsets = header + 8;
+        uint64_t here = width == 4 ? u32(offsets) : u16(offsets);
+        for (uint64_t k = 0; k < sub.n; ++k) {
+            const size_t nextAt = offsets + width * static_cast<size_t>(k + 1);
+            const uint64_t next = width == 4 ? u32(nextAt) : u16(nextAt);
+            const auto glyph = static_cast<uint32_t>(first + k);
+            if (next < here) {
+                st.backwards.note([&](std::string& w, std::string& text) {
+                    w = at(sub.name + " offsets", nextAt - width);
+                    text = glyphName(glyph) + ": its image would end at " + num(next) + ", before its start " + num(here) +
+                           "; the glyph comes out blank";
                 });
+            } else if (next > here) {
+                checkGlyphImage(st, sub, glyph, here, next - here, nextAt - width);
             }
+            here = next;
         }
+        break;
+    }
+    case 2:
+        for (uint64_t k = 0; k < sub.n; ++k)
+            checkGlyphImage(st, sub, static_cast<uint32_t>(first + k), sub.imageSize * k, sub.imageSize, header);
+        break;
+    case 4:
+    case 5: {
+        // Sparse glyphs: format 4 pairs each id with its offset, format 5 lists the ids of images
+        // of one size.
+        const bool pairs = sub.indexFormat == 4;
+        const size_t step = pairs ? 4 : 2;
+        const size_t ids = header + (pairs ? 12 : 24);
+        const char* field = pairs ? " glyphIdOffsetPair " : " glyphIdArray ";
+        uint32_t previousGlyph = 0;
+        bool idsSaid = false;
+        for (uint64_t k = 0; k < sub.sparse; ++k) {
+            const size_t id = ids + step * static_cast<size_t>(k);
+            const uint32_t glyph = u16(id);
+            if (!idsSaid && ((k > 0 && glyph <= previousGlyph) || glyph < first || glyph > last)) {
+                idsSaid = true;
+                report_.warning(at(sub.name + field + num(k), id),
+                                "glyph " + num(glyph) + (glyph < first || glyph > last
+                                                             ? " is outside the subtable's " + num(first) + " to " + num(last) + ": FreeType never finds it"
+                                                             : " does not follow glyph " + num(previousGlyph) + "; the glyph ids should ascend"));
+            }
+            previousGlyph = glyph;
+            if (glyph < first || glyph > last)
+                continue;
+            if (!pairs) {
+                checkGlyphImage(st, sub, glyph, sub.imageSize * k, sub.imageSize, id);
+                continue;
+            }
+            const uint32_t here = u16(id + 2), next = u16(id + 6);
+            if (next < here)
+                st.backwards.note([&](std::string& w, std::string& text) {
+                    w = at(sub.name + field + num(k), id);
+                    text = glyphName(glyph) + ": its image would end at " + num(next) + ", before its start " + num(here) +
+                           "; the glyph comes out blank";
+                });
+            else if (next > here)
+                checkGlyphImage(st, sub, glyph, here, next - here, id);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
 
-        twice.flush(report_);
-        backwards.flush(report_);
-        pastEnd.flush(report_);
-        shortImage.flush(report_);
-        aligned.flush(report_);
-        extra.flush(report_);
-        png.flush(report_);
-        component.flush(report_);
-        advance.flush(report_);
-        if (!overBudget_ && covered < numGlyphs_) {
-            uint32_t firstMissing = 0;
-            if (spend(numGlyphs_, where))
-                while (firstMissing < numGlyphs_ && stamps_[firstMissing] == stamp_)
-                    ++firstMissing;
-            report_.warning(where, num(numGlyphs_ - covered) + " of the " + num(numGlyphs_) + " glyphs " +
-                                       (numGlyphs_ - covered == 1 ? "has" : "have") + " no bitmap in this strike (the first is " +
-                                       glyphName(firstMissing) + "); FreeType draws them blank, as spaces of their hmtx advance");
+std::string OtbCheck::imageWhere(const Strike& st, uint32_t glyph, size_t offset)
+{
+    // Findings about a glyph's image itself are placed at it.
+    return at(st.dataName + ", strike " + num(st.index) + ", " + glyphName(glyph), offset);
+}
+
+void OtbCheck::checkGlyphImage(Strike& st, const IndexSubtable& sub, uint32_t glyph, uint64_t start, uint64_t length,
+                               size_t locatedAt)
+{
+    if (glyph >= numGlyphs_)
+        return;
+    if (stamps_[glyph] == stamp_) {
+        st.twice.note([&](std::string& w, std::string& text) {
+            w = at(sub.name, locatedAt);
+            text = glyphName(glyph) + " has a bitmap in an earlier subtable of the strike; FreeType uses that one";
+        });
+        return;
+    }
+    const Table& data = st.data;
+    const uint64_t begin = sub.imageData + start;
+    if (begin > data.length || length > data.length - begin) {
+        st.pastEnd.note([&](std::string& w, std::string& text) {
+            w = at(sub.name, locatedAt);
+            text = glyphName(glyph) + ": its image (" + num(length) + " bytes at byte " + num(begin) + " of " + st.dataName +
+                   ") runs past the end of the " + num(data.length) + "-byte table; the glyph comes out blank";
+        });
+        return;
+    }
+    stamps_[glyph] = stamp_;
+    ++st.covered;
+    const uint32_t imageFormat = sub.imageFormat;
+    const size_t p = data.offset + static_cast<size_t>(begin);
+    GlyphMetrics m = sub.shared;
+    size_t metricsSize = 0;
+    if (imageFormat == 1 || imageFormat == 2 || imageFormat == 8 || imageFormat == 17)
+        metricsSize = 5;
+    else if (imageFormat == 6 || imageFormat == 7 || imageFormat == 9 || imageFormat == 18)
+        metricsSize = 8;
+    if (length < metricsSize) {
+        st.shortImage.note([&](std::string& w, std::string& text) {
+            w = imageWhere(st, glyph, p);
+            text = "its image is " + num(length) + " bytes, too short for its " + num(metricsSize) + "-byte metrics";
+        });
+        return;
+    }
+    if (metricsSize != 0)
+        m = {u8(p), u8(p + 1), u8(p + 4), s8(p + 2), s8(p + 3)};
+    sizes_[glyph] = static_cast<uint16_t>(m.width << 8 | m.height);
+    const uint64_t body = length - metricsSize;
+    const uint64_t rowBits = uint64_t{m.width} * st.depth;
+    const uint64_t byteAligned = (rowBits + 7) / 8 * m.height, bitAligned = (rowBits * m.height + 7) / 8;
+    const uint64_t want = imageBytesNeeded(st, imageFormat, glyph, m, p, p + metricsSize, body, byteAligned, bitAligned);
+    if (body < want) {
+        st.shortImage.note([&](std::string& w, std::string& text) {
+            w = imageWhere(st, glyph, p);
+            text = "its image (format " + num(imageFormat) + ", " + num(m.width) + " x " + num(m.height) + ") has " +
+                   num(body) + " bytes of data; it needs " + num(want) + ", so the glyph comes out blank";
+        });
+    } else if (body > want && imageFormat <= 7 && !((imageFormat == 2 || imageFormat == 7) && body == byteAligned)) {
+        st.extra.note([&](std::string& w, std::string& text) {
+            w = imageWhere(st, glyph, p);
+            text = "its image (format " + num(imageFormat) + ", " + num(m.width) + " x " + num(m.height) + ") has " +
+                   num(body) + " bytes of data; it needs " + num(want);
+        });
+    }
+    checkBitmapAdvance(st, glyph, m.advance, p);
+}
+
+uint64_t OtbCheck::imageBytesNeeded(Strike& st, uint32_t imageFormat, uint32_t glyph, const GlyphMetrics& m, size_t p, size_t q,
+                                    uint64_t body, uint64_t byteAligned, uint64_t bitAligned)
+{
+    switch (imageFormat) {
+    case 1:
+    case 6:
+        return byteAligned;
+    case 2:
+    case 7:
+        // FreeType takes an image of exactly byte-aligned size for byte-aligned rows.
+        if (bitAligned < byteAligned && body == byteAligned)
+            st.aligned.note([&](std::string& w, std::string& text) {
+                w = imageWhere(st, glyph, p);
+                text = "its bit-aligned image (format " + num(imageFormat) + ") is " + num(body) +
+                       " bytes, the size of byte-aligned rows, so FreeType reads it as byte-aligned";
+            });
+        return bitAligned;
+    case 5:
+        return bitAligned;
+    case 8:
+    case 9: {
+        const size_t countAt = imageFormat == 8 ? q + 1 : q;
+        const uint64_t headerBytes = imageFormat == 8 ? 3 : 2;
+        const uint64_t components = body >= headerBytes ? u16(countAt) : 0;
+        const uint64_t want = headerBytes + 4 * components;
+        if (body >= want && components != 0)
+            compounds_.push_back({glyph, countAt + 2, static_cast<uint32_t>(components), m.width, m.height});
+        return want;
+    }
+    case 17:
+    case 18:
+    case 19: {
+        const uint64_t pngLength = body >= 4 ? u32(q) : 0;
+        const uint64_t want = 4 + pngLength;
+        if (body >= want && (pngLength < 8 || u32(q + 4) != 0x89504E47))
+            st.png.note([&](std::string& w, std::string& text) {
+                w = imageWhere(st, glyph, p);
+                text = "its image data is not a PNG";
+            });
+        return want;
+    }
+    default:
+        return 0;
+    }
+}
+
+void OtbCheck::checkBitmapAdvance(Strike& st, uint32_t glyph, uint32_t bitmapAdvance, size_t p)
+{
+    // HarfBuzz, and so Pango, spaces glyphs by hmtx; FreeType draws the bitmap's own advance. Off
+    // by half a pixel or more, the two disagree even when rounded.
+    const uint64_t ppem = st.ppemX;
+    uint32_t units = 0;
+    if (!headOk_ || !hmtxAdvance(glyph, units) || ppem == 0)
+        return;
+    const uint64_t scaled = uint64_t{units} * ppem, bitmap = uint64_t{bitmapAdvance} * unitsPerEm_;
+    const uint64_t off = scaled > bitmap ? scaled - bitmap : bitmap - scaled;
+    if (2 * off >= unitsPerEm_)
+        st.advance.note([&](std::string& w, std::string& text) {
+            w = imageWhere(st, glyph, p);
+            text = "its hmtx advance, " + num(units) + " of " + num(unitsPerEm_) + " units, is " +
+                   pixels((scaled * 100 + unitsPerEm_ / 2) / unitsPerEm_) + " pixels at " + num(ppem) +
+                   " pixels per em; the bitmap advances " + num(bitmapAdvance) +
+                   ": Pango spaces the glyphs by hmtx and FreeType draws them by the bitmap";
+        });
+}
+
+void OtbCheck::checkCompounds(Strike& st)
+{
+    // Compound glyphs: each component needs a bitmap of its own in the same strike, and FreeType
+    // draws it at its offset from the compound's top left corner, inside the compound's box.
+    for (const Compound& c : compounds_) {
+        if (!spend(c.count, st.where))
+            break;
+        for (uint32_t k = 0; k < c.count; ++k) {
+            const size_t record = c.components + 4 * size_t{k};
+            const uint32_t part = u16(record);
+            const int32_t dx = s8(record + 2), dy = s8(record + 3);
+            const bool found = part != c.glyph && part < numGlyphs_ && stamps_[part] == stamp_;
+            const int32_t width = found ? sizes_[part] >> 8 : 0, height = found ? sizes_[part] & 0xFF : 0;
+            const bool inside = dx >= 0 && dy >= 0 && dx + width <= static_cast<int32_t>(c.width) &&
+                                dy + height <= static_cast<int32_t>(c.height);
+            if (found && inside)
+                continue;
+            st.component.note([&](std::string& w, std::string& text) {
+                w = at(st.dataName + ", strike " + num(st.index) + ", " + glyphName(c.glyph) + ", component " + num(k), record);
+                text = "glyph " + num(part) +
+                       (part == c.glyph ? " is the compound glyph itself"
+                        : !found        ? " has no bitmap in this strike"
+                                        : " (" + snum(width) + " x " + snum(height) + " at " + snum(dx) + ", " + snum(dy) +
+                                              ") falls outside the compound's " + num(c.width) + " x " + num(c.height) + " box") +
+                       ": FreeType refuses the glyph";
+            });
         }
     }
+}
+
+void OtbCheck::finishStrike(Strike& st)
+{
+    st.twice.flush(report_);
+    st.backwards.flush(report_);
+    st.pastEnd.flush(report_);
+    st.shortImage.flush(report_);
+    st.aligned.flush(report_);
+    st.extra.flush(report_);
+    st.png.flush(report_);
+    st.component.flush(report_);
+    st.advance.flush(report_);
+    if (overBudget_ || st.covered >= numGlyphs_)
+        return;
+    uint32_t firstMissing = 0;
+    if (spend(numGlyphs_, st.where))
+        while (firstMissing < numGlyphs_ && stamps_[firstMissing] == stamp_)
+            ++firstMissing;
+    report_.warning(st.where, num(numGlyphs_ - st.covered) + " of the " + num(numGlyphs_) + " glyphs " +
+                                  (numGlyphs_ - st.covered == 1 ? "has" : "have") + " no bitmap in this strike (the first is " +
+                                  glyphName(firstMissing) + "); FreeType draws them blank, as spaces of their hmtx advance");
 }
 
 void OtbCheck::run()

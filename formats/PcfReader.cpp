@@ -243,6 +243,9 @@ private:
     bool readTableOfContents();
     void checkTableExtents();
     void readProperties(const TocEntry& t);
+    // The property records, kept in properties_ when sound, and the checks on their names.
+    void readPropertyRecords(size_t recordsAt, uint32_t count, bool big, size_t stringsAt, uint32_t stringSize);
+    void checkPropertyNames(const TocEntry& t);
     void readAccelerators(const TocEntry& t, Accelerators& a);
     bool readMetrics(const TocEntry& t, std::vector<Metric>& out, size_t& recordsAt, size_t& recordSize);
     void readBitmaps(const TocEntry& t);
@@ -250,7 +253,19 @@ private:
     void readScalableWidths(const TocEntry& t);
     void readGlyphNames(const TocEntry& t);
     void checkGlyphs();
+    // How the bitmap data is to be read, and what a glyph's bitmap holds.
+    struct BitmapLayout {
+        const uint8_t* data;
+        size_t scan;
+        bool swap, reverse, plain;
+    };
+    struct GlyphInk {
+        int32_t left = INT32_MAX, right = -1, top = -1, bottom = -1;  // top < 0: no ink
+        bool inkInPadding = false;
+    };
     void checkInk();
+    GlyphInk scanGlyphInk(const BitmapLayout& layout, uint64_t offset, int32_t width, int32_t height, int64_t rb) const;
+    void compareInkMetrics(size_t i, const Metric& m, const GlyphInk& g, Repeated& wrongInk);
     void checkAccelerators(const Accelerators& a, const char* name);
     void checkPropertiesAgainstAccelerators();
     void checkReadingOrder();
@@ -549,6 +564,12 @@ void PcfCheck::readProperties(const TocEntry& t)
                           " bytes of strings do not fit in the table's " + std::to_string(t.size) +
                           " bytes; FreeType refuses the font");
 
+    readPropertyRecords(recordsAt, count, big, stringsAt, stringSize);
+    checkPropertyNames(t);
+}
+
+void PcfCheck::readPropertyRecords(size_t recordsAt, uint32_t count, bool big, size_t stringsAt, uint32_t stringSize)
+{
     properties_.reserve(count);
     ByteReader p(bytes_, recordsAt);
     for (uint32_t i = 0; i < count; ++i) {
@@ -584,7 +605,10 @@ void PcfCheck::readProperties(const TocEntry& t)
     if (stringSize > 0 && bytes_[stringsAt + stringSize - 1] != 0)
         report_.warning(at("PROPERTIES, strings", stringsAt),
                         "the string area does not end with a NUL; its last string runs into what follows");
+}
 
+void PcfCheck::checkPropertyNames(const TocEntry& t)
+{
     // A name given twice: readers look names up and find the first.
     std::vector<std::string_view> names;
     names.reserve(properties_.size());
@@ -1032,7 +1056,7 @@ void PcfCheck::checkInk()
         return;  // already an error; no reader's reading to compare with
     const bool reverse = !bitsMsbFirst(format);
     const bool plain = !swap && !reverse;
-    const uint8_t* data = bytes_.data() + dataStart_;
+    const BitmapLayout layout{bytes_.data() + dataStart_, scan, swap, reverse, plain};
     const bool compareInk = haveInkMetrics_ && inkMetrics_.size() == metrics_.size();
     const TocEntry* bitmapsTable = table(kBitmaps);
     Repeated padBits(report_, false);
@@ -1074,74 +1098,15 @@ void PcfCheck::checkInk()
         if (size > budget)
             break;
         budget -= size;
-        const size_t usedBytes = (static_cast<size_t>(width) + 7) / 8;
-        const unsigned tailBits = static_cast<unsigned>(width) % 8;
-        const uint8_t tailMask = tailBits ? static_cast<uint8_t>(0xFF00u >> tailBits) : uint8_t{0xFF};
-        int32_t left = INT32_MAX, right = -1, top = -1, bottom = -1;
-        bool inkInPadding = false;
-        for (int32_t row = 0; row < height; ++row) {
-            const uint64_t rowStart = offset + static_cast<uint64_t>(row) * static_cast<uint64_t>(rb);
-            // The row's j-th byte, leftmost pixel in the top bit.
-            auto byte = [&](size_t j) {
-                if (plain)  // every file of ours and most of others': read the bytes as they are
-                    return data[rowStart + j];
-                uint64_t at_ = rowStart + j;
-                if (swap)
-                    at_ = (at_ & ~uint64_t{scan - 1}) + (scan - 1 - (at_ & (scan - 1)));
-                return reverse ? kReversedBits[data[at_]] : data[at_];
-            };
-            for (size_t j = usedBytes; j < static_cast<size_t>(rb); ++j)
-                inkInPadding = inkInPadding || byte(j) != 0;
-            const uint8_t tail = byte(usedBytes - 1);
-            inkInPadding = inkInPadding || (tail & static_cast<uint8_t>(~tailMask)) != 0;
-            auto pixels = [&](size_t j) {
-                return j + 1 == usedBytes ? static_cast<uint8_t>(tail & tailMask) : byte(j);
-            };
-            // The leftmost and rightmost bytes with ink are all a row's extent needs.
-            size_t first = 0;
-            uint8_t v = 0;
-            while (first < usedBytes && (v = pixels(first)) == 0)
-                ++first;
-            if (first == usedBytes)
-                continue;
-            size_t last = usedBytes - 1;
-            uint8_t w = pixels(last);
-            while (w == 0)
-                w = pixels(--last);
-            left = std::min(left, static_cast<int32_t>(8 * first) + std::countl_zero(v));
-            right = std::max(right, static_cast<int32_t>(8 * last) + 7 - std::countr_zero(w));
-            if (top < 0)
-                top = row;
-            bottom = row;
-        }
-        if (inkInPadding)
+        const GlyphInk g = scanGlyphInk(layout, offset, width, height, rb);
+        if (g.inkInPadding)
             padBits.add([&] { return at("BITMAPS, " + glyph(i), dataStart_ + offset); },
                         [&] {
                             return "bits are set past the glyph's " + std::to_string(width) +
                                    "-pixel width, in the row padding; readers that copy whole rows show them";
                         });
-        if (!compareInk)
-            continue;
-        const Metric& ink = inkMetrics_[i];
-        std::string found;
-        if (top < 0) {
-            if (ink.width() > 0 && ink.height() > 0)
-                found = "a blank bitmap";
-        } else {
-            const int32_t inkLeft = m.leftSideBearing + left, inkRight = m.leftSideBearing + right + 1;
-            const int32_t inkAscent = m.ascent - top, inkDescent = bottom + 1 - m.ascent;
-            if (ink.leftSideBearing != inkLeft || ink.rightSideBearing != inkRight || ink.ascent != inkAscent ||
-                ink.descent != inkDescent)
-                found = "ink from x " + std::to_string(inkLeft) + " to " + std::to_string(inkRight) + ", ascent " +
-                        std::to_string(inkAscent) + ", descent " + std::to_string(inkDescent);
-        }
-        if (!found.empty())
-            wrongInk.add([&] { return at("INK_METRICS, " + glyph(i), inkMetricsAt_ + i * inkMetricSize_); },
-                         [&] {
-                             return "say x " + std::to_string(ink.leftSideBearing) + " to " +
-                                    std::to_string(ink.rightSideBearing) + ", ascent " + std::to_string(ink.ascent) +
-                                    ", descent " + std::to_string(ink.descent) + "; the bitmap has " + found;
-                         });
+        if (compareInk)
+            compareInkMetrics(i, m, g, wrongInk);
     }
     padBits.finish(at("BITMAPS", bitmapsTable->offset), "glyphs with bits set in the row padding");
     if (compareInk)
@@ -1153,6 +1118,79 @@ void PcfCheck::checkInk()
                                                 "the X server from the start of the data, and they disagree on " +
                           plural(misaligned, "glyph", "glyphs") + " like this one, whose bitmap is not aligned to " +
                           std::to_string(scan) + " bytes");
+}
+
+PcfCheck::GlyphInk PcfCheck::scanGlyphInk(const BitmapLayout& layout, uint64_t offset, int32_t width, int32_t height,
+                                          int64_t rb) const
+{
+    const uint8_t* data = layout.data;
+    const size_t scan = layout.scan;
+    const bool swap = layout.swap, reverse = layout.reverse, plain = layout.plain;
+    const size_t usedBytes = (static_cast<size_t>(width) + 7) / 8;
+    const unsigned tailBits = static_cast<unsigned>(width) % 8;
+    const uint8_t tailMask = tailBits ? static_cast<uint8_t>(0xFF00u >> tailBits) : uint8_t{0xFF};
+    int32_t left = INT32_MAX, right = -1, top = -1, bottom = -1;
+    bool inkInPadding = false;
+    for (int32_t row = 0; row < height; ++row) {
+        const uint64_t rowStart = offset + static_cast<uint64_t>(row) * static_cast<uint64_t>(rb);
+        // The row's j-th byte, leftmost pixel in the top bit.
+        auto byte = [&](size_t j) {
+            if (plain)  // every file of ours and most of others': read the bytes as they are
+                return data[rowStart + j];
+            uint64_t at_ = rowStart + j;
+            if (swap)
+                at_ = (at_ & ~uint64_t{scan - 1}) + (scan - 1 - (at_ & (scan - 1)));
+            return reverse ? kReversedBits[data[at_]] : data[at_];
+        };
+        for (size_t j = usedBytes; j < static_cast<size_t>(rb); ++j)
+            inkInPadding = inkInPadding || byte(j) != 0;
+        const uint8_t tail = byte(usedBytes - 1);
+        inkInPadding = inkInPadding || (tail & static_cast<uint8_t>(~tailMask)) != 0;
+        auto pixels = [&](size_t j) {
+            return j + 1 == usedBytes ? static_cast<uint8_t>(tail & tailMask) : byte(j);
+        };
+        // The leftmost and rightmost bytes with ink are all a row's extent needs.
+        size_t first = 0;
+        uint8_t v = 0;
+        while (first < usedBytes && (v = pixels(first)) == 0)
+            ++first;
+        if (first == usedBytes)
+            continue;
+        size_t last = usedBytes - 1;
+        uint8_t w = pixels(last);
+        while (w == 0)
+            w = pixels(--last);
+        left = std::min(left, static_cast<int32_t>(8 * first) + std::countl_zero(v));
+        right = std::max(right, static_cast<int32_t>(8 * last) + 7 - std::countr_zero(w));
+        if (top < 0)
+            top = row;
+        bottom = row;
+    }
+    return {left, right, top, bottom, inkInPadding};
+}
+
+void PcfCheck::compareInkMetrics(size_t i, const Metric& m, const GlyphInk& g, Repeated& wrongInk)
+{
+    const Metric& ink = inkMetrics_[i];
+    std::string found;
+    if (g.top < 0) {
+        if (ink.width() > 0 && ink.height() > 0)
+            found = "a blank bitmap";
+    } else {
+        const int32_t inkLeft = m.leftSideBearing + g.left, inkRight = m.leftSideBearing + g.right + 1;
+        const int32_t inkAscent = m.ascent - g.top, inkDescent = g.bottom + 1 - m.ascent;
+        if (ink.leftSideBearing != inkLeft || ink.rightSideBearing != inkRight || ink.ascent != inkAscent ||
+            ink.descent != inkDescent)
+            found = "ink from x " + std::to_string(inkLeft) + " to " + std::to_string(inkRight) + ", ascent " +
+                    std::to_string(inkAscent) + ", descent " + std::to_string(inkDescent);
+    }
+    if (!found.empty())
+        wrongInk.add([&] { return at("INK_METRICS, " + glyph(i), inkMetricsAt_ + i * inkMetricSize_); },
+                     [&] {
+                         return "say x " + std::to_string(ink.leftSideBearing) + " to " +
+                                std::to_string(ink.rightSideBearing) + ", ascent " + std::to_string(ink.ascent) +
+                                ", descent " + std::to_string(ink.descent) + "; the bitmap has " + found;
+                     });
 }
 
 // The accelerators say things of the whole font that the X server and clients act on: bounds

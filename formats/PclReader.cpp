@@ -93,6 +93,21 @@ struct Character {
     uint64_t extra = 0;  // bytes after the last row
 };
 
+// The header fields only its checks need.
+struct HeaderFields {
+    uint32_t descriptorSize = 0;
+    uint32_t style = 0;  // MSB and LSB together
+    int widthType = 0, strokeWeight = 0;
+    std::span<const uint8_t> name;
+    bool usable = true;  // nothing read so far makes a printer refuse the font
+};
+
+// A bitmap character's descriptor.
+struct CharDescriptor {
+    uint32_t format = 0, descriptorSize = 0, charClass = 0, orientation = 0;
+    int left = 0, top = 0, width = 0, height = 0, deltaX = 0;
+};
+
 std::string orientationName(int orientation)
 {
     switch (orientation) {
@@ -122,6 +137,11 @@ std::string pointSize(double points)
         s.pop_back();
     return s;
 }
+
+std::string headerWhere(size_t at) { return "font header (" + byteAt(at) + ")"; }
+
+// A font header field, at its offset in the file.
+std::string headerField(const char* name, size_t at) { return std::string("font header, ") + name + " (" + byteAt(at) + ")"; }
 
 bool isText(uint8_t c) { return c >= 0x20 && c < 0x7F; }
 
@@ -158,8 +178,21 @@ private:
 
     // The soft font commands.
     void fontHeader(size_t at, size_t dataAt, size_t count, bool truncated);
+    // The header's parts; readHeaderSize answers whether its fields can be read on.
+    bool readHeaderSize(ByteReader& r, Font& font, HeaderFields& h, size_t at, size_t dataAt, size_t count,
+                        bool truncated);
+    void readHeaderFields(ByteReader& r, Font& font, HeaderFields& h);
+    void checkHeaderFields(Font& font, HeaderFields& h, size_t dataAt);
+    void nameFont(Font& font, const HeaderFields& h, size_t dataAt, size_t count);
     void download(size_t at, size_t dataAt, size_t count, bool truncated);
     void beginCharacter(size_t at, size_t dataAt, size_t count, bool truncated);
+    // Whether a printer reads the character's raster at all, and whether its size is one it takes.
+    bool descriptorReadable(const CharDescriptor& d, int code, size_t at, size_t dataAt, size_t count, bool truncated);
+    bool characterSizeSound(const CharDescriptor& d, int code, size_t at, size_t dataAt);
+    // Whether the font keeps the character (kept: so far); notes what keeps it out.
+    bool keepCharacter(Font* font, const CharDescriptor& d, int code, size_t at, bool kept);
+    // Notes, for the font's findings, how a character it keeps contradicts its header.
+    void compareWithFont(Font& font, const CharDescriptor& d, int code, size_t at);
     void feed(const uint8_t* data, size_t size);
     void endCharacter();
     void fontControl(size_t at, int64_t value);
@@ -537,30 +570,37 @@ void PclChecker::fontHeader(size_t at, size_t dataAt, size_t count, bool truncat
     endCharacter();
     Font font;
     font.headerAt = at;
-    auto where = [&] { return "font header (" + byteAt(at) + ")"; };
-    auto field = [&](const char* name, size_t offset) {
-        return std::string("font header, ") + name + " (" + byteAt(dataAt + offset) + ")";
-    };
     const auto previous = fontOfId_.find(fontId_);
     if (previous != fontOfId_.end())
-        report_.warning(where(), "font ID " + std::to_string(fontId_) + " already holds the font downloaded at " +
-                                   byteAt(fonts_[previous->second].headerAt) +
-                                   "; a printer replaces that font with this one");
+        report_.warning(headerWhere(at), "font ID " + std::to_string(fontId_) + " already holds the font downloaded at " +
+                                             byteAt(fonts_[previous->second].headerAt) +
+                                             "; a printer replaces that font with this one");
     // Every way out below adds the font, as the next one.
     fontOfId_[fontId_] = fonts_.size();
     liveIds_.push_back(fontId_);
     temporaryIds_.push_back(fontId_);
 
     ByteReader r(bytes_.subspan(dataAt, count));
+    HeaderFields h;
+    if (readHeaderSize(r, font, h, at, dataAt, count, truncated)) {
+        readHeaderFields(r, font, h);
+        checkHeaderFields(font, h, dataAt);
+        nameFont(font, h, dataAt, count);
+        font.usable = h.usable && font.read;
+    }
+    fonts_.push_back(std::move(font));
+}
+
+bool PclChecker::readHeaderSize(ByteReader& r, Font& font, HeaderFields& h, size_t at, size_t dataAt, size_t count,
+                                bool truncated)
+{
     if (count < 3) {
         if (!truncated)
-            report_.error(where(), "carries " + std::to_string(count) + " bytes; a bitmap font header has at least 64");
-        fonts_.push_back(std::move(font));
-        return;
+            report_.error(headerWhere(at), "carries " + std::to_string(count) + " bytes; a bitmap font header has at least 64");
+        return false;
     }
-    const uint32_t descriptorSize = r.be16("Font Descriptor Size");
+    h.descriptorSize = r.be16("Font Descriptor Size");
     font.format = static_cast<int>(r.u8("Header Format"));
-    bool usable = true;
     switch (font.format) {
     case 0:
     case 20:
@@ -569,39 +609,40 @@ void PclChecker::fontHeader(size_t at, size_t dataAt, size_t count, bool truncat
     case 11:
     case 15:
     case 16:
-        report_.error(field("Header Format", 2),
+        report_.error(headerField("Header Format", dataAt + 2),
                       "format " + std::to_string(font.format) + " is a scalable font (" +
                           (font.format == 15 || font.format == 16 ? "TrueType" : "Intellifont") +
                           "), not a bitmap soft font (formats 0 and 20)");
-        fonts_.push_back(std::move(font));
-        return;
+        return false;
     default:
-        report_.error(field("Header Format", 2), "format " + std::to_string(font.format) +
-                                                     " is no font header format; a bitmap font has 0 or 20");
-        fonts_.push_back(std::move(font));
-        return;
+        report_.error(headerField("Header Format", dataAt + 2), "format " + std::to_string(font.format) +
+                                                                    " is no font header format; a bitmap font has 0 or 20");
+        return false;
     }
     const size_t needed = font.format == 20 ? 68 : 64;
-    if (descriptorSize < needed) {
-        report_.error(field("Font Descriptor Size", 0),
-                      "is " + std::to_string(descriptorSize) + "; a format " + std::to_string(font.format) +
+    if (h.descriptorSize < needed) {
+        report_.error(headerField("Font Descriptor Size", dataAt),
+                      "is " + std::to_string(h.descriptorSize) + "; a format " + std::to_string(font.format) +
                           " header has at least " + std::to_string(needed) + " bytes, and a printer refuses it");
-        usable = false;
+        h.usable = false;
     }
-    if (count < descriptorSize && !truncated) {
-        report_.error(where(), "its count of " + std::to_string(count) + " bytes does not cover the " +
-                                 std::to_string(descriptorSize) + "-byte descriptor it declares");
-        usable = false;
+    if (count < h.descriptorSize && !truncated) {
+        report_.error(headerWhere(at), "its count of " + std::to_string(count) + " bytes does not cover the " +
+                                           std::to_string(h.descriptorSize) + "-byte descriptor it declares");
+        h.usable = false;
     }
     if (count < needed) {
-        if (!truncated && count >= descriptorSize)
-            report_.error(where(), "carries " + std::to_string(count) + " bytes; a format " +
-                                     std::to_string(font.format) + " header has at least " +
-                                     std::to_string(needed));
-        fonts_.push_back(std::move(font));
-        return;
+        if (!truncated && count >= h.descriptorSize)
+            report_.error(headerWhere(at), "carries " + std::to_string(count) + " bytes; a format " +
+                                               std::to_string(font.format) + " header has at least " +
+                                               std::to_string(needed));
+        return false;
     }
+    return true;
+}
 
+void PclChecker::readHeaderFields(ByteReader& r, Font& font, HeaderFields& h)
+{
     font.type = static_cast<int>(r.u8("Font Type"));
     const uint32_t styleMsb = r.u8("Style MSB");
     r.u8("Reserved");
@@ -614,9 +655,10 @@ void PclChecker::fontHeader(size_t at, size_t dataAt, size_t count, bool truncat
     font.pitch = static_cast<int>(r.be16("Pitch"));
     font.height = static_cast<int>(r.be16("Height"));
     r.be16("xHeight");
-    const int widthType = r.s8("Width Type");
+    h.widthType = r.s8("Width Type");
     const uint32_t styleLsb = r.u8("Style LSB");
-    const int strokeWeight = r.s8("Stroke Weight");
+    h.style = styleMsb << 8 | styleLsb;
+    h.strokeWeight = r.s8("Stroke Weight");
     r.u8("Typeface LSB");
     r.u8("Typeface MSB");
     r.u8("Serif Style");
@@ -632,42 +674,46 @@ void PclChecker::fontHeader(size_t at, size_t dataAt, size_t count, bool truncat
     r.u8("Height Extended");
     r.be16("Cap Height");
     r.be32("Font Number");
-    const std::span<const uint8_t> name = r.bytes("Font Name", 16);
+    h.name = r.bytes("Font Name", 16);
     if (font.format == 20) {
         font.xResolution = static_cast<int>(r.be16("X Resolution"));
         font.yResolution = static_cast<int>(r.be16("Y Resolution"));
     }
     font.read = r.ok();
+}
 
+void PclChecker::checkHeaderFields(Font& font, HeaderFields& h, size_t dataAt)
+{
+    auto field = [&](const char* name, size_t offset) { return headerField(name, dataAt + offset); };
     if (font.type > 2) {
         report_.error(field("Font Type", 3),
                       "is " + std::to_string(font.type) + "; a bitmap font is of type 0 (7-bit), 1 (8-bit, 192 "
                       "codes) or 2 (8-bit, 256 codes)" + (font.type == 3 ? ", type 3 needing a format 16 header" : ""));
-        usable = false;
+        h.usable = false;
     }
     if (font.orientation > 3) {
         report_.error(field("Orientation", 12), "is " + std::to_string(font.orientation) +
                                                     "; 0 to 3 (portrait, landscape, reverse portrait, reverse "
                                                     "landscape)");
-        usable = false;
+        h.usable = false;
     }
     if (font.spacing > 1) {
         report_.error(field("Spacing", 13),
                       "is " + std::to_string(font.spacing) + "; 0 (fixed) or 1 (proportional)");
-        usable = false;
+        h.usable = false;
     }
     if (font.cellWidth == 0) {
         report_.error(field("Cell Width", 8), "is 0; a cell is 1 to 65535 dots wide");
-        usable = false;
+        h.usable = false;
     }
     if (font.cellHeight == 0) {
         report_.error(field("Cell Height", 10), "is 0; a cell is 1 to 65535 dots high");
-        usable = false;
+        h.usable = false;
     }
     if (font.format == 20 && (font.xResolution == 0 || font.yResolution == 0)) {
         report_.error(field(font.xResolution == 0 ? "X Resolution" : "Y Resolution", font.xResolution == 0 ? 64 : 66),
                       "is 0 dots per inch");
-        usable = false;
+        h.usable = false;
         font.xResolution = font.xResolution ? font.xResolution : kDefaultResolution;
         font.yResolution = font.yResolution ? font.yResolution : kDefaultResolution;
     } else if (font.xResolution != font.yResolution) {
@@ -695,35 +741,38 @@ void PclChecker::fontHeader(size_t at, size_t dataAt, size_t count, bool truncat
     }
     if (font.height == 0)
         report_.warning(field("Height", 18), "is 0; a printer cannot select the font by point size");
-    const uint32_t style = styleMsb << 8 | styleLsb;
+    const uint32_t style = h.style;
     if ((style >> 10) != 0 || (style & 3) == 3 || ((style >> 2) & 7) == 5 ||
         ((style >> 5) >= 18 && (style >> 5) <= 30))
         report_.warning(field("Style MSB", 4), "style word " + std::to_string(style) +
                                                    " has a reserved posture, width, structure or bit");
-    if (widthType < -5 || widthType > 5)
-        report_.warning(field("Width Type", 22), "is " + std::to_string(widthType) + "; -5 to 5");
-    if (strokeWeight < -7 || strokeWeight > 7)
-        report_.warning(field("Stroke Weight", 24), "is " + std::to_string(strokeWeight) + "; -7 to 7");
+    if (h.widthType < -5 || h.widthType > 5)
+        report_.warning(field("Width Type", 22), "is " + std::to_string(h.widthType) + "; -5 to 5");
+    if (h.strokeWeight < -7 || h.strokeWeight > 7)
+        report_.warning(field("Stroke Weight", 24), "is " + std::to_string(h.strokeWeight) + "; -7 to 7");
     if (font.firstCode > font.lastCode && font.lastCode != 0)
         report_.warning(field("First Code", 36), "first code " + std::to_string(font.firstCode) +
                                                      " is past last code " + std::to_string(font.lastCode));
+}
 
+void PclChecker::nameFont(Font& font, const HeaderFields& h, size_t dataAt, size_t count)
+{
     // The name: the Font Name field, else the text after the descriptor (a copyright line).
     bool oddName = false;
-    for (uint8_t c : name) {
+    for (uint8_t c : h.name) {
         if (c == 0)
             break;
         oddName = oddName || !isText(c);
         font.name += isText(c) ? static_cast<char>(c) : '?';
     }
     if (oddName)
-        report_.warning(field("Font Name", 48), "holds bytes that are not printable ASCII");
+        report_.warning(headerField("Font Name", dataAt + 48), "holds bytes that are not printable ASCII");
     while (!font.name.empty() && font.name.back() == ' ')
         font.name.pop_back();
     while (!font.name.empty() && font.name.front() == ' ')
         font.name.erase(0, 1);
-    if (font.name.empty() && descriptorSize < count) {
-        for (size_t i = dataAt + descriptorSize; i < dataAt + count && font.name.size() < 60; ++i) {
+    if (font.name.empty() && h.descriptorSize < count) {
+        for (size_t i = dataAt + h.descriptorSize; i < dataAt + count && font.name.size() < 60; ++i) {
             const uint8_t c = bytes_[i];
             if (c == 0 || c == '\r' || c == '\n')
                 break;
@@ -733,8 +782,6 @@ void PclChecker::fontHeader(size_t at, size_t dataAt, size_t count, bool truncat
         while (!font.name.empty() && font.name.back() == ' ')
             font.name.pop_back();
     }
-    font.usable = usable && font.read;
-    fonts_.push_back(std::move(font));
 }
 
 void PclChecker::download(size_t at, size_t dataAt, size_t count, bool truncated)
@@ -761,16 +808,14 @@ void PclChecker::download(size_t at, size_t dataAt, size_t count, bool truncated
 void PclChecker::beginCharacter(size_t at, size_t dataAt, size_t count, bool truncated)
 {
     const int code = codeSet_ ? code_ : 0;
-    auto where = [&] { return charWhere(code, at); };
-    auto field = [&](const char* name, size_t offset) { return charWhere(code, at, name, dataAt + offset); };
     if (Font* font = currentFont())
         ++font->characters;
     if (!codeSet_)
-        report_.error(where(), "no ESC *c#E gives its character code; a printer puts it at code 0");
+        report_.error(charWhere(code, at), "no ESC *c#E gives its character code; a printer puts it at code 0");
     if (count < kCharDescriptor) {
         if (!truncated)
-            report_.error(where(), "carries " + std::to_string(count) + " bytes; a bitmap character's descriptor "
-                                 "alone takes 16");
+            report_.error(charWhere(code, at), "carries " + std::to_string(count) + " bytes; a bitmap character's descriptor "
+                                             "alone takes 16");
         return;
     }
     // From here on continuation blocks belong to this character, even when it is refused.
@@ -781,66 +826,97 @@ void PclChecker::beginCharacter(size_t at, size_t dataAt, size_t count, bool tru
     char_.truncated = truncated;
 
     ByteReader r(bytes_.subspan(dataAt, count));
-    const uint32_t format = r.u8("Format");
+    CharDescriptor d;
+    d.format = r.u8("Format");
     r.u8("Continuation");
-    const uint32_t descriptorSize = r.u8("Descriptor Size");
-    const uint32_t charClass = r.u8("Class");
-    const uint32_t orientation = r.u8("Orientation");
+    d.descriptorSize = r.u8("Descriptor Size");
+    d.charClass = r.u8("Class");
+    d.orientation = r.u8("Orientation");
     r.u8("Reserved");
-    const int left = r.sbe16("Left Offset");
-    const int top = r.sbe16("Top Offset");
-    const int width = static_cast<int>(r.be16("Character Width"));
-    const int height = static_cast<int>(r.be16("Character Height"));
-    const int deltaX = r.sbe16("Delta X");
-
-    if (format != 4) {
-        report_.error(field("Format", 0), "is " + std::to_string(format) +
-                                              (format == 10 || format == 15 ? ", a scalable character's" : "") +
-                                              "; a bitmap character's is 4");
+    d.left = r.sbe16("Left Offset");
+    d.top = r.sbe16("Top Offset");
+    d.width = static_cast<int>(r.be16("Character Width"));
+    d.height = static_cast<int>(r.be16("Character Height"));
+    d.deltaX = r.sbe16("Delta X");
+    if (!descriptorReadable(d, code, at, dataAt, count, truncated))
         return;
-    }
-    if (descriptorSize < 14) {
-        report_.error(field("Descriptor Size", 2),
-                      "is " + std::to_string(descriptorSize) + "; a bitmap character's descriptor has 14 bytes");
-        return;
-    }
-    const size_t rasterAt = 2 + descriptorSize;
-    if (descriptorSize > 14) {
-        report_.warning(field("Descriptor Size", 2), "is " + std::to_string(descriptorSize) +
-                                                          "; a bitmap character's descriptor has 14 bytes, and "
-                                                          "printers skip the rest");
-        if (rasterAt > count) {
-            if (!truncated)
-                report_.error(where(), "its descriptor of " + std::to_string(descriptorSize) +
-                                         " bytes runs past its count of " + std::to_string(count));
-            return;
-        }
-    }
-    if (charClass != 1 && charClass != 2) {
-        report_.error(field("Class", 3), "is " + std::to_string(charClass) +
-                                             "; a bitmap character is of class 1 (raster) or 2 (compressed raster)");
-        return;
-    }
-    bool sound = true;
-    if (width < 1 || width > kMaxCharSide) {
-        report_.error(field("Character Width", 10),
-                      "is " + std::to_string(width) + " dots; 1 to " + std::to_string(kMaxCharSide));
-        sound = false;
-    }
-    if (height < 1 || height > kMaxCharSide) {
-        report_.error(field("Character Height", 12),
-                      "is " + std::to_string(height) + " dots; 1 to " + std::to_string(kMaxCharSide));
-        sound = false;
-    }
-    if (left < -kMaxCharSide || left > kMaxCharSide)
-        report_.error(field("Left Offset", 6), "is " + std::to_string(left) + " dots; -16384 to 16384");
-    if (top < -kMaxCharSide || top > kMaxCharSide)
-        report_.error(field("Top Offset", 8), "is " + std::to_string(top) + " dots; -16384 to 16384");
+    const size_t rasterAt = 2 + d.descriptorSize;
+    const bool sound = characterSizeSound(d, code, at, dataAt);
 
     // The font it goes into. A printer keeps the character only when the font exists, the code
     // is one its type holds and the orientation is the font's.
     Font* font = currentFont();
-    bool kept = sound && codeSet_;
+    const bool kept = keepCharacter(font, d, code, at, sound && codeSet_);
+    if (kept && font->usable)
+        compareWithFont(*font, d, code, at);
+
+    if (!sound)
+        return;
+    char_.checkable = true;
+    char_.charClass = static_cast<int>(d.charClass);
+    char_.width = d.width;
+    char_.height = d.height;
+    char_.expected = static_cast<uint64_t>((d.width + 7) / 8) * static_cast<uint64_t>(d.height);
+    feed(bytes_.data() + dataAt + rasterAt, count - rasterAt);
+}
+
+bool PclChecker::descriptorReadable(const CharDescriptor& d, int code, size_t at, size_t dataAt, size_t count, bool truncated)
+{
+    auto field = [&](const char* name, size_t offset) { return charWhere(code, at, name, dataAt + offset); };
+    if (d.format != 4) {
+        report_.error(field("Format", 0), "is " + std::to_string(d.format) +
+                                              (d.format == 10 || d.format == 15 ? ", a scalable character's" : "") +
+                                              "; a bitmap character's is 4");
+        return false;
+    }
+    if (d.descriptorSize < 14) {
+        report_.error(field("Descriptor Size", 2),
+                      "is " + std::to_string(d.descriptorSize) + "; a bitmap character's descriptor has 14 bytes");
+        return false;
+    }
+    const size_t rasterAt = 2 + d.descriptorSize;
+    if (d.descriptorSize > 14) {
+        report_.warning(field("Descriptor Size", 2), "is " + std::to_string(d.descriptorSize) +
+                                                          "; a bitmap character's descriptor has 14 bytes, and "
+                                                          "printers skip the rest");
+        if (rasterAt > count) {
+            if (!truncated)
+                report_.error(charWhere(code, at), "its descriptor of " + std::to_string(d.descriptorSize) +
+                                                       " bytes runs past its count of " + std::to_string(count));
+            return false;
+        }
+    }
+    if (d.charClass != 1 && d.charClass != 2) {
+        report_.error(field("Class", 3), "is " + std::to_string(d.charClass) +
+                                             "; a bitmap character is of class 1 (raster) or 2 (compressed raster)");
+        return false;
+    }
+    return true;
+}
+
+bool PclChecker::characterSizeSound(const CharDescriptor& d, int code, size_t at, size_t dataAt)
+{
+    auto field = [&](const char* name, size_t offset) { return charWhere(code, at, name, dataAt + offset); };
+    bool sound = true;
+    if (d.width < 1 || d.width > kMaxCharSide) {
+        report_.error(field("Character Width", 10),
+                      "is " + std::to_string(d.width) + " dots; 1 to " + std::to_string(kMaxCharSide));
+        sound = false;
+    }
+    if (d.height < 1 || d.height > kMaxCharSide) {
+        report_.error(field("Character Height", 12),
+                      "is " + std::to_string(d.height) + " dots; 1 to " + std::to_string(kMaxCharSide));
+        sound = false;
+    }
+    if (d.left < -kMaxCharSide || d.left > kMaxCharSide)
+        report_.error(field("Left Offset", 6), "is " + std::to_string(d.left) + " dots; -16384 to 16384");
+    if (d.top < -kMaxCharSide || d.top > kMaxCharSide)
+        report_.error(field("Top Offset", 8), "is " + std::to_string(d.top) + " dots; -16384 to 16384");
+    return sound;
+}
+
+bool PclChecker::keepCharacter(Font* font, const CharDescriptor& d, int code, size_t at, bool kept)
+{
     if (!font) {
         kept = false;
         if (orphans_++ == 0) {
@@ -848,12 +924,12 @@ void PclChecker::beginCharacter(size_t at, size_t dataAt, size_t count, bool tru
             orphanId_ = fontId_;
             orphanCode_ = code;
         }
-    } else if (font->read && font->orientation <= 3 && static_cast<int>(orientation) != font->orientation) {
+    } else if (font->read && font->orientation <= 3 && static_cast<int>(d.orientation) != font->orientation) {
         kept = false;
         if (font->misturned++ == 0) {
             font->misturnedCode = code;
             font->misturnedAt = at;
-            font->misturnedOrientation = static_cast<int>(orientation);
+            font->misturnedOrientation = static_cast<int>(d.orientation);
         }
     }
 
@@ -861,7 +937,7 @@ void PclChecker::beginCharacter(size_t at, size_t dataAt, size_t count, bool tru
     // the 256-code type all but a few control codes.
     if (codeSet_ && code > 255) {
         kept = false;
-        report_.error(where(), "code " + std::to_string(code) + " is past 255, the last of a bitmap font");
+        report_.error(charWhere(code, at), "code " + std::to_string(code) + " is past 255, the last of a bitmap font");
     } else if (codeSet_ && font && font->read && font->type <= 2) {
         const bool inType = font->type == 0   ? (code >= 32 && code <= 127)
                             : font->type == 1 ? ((code >= 32 && code <= 127) || (code >= 160 && code <= 255))
@@ -873,56 +949,50 @@ void PclChecker::beginCharacter(size_t at, size_t dataAt, size_t count, bool tru
                 font->outsideTypeAt = at;
             }
         } else if (font->type == 2 && (code == 0 || (code >= 7 && code <= 15) || code == 27)) {
-            report_.warning(where(), "code " + std::to_string(code) + " is a control code; a printer prints it "
-                                   "only through transparent print data");
+            report_.warning(charWhere(code, at), "code " + std::to_string(code) + " is a control code; a printer prints it "
+                                               "only through transparent print data");
         }
     }
     if (kept) {
         if (font->defined.test(static_cast<size_t>(code)))
-            report_.warning(where(), "code " + std::to_string(code) + " is downloaded again; the printer keeps "
-                                   "this one");
+            report_.warning(charWhere(code, at), "code " + std::to_string(code) + " is downloaded again; the printer keeps "
+                                               "this one");
         font->defined.set(static_cast<size_t>(code));
     }
-    if (kept && font->usable) {
-        if (font->lastCode != 0 && (code < font->firstCode || code > font->lastCode) && font->outsideRange++ == 0) {
-            font->outsideRangeCode = code;
-            font->outsideRangeAt = at;
-        }
-        if (font->spacing == 0 && font->pitch != 0 && deltaX != font->pitch && font->offPitch++ == 0) {
-            font->offPitchCode = code;
-            font->offPitchAt = at;
-            font->offPitchDelta = deltaX;
-        }
-        // The character's ink against the cell, seen upright: a landscape character is stored
-        // turned a quarter to the left, its left offset the upright top negated.
-        if (font->orientation <= 1) {
-            const bool portrait = font->orientation == 0;
-            const int upTop = portrait ? top : -left;
-            const int upHeight = portrait ? height : width;
-            const int upWidth = portrait ? width : height;
-            std::string how;
-            if (upTop > font->baseline)
-                how = counted(upTop - font->baseline, "dot") + " above its top";
-            else if (upHeight - upTop > font->cellHeight - font->baseline)
-                how = counted(upHeight - upTop - (font->cellHeight - font->baseline), "dot") + " below its bottom";
-            else if (upWidth > font->cellWidth)
-                how = counted(upWidth, "dot") + " wide, the cell " + std::to_string(font->cellWidth);
-            if (!how.empty() && font->outsideCell++ == 0) {
-                font->outsideCode = code;
-                font->outsideAt = at;
-                font->outsideHow = std::move(how);
-            }
-        }
-    }
+    return kept;
+}
 
-    if (!sound)
+void PclChecker::compareWithFont(Font& font, const CharDescriptor& d, int code, size_t at)
+{
+    if (font.lastCode != 0 && (code < font.firstCode || code > font.lastCode) && font.outsideRange++ == 0) {
+        font.outsideRangeCode = code;
+        font.outsideRangeAt = at;
+    }
+    if (font.spacing == 0 && font.pitch != 0 && d.deltaX != font.pitch && font.offPitch++ == 0) {
+        font.offPitchCode = code;
+        font.offPitchAt = at;
+        font.offPitchDelta = d.deltaX;
+    }
+    // The character's ink against the cell, seen upright: a landscape character is stored turned a
+    // quarter to the left, its left offset the upright top negated.
+    if (font.orientation > 1)
         return;
-    char_.checkable = true;
-    char_.charClass = static_cast<int>(charClass);
-    char_.width = width;
-    char_.height = height;
-    char_.expected = static_cast<uint64_t>((width + 7) / 8) * static_cast<uint64_t>(height);
-    feed(bytes_.data() + dataAt + rasterAt, count - rasterAt);
+    const bool portrait = font.orientation == 0;
+    const int upTop = portrait ? d.top : -d.left;
+    const int upHeight = portrait ? d.height : d.width;
+    const int upWidth = portrait ? d.width : d.height;
+    std::string how;
+    if (upTop > font.baseline)
+        how = counted(upTop - font.baseline, "dot") + " above its top";
+    else if (upHeight - upTop > font.cellHeight - font.baseline)
+        how = counted(upHeight - upTop - (font.cellHeight - font.baseline), "dot") + " below its bottom";
+    else if (upWidth > font.cellWidth)
+        how = counted(upWidth, "dot") + " wide, the cell " + std::to_string(font.cellWidth);
+    if (!how.empty() && font.outsideCell++ == 0) {
+        font.outsideCode = code;
+        font.outsideAt = at;
+        font.outsideHow = std::move(how);
+    }
 }
 
 // Raster bytes of the current character, from its first block or a continuation.
