@@ -504,7 +504,8 @@ void BdfCheck::run(const std::function<void(size_t)>& passed)
     // A file whose lines end in CR alone: FreeType reads it, the X server drops every CR and sees
     // one long line.
     char separator = '\n';
-    if (!std::memchr(data, '\n', size) && std::memchr(data, '\r', size)) {
+    // (An empty file has no data pointer to search at all.)
+    if (size > 0 && !std::memchr(data, '\n', size) && std::memchr(data, '\r', size)) {
         report_.error(lineAt(1), "the lines end in CR alone; the X server and bdftopcf take only LF or CR LF "
                                  "as a line end and read the file as one line");
         separator = '\r';

@@ -176,6 +176,17 @@ TEST(FileCheck, WhatIsNoFontFileIsNamedAndNothingWaits)
     EXPECT_NE(o.err.find("6 files checked: 0 sound, 3 with errors, 3 not read"), std::string::npos) << o.err;
     EXPECT_EQ(cli({"--check"}).status, 2);
     EXPECT_EQ(cli({"--check", "--list", "x.bdf"}).status, 2);
+
+    // Each reader takes no bytes at all (a span without data) without reading through a null pointer.
+    for (void (*check)(std::span<const uint8_t>, qf::CheckReport&) :
+         {&qf::checkFnt, &qf::checkFon, &qf::checkPcl, &qf::checkPcf, &qf::checkOtb, &qf::checkPsf}) {
+        qf::CheckReport report;
+        check({}, report);
+        EXPECT_GT(report.errors(), 0u);
+    }
+    qf::CheckReport bdf;
+    qf::checkBdf({}, bdf);
+    EXPECT_GT(bdf.errors(), 0u);
 }
 
 // A writer whose file its reader rejects: the run is told why, and the bytes are gone.
