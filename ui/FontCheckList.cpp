@@ -313,12 +313,8 @@ bool FontCheckList::viewportEvent(QEvent* event)
 
 void FontCheckList::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (LocalFiles(event->mimeData()).isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    // Entering is the first move: local files are taken, anything else is not.
+    dragMoveEvent(event);
 }
 
 void FontCheckList::dragMoveEvent(QDragMoveEvent* event)

@@ -77,13 +77,8 @@ TargetView::TargetView(QWidget* parent)
 
 TargetView::~TargetView()
 {
-    // The thread must be done with the view before its members go.
-    ++*generation_;
-    ++*judgeGeneration_;
-    pool_.clear();
-    judgePool_.clear();
-    pool_.waitForDone();
-    judgePool_.waitForDone();
+    // The threads must be done with the view before its members go.
+    stopMaking();
 }
 
 qreal TargetView::ratio() const
