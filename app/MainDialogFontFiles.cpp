@@ -76,14 +76,14 @@ void MainDialog::AddFontFiles(const QStringList& paths)
         }
 
         const std::string file = QFile::encodeName(absolute).toStdString();
-        std::string why;
         StopDrawing();
-        const std::vector<gdi::AddedFace> faces = gdi::AddFontResourcePrivate(file, -1, &why);
-        if (faces.empty()) {
-            refused << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(absolute), QString::fromStdString(why));
+        const qf::Result<std::vector<gdi::AddedFace>> faces = gdi::AddFontResourcePrivate(file, -1);
+        if (!faces) {
+            refused << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(absolute),
+                                                    QString::fromStdString(faces.failure().reason()));
             continue;
         }
-        for (const gdi::AddedFace& added : faces) {
+        for (const gdi::AddedFace& added : *faces) {
             std::optional<FontListEntry> entry = ListedEntry(added.elf, gdi::OsMajorVersion());
             if (!entry) {
                 // Enumeration lists every face the catalogue holds; a face it would not show could
@@ -98,7 +98,7 @@ void MainDialog::AddFontFiles(const QStringList& paths)
             origin->shownPath = QDir::toNativeSeparators(absolute);
             origin->canonicalPath = canonical;
             origin->faceIndex = added.faceIndex;
-            origin->facesInFile = faces.size();
+            origin->facesInFile = faces->size();
 
             // As in the batch front end, a face of a listed family and style stands in its place.
             size_t index = m_fonts.size();

@@ -98,9 +98,9 @@ void BM_DrawOnly(benchmark::State& state)
     for (auto _ : state) {
         qf::GlyphRasteriser rasteriser(dc);
         if (!qf::test::done(rasteriser.realise(lf, points, dpi, dpi), error) ||
-            !rasteriser.prepare(fntWidth ? 10 * rasteriser.metrics().tmHeight
-                                         : 4 * rasteriser.metrics().tmMaxCharWidth,
-                                &error)) {
+            !qf::test::done(rasteriser.prepare(fntWidth ? 10 * rasteriser.metrics().tmHeight
+                                                        : 4 * rasteriser.metrics().tmMaxCharWidth),
+                            error)) {
             state.SkipWithError(error.c_str());
             break;
         }

@@ -35,7 +35,7 @@ void BM_GlyphRender(benchmark::State& state)
     qf::GlyphRasteriser rasteriser(dc);
     std::string error;
     if (!qf::test::done(rasteriser.realise(logFont(), points, 96, 96), error) ||
-        !rasteriser.prepare(4 * rasteriser.metrics().tmMaxCharWidth + 2 * kMargin, &error)) {
+        !qf::test::done(rasteriser.prepare(4 * rasteriser.metrics().tmMaxCharWidth + 2 * kMargin), error)) {
         state.SkipWithError(error.c_str());
         return;
     }
@@ -60,7 +60,7 @@ void BM_GlyphFirstDraw(benchmark::State& state)
     for (auto _ : state) {
         qf::GlyphRasteriser rasteriser(dc);
         if (!qf::test::done(rasteriser.realise(logFont(), points, 96, 96), error) ||
-            !rasteriser.prepare(4 * rasteriser.metrics().tmMaxCharWidth + 2 * kMargin, &error)) {
+            !qf::test::done(rasteriser.prepare(4 * rasteriser.metrics().tmMaxCharWidth + 2 * kMargin), error)) {
             state.SkipWithError(error.c_str());
             break;
         }

@@ -36,7 +36,11 @@ std::optional<FontFile> fontFileArgument(const std::string& argument)
 
 void addFontFile(FontFile& file)
 {
-    file.faces = gdi::AddFontResourcePrivate(file.path, file.faceIndex, &file.error);
+    qf::Result<std::vector<gdi::AddedFace>> added = gdi::AddFontResourcePrivate(file.path, file.faceIndex);
+    if (added)
+        file.faces = std::move(*added);
+    else
+        file.error = added.failure().reason();
 }
 
 }  // namespace qf::cli

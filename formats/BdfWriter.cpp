@@ -252,9 +252,8 @@ WriteProblem BdfWriter::pack(GlyphSource& glyphs, const gdi::ByteMap& characters
     const int64_t scratchWidth = ink::marginScratchWidth(tm);
     if (scratchWidth > INT32_MAX)
         return refuse("a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
-    std::string why;
-    if (!glyphs.prepare(static_cast<int>(scratchWidth), &why))
-        return refuse(why);
+    if (const qf::Status prepared = glyphs.prepare(static_cast<int>(scratchWidth)); !prepared)
+        return refuse(prepared.failure().reason());
 
     const int first = tm.tmFirstChar;
     const int last = tm.tmLastChar;

@@ -59,10 +59,10 @@ void transpose(const RenderedGlyph& glyph, int byteColumns, int height, uint8_t*
 }
 
 // The header, except the fields that follow from the glyphs (dfSize, dfPixWidth, dfWidthBytes,
-// dfFace), which stay 0 until they are known. False, with the writer's reason, for a metric that
-// does not fit its field.
-bool writeHeader(const gdi::TEXTMETRIC& tm, const WriteRequest& request, int64_t bitsOffset,
-                 std::array<uint8_t, fnt::kHeaderSize>& header, std::string& why)
+// dfFace), which stay 0 until they are known. A failure, with the writer's reason, for a metric
+// that does not fit its field.
+qf::Status writeHeader(const gdi::TEXTMETRIC& tm, const WriteRequest& request, int64_t bitsOffset,
+                       std::array<uint8_t, fnt::kHeaderSize>& header)
 {
     ByteWriter hw(header.data(), header.size());
     hw.le16("dfVersion", 0x0200)
@@ -95,11 +95,11 @@ bool writeHeader(const gdi::TEXTMETRIC& tm, const WriteRequest& request, int64_t
         .le32("dfBitsPointer", 0)
         .le32("dfBitsOffset", bitsOffset)
         .u8("dfReserved", 0);
-    if (hw.ok() && hw.position() != header.size())
-        why = "the header came out at " + std::to_string(hw.position()) + " bytes";
-    else if (!hw.ok())
-        why = hw.error();
-    return why.empty();
+    if (!hw.ok())
+        return qf::Failure{hw.error()};
+    if (hw.position() != header.size())
+        return qf::Failure{"the header came out at " + std::to_string(hw.position()) + " bytes"};
+    return qf::Status();
 }
 
 // The character table (width and offset of every character and the sentinel) and the glyph
@@ -112,9 +112,8 @@ struct PackedGlyphs {
     int64_t commonWidth = -1;  // the width every character shares, -2 once two differ
 };
 
-// False, with the reason, when an offset or a width does not fit its 16 bits.
-bool packGlyphs(GlyphSource& glyphs, const gdi::TEXTMETRIC& tm, int64_t bitsOffset, PackedGlyphs& packed,
-                std::string& why)
+// A failure when an offset or a width does not fit its 16 bits.
+qf::Status packGlyphs(GlyphSource& glyphs, const gdi::TEXTMETRIC& tm, int64_t bitsOffset, PackedGlyphs& packed)
 {
     const int first = tm.tmFirstChar;
     const int n = tm.tmLastChar - tm.tmFirstChar;
@@ -134,21 +133,17 @@ bool packGlyphs(GlyphSource& glyphs, const gdi::TEXTMETRIC& tm, int64_t bitsOffs
         const int64_t width = unsignedMetric(glyph.cx);
         packed.commonWidth = packed.commonWidth == -1 || packed.commonWidth == width ? width : -2;
         tw.le16("width", width).le16("offset", offset);
-        if (!tw.ok()) {
-            why = "character " + hex2(first + i) + ": " + tw.error();
-            return false;
-        }
+        if (!tw.ok())
+            return qf::Failure{"character " + hex2(first + i) + ": " + tw.error()};
         const int byteColumns = static_cast<int>((width + 7) / 8);
         const int64_t size = int64_t{byteColumns} * height;
         // The next table entry (the sentinel after the last character) points past this bitmap;
         // once that lies beyond 16 bits no later character can make the font fit.
-        if (offset + size >= kAddressableOffsets) {
-            why = "its glyph bitmaps would run to " + std::to_string(offset + size) + " bytes (character " +
-                  hex2(first + i) +
-                  " ends there), but a character table with 16-bit offsets addresses only the first 65536 "
-                  "bytes of a font";
-            return false;
-        }
+        if (offset + size >= kAddressableOffsets)
+            return qf::Failure{"its glyph bitmaps would run to " + std::to_string(offset + size) +
+                               " bytes (character " + hex2(first + i) +
+                               " ends there), but a character table with 16-bit offsets addresses only the "
+                               "first 65536 bytes of a font"};
         const size_t at = packed.bits.size();
         packed.bits.resize(at + static_cast<size_t>(size));
         transpose(glyph, byteColumns, height, packed.bits.data() + at);
@@ -158,8 +153,8 @@ bool packGlyphs(GlyphSource& glyphs, const gdi::TEXTMETRIC& tm, int64_t bitsOffs
     tw.le16("width", unsignedMetric(tm.tmAveCharWidth)).le16("offset", offset);
     packed.end = offset;
     if (!tw.ok())
-        why = tw.error();
-    return tw.ok();
+        return qf::Failure{tw.error()};
+    return qf::Status();
 }
 
 }  // namespace
@@ -188,21 +183,20 @@ WriteProblem FntBuilder::pack(GlyphSource& glyphs, const WriteRequest& request, 
 
     // A metric that does not fit its field refuses the font before anything is drawn.
     std::array<uint8_t, kHeaderSize> header{};
-    std::string why;
-    if (!writeHeader(tm, request, bitsOffset, header, why))
-        return refuse(why);
+    if (const qf::Status written = writeHeader(tm, request, bitsOffset, header); !written)
+        return refuse(written.failure().reason());
 
     const int64_t scratchWidth = FntBuilder::scratchWidth(tm);
     if (scratchWidth > INT_MAX)
         return refuse("a scratch bitmap " + std::to_string(scratchWidth) +
                                   " pixels wide cannot be had");
-    if (!glyphs.prepare(static_cast<int>(scratchWidth), &why))
-        return refuse(why);
+    if (const qf::Status prepared = glyphs.prepare(static_cast<int>(scratchWidth)); !prepared)
+        return refuse(prepared.failure().reason());
     PackedGlyphs packed;
-    const bool fits = packGlyphs(glyphs, tm, bitsOffset, packed, why);
+    const qf::Status fits = packGlyphs(glyphs, tm, bitsOffset, packed);
     glyphs.finish();
     if (!fits)
-        return refuse(why);
+        return refuse(fits.failure().reason());
 
     const int64_t sentinelColumns = (unsignedMetric(tm.tmAveCharWidth) + 7) / 8;
     int64_t widthBytes = packed.byteWidthSum + sentinelColumns;

@@ -42,29 +42,24 @@ struct FontFacts {
     std::string_view faceName;   // the zero-terminated name at dfFace
 };
 
-bool readFacts(const OutputSink& font, FontFacts& facts, std::string& why)
+qf::Result<FontFacts> readFacts(const OutputSink& font)
 {
-    if (font.size() < static_cast<size_t>(FntBuilder::kHeaderSize)) {
-        why = std::to_string(font.size()) + " bytes cannot hold the " +
-              std::to_string(FntBuilder::kHeaderSize) + "-byte header";
-        return false;
-    }
+    if (font.size() < static_cast<size_t>(FntBuilder::kHeaderSize))
+        return qf::Failure{std::to_string(font.size()) + " bytes cannot hold the " +
+                           std::to_string(FntBuilder::kHeaderSize) + "-byte header"};
+    FontFacts facts;
     facts.image = font.data();
     facts.length = static_cast<int64_t>(font.size());
     facts.face = readLe32(facts.image + fnt::kDfFace);
-    if (facts.face >= font.size()) {
-        why = "its face name offset " + std::to_string(facts.face) + " lies past its " +
-              std::to_string(font.size()) + " bytes";
-        return false;
-    }
+    if (facts.face >= font.size())
+        return qf::Failure{"its face name offset " + std::to_string(facts.face) + " lies past its " +
+                           std::to_string(font.size()) + " bytes"};
     const auto* name = reinterpret_cast<const char*>(facts.image + facts.face);
     const void* terminator = std::memchr(name, 0, font.size() - facts.face);
-    if (!terminator) {
-        why = "its face name is not terminated within the image";
-        return false;
-    }
+    if (!terminator)
+        return qf::Failure{"its face name is not terminated within the image"};
     facts.faceName = std::string_view(name, static_cast<const char*>(terminator) - name);
-    return true;
+    return facts;
 }
 
 std::string describe(const std::vector<FontFacts>& fonts)
@@ -132,14 +127,14 @@ LibraryPlan planLibrary(const std::vector<FontFacts>& fonts, const std::string& 
 }
 
 // Whether the writer stands where a block should have ended; the reason if not.
-bool at(const ByteWriter& w, int64_t expected, const char* block, std::string& why)
+qf::Status at(const ByteWriter& w, int64_t expected, const char* block)
 {
-    if (w.ok() && w.position() == static_cast<size_t>(expected))
-        return true;
-    if (w.ok())
-        why = std::string(block) + " came out ending at byte " + std::to_string(w.position()) + " instead of " +
-              std::to_string(expected);
-    return false;
+    if (!w.ok())
+        return qf::Failure{"the font library cannot be written: " + w.error()};
+    if (w.position() != static_cast<size_t>(expected))
+        return qf::Failure{std::string(block) + " came out ending at byte " + std::to_string(w.position()) +
+                           " instead of " + std::to_string(expected)};
+    return qf::Status();
 }
 
 bool writeDosHeaderAndStub(ByteWriter& w)
@@ -299,10 +294,11 @@ WriteProblem FonWriter::build(std::span<const OutputSink> images, OutputSink& ou
     std::vector<FontFacts> fonts(images.size());
     uint64_t lengths = 0;
     for (size_t i = 0; i < images.size(); ++i) {
-        std::string why;
-        if (!readFacts(images[i], fonts[i], why))
+        qf::Result<FontFacts> facts = readFacts(images[i]);
+        if (!facts)
             return refuse("font image " + std::to_string(i + 1) + " of " + std::to_string(count) +
-                          " is not a usable FNT resource: " + why);
+                          " is not a usable FNT resource: " + facts.failure().reason());
+        fonts[i] = *facts;
         lengths += images[i].size();
     }
 
@@ -324,16 +320,19 @@ WriteProblem FonWriter::build(std::span<const OutputSink> images, OutputSink& ou
                       std::to_string(out.cap()) + " allowed");
     ByteWriter w(image, static_cast<size_t>(plan.end));
     // Each block ends where the plan, and the offsets already written into earlier blocks, say.
-    std::string why;
-    const bool made = writeDosHeaderAndStub(w) && at(w, kNeHeaderOffset, "the MS-DOS header", why) &&
-                      writeNeHeader(w, plan) && at(w, kNeHeaderOffset + kNeHeaderSize, "the NE header", why) &&
-                      writeResourceTable(w, plan) && at(w, kNeHeaderOffset + plan.residentNames, "the resource table", why) &&
-                      writeNames(w, plan, description) && at(w, plan.nonResidentEnd, "the names", why) &&
-                      writeDirectory(w, plan, fonts) && at(w, plan.directory + plan.directorySize, "the font directory", why) &&
-                      writeFonts(w, plan, fonts) && at(w, plan.end, "the font library", why);
+    // A block whose fields do not fit leaves the writer failed; one that fits must end where planned.
+    qf::Status placed;
+    const bool made = writeDosHeaderAndStub(w) && (placed = at(w, kNeHeaderOffset, "the MS-DOS header")) &&
+                      writeNeHeader(w, plan) && (placed = at(w, kNeHeaderOffset + kNeHeaderSize, "the NE header")) &&
+                      writeResourceTable(w, plan) &&
+                      (placed = at(w, kNeHeaderOffset + plan.residentNames, "the resource table")) &&
+                      writeNames(w, plan, description) && (placed = at(w, plan.nonResidentEnd, "the names")) &&
+                      writeDirectory(w, plan, fonts) &&
+                      (placed = at(w, plan.directory + plan.directorySize, "the font directory")) &&
+                      writeFonts(w, plan, fonts) && (placed = at(w, plan.end, "the font library"));
     if (!made) {
         out.clear();
-        return refuse(!w.ok() ? "the font library cannot be written: " + w.error() : why);
+        return refuse(w.ok() ? placed.failure().reason() : "the font library cannot be written: " + w.error());
     }
     return {};
 }

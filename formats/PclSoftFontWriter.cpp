@@ -104,9 +104,9 @@ WriteProblem PclSoftFontWriter::write(gdi::DeviceContext& dc, const WriteRequest
 namespace {
 
 // The font header command and its descriptor; Cell Width and Pitch stay 0 until every character
-// has been drawn. False, with the writer's reason, for a metric that does not fit its field.
-bool writeFontHeader(const gdi::TEXTMETRIC& tm, const WriteRequest& request, bool landscape,
-                     uint8_t (&header)[PclSoftFontWriter::kHeaderSize], std::string& why)
+// has been drawn. A failure, with the writer's reason, for a metric that does not fit its field.
+qf::Status writeFontHeader(const gdi::TEXTMETRIC& tm, const WriteRequest& request, bool landscape,
+                           uint8_t (&header)[PclSoftFontWriter::kHeaderSize])
 {
     ByteWriter hw(header, sizeof header);
     const std::string fontName = std::string(request.name.c_str()).substr(0, kFontNameSize) + std::string(kFontNameSize, ' ');
@@ -144,17 +144,17 @@ bool writeFontHeader(const gdi::TEXTMETRIC& tm, const WriteRequest& request, boo
         .be16("Cap Height", 0)
         .be32("Font Number", 0)
         .bytes("Font Name", fontName.data(), kFontNameSize);
-    if (hw.ok() && hw.position() != sizeof header)
-        why = "the font header came out at " + std::to_string(hw.position()) + " bytes";
-    else if (!hw.ok())
-        why = hw.error();
-    return why.empty();
+    if (!hw.ok())
+        return qf::Failure{hw.error()};
+    if (hw.position() != sizeof header)
+        return qf::Failure{"the font header came out at " + std::to_string(hw.position()) + " bytes"};
+    return qf::Status();
 }
 
 // One character's download: its descriptor and raster, split into continuation blocks where it
-// is long. False, with the reason, for an offset or size that does not fit its field.
-bool writeCharacter(OutputSink& out, int code, const RenderedGlyph& glyph, const ink::InkBox& box,
-                    const gdi::TEXTMETRIC& tm, bool landscape, const std::vector<uint8_t>& raster, std::string& why)
+// is long. A failure for an offset or size that does not fit its field.
+qf::Status writeCharacter(OutputSink& out, int code, const RenderedGlyph& glyph, const ink::InkBox& box,
+                          const gdi::TEXTMETRIC& tm, bool landscape, const std::vector<uint8_t>& raster)
 {
     const int w = box.width();
     const int h = box.height();
@@ -171,10 +171,8 @@ bool writeCharacter(OutputSink& out, int code, const RenderedGlyph& glyph, const
         .be16("Character Width", landscape ? h : w)
         .be16("Character Height", landscape ? w : h)
         .sbe16("Delta X", int64_t{4} * glyph.cx);
-    if (!d.ok()) {
-        why = "character " + std::to_string(code) + ": " + d.error();
-        return false;
-    }
+    if (!d.ok())
+        return qf::Failure{"character " + std::to_string(code) + ": " + d.error()};
 
     // One download carries at most 32,767 bytes; the rest follows in continuation blocks, each at
     // least 4 bytes long (2 of header, 2 of raster).
@@ -196,7 +194,7 @@ bool writeCharacter(OutputSink& out, int code, const RenderedGlyph& glyph, const
         out.append(continuation, sizeof continuation);
         out.append(raster.data() + pos, chunk);
     }
-    return true;
+    return qf::Status();
 }
 
 }  // namespace
@@ -217,11 +215,10 @@ WriteProblem PclSoftFontWriter::pack(GlyphSource& glyphs, const WriteRequest& re
         return refuse("a scratch bitmap " + std::to_string(scratchWidth) + " pixels wide is too wide");
 
     uint8_t header[kHeaderSize] = {};
-    std::string why;
-    if (!writeFontHeader(tm, request, landscape, header, why))
-        return refuse(why);
-    if (!glyphs.prepare(static_cast<int>(scratchWidth), &why))
-        return refuse(why);
+    if (const qf::Status written = writeFontHeader(tm, request, landscape, header); !written)
+        return refuse(written.failure().reason());
+    if (const qf::Status prepared = glyphs.prepare(static_cast<int>(scratchWidth)); !prepared)
+        return refuse(prepared.failure().reason());
     out.append(header, sizeof header);
 
     const int height = tm.tmHeight;
@@ -230,7 +227,8 @@ WriteProblem PclSoftFontWriter::pack(GlyphSource& glyphs, const WriteRequest& re
     std::vector<uint8_t> columns;
     std::vector<uint8_t> cropped;
     std::vector<uint8_t> rotated;
-    for (int code = tm.tmFirstChar; code <= tm.tmLastChar && !out.overflowed() && why.empty(); ++code) {
+    qf::Status written;
+    for (int code = tm.tmFirstChar; code <= tm.tmLastChar && !out.overflowed() && written; ++code) {
         const RenderedGlyph glyph = glyphs.render(static_cast<uint8_t>(code), ink::kMargin);
         widest = std::max(widest, glyph.cx);
         if (code == tm.tmBreakChar)
@@ -247,12 +245,13 @@ WriteProblem PclSoftFontWriter::pack(GlyphSource& glyphs, const WriteRequest& re
             ink::cropRow(glyph, layout, box.top + r, box.left, bpr, cropped.data() + static_cast<size_t>(r) * bpr);
         if (landscape)
             rotate(cropped, w, h, rotated);
-        writeCharacter(out, code, glyph, box, tm, landscape, landscape ? rotated : cropped, why);
+        written = writeCharacter(out, code, glyph, box, tm, landscape, landscape ? rotated : cropped);
     }
     glyphs.finish();
-    if (!why.empty() || out.overflowed()) {
+    if (!written || out.overflowed()) {
         out.clear();
-        return refuse(!why.empty() ? why : "the soft font would exceed " + std::to_string(out.cap() >> 20) + " MiB");
+        return refuse(!written ? written.failure().reason()
+                               : "the soft font would exceed " + std::to_string(out.cap() >> 20) + " MiB");
     }
 
     // A printer advances over a code the font does not download (the space above all) by the

@@ -83,7 +83,7 @@ std::unique_ptr<GlyphRasteriser> helperSource(gdi::DeviceContext& dc, const Writ
         mine.tmMaxCharWidth != tm.tmMaxCharWidth || mine.tmAveCharWidth != tm.tmAveCharWidth ||
         mine.tmCharSet != tm.tmCharSet)
         return nullptr;
-    if (!source->prepare(static_cast<int>(at.scratchWidth), nullptr, at.rowsAround))
+    if (!source->prepare(static_cast<int>(at.scratchWidth), at.rowsAround))
         return nullptr;
     return source;
 }
@@ -93,10 +93,10 @@ std::unique_ptr<GlyphRasteriser> helperSource(gdi::DeviceContext& dc, const Writ
 constexpr size_t kStretch = 256;
 
 // Draws the repertoire in stretches on the caller's source and the helpers, then puts the
-// stretches together in order. False when the pixels pass maxBytes; `changed` when a helper's font
-// file changed under it.
+// stretches together in order. False when the pixels pass maxBytes; `fontFile` fails when a
+// helper's font file changed under it.
 bool drawSplit(GlyphSource& source, const WriteRequest& request, const Layout& at, uint64_t maxBytes,
-               UnicodeGlyphs& out, bool& changed)
+               UnicodeGlyphs& out, qf::Status& fontFile)
 {
     const std::vector<Repertoire::Slot>& entries = request.repertoire->entries;
     const size_t stretches = (entries.size() + kStretch - 1) / kStretch;
@@ -104,7 +104,7 @@ bool drawSplit(GlyphSource& source, const WriteRequest& request, const Layout& a
     std::atomic<size_t> next{0};
     std::atomic<uint64_t> total{0};
     std::atomic<bool> over{false};
-    std::atomic<bool> fileChanged{false};
+    qf::Status fileChanged;  // guarded by `failed`
     std::mutex failed;
     std::exception_ptr failure;  // running out of memory on a helper is the size's refusal too
 
@@ -136,8 +136,10 @@ bool drawSplit(GlyphSource& source, const WriteRequest& request, const Layout& a
                 if (auto helper = helperSource(dc, request, out.metrics, at)) {
                     drawStretches(*helper);
                     helper->finish();
-                    if (helper->fontFileChanged())
-                        fileChanged = true;
+                    if (qf::Status same = helper->checkFontFile(); !same) {
+                        std::lock_guard lock(failed);
+                        fileChanged = std::move(same);
+                    }
                 }
             });
         });
@@ -146,7 +148,7 @@ bool drawSplit(GlyphSource& source, const WriteRequest& request, const Layout& a
         t.join();
     if (failure)
         std::rethrow_exception(failure);
-    changed = fileChanged;
+    fontFile = std::move(fileChanged);
     if (over)
         return false;
 
@@ -189,18 +191,17 @@ WriteProblem drawUnicodeGlyphs(GlyphSource& source, const WriteRequest& request,
     if (at.scratchWidth > INT32_MAX)
         return refuse("a scratch bitmap " + std::to_string(at.scratchWidth) + " pixels wide is too wide");
     at.rowsAround = tm.tmHeight;
-    std::string why;
-    if (!source.prepare(static_cast<int>(at.scratchWidth), &why, at.rowsAround))
-        return refuse(why);
+    if (const qf::Status prepared = source.prepare(static_cast<int>(at.scratchWidth), at.rowsAround); !prepared)
+        return refuse(prepared.failure().reason());
     at.baselineRow = int64_t{at.rowsAround} + tm.tmAscent;
 
     auto tooLarge = [&] { return refuse("its glyphs would take more than " + std::to_string(maxBytes >> 20) + " MiB"); };
     const bool split = request.helpers && !request.helpers->contexts.empty() && repertoire.entries.size() >= kCharactersSplitFrom;
     if (split) {
-        bool changed = false;
+        qf::Status fontFile;
         bool fits = false;
         try {
-            fits = drawSplit(source, request, at, maxBytes, out, changed);
+            fits = drawSplit(source, request, at, maxBytes, out, fontFile);
         } catch (...) {
             source.finish();
             throw;
@@ -208,8 +209,8 @@ WriteProblem drawUnicodeGlyphs(GlyphSource& source, const WriteRequest& request,
         source.finish();
         if (!fits)
             return tooLarge();
-        if (changed)
-            return refuse("the font file changed while it was being read (was it replaced or cut short?)");
+        if (!fontFile)
+            return refuse(fontFile.failure().reason());
     } else {
         std::atomic<uint64_t> total{0};
         std::vector<uint8_t> columns;  // scratch of the ink search

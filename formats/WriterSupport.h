@@ -48,10 +48,11 @@ WriteProblem realiseAndPack(gdi::DeviceContext& dc, const WriteRequest& request,
         !realised)
         return Refusal(request)(realised.failure().reason());
     WriteProblem problem = std::forward<Pack>(pack)(rasteriser, request, out);
-    if (!problem && rasteriser.fontFileChanged()) {
-        out.clear();
-        problem = Refusal(request)("the font file changed while it was being read (was it replaced or cut short?)");
-    }
+    if (!problem)
+        if (const qf::Status same = rasteriser.checkFontFile(); !same) {
+            out.clear();
+            problem = Refusal(request)(same.failure().reason());
+        }
     return problem;
 }
 

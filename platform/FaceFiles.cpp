@@ -168,20 +168,20 @@ std::string cutName(std::string name)
 
 // Whether bytes read from a listed face's file still hold that face, which the list names: an
 // upgrade that rewrote the file keeps its family and style, a file replaced by another font does
-// not. Empty when they do, else why not.
-std::string checkAgainstList(const std::shared_ptr<const FileBytes>& bytes, const FaceInfo& listed)
+// not. A failure saying why not.
+qf::Status checkAgainstList(const std::shared_ptr<const FileBytes>& bytes, const FaceInfo& listed)
 {
     if (bytes->stamp() == listed.stamp)
-        return {};
+        return qf::Status();
     const std::string changed = "its file changed since the list was read and ";
     FacePtr face = openBytes(bytes, listed.faceIndex);
     if (!face || !FT_IS_SCALABLE(face.get()))
-        return changed + "no longer holds a face that can be drawn";
+        return qf::Failure{changed + "no longer holds a face that can be drawn", listed.file};
     const FaceNames names = readNames(face.get());
     const std::string family = cutName(names.family), style = cutName(names.style);
     if (family == listed.family && style == listed.style)
-        return {};
-    return changed + "now holds " + ansiToUtf8(family + (style.empty() ? "" : " " + style));
+        return qf::Status();
+    return qf::Failure{changed + "now holds " + ansiToUtf8(family + (style.empty() ? "" : " " + style)), listed.file};
 }
 
 // A font file's bytes as fonts draw from them, shared by the faces of every thread: while any
@@ -206,7 +206,7 @@ std::map<std::string, LoadedFile>& loadedFiles()
 }
 
 // Called with loadedMutex() held.
-std::shared_ptr<const FileBytes> bytesLocked(const std::string& file, const FaceInfo* listed, std::string* why)
+qf::Result<std::shared_ptr<const FileBytes>> bytesLocked(const std::string& file, const FaceInfo* listed)
 {
     auto& files = loadedFiles();
     LoadedFile& entry = files[file];
@@ -218,11 +218,9 @@ std::shared_ptr<const FileBytes> bytesLocked(const std::string& file, const Face
     if (!bytes) {
         auto read = FileBytes::read(file);
         if (!read) {
-            if (why)
-                *why = read.failure().reason();
             if (entry.holds == 0)
                 files.erase(file);
-            return nullptr;
+            return read.failure();
         }
         bytes = std::move(*read);
         entry.bytes = bytes;
@@ -235,20 +233,16 @@ std::shared_ptr<const FileBytes> bytesLocked(const std::string& file, const Face
     const std::string key = std::to_string(listed->faceIndex) + '\0' + listed->family + '\0' + listed->style;
     if (entry.matching.count(key))
         return bytes;
-    const std::string mismatch = checkAgainstList(bytes, *listed);
-    if (!mismatch.empty()) {
-        if (why)
-            *why = mismatch;
-        return nullptr;
-    }
+    if (const qf::Status same = checkAgainstList(bytes, *listed); !same)
+        return same.failure();
     entry.matching.insert(key);
     return bytes;
 }
 
-std::shared_ptr<const FileBytes> faceBytes(const std::string& file, const FaceInfo* listed, std::string* why)
+qf::Result<std::shared_ptr<const FileBytes>> faceBytes(const std::string& file, const FaceInfo* listed)
 {
     std::lock_guard<std::mutex> lock(loadedMutex());
-    return bytesLocked(file, listed, why);
+    return bytesLocked(file, listed);
 }
 
 }  // namespace
@@ -270,22 +264,22 @@ private:
     std::string file_;
 };
 
-std::shared_ptr<const FaceFileHold> holdFaceFile(const FaceInfo& face, std::string* why)
+qf::Result<std::shared_ptr<const FaceFileHold>> holdFaceFile(const FaceInfo& face)
 {
     std::lock_guard<std::mutex> lock(loadedMutex());
-    auto bytes = bytesLocked(face.file, &face, why);
+    auto bytes = bytesLocked(face.file, &face);
     if (!bytes)
-        return nullptr;
+        return bytes.failure();
     LoadedFile& entry = loadedFiles()[face.file];
-    entry.held = std::move(bytes);
+    entry.held = std::move(*bytes);
     ++entry.holds;
-    return std::make_shared<FaceFileHold>(face.file);
+    return std::shared_ptr<const FaceFileHold>(std::make_shared<FaceFileHold>(face.file));
 }
 
-bool sourceChanged(const FacePtr& face)
+std::string sourceChange(const FacePtr& face)
 {
     const auto& source = face.get_deleter().source;
-    return source && source->bytes && source->bytes->changed();
+    return source && source->bytes ? source->bytes->change() : std::string();
 }
 
 namespace {
@@ -298,8 +292,8 @@ const FileBytes* bytesOf(const FacePtr& face)
 
 }  // namespace
 
-std::shared_ptr<SharedFace> SharedFace::get(const std::string& file, int faceIndex, const FaceInfo* listed,
-                                            std::string* why)
+qf::Result<std::shared_ptr<SharedFace>> SharedFace::get(const std::string& file, int faceIndex,
+                                                        const FaceInfo* listed)
 {
     // One cache per thread: FreeType faces are not to be shared between threads, so a font
     // realised on a worker thread draws with that thread's face. The file's bytes in memory are
@@ -314,21 +308,20 @@ std::shared_ptr<SharedFace> SharedFace::get(const std::string& file, int faceInd
     const auto key = std::make_pair(file, faceIndex);
     // The bytes fonts draw from now (those held for a run, or the file as it is): a face opened
     // from other bytes before is not used again.
-    std::shared_ptr<const FileBytes> bytes = faceBytes(file, listed, why);
-    if (!bytes) {
+    qf::Result<std::shared_ptr<const FileBytes>> read = faceBytes(file, listed);
+    if (!read) {
         cache.open.erase(key);
-        return nullptr;
+        return read.failure();
     }
+    std::shared_ptr<const FileBytes> bytes = std::move(*read);
     std::shared_ptr<SharedFace> face = cache.open[key].lock();
     if (face && bytesOf(face->face_) != bytes.get())
         face.reset();
     if (!face) {
         FacePtr opened = openBytes(std::move(bytes), faceIndex);
         if (!opened) {
-            if (why)
-                *why = "FreeType cannot read the face from its file";
             cache.open.erase(key);
-            return nullptr;
+            return qf::Failure{"FreeType cannot read the face from its file", file};
         }
         face = std::make_shared<SharedFace>(std::move(opened));
         cache.open[key] = face;

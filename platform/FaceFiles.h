@@ -10,6 +10,7 @@
 #pragma once
 
 #include "platform/FaceInfo.h"
+#include "platform/Failure.h"
 #include "platform/FreeTypeLibrary.h"
 
 #include <ft2build.h>
@@ -50,13 +51,14 @@ FacePtr openFace(const std::string& file, int faceIndex);
 // Keeps a listed face's file as it is now while the hold lives: faces opened from it meanwhile, on
 // any thread, read these bytes, even once the file has been replaced (if they were written over in
 // place, sourceChanged() tells). So every size of a font in a run comes from one version of its
-// file. Null, with the reason, when the file cannot be read or no longer holds the face.
+// file. A failure when the file cannot be read or no longer holds the face.
 class FaceFileHold;
-std::shared_ptr<const FaceFileHold> holdFaceFile(const FaceInfo& face, std::string* why = nullptr);
+qf::Result<std::shared_ptr<const FaceFileHold>> holdFaceFile(const FaceInfo& face);
 
-// True once a face's file is no longer what the face was opened from (truncated or written over
-// since): whatever was drawn from it since cannot be trusted.
-bool sourceChanged(const FacePtr& face);
+// How a face's file is no longer what the face was opened from (cut short or written over since),
+// empty while it is: whatever was drawn from it since cannot be trusted.
+std::string sourceChange(const FacePtr& face);
+inline bool sourceChanged(const FacePtr& face) { return !sourceChange(face).empty(); }
 
 // A face opened once and shared by every font realised from it on one thread. Whoever changes the
 // face's state (active size, charmap) and reads what depends on it holds lock() for the whole of
@@ -68,13 +70,15 @@ public:
     // another (point font, rendering font, the next size) do not reopen the file. Each thread gets
     // a face of its own: faces are never shared between threads that each realise fonts.
     // A face is opened again when the bytes fonts draw from are no longer those it read (the file
-    // changed, or a hold keeps another version); `listed` and `why` as said above.
-    static std::shared_ptr<SharedFace> get(const std::string& file, int faceIndex, const FaceInfo* listed = nullptr,
-                                           std::string* why = nullptr);
+    // changed, or a hold keeps another version); `listed` as said above. A failure when the file
+    // cannot be read, no longer holds the listed face, or FreeType cannot read the face.
+    static qf::Result<std::shared_ptr<SharedFace>> get(const std::string& file, int faceIndex,
+                                                       const FaceInfo* listed = nullptr);
 
     explicit SharedFace(FacePtr face) : face_(std::move(face)) {}
     FT_Face face() const { return face_.get(); }
     bool sourceChanged() const { return ft::sourceChanged(face_); }
+    std::string sourceChange() const { return ft::sourceChange(face_); }
     std::unique_lock<std::mutex> lock() { return std::unique_lock<std::mutex>(mutex_); }
 
 private:

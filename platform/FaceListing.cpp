@@ -83,46 +83,34 @@ qf::Result<FaceInfo> readFace(const std::string& file, int faceIndex)
     return info;
 }
 
-FontFileFaces readFontFile(const std::string& file, int faceIndex)
+qf::Result<FontFileFaces> readFontFile(const std::string& file, int faceIndex)
 {
-    FontFileFaces read;
     struct stat info {};
-    if (::stat(file.c_str(), &info) != 0) {
-        read.error = std::string("cannot be read: ") + std::strerror(errno);
-        return read;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        read.error = "a folder, not a font file";
-        return read;
-    }
+    if (::stat(file.c_str(), &info) != 0)
+        return qf::Failure{std::string("cannot be read: ") + std::strerror(errno)};
+    if (S_ISDIR(info.st_mode))
+        return qf::Failure{"a folder, not a font file"};
     // Opening a FIFO or a device could wait for ever or read without end.
-    if (!S_ISREG(info.st_mode)) {
-        read.error = "not a regular file";
-        return read;
-    }
+    if (!S_ISREG(info.st_mode))
+        return qf::Failure{"not a regular file"};
     // FreeType would only say that it cannot read the file; the system says why.
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        read.error = std::string("cannot be read: ") + std::strerror(errno);
-        return read;
-    }
+    if (fd < 0)
+        return qf::Failure{std::string("cannot be read: ") + std::strerror(errno)};
     ::close(fd);
 
     long count = 0;
     if (ft::FacePtr header = ft::openFace(file, -1))  // face index -1: only the number of faces
         count = header->num_faces;
-    if (count <= 0) {
-        read.error = "not a font file FreeType can read";
-        return read;
-    }
-    if (faceIndex >= count) {
-        read.error = count == 1 ? "no such face; the file holds one face, 0"
-                                : "no such face; the file holds faces 0 to " + std::to_string(count - 1);
-        return read;
-    }
+    if (count <= 0)
+        return qf::Failure{"not a font file FreeType can read"};
+    if (faceIndex >= count)
+        return qf::Failure{count == 1 ? "no such face; the file holds one face, 0"
+                                      : "no such face; the file holds faces 0 to " + std::to_string(count - 1)};
     const qf::FileStamp stamp = qf::stampOf(info);
     const int first = faceIndex < 0 ? 0 : faceIndex;
     const int last = faceIndex < 0 ? static_cast<int>(std::min<long>(count, 0x10000)) - 1 : faceIndex;
+    FontFileFaces read;
     std::string reason;
     for (int i = first; i <= last; ++i) {
         qf::Result<FaceInfo> face = readFace(file, i);
@@ -136,7 +124,7 @@ FontFileFaces readFontFile(const std::string& file, int faceIndex)
         read.faces.push_back(std::move(*face));
     }
     if (read.faces.empty())
-        read.error = last > first ? "no face of the file can be used: " + reason : reason;
+        return qf::Failure{last > first ? "no face of the file can be used: " + reason : reason};
     return read;
 }
 

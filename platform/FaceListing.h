@@ -19,10 +19,9 @@ struct CatalogSource {
     std::string cacheFile;       // where faces read before are kept between runs; empty: nowhere
 };
 
-// The faces a font file gave the catalogue, or why it gave none.
+// The faces a font file gave the catalogue.
 struct FontFileFaces {
     std::vector<FaceInfo> faces;  // by face index
-    std::string error;            // when there are none: what the file is instead ("a folder, not a font file")
     // Per face of `faces`, when the file joined the process's fonts: the face it took the place of.
     std::vector<std::optional<FaceInfo>> displaced;
 };
@@ -31,8 +30,9 @@ struct FontFileFaces {
 qf::Result<FaceInfo> readFace(const std::string& file, int faceIndex);
 
 // The faces of a font file the catalogue can list: every face, or only faceIndex's (-1). Of faces
-// of one family and style within the file, the first is taken.
-FontFileFaces readFontFile(const std::string& file, int faceIndex);
+// of one family and style within the file, the first is taken. When it gives none, the failure
+// says what the file is instead ("a folder, not a font file").
+qf::Result<FontFileFaces> readFontFile(const std::string& file, int faceIndex);
 
 // The installed faces as fontconfig lists them (the source's configuration, or the process's),
 // every face of every TrueType or OpenType file; faces the cache knows from an unchanged file are

@@ -10,6 +10,15 @@
 namespace qf {
 
 struct Failure {
+    Failure() = default;
+    // Most failures know only what went wrong; the other parts follow where they are known.
+    // Explicit, so that no text turns into a failure unasked.
+    explicit Failure(std::string what_) : what(std::move(what_)) {}
+    Failure(std::string what_, std::string file_, std::string font_ = {}, std::string cause_ = {})
+        : what(std::move(what_)), file(std::move(file_)), font(std::move(font_)), cause(std::move(cause_))
+    {
+    }
+
     std::string what;   // what went wrong, in the words a person reads (UTF-8)
     std::string file;   // the file it concerns, when there is one
     std::string font;   // the font it concerns, its name in UTF-8, when there is one

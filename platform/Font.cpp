@@ -298,11 +298,10 @@ std::shared_ptr<const void> Font::holdFile(const LOGFONT& lf)
     const FaceInfo* info = matchFace(lf);
     if (!info)
         return nullptr;
-    std::string why;
-    auto hold = ft::holdFaceFile(*info, &why);
+    auto hold = ft::holdFaceFile(*info);
     if (!hold)
-        return failedFile(*info, lf, std::move(why));
-    return hold;
+        return failedFile(*info, lf, hold.failure().reason());
+    return *hold;
 }
 
 std::shared_ptr<Font> Font::createFontIndirect(const LOGFONT& lf)
@@ -311,10 +310,10 @@ std::shared_ptr<Font> Font::createFontIndirect(const LOGFONT& lf)
     if (!info)
         return nullptr;
     auto impl = std::make_unique<Impl>();
-    std::string why;
-    impl->shared = ft::SharedFace::get(info->file, info->faceIndex, info, &why);
-    if (!impl->shared)
-        return failedFile(*info, lf, std::move(why));
+    auto shared = ft::SharedFace::get(info->file, info->faceIndex, info);
+    if (!shared)
+        return failedFile(*info, lf, shared.failure().reason());
+    impl->shared = std::move(*shared);
     impl->lf = lf;
     impl->face = *info;
     // lfHeight < 0: the em in pixels; > 0: the cell (ascent + descent), the largest em that fits
@@ -364,6 +363,14 @@ const LOGFONT& Font::logFont() const { return impl_->lf; }
 
 std::string Font::faceName() const { return impl_->face.family; }
 
-bool Font::fileChanged() const { return impl_->shared && impl_->shared->sourceChanged(); }
+qf::Status Font::checkFile() const
+{
+    std::string change = impl_->shared ? impl_->shared->sourceChange() : std::string();
+    if (change.empty())
+        return qf::Status();
+    return qf::Failure{"the font file changed while it was being read", impl_->face.file,
+                       ansiToUtf8(std::string_view(impl_->lf.lfFaceName, strnlen(impl_->lf.lfFaceName, LF_FACESIZE))),
+                       std::move(change)};
+}
 
 }  // namespace gdi

@@ -44,9 +44,9 @@ public:
     const LOGFONT& logFont() const;
     // The face realised for the logical font (after substitution), e.g. for diagnostics.
     std::string faceName() const;
-    // True once the face's file changed on disk after the font was realised: what it drew since
-    // may come from a file cut short.
-    bool fileChanged() const;
+    // A failure once the face's file changed on disk after the font was realised, with how as its
+    // cause ("it was cut short from …"): what the font drew since may come from a file cut short.
+    qf::Status checkFile() const;
 
     struct Impl;
     Impl& impl() const { return *impl_; }

@@ -183,18 +183,18 @@ std::vector<FaceInfo> withAdded(const std::vector<FaceInfo>& faces, const std::v
 
 }  // namespace
 
-FontFileFaces FontCatalog::addPrivateFile(const std::string& file, int faceIndex)
+qf::Result<FontFileFaces> FontCatalog::addPrivateFile(const std::string& file, int faceIndex)
 {
-    FontFileFaces read = readFontFile(file, faceIndex);
-    if (read.faces.empty())
+    qf::Result<FontFileFaces> read = readFontFile(file, faceIndex);
+    if (!read)
         return read;
     PrivateFaces& state = privateFaces();
     std::lock_guard<std::mutex> lock(state.mutex);
     FontCatalog& catalog = processCatalogue();
     if (state.additions.empty())
         state.installed = catalog.faces_;
-    state.additions.push_back({file, read.faces});
-    catalog = FontCatalog(withAdded(catalog.faces_, read.faces, &read.displaced));
+    state.additions.push_back({file, read->faces});
+    catalog = FontCatalog(withAdded(catalog.faces_, read->faces, &read->displaced));
     return read;
 }
 

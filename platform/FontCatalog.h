@@ -35,7 +35,7 @@ public:
     // without case) that was there, an installed one or one added before, so enumeration lists
     // the added face alone and fonts of its family and style are realised from this file. What
     // was added comes back; nothing, with the reason, when the file gives no face.
-    static FontFileFaces addPrivateFile(const std::string& file, int faceIndex = -1);
+    static qf::Result<FontFileFaces> addPrivateFile(const std::string& file, int faceIndex = -1);
     // RemoveFontResourceEx(file, FR_PRIVATE): takes back what the last addition of `file` gave at
     // faceIndex (every face of that addition for -1). Each face it had taken the place of comes
     // back, unless a later addition took that place too: the process's fonts are then what they

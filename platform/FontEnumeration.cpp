@@ -159,19 +159,19 @@ int EnumFontFamiliesExA(DeviceContext&, const LOGFONT* lf, FONTENUMPROCA proc, L
     return result;
 }
 
-std::vector<AddedFace> AddFontResourcePrivate(const std::string& path, int faceIndex, std::string* why)
+qf::Result<std::vector<AddedFace>> AddFontResourcePrivate(const std::string& path, int faceIndex)
 {
-    FontFileFaces read = FontCatalog::addPrivateFile(path, faceIndex);
-    if (why)
-        *why = read.error;
+    qf::Result<FontFileFaces> read = FontCatalog::addPrivateFile(path, faceIndex);
+    if (!read)
+        return read.failure();
     auto record = [](const FaceInfo& face) {
         return makeReport(face, face.charsets.empty() ? ANSI_CHARSET : face.charsets.front()).elf;
     };
     std::vector<AddedFace> added;
-    for (size_t i = 0; i < read.faces.size(); ++i) {
-        added.push_back({read.faces[i].faceIndex, record(read.faces[i]), std::nullopt});
-        if (i < read.displaced.size() && read.displaced[i])
-            added.back().replaced = record(*read.displaced[i]);
+    for (size_t i = 0; i < read->faces.size(); ++i) {
+        added.push_back({read->faces[i].faceIndex, record(read->faces[i]), std::nullopt});
+        if (i < read->displaced.size() && read->displaced[i])
+            added.back().replaced = record(*read->displaced[i]);
     }
     return added;
 }

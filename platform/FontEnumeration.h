@@ -2,6 +2,7 @@
 // catalogue of installed TrueType/OpenType faces and the font files the program added for itself.
 #pragma once
 
+#include "platform/Failure.h"
 #include "platform/gdi.h"
 
 #include <optional>
@@ -36,10 +37,10 @@ struct AddedFace {
 // AddFontResourceExA(path, FR_PRIVATE, 0): the outline faces of a TrueType or OpenType file or
 // collection, installed or not, become fonts of this process: enumeration lists them and
 // CreateFontIndirect realises them, each in place of an installed face of the same family and
-// style. faceIndex >= 0 adds only that face of the file. Returns the faces added, by face index;
-// none, with the reason in `why` ("not a font file FreeType can read"), when the file gives none.
+// style. faceIndex >= 0 adds only that face of the file. Returns the faces added, by face index,
+// at least one; a failure ("not a font file FreeType can read") when the file gives none.
 // Call it before any thread enumerates or realises fonts (see FontCatalog).
-std::vector<AddedFace> AddFontResourcePrivate(const std::string& path, int faceIndex, std::string* why);
+qf::Result<std::vector<AddedFace>> AddFontResourcePrivate(const std::string& path, int faceIndex);
 
 // RemoveFontResourceExA(path, FR_PRIVATE, 0) for one face: the face the last addition of `path`
 // gave at faceIndex (every face it gave for -1) is no longer a font of this process, and the face

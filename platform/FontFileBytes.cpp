@@ -31,16 +31,25 @@ FileBytes::~FileBytes()
         ::close(fd_);
 }
 
-bool FileBytes::changed() const
+std::string FileBytes::change() const
 {
     if (!range_)
-        return false;
+        return {};
     struct stat now {};
-    if (range_->damaged.load(std::memory_order_acquire) || ::fstat(fd_, &now) != 0)
-        return true;
+    if (::fstat(fd_, &now) != 0)
+        return std::string("it can no longer be examined: ") + std::strerror(errno);
     const qf::FileStamp stamp = qf::stampOf(now);
-    return stamp.size != stamp_.size || stamp.modifiedNs != stamp_.modifiedNs ||
-           (stamp.changedNs != stamp_.changedNs && now.st_nlink > 0);
+    const auto bytes = [](uint64_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); };
+    if (stamp.size < stamp_.size)
+        return "it was cut short from " + std::to_string(stamp_.size) + " to " + bytes(stamp.size);
+    // A read past the end was caught, yet the file is as long as before: it shrank and grew again.
+    if (range_->damaged.load(std::memory_order_acquire))
+        return "part of it vanished while it was read";
+    if (stamp.size > stamp_.size)
+        return "it grew from " + std::to_string(stamp_.size) + " to " + bytes(stamp.size);
+    if (stamp.modifiedNs != stamp_.modifiedNs || (stamp.changedNs != stamp_.changedNs && now.st_nlink > 0))
+        return "it was written over";
+    return {};
 }
 
 bool FileBytes::reserve(size_t capacity)

@@ -41,7 +41,10 @@ public:
     // it was written since (its size, modification or change time differ). A file renamed over or
     // removed keeps its bytes as they were while mapped, so the change time its removal moves does
     // not count then. A copy never changes.
-    bool changed() const;
+    bool changed() const { return !change().empty(); }
+    // How it changed, in the words of a report ("it was cut short from 757076 to 20000 bytes");
+    // empty while it has not.
+    std::string change() const;
     // The file as it was when read.
     const qf::FileStamp& stamp() const { return stamp_; }
 

@@ -90,19 +90,24 @@ qf::Status GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize,
     return qf::Status();
 }
 
-bool GlyphRasteriser::prepare(int width, std::string* error, int rowsAround)
+qf::Status GlyphRasteriser::checkFontFile() const
+{
+    for (const auto* font : {&renderingFont_, &pointFont_})
+        if (*font)
+            if (qf::Status same = (*font)->checkFile(); !same)
+                return same;
+    return qf::Status();
+}
+
+qf::Status GlyphRasteriser::prepare(int width, int rowsAround)
 {
     finish();
     const int64_t height = int64_t{metrics_.tmHeight} + 2 * int64_t{std::max(rowsAround, 0)};
     rowsAround_ = std::max(rowsAround, 0);
     scratch_ = height <= INT32_MAX ? gdi::Bitmap::create(width, static_cast<int>(height)) : nullptr;
-    if (!scratch_) {
-        if (error)
-            *error = "a " + std::to_string(width) + " x " + std::to_string(height) +
-                     " pixel scratch bitmap would exceed " +
-                     std::to_string(gdi::Bitmap::kMaxBytes >> 20) + " MiB";
-        return false;
-    }
+    if (!scratch_)
+        return qf::Failure{"a " + std::to_string(width) + " x " + std::to_string(height) +
+                           " pixel scratch bitmap would exceed " + std::to_string(gdi::Bitmap::kMaxBytes >> 20) + " MiB"};
     previousBitmap_ = dc_.selectObject(scratch_);
     bitmapSelected_ = true;
     bitmapInfo_ = scratch_->getObject();
@@ -114,7 +119,7 @@ bool GlyphRasteriser::prepare(int width, std::string* error, int rowsAround)
     // Every render starts from a clear bitmap, so filling the cell with the background colour
     // first would change nothing: the text is drawn transparent, ink only.
     bkModeBefore_ = dc_.setBkMode(gdi::TRANSPARENT);
-    return true;
+    return qf::Status();
 }
 
 template <class Draw, class Measure>

@@ -43,9 +43,9 @@ public:
     virtual const gdi::TEXTMETRIC& metrics() const = 0;
     // Prepares a scratch bitmap `width` pixels wide and tmHeight rows high, with rowsAround more
     // above and below the cell for glyphs whose ink leaves it (stacked accents, say): the cell's
-    // top row is then row rowsAround. False, with a reason, when it cannot be had (a size that
-    // would need more memory than we allow).
-    virtual bool prepare(int width, std::string* error, int rowsAround = 0) = 0;
+    // top row is then row rowsAround. A failure when it cannot be had (a size that would need
+    // more memory than we allow).
+    virtual qf::Status prepare(int width, int rowsAround = 0) = 0;
     // Clears the scratch bitmap, draws `code` with the cell's left edge at column originX, reads it
     // back and measures it. The result's rows stay valid until the next call.
     virtual RenderedGlyph render(uint8_t code, int originX) = 0;
@@ -69,17 +69,14 @@ public:
     qf::Status realise(const gdi::LOGFONT& font, int32_t pointSize, int32_t resolutionX, int32_t resolutionY);
 
     const gdi::TEXTMETRIC& metrics() const override { return metrics_; }
-    bool prepare(int width, std::string* error, int rowsAround = 0) override;
+    qf::Status prepare(int width, int rowsAround = 0) override;
     RenderedGlyph render(uint8_t code, int originX) override;
     RenderedGlyph renderCharacter(char32_t character, int originX) override;
     void finish() override;
 
-    // True once the font's file changed on disk after realise(): the glyphs drawn since may come
-    // from a file cut short, and are not to be written.
-    bool fontFileChanged() const
-    {
-        return (renderingFont_ && renderingFont_->fileChanged()) || (pointFont_ && pointFont_->fileChanged());
-    }
+    // A failure once the font's file changed on disk after realise(), saying how (its cause): the
+    // glyphs drawn since may come from a file cut short, and are not to be written.
+    qf::Status checkFontFile() const;
 
     // What realise() computed, for those who want to know how the font came about.
     const gdi::LOGFONT& renderingLogFont() const { return renderingLogFont_; }

@@ -82,21 +82,18 @@ public:
     // Makes prepare() refuse with this reason.
     void refusePrepare(std::string why) { refusal_ = std::move(why); }
 
-    bool prepare(int width, std::string* error, int rowsAround = 0) override
+    qf::Status prepare(int width, int rowsAround = 0) override
     {
         rowsAround_ = rowsAround;
         ++prepareCalls;
-        if (!refusal_.empty() || width <= 0 || tm_.tmHeight <= 0) {
-            if (error)
-                *error = refusal_.empty() ? "no scratch bitmap" : refusal_;
-            return false;
-        }
+        if (!refusal_.empty() || width <= 0 || tm_.tmHeight <= 0)
+            return qf::Failure{refusal_.empty() ? "no scratch bitmap" : refusal_};
         width_ = width;
         widthBytes_ = (width + 15) / 16 * 2;
         scratch_.assign(static_cast<size_t>(widthBytes_) * height(), 0);
         preparedWidth = width;
         prepared_ = true;
-        return true;
+        return qf::Status();
     }
 
     RenderedGlyph render(uint8_t code, int originX) override

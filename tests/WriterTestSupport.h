@@ -35,9 +35,9 @@ public:
 
     explicit RecordingSource(GlyphSource& inner) : inner_(inner) {}
     const gdi::TEXTMETRIC& metrics() const override { return inner_.metrics(); }
-    bool prepare(int width, std::string* error, int rowsAround = 0) override
+    qf::Status prepare(int width, int rowsAround = 0) override
     {
-        return inner_.prepare(width, error, rowsAround);
+        return inner_.prepare(width, rowsAround);
     }
     void finish() override { inner_.finish(); }
     RenderedGlyph render(uint8_t code, int originX) override { return record(inner_.render(code, originX)); }

@@ -151,7 +151,7 @@ TEST(BdfUnicode, ACharacterDrawsAsTheByteThatStandsForIt)
             qf::GlyphRasteriser rasteriser(dc);
             std::string error;
             ASSERT_TRUE(qf::test::done(rasteriser.realise(lf, points, 96, 96), error)) << error;
-            ASSERT_TRUE(rasteriser.prepare(4 * rasteriser.metrics().tmMaxCharWidth + 64, &error));
+            ASSERT_TRUE(qf::test::done(rasteriser.prepare(4 * rasteriser.metrics().tmMaxCharWidth + 64), error));
             const gdi::ByteMap characters = gdi::byteCharacters(rasteriser.metrics().tmCharSet, dc.oemCodePage());
             for (int code = 0x20; code <= 0xFF; ++code) {
                 if (characters[code] == gdi::kUnmapped)

@@ -240,12 +240,12 @@ class SolidSource : public qf::GlyphSource {
 public:
     explicit SolidSource(const gdi::TEXTMETRIC& tm) : tm_(tm) {}
     const gdi::TEXTMETRIC& metrics() const override { return tm_; }
-    bool prepare(int width, std::string*, int = 0) override
+    qf::Status prepare(int width, int = 0) override
     {
         width_ = width;
         widthBytes_ = (width + 15) / 16 * 2;
         bits_.assign(static_cast<size_t>(widthBytes_) * tm_.tmHeight, 0xFF);
-        return true;
+        return qf::Status();
     }
     qf::RenderedGlyph render(uint8_t code, int) override
     {

@@ -253,7 +253,7 @@ std::vector<uint8_t> drawn(int row, const char* family, uint8_t code, int32_t* a
     qf::GlyphRasteriser rasteriser(dc);
     std::string error;
     EXPECT_TRUE(qf::test::done(rasteriser.realise(qf::test::logFontFor(family, charset), 12, 96, 96), error)) << error;
-    EXPECT_TRUE(rasteriser.prepare(4 * rasteriser.metrics().tmMaxCharWidth, &error)) << error;
+    EXPECT_TRUE(qf::test::done(rasteriser.prepare(4 * rasteriser.metrics().tmMaxCharWidth), error)) << error;
     const qf::RenderedGlyph g = rasteriser.render(code, 0);
     if (advance)
         *advance = g.cx;

@@ -131,7 +131,7 @@ TEST(RenderGlyphs, ScratchOfTenCellsAndOneReadBackPerCharacter)
     GlyphRasteriser rasteriser(dc);
     ASSERT_TRUE(rasteriser.realise(logFont("DejaVu Sans"), 10, 96, 96));
     const int height = rasteriser.metrics().tmHeight;
-    ASSERT_TRUE(rasteriser.prepare(10 * height, nullptr));
+    ASSERT_TRUE(rasteriser.prepare(10 * height));
     const gdi::BITMAP& bm = rasteriser.scratchBitmap();
     EXPECT_EQ(bm.bmWidth, 10 * height);
     EXPECT_EQ(bm.bmHeight, height);
@@ -163,7 +163,7 @@ std::string renderAll(gdi::DeviceContext& dc, const gdi::LOGFONT& lf, int32_t si
     const int width = 4 * rasteriser.metrics().tmMaxCharWidth + 64;
     std::string out;
     for (int code = rasteriser.metrics().tmFirstChar; code <= rasteriser.metrics().tmLastChar; ++code) {
-        if ((clearEachTime || out.empty()) && !rasteriser.prepare(width, &error))
+        if ((clearEachTime || out.empty()) && !qf::test::done(rasteriser.prepare(width), error))
             return "no scratch: " + error;
         const qf::RenderedGlyph g = rasteriser.render(static_cast<uint8_t>(code), 32);
         // Ink only where the rasteriser says it may be.
@@ -199,11 +199,11 @@ TEST(RenderThreads, EachThreadDrawsWithFacesOfItsOwn)
 {
     ASSERT_TRUE(testFontsInstalled());
     const std::string file = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-    const auto here = gdi::ft::SharedFace::get(file, 0);
+    const auto here = *gdi::ft::SharedFace::get(file, 0);
     ASSERT_TRUE(here);
-    EXPECT_EQ(gdi::ft::SharedFace::get(file, 0), here);  // one thread, one face
+    EXPECT_EQ(*gdi::ft::SharedFace::get(file, 0), here);  // one thread, one face
     std::shared_ptr<gdi::ft::SharedFace> there;
-    std::thread([&] { there = gdi::ft::SharedFace::get(file, 0); }).join();
+    std::thread([&] { there = *gdi::ft::SharedFace::get(file, 0); }).join();
     ASSERT_TRUE(there);
     EXPECT_NE(there->face(), here->face());
 
@@ -252,14 +252,18 @@ TEST(RenderFaceFiles, AFaceIsDrawnFromTheFileTheListReadOrOneHoldingTheSameFace)
         ASSERT_EQ(std::rename(incoming.c_str(), file.c_str()), 0);
     };
     auto familyDrawn = [&](std::string* why) {
-        const auto face = gdi::ft::SharedFace::get(file, 0, &listed, why);
-        return face ? std::string(face->face()->family_name) : std::string();
+        const auto face = gdi::ft::SharedFace::get(file, 0, &listed);
+        if (why)
+            *why = face ? std::string() : face.failure().reason();
+        return face ? std::string((*face)->face()->family_name) : std::string();
     };
     std::string why;
 
     // While a hold lasts, every face opened reads the version held, whatever replaced the file.
-    auto hold = gdi::ft::holdFaceFile(listed);
-    ASSERT_TRUE(hold);
+    auto held = gdi::ft::holdFaceFile(listed);
+    ASSERT_TRUE(held) << held.failure().reason();
+    auto hold = std::move(*held);
+    held = qf::Failure{};
     replaceWith("/usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf");
     EXPECT_EQ(familyDrawn(&why), "Liberation Serif") << why;
     std::string there;
@@ -283,10 +287,13 @@ TEST(RenderFaceFiles, AFileCutShortUnderAFaceIsToldNotFaulted)
     qf::test::TempDir dir;
     const std::string file = dir.file("face.ttf");
     std::filesystem::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", file);
-    const auto face = gdi::ft::SharedFace::get(file, 0);
+    const auto face = *gdi::ft::SharedFace::get(file, 0);
     ASSERT_TRUE(face);
     EXPECT_FALSE(face->sourceChanged());
+    const auto length = std::filesystem::file_size(file);
     ASSERT_EQ(::truncate(file.c_str(), 20000), 0);
+    // The face tells how its file changed, for the report.
+    EXPECT_EQ(face->sourceChange(), "it was cut short from " + std::to_string(length) + " to 20000 bytes");
 
     // Every glyph is read past the new end: zeros come back instead of a bus error.
     FT_Face f = face->face();

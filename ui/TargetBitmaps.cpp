@@ -107,8 +107,10 @@ void RenderUnicodeLine(TargetLine& line, const TargetRequest& request, const std
         line.error = "too large to show here (" + std::to_string(tm.tmHeight) + " pixels high)";
         return;
     }
-    if (!rasteriser.prepare(static_cast<int>(scratchWidth), &line.error, rowsAround))
+    if (const qf::Status prepared = rasteriser.prepare(static_cast<int>(scratchWidth), rowsAround); !prepared) {
+        line.error = prepared.failure().reason();
         return;
+    }
     std::vector<uint8_t> columns;
     for (const char32_t c : request.unicodeText) {
         if (cancelled && cancelled())
@@ -205,8 +207,10 @@ TargetLine RenderTargetLine(const TargetRequest& request, int32_t size, const st
         line.error = "too large to show here (" + std::to_string(tm.tmHeight) + " pixels high)";
         return line;
     }
-    if (!rasteriser.prepare(static_cast<int>(scratchWidth), &line.error))
+    if (const qf::Status prepared = rasteriser.prepare(static_cast<int>(scratchWidth)); !prepared) {
+        line.error = prepared.failure().reason();
         return line;
+    }
 
     std::vector<uint8_t> columns;
     for (const char byte : request.text) {

@@ -174,7 +174,7 @@ TEST(GuiTarget, PixelsAreTheBitmapsTheWritersStore)
         const TargetRequest request = TargetView::MakeRequest(view->content(), 96, 96);
         GlyphRasteriser rasteriser(dc);
         ASSERT_TRUE(rasteriser.realise(request.font, 12, 96, 96));
-        ASSERT_TRUE(rasteriser.prepare(10 * rasteriser.metrics().tmHeight, nullptr));
+        ASSERT_TRUE(rasteriser.prepare(10 * rasteriser.metrics().tmHeight));
         for (size_t k = 0; k < line.glyphs.size(); ++k) {
             const TargetGlyph& glyph = line.glyphs[k];
             const test::ReadGlyph& stored = read.glyphs[glyph.code - read.header.first_char];
