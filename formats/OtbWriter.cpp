@@ -144,9 +144,9 @@ struct Strike {
 // The tables made so far. Each is written field by field into exactly the size planned for it.
 class Tables {
 public:
-    // Empty, or what went wrong: the table's tag and the field.
+    // A failure names the table's tag and the field.
     template <class Fill>
-    std::string add(const char* tag, size_t size, Fill&& fill)
+    qf::Status add(const char* tag, size_t size, Fill&& fill)
     {
         Table t{};
         std::memcpy(t.tag, tag, 4);
@@ -154,11 +154,12 @@ public:
         ByteWriter w(t.bytes.data(), size);
         fill(w);
         if (!w.ok())
-            return std::string(tag) + ": " + w.error();
+            return qf::Failure{std::string(tag) + ": " + w.error()};
         if (w.position() != size)
-            return std::string(tag) + ": " + std::to_string(w.position()) + " bytes written of " + std::to_string(size);
+            return qf::Failure{std::string(tag) + ": " + std::to_string(w.position()) + " bytes written of " +
+                               std::to_string(size)};
         list_.push_back(std::move(t));
-        return {};
+        return qf::Status();
     }
     std::vector<Table>& list() { return list_; }
 
@@ -168,7 +169,7 @@ private:
 
 // EBDT: image format 1, small metrics and byte-aligned rows; an empty glyph is an image of no
 // pixels, so that it loads like any other. Gives each glyph's image offset, and the end's.
-std::string addEbdt(Tables& tables, const Strike& s, std::vector<int64_t>& imageOffsets)
+qf::Status addEbdt(Tables& tables, const Strike& s, std::vector<int64_t>& imageOffsets)
 {
     size_t ebdtSize = 4;
     for (const UnicodeGlyph* g : s.all) {
@@ -191,7 +192,7 @@ std::string addEbdt(Tables& tables, const Strike& s, std::vector<int64_t>& image
 }
 
 // EBLC: one strike, one index subtable of format 1 (a 32-bit offset per glyph).
-std::string addEblc(Tables& tables, const Strike& s, const std::vector<int64_t>& imageOffsets)
+qf::Status addEblc(Tables& tables, const Strike& s, const std::vector<int64_t>& imageOffsets)
 {
     const size_t eblcSize = 8 + 48 + 8 + 8 + 4 * s.all.size() + 4;
     return tables.add("EBLC", eblcSize, [&](ByteWriter& w) {
@@ -228,7 +229,7 @@ std::string addEblc(Tables& tables, const Strike& s, const std::vector<int64_t>&
     });
 }
 
-std::string addOs2(Tables& tables, const Strike& s)
+qf::Status addOs2(Tables& tables, const Strike& s)
 {
     const gdi::TEXTMETRIC& tm = s.tm();
     const Repertoire& repertoire = *s.request.repertoire;
@@ -281,7 +282,7 @@ std::string addOs2(Tables& tables, const Strike& s)
 
 // cmap: a format 4 subtable for the Basic Multilingual Plane, and a format 12 one as well when
 // characters lie past it.
-std::string addCmap(Tables& tables, const Strike& s)
+qf::Status addCmap(Tables& tables, const Strike& s)
 {
     const std::vector<Run> bmp = runsOf(s.glyphs(), 0xFFFF);
     const std::vector<Run> every = runsOf(s.glyphs(), 0x10FFFF);
@@ -291,7 +292,7 @@ std::string addCmap(Tables& tables, const Strike& s)
     const size_t format12 = astral ? 16 + 12 * every.size() : 0;
     const size_t subtables = astral ? 2 : 1;
     if (format4 > 0xFFFF)
-        return "the characters make a cmap format 4 subtable larger than it can be";
+        return qf::Failure{"the characters make a cmap format 4 subtable larger than it can be"};
     return tables.add("cmap", 4 + 8 * subtables + format4 + format12, [&](ByteWriter& w) {
         w.be16("version", 0).be16("numTables", static_cast<int64_t>(subtables));
         w.be16("platformID", 3).be16("encodingID", 1).be32("offset", static_cast<int64_t>(4 + 8 * subtables));
@@ -326,10 +327,10 @@ std::string addCmap(Tables& tables, const Strike& s)
 }
 
 // head, hhea, hmtx and maxp: the font's units and extremes, and every glyph's advance.
-std::string addMetrics(Tables& tables, const Strike& s)
+qf::Status addMetrics(Tables& tables, const Strike& s)
 {
     const int64_t k = s.k;
-    std::string why = tables.add("head", 54, [&](ByteWriter& w) {
+    qf::Status why = tables.add("head", 54, [&](ByteWriter& w) {
         w.be32("version", 0x00010000)
             .be32("fontRevision", 0x00010000)
             .be32("checkSumAdjustment", 0)
@@ -350,7 +351,7 @@ std::string addMetrics(Tables& tables, const Strike& s)
             .sbe16("indexToLocFormat", 0)
             .sbe16("glyphDataFormat", 0);
     });
-    if (why.empty())
+    if (why)
         why = tables.add("hhea", 36, [&](ByteWriter& w) {
             w.be32("version", 0x00010000)
                 .sbe16("ascender", s.ascent * k)
@@ -367,18 +368,18 @@ std::string addMetrics(Tables& tables, const Strike& s)
                 .sbe16("metricDataFormat", 0)
                 .be16("numberOfHMetrics", s.numGlyphs);
         });
-    if (why.empty())
+    if (why)
         why = tables.add("hmtx", 4 * s.all.size(), [&](ByteWriter& w) {
             for (const UnicodeGlyph* g : s.all)
                 w.be16("advanceWidth", int64_t{g->advance} * k).sbe16("lsb", (g->width ? g->left : 0) * int64_t{k});
         });
-    if (why.empty())
+    if (why)
         why = tables.add("maxp", 6, [&](ByteWriter& w) { w.be32("version", 0x00005000).be16("numGlyphs", s.numGlyphs); });
     return why;
 }
 
 // name (IDs 1 to 6: family, subfamily, unique name, full name, version, PostScript name) and post.
-std::string addNamesAndPost(Tables& tables, const Strike& s)
+qf::Status addNamesAndPost(Tables& tables, const Strike& s)
 {
     const gdi::LOGFONT& font = s.request.font;
     const std::string family(font.lfFaceName, strnlen(font.lfFaceName, sizeof font.lfFaceName));
@@ -395,7 +396,7 @@ std::string addNamesAndPost(Tables& tables, const Strike& s)
     size_t stringBytes = 0;
     for (const std::string& name : names)
         stringBytes += name.size();
-    std::string why = tables.add("name", 6 + 12 * 6 + stringBytes, [&](ByteWriter& w) {
+    qf::Status why = tables.add("name", 6 + 12 * 6 + stringBytes, [&](ByteWriter& w) {
         w.be16("format", 0).be16("count", 6).be16("stringOffset", 6 + 12 * 6);
         int64_t at = 0;
         for (size_t i = 0; i < names.size(); ++i) {
@@ -407,7 +408,7 @@ std::string addNamesAndPost(Tables& tables, const Strike& s)
         for (const std::string& name : names)
             w.bytes("string", name.data(), name.size());
     });
-    if (why.empty())
+    if (why)
         why = tables.add("post", 32, [&](ByteWriter& w) {
             w.be32("version", 0x00030000)
                 .sbe32("italicAngle", s.italic ? -(12 << 16) : 0)
@@ -423,8 +424,8 @@ std::string addNamesAndPost(Tables& tables, const Strike& s)
 }
 
 // The table directory and the tables in tag order, each on a 4-byte boundary, then the head
-// table's adjustment that makes the whole file sum to 0xB1B0AFBA. Empty, or why not.
-std::string assemble(std::vector<Table>& tables, OutputSink& out)
+// table's adjustment that makes the whole file sum to 0xB1B0AFBA.
+qf::Status assemble(std::vector<Table>& tables, OutputSink& out)
 {
     std::sort(tables.begin(), tables.end(), [](const Table& a, const Table& b) { return std::memcmp(a.tag, b.tag, 4) < 0; });
     size_t total = 12 + 16 * tables.size();
@@ -432,7 +433,7 @@ std::string assemble(std::vector<Table>& tables, OutputSink& out)
         total += padded4(t.bytes.size());
     uint8_t* bytes = total <= out.cap() ? out.extend(total) : nullptr;
     if (!bytes)
-        return "the OpenType file would exceed " + std::to_string(out.cap() >> 20) + " MiB";
+        return qf::Failure{"the OpenType file would exceed " + std::to_string(out.cap() >> 20) + " MiB"};
     ByteWriter w(bytes, total);
     const SearchFields search = searchFields(static_cast<int64_t>(tables.size()), 16);
     w.be32("sfntVersion", 0x00010000)
@@ -455,11 +456,11 @@ std::string assemble(std::vector<Table>& tables, OutputSink& out)
         w.bytes("table", t.bytes.data(), t.bytes.size()).zeros("padding", padded4(t.bytes.size()) - t.bytes.size());
     if (!w.ok() || w.position() != total) {
         out.clear();
-        return w.ok() ? "the OpenType tables came to the wrong size" : w.error();
+        return qf::Failure{w.ok() ? "the OpenType tables came to the wrong size" : w.error()};
     }
     const std::vector<uint8_t> whole(bytes, bytes + total);
     w.seek(headAt + 8).be32("checkSumAdjustment", (0xB1B0AFBAu - checksum(whole)) & 0xFFFFFFFFu);
-    return {};
+    return qf::Status();
 }
 
 }  // namespace
@@ -496,21 +497,21 @@ WriteProblem OtbWriter::pack(GlyphSource& source, const WriteRequest& request, O
 
     Tables tables;
     std::vector<int64_t> imageOffsets;
-    std::string why = addEbdt(tables, strike, imageOffsets);
-    if (why.empty())
+    qf::Status why = addEbdt(tables, strike, imageOffsets);
+    if (why)
         why = addEblc(tables, strike, imageOffsets);
-    if (why.empty())
+    if (why)
         why = addOs2(tables, strike);
-    if (why.empty())
+    if (why)
         why = addCmap(tables, strike);
-    if (why.empty())
+    if (why)
         why = addMetrics(tables, strike);
-    if (why.empty())
+    if (why)
         why = addNamesAndPost(tables, strike);
-    if (why.empty())
+    if (why)
         why = assemble(tables.list(), out);
-    if (!why.empty())
-        return refuse(why);
+    if (!why)
+        return refuse(why.failure().reason());
     return {};
 }
 
