@@ -44,7 +44,7 @@ TEST(RenderArithmetic, RenderingWidthKeepsTheFontsAspectWhereItCan)
     EXPECT_EQ(qf::renderingWidth(7, 200, 100, 96, 96), 14);
     // A square target on a device that is not square is scaled too.
     EXPECT_EQ(qf::renderingWidth(7, 300, 300, 96, 120), 21);
-    EXPECT_EQ(qf::renderingWidth(9, 84, 120, 120, 120), static_cast<int>(std::trunc(9 * (84.0 / 120.0))));
+    EXPECT_EQ(qf::renderingWidth(9, 84, 120, 120, 120), 6);  // 9 x 0.7 = 6.3
 }
 
 TEST(RenderScratch, RowsArePaddedToWholeWords)
@@ -103,21 +103,27 @@ TEST(RenderRealise, PointFontHeightFollowsTheDevicesResolution)
 TEST(RenderRealise, RenderingFontFromThePointFontsMetrics)
 {
     ASSERT_TRUE(testFontsInstalled());
+    // 12 points of Liberation Sans at 96 dpi: an ascent of 14 pixels and an average width of 9.
+    // The font drawn from is that ascent scaled to the target's vertical resolution, made wider
+    // or narrower only where the target's aspect differs from the screen's.
     struct Case {
         int resX, resY;
+        int lfHeight, lfWidth;       // the rendering font asked for
+        int tmHeight, tmAveCharWidth;  // and what it came out as
     };
-    for (const Case& c : {Case{96, 96}, Case{300, 300}, Case{96, 300}, Case{200, 100}}) {
+    for (const Case& c : {Case{96, 96, -14, 0, 16, 8}, Case{300, 300, -43, 0, 48, 25}, Case{96, 300, -43, 0, 48, 25},
+                          Case{200, 100, -14, 18, 16, 18}}) {
+        SCOPED_TRACE(std::to_string(c.resX) + "x" + std::to_string(c.resY));
         gdi::DeviceContext dc;
         GlyphRasteriser rasteriser(dc);
         ASSERT_TRUE(rasteriser.realise(logFont("Liberation Sans"), 12, c.resX, c.resY));
-        const gdi::TEXTMETRIC& point = rasteriser.pointMetrics();
+        EXPECT_EQ(rasteriser.pointMetrics().tmAscent, 14);
+        EXPECT_EQ(rasteriser.pointMetrics().tmAveCharWidth, 9);
         const gdi::LOGFONT& lf = rasteriser.renderingLogFont();
-        EXPECT_EQ(lf.lfHeight, -static_cast<int>(std::trunc(point.tmAscent * (c.resY / 96.0))))
-            << c.resX << "x" << c.resY;
-        const int width = c.resX == 96 || c.resX == c.resY
-                              ? 0
-                              : static_cast<int>(std::trunc(point.tmAveCharWidth * (c.resX / 96.0)));
-        EXPECT_EQ(lf.lfWidth, width) << c.resX << "x" << c.resY;
+        EXPECT_EQ(lf.lfHeight, c.lfHeight);
+        EXPECT_EQ(lf.lfWidth, c.lfWidth);
+        EXPECT_EQ(rasteriser.metrics().tmHeight, c.tmHeight);
+        EXPECT_EQ(rasteriser.metrics().tmAveCharWidth, c.tmAveCharWidth);
         EXPECT_STREQ(lf.lfFaceName, "Liberation Sans");  // everything else as the caller gave it
         EXPECT_EQ(rasteriser.metrics().tmFirstChar, 0x1E);
         EXPECT_EQ(rasteriser.metrics().tmLastChar, 0xFF);
