@@ -475,13 +475,11 @@ WriteProblem OtbWriter::pack(GlyphSource& source, const WriteRequest& request, O
 {
     out.clear();
     const Refusal refuse(request);
-    if (!request.unicode())
-        return refuse("an OpenType bitmap font holds a Unicode repertoire, and none was given");
     UnicodeGlyphs drawn;
-    if (WriteProblem problem = drawUnicodeGlyphs(source, request, out.cap(), drawn))
+    if (WriteProblem problem = requireRepertoire(request, "an OpenType bitmap font"))
         return problem;
-    if (drawn.glyphs.empty())
-        return refuse("the face maps none of the characters asked for");
+    if (WriteProblem problem = drawRepertoire(source, request, out.cap(), drawn))
+        return problem;
     // Glyph 0, .notdef, draws as the default character.
     UnicodeGlyph notdef = drawn.glyphs.front();
     for (const UnicodeGlyph& g : drawn.glyphs)

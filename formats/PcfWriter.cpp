@@ -318,8 +318,8 @@ WriteProblem PcfWriter::pack(GlyphSource& source, const WriteRequest& request, O
 {
     out.clear();
     const Refusal refuse(request);
-    if (!request.unicode())
-        return refuse("a PCF file holds a Unicode repertoire, and none was given");
+    if (WriteProblem problem = requireRepertoire(request, "a PCF file"))
+        return problem;
     // The run leaves out what the format's codes cannot hold (and says so).
     const Repertoire& repertoire = *request.repertoire;
     if (!repertoire.entries.empty() && repertoire.entries.back().code > 0xFFFF) {
@@ -329,12 +329,10 @@ WriteProblem PcfWriter::pack(GlyphSource& source, const WriteRequest& request, O
     }
 
     UnicodeGlyphs drawn;
-    if (WriteProblem problem = drawUnicodeGlyphs(source, request, out.cap(), drawn))
+    if (WriteProblem problem = drawRepertoire(source, request, out.cap(), drawn))
         return problem;
     const gdi::TEXTMETRIC& tm = drawn.metrics;
     const std::vector<UnicodeGlyph>& glyphs = drawn.glyphs;
-    if (glyphs.empty())
-        return refuse("the face maps none of the characters asked for");
 
     // The properties: the Unicode BDF's, with FONT, the XLFD name, which mkfontdir lists it by.
     std::vector<FontProperty> xlfd = xlfdProperties(tm, request, drawn.facts);

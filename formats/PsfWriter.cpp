@@ -36,13 +36,11 @@ WriteProblem PsfWriter::pack(GlyphSource& source, const WriteRequest& request, O
 {
     out.clear();
     const Refusal refuse(request);
-    if (!request.unicode())
-        return refuse("a console font holds a Unicode repertoire, and none was given");
     UnicodeGlyphs drawn;
-    if (WriteProblem problem = drawUnicodeGlyphs(source, request, out.cap(), drawn))
+    if (WriteProblem problem = requireRepertoire(request, "a console font"))
         return problem;
-    if (drawn.glyphs.empty())
-        return refuse("the face maps none of the characters asked for");
+    if (WriteProblem problem = drawRepertoire(source, request, out.cap(), drawn))
+        return problem;
     const gdi::TEXTMETRIC& tm = drawn.metrics;
     int64_t width = 0;
     for (const UnicodeGlyph& g : drawn.glyphs)

@@ -253,4 +253,20 @@ WriteProblem drawUnicodeGlyphs(GlyphSource& source, const WriteRequest& request,
     return {};
 }
 
+WriteProblem requireRepertoire(const WriteRequest& request, const char* holder)
+{
+    if (request.unicode())
+        return {};
+    return Refusal(request)(std::string(holder) + " holds a Unicode repertoire, and none was given");
+}
+
+WriteProblem drawRepertoire(GlyphSource& source, const WriteRequest& request, uint64_t maxBytes, UnicodeGlyphs& out)
+{
+    if (WriteProblem problem = drawUnicodeGlyphs(source, request, maxBytes, out))
+        return problem;
+    if (out.glyphs.empty())
+        return Refusal(request)("the face maps none of the characters asked for");
+    return {};
+}
+
 }  // namespace qf

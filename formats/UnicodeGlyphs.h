@@ -60,4 +60,11 @@ inline constexpr size_t kCharactersSplitFrom = 1024;
 WriteProblem drawUnicodeGlyphs(GlyphSource& source, const WriteRequest& request, uint64_t maxBytes,
                                UnicodeGlyphs& out);
 
+// For the formats that hold nothing but a Unicode repertoire: a refusal unless the request carries
+// one ("<holder> holds a Unicode repertoire, and none was given").
+WriteProblem requireRepertoire(const WriteRequest& request, const char* holder);
+// drawUnicodeGlyphs for those formats, refusing a face that maps none of the characters: there
+// would be no glyph to write.
+WriteProblem drawRepertoire(GlyphSource& source, const WriteRequest& request, uint64_t maxBytes, UnicodeGlyphs& out);
+
 }  // namespace qf
