@@ -71,9 +71,9 @@ public:
         return prompt.DoModal();
     }
 
-    bool goOnWithoutFile(const std::string& message) override
+    bool goOnWithoutFile(const std::string& notice, const std::string& question) override
     {
-        return ShowMessageBox(&dialog_, QString::fromStdString(message), QMessageBox::Warning,
+        return ShowMessageBox(&dialog_, QString::fromStdString(notice + "\n\n" + question), QMessageBox::Warning,
                               QMessageBox::Yes | QMessageBox::No, ApplicationTitle()) != QMessageBox::No;
     }
 

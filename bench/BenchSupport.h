@@ -61,7 +61,7 @@ public:
         return true;
     }
     int confirmCodePage(const std::string&) override { return kAnswerYesToAll; }
-    bool goOnWithoutFile(const std::string&) override { return true; }
+    bool goOnWithoutFile(const std::string&, const std::string&) override { return true; }
     void beginRun(int) override {}
     void setProgress(int) override {}
     void endRun(const std::vector<RunFailure>&) override {}

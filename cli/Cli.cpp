@@ -74,11 +74,11 @@ public:
         return true;
     }
     int confirmCodePage(const std::string&) override { return answer_; }
-    bool goOnWithoutFile(const std::string& message) override
+    // The batch front end asks nothing: it tells what was not made and goes on.
+    bool goOnWithoutFile(const std::string& notice, const std::string&) override
     {
         clearLine();
-        std::string text = message.substr(0, message.find("\n\n"));
-        std::fprintf(stderr, "quenfold-cli: %s\n", text.c_str());
+        std::fprintf(stderr, "quenfold-cli: %s\n", notice.c_str());
         return true;
     }
     void beginRun(int total) override { total_ = total; }

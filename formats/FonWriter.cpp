@@ -309,7 +309,7 @@ WriteProblem FonWriter::build(std::span<const OutputSink> images, OutputSink& ou
                 "the font library would need " + std::to_string(total) + " bytes (" +
                           std::to_string(kHeaderArea) + " + " + std::to_string(lengths) +
                           " of fonts), more than the " + std::to_string(kBudgetLimit) + " allowed",
-                kOverBudgetQuestion, {}, {}};
+                kOverBudgetNotice, kOverBudgetQuestion, {}, {}};
 
     const std::string description = describe(fonts);
     const LibraryPlan plan = planLibrary(fonts, description);

@@ -18,10 +18,10 @@ public:
 
     static constexpr uint32_t kHeaderArea = 8192;
     static constexpr uint32_t kBudgetLimit = 65535;
-    // What a library over the budget asks before the run goes on ("%s": the font's name).
-    static constexpr const char* kOverBudgetQuestion =
-        "Size of the FON file generated for a font %s exceed 64K, so font is not created.\n\n"
-        "Continue fonts generation?";
+    // What a library over the budget tells ("%s": the font's name), and asks before the run goes on.
+    static constexpr const char* kOverBudgetNotice =
+        "Size of the FON file generated for a font %s exceed 64K, so font is not created.";
+    static constexpr const char* kOverBudgetQuestion = "Continue fonts generation?";
 };
 
 // The FON format's library builder, for the format table.

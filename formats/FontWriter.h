@@ -48,12 +48,13 @@ struct WriteRequest {
 
 // Why a writer made no file. Refused: the font cannot be made at that size (it cannot be realised,
 // a value does not fit its field, the file would pass the size cap, memory ran out). NeedsConsent:
-// the file was not made, and whether the run goes on is for the user to say; `question` asks it,
-// with "%s" where the font's name goes.
+// the file was not made, `notice` says so, with "%s" where the font's name goes, and whether the
+// run goes on is for the user to say: `question` asks it.
 struct WriteProblem {
     enum class Kind { None, Refused, NeedsConsent };
     Kind kind = Kind::None;
     std::string text;  // the refusal as people read it (UTF-8), font and size first (Refusal)
+    std::string notice;
     std::string question;
     // For a file made all the same: what its user should know of it (glyphs clipped, say).
     std::string warning;
@@ -64,7 +65,7 @@ struct WriteProblem {
     static WriteProblem refused(std::string why)
     {
         Failure failure{why, {}, {}, {}};
-        return {Kind::Refused, std::move(why), {}, {}, std::move(failure)};
+        return {Kind::Refused, std::move(why), {}, {}, {}, std::move(failure)};
     }
     explicit operator bool() const { return kind != Kind::None; }
 };

@@ -473,7 +473,8 @@ private:
         reportRefused();
         if (problem.kind == WriteProblem::Kind::NeedsConsent) {
             ++result_.withheldFiles;
-            if (!host_.goOnWithoutFile(replaceName(problem.question.c_str(), gdi::ansiToUtf8(entry.name)))) {
+            if (!host_.goOnWithoutFile(replaceName(problem.notice.c_str(), gdi::ansiToUtf8(entry.name)),
+                                       problem.question)) {
                 host_.setRunning(false);
                 result_.stopped = true;
             }

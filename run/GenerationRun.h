@@ -60,8 +60,9 @@ public:
     // The code page prompt for one font; returns a PromptAnswer (anything else skips the font).
     virtual int confirmCodePage(const std::string& message) = 0;
     // A font's file was not made because it needs the user's consent (a FON library over 64 KB):
-    // the question, the font named in it. True to go on with the next font.
-    virtual bool goOnWithoutFile(const std::string& question) = 0;
+    // what was not made (the font named in it), and the question whether to go on. True to go on
+    // with the next font.
+    virtual bool goOnWithoutFile(const std::string& notice, const std::string& question) = 0;
     // The run takes over the window (progress bar shown, Exit relabelled, controls disabled)...
     virtual void beginRun(int progressTotal) = 0;
     virtual void setProgress(int position) = 0;

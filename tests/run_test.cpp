@@ -72,9 +72,9 @@ public:
         answers.erase(answers.begin());
         return a;
     }
-    bool goOnWithoutFile(const std::string& message) override
+    bool goOnWithoutFile(const std::string& notice, const std::string& question) override
     {
-        oversized.push_back(message);
+        oversized.push_back(notice + "\n\n" + question);
         return continueOversized;
     }
     void beginRun(int t) override { total = t; }
