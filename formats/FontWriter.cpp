@@ -1,7 +1,6 @@
 #include "formats/FontWriter.h"
 
 #include "formats/FileCheck.h"
-#include "formats/WriterSupport.h"
 
 #include <algorithm>
 #include <cerrno>

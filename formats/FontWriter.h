@@ -2,8 +2,9 @@
 // it answers with, and the one interface the run calls for every per-size format.
 #pragma once
 
-#include "formats/Format.h"
+#include "formats/FormatKinds.h"
 #include "formats/Repertoire.h"
+#include "platform/CodePages.h"
 #include "platform/Failure.h"
 #include "platform/gdi.h"
 
@@ -68,6 +69,31 @@ struct WriteProblem {
         return {Kind::Refused, std::move(why), {}, {}, {}, std::move(failure)};
     }
     explicit operator bool() const { return kind != Kind::None; }
+};
+
+// Refusals name the font they are about: "<name> at <size> points (<x> x <y> dpi): <why>", the
+// name in UTF-8 (the request holds its cp1252 bytes); the name and the bare reason are fields of
+// the problem's failure too, for those who report them their own way.
+class Refusal {
+public:
+    explicit Refusal(const WriteRequest& request) : font_(gdi::ansiToUtf8(request.name)), prefix_(prefix(request)) {}
+    WriteProblem operator()(const std::string& why) const
+    {
+        WriteProblem problem = WriteProblem::refused(prefix_ + why);
+        problem.failure = {why, {}, font_, {}};
+        return problem;
+    }
+
+    // What a refusal of the request begins with.
+    static std::string prefix(const WriteRequest& request)
+    {
+        return gdi::ansiToUtf8(request.name) + " at " + std::to_string(request.pointSize) + " points (" +
+               std::to_string(request.resolutionX) + " x " + std::to_string(request.resolutionY) + " dpi): ";
+    }
+
+private:
+    std::string font_;
+    std::string prefix_;
 };
 
 // The bytes of one file as a writer makes them, in one block that never grows past its cap, so a
@@ -160,8 +186,5 @@ public:
 
 // builder.build, with running out of memory as a refusal, as writeSafely does for a size.
 WriteProblem buildSafely(const LibraryBuilder& builder, std::span<const OutputSink> images, OutputSink& out);
-
-// The writer of a format's per-size files; for a library format, of the fonts it holds.
-inline const FontWriter& writerFor(OutputFormat format) { return formatInfo(format).writer(); }
 
 }  // namespace qf

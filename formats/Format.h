@@ -5,6 +5,8 @@
 // nothing outside formats/ switches over formats.
 #pragma once
 
+#include "formats/FormatKinds.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -14,18 +16,6 @@ namespace qf {
 
 class FontWriter;
 class LibraryBuilder;
-
-// The order of the format list; the window stores the index.
-enum class OutputFormat : int32_t { FON = 0, FNT = 1, SFP = 2, SFL = 3, BDF = 4, PCF = 5, OTB = 6, PSF = 7 };
-
-// How a format keeps a glyph: its whole cell from the origin (FNT, FON), or only the box its ink
-// covers, with signed offsets (BDF, PCL).
-enum class GlyphStorage { Cell, InkBox };
-
-// Which characters a format's files hold: the 224 of one 8-bit code page; those, or a Unicode
-// repertoire when one is chosen; or always a Unicode repertoire (the code page's characters,
-// unless one is chosen).
-enum class CodeSpace { CodePage, CodePageOrUnicode, Unicode };
 
 struct FormatInfo {
     OutputFormat format;
@@ -54,5 +44,7 @@ const FormatInfo& formatInfo(OutputFormat format);
 const FormatInfo* formatByOption(std::string_view option);
 // The batch names of the formats that pass `which` (all by default): "fon, fnt, sfp, sfl or bdf".
 std::string formatOptions(bool (*which)(const FormatInfo&) = nullptr);
+// The writer of a format's per-size files; for a library format, of the fonts it holds.
+inline const FontWriter& writerFor(OutputFormat format) { return formatInfo(format).writer(); }
 
 }  // namespace qf

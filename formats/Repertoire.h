@@ -3,7 +3,7 @@
 // (what the 8-bit formats hold), or from a Unicode selection narrowed to what the face maps.
 #pragma once
 
-#include "formats/Format.h"
+#include "formats/FormatKinds.h"
 
 #include <cstddef>
 #include <cstdint>

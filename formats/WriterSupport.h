@@ -1,40 +1,13 @@
-// What the writers share behind their interface: how a refusal names its font, and realising the
-// request's font before packing it.
+// What the writers share behind their interface: realising the request's font before packing it.
 #pragma once
 
 #include "formats/FontWriter.h"
-#include "platform/CodePages.h"
 #include "render/GlyphRasteriser.h"
 
 #include <string>
 #include <utility>
 
 namespace qf {
-
-// Refusals name the font they are about: "<name> at <size> points (<x> x <y> dpi): <why>", the
-// name in UTF-8 (the request holds its cp1252 bytes); the name and the bare reason are fields of
-// the problem's failure too, for those who report them their own way.
-class Refusal {
-public:
-    explicit Refusal(const WriteRequest& request) : font_(gdi::ansiToUtf8(request.name)), prefix_(prefix(request)) {}
-    WriteProblem operator()(const std::string& why) const
-    {
-        WriteProblem problem = WriteProblem::refused(prefix_ + why);
-        problem.failure = {why, {}, font_, {}};
-        return problem;
-    }
-
-    // What a refusal of the request begins with.
-    static std::string prefix(const WriteRequest& request)
-    {
-        return gdi::ansiToUtf8(request.name) + " at " + std::to_string(request.pointSize) + " points (" +
-               std::to_string(request.resolutionX) + " x " + std::to_string(request.resolutionY) + " dpi): ";
-    }
-
-private:
-    std::string font_;
-    std::string prefix_;
-};
 
 // Realises the request's font with the glyph rasteriser on dc, then packs it into out:
 // pack(GlyphSource&, const WriteRequest&, OutputSink&) gives the writer's answer.

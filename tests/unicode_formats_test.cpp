@@ -1,6 +1,7 @@
 // PCF and OTB files as their readers take them: FreeType gives every glyph the pixels and advance
 // of the BDF made from the same glyphs; an X server opens the PCF by its XLFD name; HarfBuzz sets
 // the OTB's text with the bitmap advances; fontconfig and fontTools read both.
+#include "formats/Format.h"
 #include "formats/BdfWriter.h"
 #include "formats/OtbWriter.h"
 #include "formats/PcfWriter.h"
