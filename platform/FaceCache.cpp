@@ -216,6 +216,7 @@ std::optional<FaceInfo> readCachedFace(Reader& in, std::string_view file, int32_
     f.italic = in.number<uint8_t>() != 0;
     f.symbol = in.number<uint8_t>() != 0;
     const auto charsets = in.number<uint32_t>();
+    f.charsets.reserve(std::min(charsets, kMaxCharsets));
     for (uint32_t k = 0; k < charsets && k < kMaxCharsets && in.ok(); ++k)
         f.charsets.push_back(in.number<int32_t>());
     f.codePageRanges[0] = in.number<uint32_t>();

@@ -2,6 +2,7 @@
 
 #include "platform/CodePages.h"
 #include "platform/DeviceContext.h"
+#include "platform/FontCatalog.h"
 #include "platform/FontEnumeration.h"
 
 #include <cstring>
@@ -97,6 +98,8 @@ void BuildFontList(std::vector<FontListEntry>& fonts, gdi::DWORD osMajorVersion)
 {
     gdi::DeviceContext dc;
     fonts.clear();
+    // One entry per style at most: growing the list by doubling would touch its memory twice over.
+    fonts.reserve(gdi::FontCatalog::instance().faces().size());
     FontEnumContext context;
     context.fonts = &fonts;
     context.hdc = &dc;
