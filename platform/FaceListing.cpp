@@ -11,9 +11,12 @@
 #include FT_TRUETYPE_TAGS_H
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <tuple>
 
 #include <fcntl.h>
@@ -143,10 +146,12 @@ FontFileFaces readFontFile(const std::string& file, int faceIndex)
 
 namespace {
 
-// A face fontconfig lists, by its file (fontconfig's string, alive as long as the set it is in).
+// A face fontconfig lists, by its file (fontconfig's string, NUL-terminated, alive as long as the
+// set it is in).
 struct Listed {
     std::string_view file;
     int index;
+    std::optional<qf::FileStamp> stamp;  // none when the file is gone
 };
 
 // The faces of a font set the catalogue can list: outline faces of TrueType and OpenType files.
@@ -177,7 +182,7 @@ void listFaces(const FcFontSet* set, std::vector<Listed>& listed)
         // default instance only.
         if (index < 0 || index > 0xFFFF)
             continue;
-        listed.push_back({reinterpret_cast<const char*>(file), index});
+        listed.push_back({reinterpret_cast<const char*>(file), index, std::nullopt});
     }
 }
 
@@ -213,6 +218,45 @@ bool inFontFolders(FcConfig* config, const std::vector<Listed>& listed)
         last = folder;
     }
     return true;
+}
+
+// From how many files a helper thread takes stamps too.
+constexpr size_t kStampsHelpedFrom = 256;
+
+// The stamps of the listed files (sorted by file), each file's taken once, on this thread and a
+// helper while `meanwhile` runs here first: on a system of many faces, the files' stamps are a
+// large part of start-up, and reading the face cache needs none of them.
+template <class Work>
+void stampFiles(std::vector<Listed>& listed, Work&& meanwhile)
+{
+    constexpr size_t kStretch = 32;
+    std::atomic<size_t> next{0};
+    auto stampStretches = [&] {
+        for (size_t from; (from = next.fetch_add(kStretch, std::memory_order_relaxed)) < listed.size();) {
+            for (size_t i = from; i < std::min(from + kStretch, listed.size()); ++i) {
+                if (i > 0 && listed[i].file == listed[i - 1].file)
+                    continue;
+                struct stat info {};
+                if (::stat(listed[i].file.data(), &info) == 0)
+                    listed[i].stamp = qf::stampOf(info);
+            }
+        }
+    };
+    {
+        std::jthread helper;  // joined when the scope ends, whatever ends it
+        if (listed.size() >= kStampsHelpedFrom) {
+            try {
+                helper = std::jthread(stampStretches);
+            } catch (const std::system_error&) {
+                // No thread to be had: this one takes every stamp.
+            }
+        }
+        meanwhile();
+        stampStretches();
+    }
+    for (size_t i = 1; i < listed.size(); ++i)
+        if (listed[i].file == listed[i - 1].file)
+            listed[i].stamp = listed[i - 1].stamp;
 }
 
 }  // namespace
@@ -254,19 +298,12 @@ std::vector<FaceInfo> loadInstalledFaces(const CatalogSource& source)
 
     // Reading a face's names and tables is most of the cost of starting; the cache answers for
     // every file that has not changed since it was read.
-    FaceCache cache(source.cacheFile);
+    std::optional<FaceCache> cache;
+    stampFiles(listed, [&] { cache.emplace(source.cacheFile); });
     faces.reserve(listed.size());
-    std::string_view statted;
-    std::optional<qf::FileStamp> stamp;
     for (const Listed& face : listed) {
         const int index = face.index;
-        if (face.file != statted) {
-            statted = face.file;
-            struct stat info {};
-            stamp.reset();
-            if (::stat(face.file.data(), &info) == 0)  // NUL-terminated: fontconfig's string
-                stamp = qf::stampOf(info);
-        }
+        const std::optional<qf::FileStamp>& stamp = face.stamp;
         if (!stamp) {
             // Gone since fontconfig listed it: nothing to keep, and read as before.
             if (auto info = readFace(std::string(face.file), index))
@@ -274,7 +311,7 @@ std::vector<FaceInfo> loadInstalledFaces(const CatalogSource& source)
             continue;
         }
         std::optional<FaceInfo> info;
-        if (cache.find(face.file, index, *stamp, info)) {
+        if (cache->find(face.file, index, *stamp, info)) {
             if (info)
                 faces.push_back(std::move(*info));
             continue;
@@ -284,11 +321,11 @@ std::vector<FaceInfo> loadInstalledFaces(const CatalogSource& source)
             info = std::move(*read);
         if (info)
             info->stamp = *stamp;
-        cache.store(path, index, *stamp, info);
+        cache->store(path, index, *stamp, info);
         if (info)
             faces.push_back(std::move(*info));
     }
-    cache.save();
+    cache->save();
 
     return faces;
 }
