@@ -3,6 +3,7 @@
 #include "platform/ByteReader.h"
 #include "platform/FileLayer.h"
 #include "platform/FreeTypeLibrary.h"
+#include "platform/Prefault.h"
 #include "platform/gdi.h"
 
 #include <algorithm>
@@ -138,6 +139,7 @@ bool readAll(const std::string& path, std::unique_ptr<uint8_t[]>& bytes, size_t&
     if (ok) {
         size = static_cast<size_t>(info.st_size);
         bytes.reset(new uint8_t[size]);
+        qf::prefault(bytes.get(), size, size_t{64} << 10);  // the records of a large system
         size_t done = 0;
         while (ok && done < size) {
             const ssize_t n = ::read(fd, bytes.get() + done, size - done);

@@ -5,6 +5,7 @@
 #include "platform/FaceMetrics.h"
 #include "platform/FaceNames.h"
 #include "platform/Fontconfig.h"
+#include "platform/Prefault.h"
 #include "platform/gdi.h"
 
 #include FT_TRUETYPE_TABLES_H
@@ -301,6 +302,7 @@ std::vector<FaceInfo> loadInstalledFaces(const CatalogSource& source)
     std::optional<FaceCache> cache;
     stampFiles(listed, [&] { cache.emplace(source.cacheFile); });
     faces.reserve(listed.size());
+    qf::prefault(faces.data(), faces.capacity() * sizeof(FaceInfo), size_t{64} << 10);
     for (const Listed& face : listed) {
         const int index = face.index;
         const std::optional<qf::FileStamp>& stamp = face.stamp;
