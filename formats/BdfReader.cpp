@@ -516,17 +516,7 @@ void BdfCheck::run(const std::function<void(size_t)>& passed)
         if (passed && position - told >= kTellEvery)
             passed(told = position);
         const char* start = data + position;
-        // A BDF's lines are short (a bitmap row is a few characters): looked through here, not by
-        // a call set up for long searches; a longer one is left to memchr.
-        const char* end = nullptr;
-        const size_t near = std::min<size_t>(size - position, 64);
-        for (size_t i = 0; i < near; ++i)
-            if (start[i] == separator) {
-                end = start + i;
-                break;
-            }
-        if (!end && near < size - position)
-            end = static_cast<const char*>(std::memchr(start + near, separator, size - position - near));
+        const auto* end = static_cast<const char*>(std::memchr(start, separator, size - position));
         const size_t length = end ? static_cast<size_t>(end - start) : size - position;
         position += length + (end ? 1 : 0);
         ++number;
