@@ -7,6 +7,7 @@
 #include "platform/FaceInfo.h"
 #include "platform/FaceMetrics.h"
 #include "platform/Font.h"
+#include "platform/Prefault.h"
 #include "platform/gdi.h"
 
 #include FT_OUTLINE_H
@@ -18,6 +19,7 @@
 #include <deque>
 #include <limits>
 #include <memory>
+#include <new>
 #include <type_traits>
 #include <unordered_map>
 #include <vector>
@@ -81,8 +83,12 @@ public:
         const size_t page = key >> kBits;
         if (page >= pages_.size())
             pages_.resize(page + 1);
-        if (!pages_[page])
-            pages_[page] = std::make_unique<Page>();
+        if (!pages_[page]) {
+            // Its memory asked for at once: a page of glyphs spans several of the system's.
+            void* raw = ::operator new(sizeof(Page));
+            qf::prefault(raw, sizeof(Page), 0);
+            pages_[page].reset(new (raw) Page{});
+        }
         Page& p = *pages_[page];
         const size_t slot = key & (kSize - 1);
         const bool inserted = !p.made[slot];
