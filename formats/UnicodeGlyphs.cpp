@@ -56,7 +56,10 @@ void reserveFor(Drawn& drawn, const gdi::TEXTMETRIC& tm, size_t count, uint64_t 
     drawn.glyphs.reserve(count);
     prefault(drawn.glyphs.data(), drawn.glyphs.capacity() * sizeof(UnicodeGlyph));
     drawn.bits.reserve(likelyBits(tm, count, maxBytes));
-    prefault(drawn.bits.data(), drawn.bits.capacity());
+    // The estimate may run well past what is drawn (a face with one very wide character): only
+    // its start is made resident ahead.
+    constexpr size_t kPrefaultedAtMost = size_t{8} << 20;
+    prefault(drawn.bits.data(), std::min(drawn.bits.capacity(), kPrefaultedAtMost));
 }
 
 // Draws slots into drawn, counting their pixels' bytes in `total` (shared by the threads drawing
