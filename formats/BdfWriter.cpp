@@ -32,8 +32,9 @@ public:
 
     void append(const char* data, size_t size) { out_.append(data, size); }
 
-    // Lengthens the text by size characters and gives where they go; null past the cap.
-    char* extend(size_t size) { return reinterpret_cast<char*>(out_.extend(size)); }
+    // Lengthens the text by size characters and gives where they go, for the caller to write every
+    // one; null past the cap.
+    char* extend(size_t size) { return reinterpret_cast<char*>(out_.extendUnfilled(size)); }
 
 private:
     OutputSink& out_;

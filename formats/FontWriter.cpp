@@ -1,6 +1,7 @@
 #include "formats/FontWriter.h"
 
 #include "formats/FileCheck.h"
+#include "platform/Prefault.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -166,7 +167,6 @@ uint8_t* OutputSink::grow(size_t size)
         }
         spillPiece();
         if (size <= capacity_) {
-            std::memset(bytes_, 0, size);
             size_ = size;
             return bytes_;
         }
@@ -185,17 +185,9 @@ uint8_t* OutputSink::grow(size_t size)
         throw std::bad_alloc();
     bytes_ = moved;
     capacity_ = wanted;
-    std::memset(bytes_ + at, 0, size);
+    prefault(bytes_ + at, wanted - at);  // what grows this far is written through, page by page
     size_ = needed;
     return bytes_ + at;
-}
-
-bool OutputSink::append(const void* data, size_t size)
-{
-    uint8_t* at = extend(size);
-    if (at && size > 0)
-        std::memcpy(at, data, size);
-    return at != nullptr;
 }
 
 void OutputSink::clear()

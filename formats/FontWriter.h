@@ -114,14 +114,28 @@ public:
     // and field, so the common case (room enough) is inline and the rest is grow's.
     uint8_t* extend(size_t size)
     {
+        uint8_t* at = extendUnfilled(size);
+        if (at)
+            std::memset(at, 0, size);
+        return at;
+    }
+    // The same for a writer that fills every one of the bytes at once: they are not cleared first
+    // (a text writer's lines, which are nearly all of its file).
+    uint8_t* extendUnfilled(size_t size)
+    {
         if (overflowed_ || !bytes_ || size > capacity_ - size_)
             return grow(size);
         uint8_t* at = bytes_ + size_;
-        std::memset(at, 0, size);
         size_ += size;
         return at;
     }
-    bool append(const void* data, size_t size);
+    bool append(const void* data, size_t size)
+    {
+        uint8_t* at = extendUnfilled(size);
+        if (at && size > 0)
+            std::memcpy(at, data, size);
+        return at != nullptr;
+    }
     // Empties the file; the memory stays for the next one, which is held whole again (streamUpTo
     // undone).
     void clear();

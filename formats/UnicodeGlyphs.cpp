@@ -2,6 +2,7 @@
 
 #include "formats/InkScan.h"
 #include "formats/WriterSupport.h"
+#include "platform/Prefault.h"
 #include "render/GlyphRasteriser.h"
 
 #include <algorithm>
@@ -38,6 +39,28 @@ struct Drawn {
     std::vector<UnicodeGlyph> glyphs;
     std::vector<uint8_t> bits;
 };
+
+// What the pixels of `count` glyphs of this font are likely to take: a cell's rows of its widest
+// character's bytes each, and no more than a start needs. Reserved before drawing, so the pixels'
+// buffer is not copied again and again as it grows (each copy fresh memory, its pages faults).
+size_t likelyBits(const gdi::TEXTMETRIC& tm, size_t count, uint64_t maxBytes)
+{
+    constexpr uint64_t kMostReserved = uint64_t{64} << 20;
+    const uint64_t perGlyph = uint64_t((std::max<int64_t>(tm.tmMaxCharWidth, 0) + 7) / 8) * uint64_t(std::max<int64_t>(tm.tmHeight, 0));
+    return static_cast<size_t>(std::min({perGlyph * count, maxBytes, kMostReserved}));
+}
+
+// Room for `count` glyphs, asked for at once.
+void reserveFor(Drawn& drawn, const gdi::TEXTMETRIC& tm, size_t count, uint64_t maxBytes)
+{
+    drawn.glyphs.reserve(count);
+    prefault(drawn.glyphs.data(), drawn.glyphs.capacity() * sizeof(UnicodeGlyph));
+    drawn.bits.reserve(likelyBits(tm, count, maxBytes));
+    // The estimate may run well past what is drawn (a face with one very wide character): only
+    // its start is made resident ahead.
+    constexpr size_t kPrefaultedAtMost = size_t{8} << 20;
+    prefault(drawn.bits.data(), std::min(drawn.bits.capacity(), kPrefaultedAtMost));
+}
 
 // Draws slots into drawn, counting their pixels' bytes in `total` (shared by the threads drawing
 // one size); false once that passes maxBytes.
@@ -113,6 +136,7 @@ bool drawSplit(GlyphSource& source, const WriteRequest& request, const Layout& a
         for (size_t i; !over.load(std::memory_order_relaxed) && (i = next.fetch_add(1)) < stretches;) {
             const size_t first = i * kStretch;
             const auto slots = std::span(entries).subspan(first, std::min(kStretch, entries.size() - first));
+            reserveFor(parts[i], out.metrics, slots.size(), maxBytes);
             if (!drawSlots(on, slots, at, total, maxBytes, columns, parts[i]))
                 over = true;
         }
@@ -215,7 +239,7 @@ WriteProblem drawUnicodeGlyphs(GlyphSource& source, const WriteRequest& request,
         std::atomic<uint64_t> total{0};
         std::vector<uint8_t> columns;  // scratch of the ink search
         Drawn drawn;
-        drawn.glyphs.reserve(repertoire.entries.size());
+        reserveFor(drawn, tm, repertoire.entries.size(), maxBytes);
         const bool fits = drawSlots(source, repertoire.entries, at, total, maxBytes, columns, drawn);
         source.finish();
         if (!fits)

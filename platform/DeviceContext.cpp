@@ -436,6 +436,9 @@ std::vector<char32_t> DeviceContext::mappedCharacters() const
     FT_Face f = font.shared->face();
     if (FT_Select_Charmap(f, font.design.symbol ? FT_ENCODING_MS_SYMBOL : FT_ENCODING_UNICODE) != 0)
         return characters;
+    // About a character per glyph, as a start: a CJK face's list grown by doubling is copied over
+    // and over.
+    characters.reserve(static_cast<size_t>(std::clamp<FT_Long>(f->num_glyphs, 0, 0x10000)));
     FT_UInt index = 0;
     for (FT_ULong c = FT_Get_First_Char(f, &index); index != 0; c = FT_Get_Next_Char(f, c, &index))
         if (c <= 0x10FFFF)

@@ -3,6 +3,7 @@
 #include "platform/ByteReader.h"
 #include "platform/FileLayer.h"
 #include "platform/FreeTypeLibrary.h"
+#include "platform/Prefault.h"
 #include "platform/gdi.h"
 
 #include <algorithm>
@@ -138,6 +139,7 @@ bool readAll(const std::string& path, std::unique_ptr<uint8_t[]>& bytes, size_t&
     if (ok) {
         size = static_cast<size_t>(info.st_size);
         bytes.reset(new uint8_t[size]);
+        qf::prefault(bytes.get(), size, size_t{64} << 10);  // the records of a large system
         size_t done = 0;
         while (ok && done < size) {
             const ssize_t n = ::read(fd, bytes.get() + done, size - done);
@@ -216,6 +218,7 @@ std::optional<FaceInfo> readCachedFace(Reader& in, std::string_view file, int32_
     f.italic = in.number<uint8_t>() != 0;
     f.symbol = in.number<uint8_t>() != 0;
     const auto charsets = in.number<uint32_t>();
+    f.charsets.reserve(std::min(charsets, kMaxCharsets));
     for (uint32_t k = 0; k < charsets && k < kMaxCharsets && in.ok(); ++k)
         f.charsets.push_back(in.number<int32_t>());
     f.codePageRanges[0] = in.number<uint32_t>();
@@ -324,36 +327,43 @@ FaceCache::FaceCache(std::string path) : path_(std::move(path))
     stored_ = std::move(stored);
 }
 
-const FaceCache::Stored* FaceCache::stored(const std::string& file, int faceIndex) const
+FaceCache::Stored* FaceCache::stored(std::string_view file, int faceIndex)
 {
-    const auto key = std::make_tuple(std::string_view(file), int32_t{faceIndex});
+    const auto key = std::make_tuple(file, int32_t{faceIndex});
     const auto it = std::lower_bound(stored_.begin(), stored_.end(), key, [](const Stored& s, const auto& k) {
         return std::tie(s.file, s.faceIndex) < k;
     });
     return it != stored_.end() && it->file == file && it->faceIndex == faceIndex ? &*it : nullptr;
 }
 
-const std::optional<FaceInfo>* FaceCache::find(const std::string& file, int faceIndex, const qf::FileStamp& stamp)
+bool FaceCache::find(std::string_view file, int faceIndex, const qf::FileStamp& stamp, std::optional<FaceInfo>& face)
 {
-    auto it = decoded_.find({file, faceIndex});
-    if (it == decoded_.end()) {
-        const Stored* s = stored(file, faceIndex);
-        if (!s)
-            return nullptr;
-        Reader in(bytes_.get() + s->begin, s->end - s->begin);
-        in.view();
-        in.number<int32_t>();
-        Record r;
-        r.stamp = readStamp(in);
-        bool valid = false;
-        r.face = readCachedFace(in, s->file, s->faceIndex, valid);
-        if (!valid)
-            return nullptr;  // read from the file again, and replaced when stored
-        if (r.face)
-            r.face->stamp = r.stamp;
-        it = decoded_.emplace(std::make_pair(file, faceIndex), std::move(r)).first;
+    if (!decoded_.empty()) {
+        if (const auto it = decoded_.find({std::string(file), faceIndex}); it != decoded_.end()) {
+            if (it->second.stamp != stamp)
+                return false;
+            face = it->second.face;
+            return true;
+        }
     }
-    return it->second.stamp == stamp ? &it->second.face : nullptr;
+    Stored* s = stored(file, faceIndex);
+    if (!s)
+        return false;
+    Reader in(bytes_.get() + s->begin, s->end - s->begin);
+    in.view();
+    in.number<int32_t>();
+    const qf::FileStamp recorded = readStamp(in);
+    if (recorded != stamp)
+        return false;  // read from the file again, and replaced when stored
+    bool valid = false;
+    std::optional<FaceInfo> read = readCachedFace(in, s->file, s->faceIndex, valid);
+    if (!valid)
+        return false;
+    if (read)
+        read->stamp = recorded;
+    face = std::move(read);
+    s->found = true;
+    return true;
 }
 
 void FaceCache::store(const std::string& file, int faceIndex, const qf::FileStamp& stamp, std::optional<FaceInfo> face)
@@ -369,9 +379,9 @@ void FaceCache::save()
     if (path_.empty() || !changed_)
         return;
     changed_ = false;
-    // What this run decoded or stored, and the records it did not look at (another
-    // configuration's, say) as they were, while their files are unchanged; in one fixed order, so
-    // the same records always make the same file.
+    // What this run stored; the records it found as they were; and the records it did not look at
+    // (another configuration's, say) as they were, while their files are unchanged. In one fixed
+    // order, so the same records always make the same file.
     Writer out;
     uint32_t count = 0;
     auto decoded = decoded_.begin();
@@ -386,11 +396,13 @@ void FaceCache::save()
             writeDecoded();
         if (decoded != decoded_.end() && decoded->first == key)
             continue;
-        Reader in(bytes_.get() + s.begin, s.end - s.begin);
-        in.view();
-        in.number<int32_t>();
-        if (qf::stampOf(key.first) != std::optional<qf::FileStamp>(readStamp(in)))
-            continue;
+        if (!s.found) {
+            Reader in(bytes_.get() + s.begin, s.end - s.begin);
+            in.view();
+            in.number<int32_t>();
+            if (qf::stampOf(key.first) != std::optional<qf::FileStamp>(readStamp(in)))
+                continue;
+        }
         out.bytes(bytes_.get() + s.begin, s.end - s.begin);
         ++count;
     }

@@ -24,9 +24,11 @@ public:
     // records of other font configurations cost little more than reading their bytes.
     explicit FaceCache(std::string path);
 
-    // The face as read before from this version of the file: a FaceInfo, or nullopt for a face
-    // found unusable then. Null when this version of the file was not read before.
-    const std::optional<FaceInfo>* find(const std::string& file, int faceIndex, const qf::FileStamp& stamp);
+    // Whether this version of the file was read before; if so, `face` is what was found then: a
+    // FaceInfo, or nullopt for a face found unusable. A record found is decoded straight into
+    // `face` and kept as bytes, not as a copy: the installed faces of a large system are most of
+    // what start-up allocates, and every fresh page of memory costs a fault.
+    bool find(std::string_view file, int faceIndex, const qf::FileStamp& stamp, std::optional<FaceInfo>& face);
     void store(const std::string& file, int faceIndex, const qf::FileStamp& stamp, std::optional<FaceInfo> face);
 
     // Writes the cache file back when anything was stored, whole (a temporary file renamed over
@@ -48,13 +50,14 @@ private:
         std::string_view file;
         int32_t faceIndex = 0;
         size_t begin = 0, end = 0;
+        bool found = false;  // found in this run with its file unchanged: saved again as it is
     };
-    const Stored* stored(const std::string& file, int faceIndex) const;
+    Stored* stored(std::string_view file, int faceIndex);
 
     std::string path_;
     std::unique_ptr<uint8_t[]> bytes_;  // the file as read
     std::vector<Stored> stored_;        // its records, sorted by file and face index
-    std::map<std::pair<std::string, int>, Record> decoded_;  // found or stored in this run
+    std::map<std::pair<std::string, int>, Record> decoded_;  // stored in this run
     bool changed_ = false;
 };
 

@@ -5,15 +5,20 @@
 #include "platform/FaceMetrics.h"
 #include "platform/FaceNames.h"
 #include "platform/Fontconfig.h"
+#include "platform/Prefault.h"
 #include "platform/gdi.h"
 
 #include FT_TRUETYPE_TABLES_H
 #include FT_TRUETYPE_TAGS_H
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <unordered_map>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -128,30 +133,22 @@ qf::Result<FontFileFaces> readFontFile(const std::string& file, int faceIndex)
     return read;
 }
 
-std::vector<FaceInfo> loadInstalledFaces(const CatalogSource& source)
+namespace {
+
+// A face fontconfig lists, by its file (fontconfig's string, NUL-terminated, alive as long as the
+// set it is in).
+struct Listed {
+    std::string_view file;
+    int index;
+    std::optional<qf::FileStamp> stamp;  // none when the file is gone
+};
+
+// The faces of a font set the catalogue can list: outline faces of TrueType and OpenType files.
+void listFaces(const FcFontSet* set, std::vector<Listed>& listed)
 {
-    std::vector<FaceInfo> faces;
-    ft::FcConfigPtr own;
-    FcConfig* config = ft::fontconfig();
-    if (!source.fontconfigFile.empty()) {
-        own = ft::loadFontconfig(source.fontconfigFile);
-        config = own.get();
-    }
-    if (!config)
-        return faces;
-    ft::FcPatternPtr pattern(FcPatternCreate());
-    ft::FcObjectSetPtr objects(FcObjectSetBuild(FC_FILE, FC_INDEX, FC_FONTFORMAT, FC_SCALABLE, nullptr));
-    if (!pattern || !objects)
-        return faces;
-    ft::FcFontSetPtr set(FcFontList(config, pattern.get(), objects.get()));
     if (!set)
-        return faces;
-
-    // Reading a face's names and tables is most of the cost of starting; the cache answers for
-    // every file that has not changed since it was read.
-    FaceCache cache(source.cacheFile);
-    std::unordered_map<std::string, std::optional<qf::FileStamp>> stamps;
-
+        return;
+    listed.reserve(listed.size() + static_cast<size_t>(set->nfont));
     for (int i = 0; i < set->nfont; ++i) {
         FcPattern* font = set->fonts[i];
         FcChar8* file = nullptr;
@@ -167,38 +164,158 @@ std::vector<FaceInfo> loadInstalledFaces(const CatalogSource& source)
         // TrueType and OpenType only: Type 1, PCF, BDF and the like are left out.
         if (FcPatternGetString(font, FC_FONTFORMAT, 0, &format) != FcResultMatch)
             continue;
-        const std::string fmt = reinterpret_cast<const char*>(format);
+        const std::string_view fmt = reinterpret_cast<const char*>(format);
         if (fmt != "TrueType" && fmt != "CFF")
             continue;
         // Named instances of variable fonts carry the instance in the upper bits; GDI lists the
         // default instance only.
         if (index < 0 || index > 0xFFFF)
             continue;
-        const std::string path = reinterpret_cast<const char*>(file);
-        auto [at, added] = stamps.try_emplace(path);
-        if (added)
-            at->second = qf::stampOf(path);
-        if (!at->second) {
+        listed.push_back({reinterpret_cast<const char*>(file), index, std::nullopt});
+    }
+}
+
+// Sorted by file, each face once.
+void sortListed(std::vector<Listed>& listed)
+{
+    std::sort(listed.begin(), listed.end(),
+              [](const Listed& a, const Listed& b) { return std::tie(a.file, a.index) < std::tie(b.file, b.index); });
+    listed.erase(std::unique(listed.begin(), listed.end(),
+                             [](const Listed& a, const Listed& b) { return a.file == b.file && a.index == b.index; }),
+                 listed.end());
+}
+
+// Whether every listed file lies in one of the configuration's font folders (fontconfig counts
+// the folders below a configured one among them).
+bool inFontFolders(FcConfig* config, const std::vector<Listed>& listed)
+{
+    std::vector<std::string> folders;
+    if (FcStrList* list = FcConfigGetFontDirs(config)) {
+        while (const FcChar8* folder = FcStrListNext(list))
+            folders.emplace_back(reinterpret_cast<const char*>(folder));
+        FcStrListDone(list);
+    }
+    std::sort(folders.begin(), folders.end());
+    std::string_view last;  // the files are sorted, so a folder's files come together
+    for (const Listed& face : listed) {
+        const size_t slash = face.file.rfind('/');
+        const std::string_view folder = face.file.substr(0, slash == std::string_view::npos ? 0 : slash);
+        if (folder == last)
+            continue;
+        if (!std::binary_search(folders.begin(), folders.end(), folder, std::less<>()))
+            return false;
+        last = folder;
+    }
+    return true;
+}
+
+// From how many files a helper thread takes stamps too.
+constexpr size_t kStampsHelpedFrom = 256;
+
+// The stamps of the listed files (sorted by file), each file's taken once, on this thread and a
+// helper while `meanwhile` runs here first: on a system of many faces, the files' stamps are a
+// large part of start-up, and reading the face cache needs none of them.
+template <class Work>
+void stampFiles(std::vector<Listed>& listed, Work&& meanwhile)
+{
+    constexpr size_t kStretch = 32;
+    std::atomic<size_t> next{0};
+    auto stampStretches = [&] {
+        for (size_t from; (from = next.fetch_add(kStretch, std::memory_order_relaxed)) < listed.size();) {
+            for (size_t i = from; i < std::min(from + kStretch, listed.size()); ++i) {
+                if (i > 0 && listed[i].file == listed[i - 1].file)
+                    continue;
+                struct stat info {};
+                if (::stat(listed[i].file.data(), &info) == 0)
+                    listed[i].stamp = qf::stampOf(info);
+            }
+        }
+    };
+    {
+        std::jthread helper;  // joined when the scope ends, whatever ends it
+        if (listed.size() >= kStampsHelpedFrom) {
+            try {
+                helper = std::jthread(stampStretches);
+            } catch (const std::system_error&) {
+                // No thread to be had: this one takes every stamp.
+            }
+        }
+        meanwhile();
+        stampStretches();
+    }
+    for (size_t i = 1; i < listed.size(); ++i)
+        if (listed[i].file == listed[i - 1].file)
+            listed[i].stamp = listed[i - 1].stamp;
+}
+
+}  // namespace
+
+std::vector<FaceInfo> loadInstalledFaces(const CatalogSource& source)
+{
+    std::vector<FaceInfo> faces;
+    ft::FcConfigPtr own;
+    FcConfig* config = ft::fontconfig();
+    if (!source.fontconfigFile.empty()) {
+        own = ft::loadFontconfig(source.fontconfigFile);
+        config = own.get();
+    }
+    if (!config)
+        return faces;
+    // The configuration's own font sets are read as they are: FcFontList would copy every pattern
+    // first, only for the four values read here. Sorted by file, the faces of a collection are
+    // next to each other, so each file's stamp is taken once, and the cache's records are looked
+    // for in their own order.
+    std::vector<Listed> listed;
+    listFaces(FcConfigGetFonts(config, FcSetSystem), listed);
+    listFaces(FcConfigGetFonts(config, FcSetApplication), listed);
+    sortListed(listed);  // a face both sets hold is listed once, as FcFontList lists it
+    // A folder the configuration remaps (<remap-dir>) keeps the paths it was cached under in its
+    // patterns; FcFontList gives the paths in force, so it is asked when a file lies elsewhere.
+    ft::FcFontSetPtr set;
+    if (!inFontFolders(config, listed)) {
+        ft::FcPatternPtr pattern(FcPatternCreate());
+        ft::FcObjectSetPtr objects(FcObjectSetBuild(FC_FILE, FC_INDEX, FC_FONTFORMAT, FC_SCALABLE, nullptr));
+        if (!pattern || !objects)
+            return faces;
+        set.reset(FcFontList(config, pattern.get(), objects.get()));
+        if (!set)
+            return faces;
+        listed.clear();
+        listFaces(set.get(), listed);
+        sortListed(listed);
+    }
+
+    // Reading a face's names and tables is most of the cost of starting; the cache answers for
+    // every file that has not changed since it was read.
+    std::optional<FaceCache> cache;
+    stampFiles(listed, [&] { cache.emplace(source.cacheFile); });
+    faces.reserve(listed.size());
+    qf::prefault(faces.data(), faces.capacity() * sizeof(FaceInfo), size_t{64} << 10);
+    for (const Listed& face : listed) {
+        const int index = face.index;
+        const std::optional<qf::FileStamp>& stamp = face.stamp;
+        if (!stamp) {
             // Gone since fontconfig listed it: nothing to keep, and read as before.
-            if (auto info = readFace(path, index))
+            if (auto info = readFace(std::string(face.file), index))
                 faces.push_back(std::move(*info));
             continue;
         }
-        if (const std::optional<FaceInfo>* known = cache.find(path, index, *at->second)) {
-            if (*known)
-                faces.push_back(**known);
+        std::optional<FaceInfo> info;
+        if (cache->find(face.file, index, *stamp, info)) {
+            if (info)
+                faces.push_back(std::move(*info));
             continue;
         }
-        std::optional<FaceInfo> info;
+        const std::string path(face.file);
         if (qf::Result<FaceInfo> read = readFace(path, index))
             info = std::move(*read);
         if (info)
-            info->stamp = *at->second;
-        cache.store(path, index, *at->second, info);
+            info->stamp = *stamp;
+        cache->store(path, index, *stamp, info);
         if (info)
             faces.push_back(std::move(*info));
     }
-    cache.save();
+    cache->save();
 
     return faces;
 }

@@ -166,8 +166,8 @@ Font::Impl::Glyph& Font::Impl::glyphFor(uint8_t byte, unsigned oemCodePage)
 
 Font::Impl::Glyph& Font::Impl::glyphForCharacter(char32_t c)
 {
-    if (const auto known = characterGlyphs.find(c); known != characterGlyphs.end())
-        return *known->second;
+    if (Glyph* const* known = characterGlyphs.find(c))
+        return **known;
     FT_UInt index = 0;
     {
         // The charmap is the face's state, shared with the other fonts of this thread.
@@ -181,14 +181,13 @@ Font::Impl::Glyph& Font::Impl::glyphForCharacter(char32_t c)
         }
     }
     Glyph& glyph = load(index);
-    characterGlyphs.emplace(c, &glyph);
+    characterGlyphs.tryEmplace(c).first = &glyph;
     return glyph;
 }
 
 Font::Impl::Glyph& Font::Impl::load(FT_UInt index)
 {
-    auto [it, inserted] = glyphs.try_emplace(index);
-    Glyph& glyph = it->second;
+    auto [glyph, inserted] = glyphs.tryEmplace(index);
     if (inserted) {
         glyph.index = index;
         loadOutline(glyph);
@@ -253,7 +252,7 @@ void Font::Impl::loadOutline(Glyph& glyph)
         glyph.outlined = true;
         keptOutlines.push_back(glyph.index);
         if (keptOutlines.size() > kKeptOutlines) {
-            spareOutline = std::move(glyphs[keptOutlines.front()].image);
+            spareOutline = std::move(glyphs.find(keptOutlines.front())->image);
             keptOutlines.pop_front();
         }
     }

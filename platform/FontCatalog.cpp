@@ -66,8 +66,10 @@ const std::vector<const char*>& defaultFamilies(int pitchAndFamily)
 FontCatalog::FontCatalog(std::vector<FaceInfo> faces) : faces_(std::move(faces))
 {
     // The order is what --list indices and the enumeration rest on: families by name without
-    // regard to case, then a family's styles by weight and italic.
-    std::stable_sort(faces_.begin(), faces_.end(), [](const FaceInfo& a, const FaceInfo& b) {
+    // regard to case, then a family's styles by weight and italic. Sorted as indices, ties kept in
+    // their order, then moved into place once: sorting the faces themselves moved each many times,
+    // and a stable sort's buffer of faces is fresh memory as large as the catalogue.
+    const auto before = [](const FaceInfo& a, const FaceInfo& b) {
         if (const int c = ft::compareNames(a.family, b.family))
             return c < 0;
         if (a.family != b.family)
@@ -79,7 +81,30 @@ FontCatalog::FontCatalog(std::vector<FaceInfo> faces) : faces_(std::move(faces))
         if (const int c = ft::compareNames(a.style, b.style))
             return c < 0;
         return std::tie(a.fullName, a.file, a.faceIndex) < std::tie(b.fullName, b.file, b.faceIndex);
+    };
+    std::vector<uint32_t> order(faces_.size());
+    for (uint32_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        if (before(faces_[a], faces_[b]))
+            return true;
+        return !before(faces_[b], faces_[a]) && a < b;
     });
+    // Place i takes the face at order[i]: each cycle of the permutation is followed once.
+    for (uint32_t start = 0; start < order.size(); ++start) {
+        if (order[start] == start)
+            continue;
+        FaceInfo held = std::move(faces_[start]);
+        uint32_t at = start;
+        while (order[at] != start) {
+            const uint32_t from = order[at];
+            faces_[at] = std::move(faces_[from]);
+            order[at] = at;
+            at = from;
+        }
+        faces_[at] = std::move(held);
+        order[at] = at;
+    }
 }
 
 std::vector<FaceInfo> FontCatalog::oneFacePerStyle(std::vector<FaceInfo> faces)

@@ -7,16 +7,19 @@
 #include "platform/FaceInfo.h"
 #include "platform/FaceMetrics.h"
 #include "platform/Font.h"
+#include "platform/Prefault.h"
 #include "platform/gdi.h"
 
 #include FT_OUTLINE_H
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <deque>
 #include <limits>
 #include <memory>
+#include <new>
 #include <type_traits>
 #include <unordered_map>
 #include <vector>
@@ -60,6 +63,63 @@ struct OutlineCopy {
     }
 };
 
+// Values by a key that is mostly small and dense (glyph indices, Unicode characters), in pages of
+// 256 made as they are first used; a key from `limit` on, which no face gives, goes to a map. A
+// font drawn by the tens of thousands of glyphs (a CJK repertoire) took a hash map node for each
+// and rehashed as it grew: pages take a fraction of the memory, every fresh page of which costs a
+// fault, and no hashing. Values never move once made.
+template <class T>
+class PagedTable {
+public:
+    explicit PagedTable(uint32_t limit) : limit_(limit) {}
+
+    // The value at key, value-initialised when it is new (the flag).
+    std::pair<T&, bool> tryEmplace(uint32_t key)
+    {
+        if (key >= limit_) {
+            auto [it, inserted] = beyond_.try_emplace(key);
+            return {it->second, inserted};
+        }
+        const size_t page = key >> kBits;
+        if (page >= pages_.size())
+            pages_.resize(page + 1);
+        if (!pages_[page]) {
+            // Its memory asked for at once: a page of glyphs spans several of the system's.
+            void* raw = ::operator new(sizeof(Page));
+            qf::prefault(raw, sizeof(Page), 0);
+            pages_[page].reset(new (raw) Page{});
+        }
+        Page& p = *pages_[page];
+        const size_t slot = key & (kSize - 1);
+        const bool inserted = !p.made[slot];
+        p.made[slot] = true;
+        return {p.values[slot], inserted};
+    }
+    // The value at key, null when none was made.
+    T* find(uint32_t key)
+    {
+        if (key >= limit_) {
+            const auto it = beyond_.find(key);
+            return it == beyond_.end() ? nullptr : &it->second;
+        }
+        const size_t page = key >> kBits;
+        if (page >= pages_.size() || !pages_[page] || !pages_[page]->made[key & (kSize - 1)])
+            return nullptr;
+        return &pages_[page]->values[key & (kSize - 1)];
+    }
+
+private:
+    static constexpr unsigned kBits = 8;
+    static constexpr size_t kSize = size_t{1} << kBits;
+    struct Page {
+        std::array<T, kSize> values{};
+        std::bitset<kSize> made;
+    };
+    uint32_t limit_;
+    std::vector<std::unique_ptr<Page>> pages_;
+    std::unordered_map<uint32_t, T> beyond_;
+};
+
 struct Font::Impl {
     struct Glyph {
         FT_UInt index = 0;
@@ -89,10 +149,10 @@ struct Font::Impl {
     bool drawable = false;
     ft::SizePtr size;
 
-    std::unordered_map<FT_UInt, Glyph> glyphs;
+    PagedTable<Glyph> glyphs{0x10000};  // an sfnt's glyph indices are 16-bit
     std::array<FT_UInt, 256> byteIndices{};  // glyph index of each byte in the mapped code page
     std::array<Glyph*, 256> byteGlyphs{};    // loaded on first use
-    std::unordered_map<char32_t, Glyph*> characterGlyphs;  // drawn by character, on first use
+    PagedTable<Glyph*> characterGlyphs{0x110000};  // drawn by character, on first use
     unsigned mappedCodePage = 0;
     unsigned mappedOemCodePage = 0;  // the device context's OEM page the mapping was made under
     bool mapped = false;

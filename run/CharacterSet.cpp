@@ -108,6 +108,7 @@ Repertoire unicodeRepertoire(const CharacterSelection& selection, const std::vec
     Repertoire repertoire;
     repertoire.space = CodeSpace::Unicode;
     if (selection.all) {
+        repertoire.entries.reserve(mapped.size());
         for (const char32_t c : mapped)
             repertoire.entries.push_back({c, c});
     } else {

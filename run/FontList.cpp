@@ -2,7 +2,9 @@
 
 #include "platform/CodePages.h"
 #include "platform/DeviceContext.h"
+#include "platform/FontCatalog.h"
 #include "platform/FontEnumeration.h"
+#include "platform/Prefault.h"
 
 #include <cstring>
 
@@ -97,6 +99,9 @@ void BuildFontList(std::vector<FontListEntry>& fonts, gdi::DWORD osMajorVersion)
 {
     gdi::DeviceContext dc;
     fonts.clear();
+    // One entry per style at most: growing the list by doubling would touch its memory twice over.
+    fonts.reserve(gdi::FontCatalog::instance().faces().size());
+    prefault(fonts.data(), fonts.capacity() * sizeof(FontListEntry), size_t{64} << 10);
     FontEnumContext context;
     context.fonts = &fonts;
     context.hdc = &dc;

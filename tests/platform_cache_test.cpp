@@ -127,6 +127,43 @@ TEST(PlatformFaceCache, AChangedFileIsReadAgain)
     EXPECT_TRUE(gdi::FontCatalog::load({conf, cache}).faces().empty());
 }
 
+TEST(PlatformFaceCache, AFolderOfManyFilesIsStampedFileByFile)
+{
+    // Enough files that their stamps are taken on two threads: each face must still be checked
+    // against its own file's, the faces of one file against that file's.
+    ASSERT_TRUE(qf::test::testFontsInstalled());
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("fonts"));
+    const std::string original = "/usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf";
+    std::filesystem::copy_file(original, dir.file("fonts/a-copy.ttf"));
+    for (int i = 0; i < 300; ++i)
+        std::filesystem::create_symlink(original, dir.file("fonts/link-" + std::to_string(1000 + i) + ".ttf"));
+    const std::string edited = dir.file("fonts/m-copy.ttf");
+    std::filesystem::copy_file(original, edited);
+    const std::string conf = configFor(dir, dir.file("fonts"));
+    const std::string cache = dir.file("faces.cache");
+
+    const gdi::FontCatalog read = gdi::FontCatalog::load({conf, ""});
+    ASSERT_EQ(read.faces().size(), 1u);
+    EXPECT_EQ(read.faces()[0].file, dir.file("fonts/a-copy.ttf"));
+    expectSameCatalogue(gdi::FontCatalog::load({conf, cache}), read, "new cache");
+    expectSameCatalogue(gdi::FontCatalog::load({conf, cache}), read, "warm cache");
+
+    // One file among them edited in place, its size and modification time kept: its change time
+    // alone tells, and it alone is read again.
+    std::string bytes = qf::test::readFile(edited);
+    const std::string from("\0M\0o\0n\0o", 8), to("\0M\0u\0n\0o", 8);  // the UTF-16 names
+    for (size_t at = bytes.find(from); at != std::string::npos; at = bytes.find(from, at))
+        bytes.replace(at, to.size(), to);
+    const auto modified = std::filesystem::last_write_time(edited);
+    std::ofstream(edited, std::ios::binary | std::ios::in | std::ios::out).write(bytes.data(), std::streamsize(bytes.size()));
+    std::filesystem::last_write_time(edited, modified);
+    const gdi::FontCatalog after = gdi::FontCatalog::load({conf, cache});
+    ASSERT_EQ(after.faces().size(), 2u);
+    EXPECT_EQ(after.faces()[1].family, "Liberation Muno");
+    expectSameCatalogue(after, gdi::FontCatalog::load({conf, ""}), "after the edit");
+}
+
 TEST(PlatformFaceCache, TheDefaultPlaceFollowsTheEnvironment)
 {
     // The environment as it was, put back at the end.

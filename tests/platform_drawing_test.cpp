@@ -396,6 +396,19 @@ TEST(PlatformDrawing, MissingCharactersDrawTheBox)
         EXPECT_EQ(drawText(scene.dc, 0, "\x81", 32), box);  // a byte cp1252 leaves undefined
     }
     EXPECT_NE(drawText(scene.dc, 0, "A", 32), box);
+
+    // By character: one the face lacks, the last of Unicode, and values past it (kept apart from
+    // the characters' table) all draw the box, each twice over as the font keeps what it found.
+    auto drawCharacter = [&](char32_t c) {
+        scene.dc.patBlt(0, 0, scene.bitmap->width(), scene.bitmap->height(), gdi::BLACKNESS);
+        scene.dc.textOutW(0, 0, &c, 1);
+        return pixels(*scene.bitmap, 0, 32);
+    };
+    for (const char32_t c : {char32_t{0xE000}, char32_t{0x10FFFF}, char32_t{0x110000}, char32_t{0xFFFFFFFF}}) {
+        EXPECT_EQ(drawCharacter(c), box) << std::hex << uint32_t(c);
+        EXPECT_EQ(drawCharacter(c), box) << std::hex << uint32_t(c) << " again";
+    }
+    EXPECT_EQ(drawCharacter(U'A'), drawText(scene.dc, 0, "A", 32));
 }
 
 TEST(PlatformDrawing, OemFontsUseTheDeviceContextsCodePage)
