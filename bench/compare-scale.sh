@@ -26,15 +26,20 @@ q() { FONTCONFIG_FILE="$work/wqy.conf" "$cli" -q --chars all -s 12 -o "$work/out
 coll() { FONTCONFIG_FILE="$faces/fonts.conf" "$cli" -q -f bdf -s 12 -o "$work/out" "$@" all; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", a/b}'; }
 q -f bdf; coll   # warm the caches once
+# The program sizes a face by its ascent at the point size (WQY Zen Hei at 12 points: 14 pixels per
+# em, not 16), so a second floor draws at the pixel size the BDF states: the same glyphs as ours.
+px=$(awk '/^PIXEL_SIZE/ {print $2; exit}' "$work/out/WenQuanYi Zen Hei_12.bdf")
 
 for r in $(seq "$rounds"); do
   f=$(ms "$work/floor" "$font" 0 96 12)
-  line="round $r  floor ${f} ms"
+  same=$(ms "$work/floor" "$font" 0 $((px * 6)) 12)
+  line="round $r  floor ${f} ms (at ${px} px ${same} ms)"
   bdf1=0
   for fmt in bdf pcf otb; do
     one=$(ms q -f "$fmt" -j 1); all=$(ms q -f "$fmt")
     [ "$fmt" = bdf ] && bdf1=$one
     line+="  | $fmt -j1 $(ratio "$one" "$f") default $(ratio "$all" "$f")"
+    [ "$fmt" = bdf ] && line+=" (-j1 vs the ${px} px floor $(ratio "$one" "$same"))"
     [ "$fmt" != bdf ] && line+=" (-j1 vs bdf $(ratio "$one" "$bdf1"))"
   done
   c1=$(ms coll -j 1); cd=$(ms coll)
