@@ -467,8 +467,7 @@ qf::Status assemble(std::vector<Table>& tables, OutputSink& out)
 
 WriteProblem OtbWriter::write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const
 {
-    return realiseAndPack(dc, request, out,
-                          [](GlyphSource& glyphs, const WriteRequest& r, OutputSink& o) { return pack(glyphs, r, o); });
+    return realiseAndPack(dc, request, out, &OtbWriter::pack);
 }
 
 WriteProblem OtbWriter::pack(GlyphSource& source, const WriteRequest& request, OutputSink& out)

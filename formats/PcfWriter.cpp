@@ -310,8 +310,7 @@ void writeGlyphNames(ByteWriter& w, const NameTable& t)
 
 WriteProblem PcfWriter::write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const
 {
-    return realiseAndPack(dc, request, out,
-                          [](GlyphSource& glyphs, const WriteRequest& r, OutputSink& o) { return pack(glyphs, r, o); });
+    return realiseAndPack(dc, request, out, &PcfWriter::pack);
 }
 
 WriteProblem PcfWriter::pack(GlyphSource& source, const WriteRequest& request, OutputSink& out)

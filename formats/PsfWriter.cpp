@@ -28,8 +28,7 @@ struct CellOrder {
 
 WriteProblem PsfWriter::write(gdi::DeviceContext& dc, const WriteRequest& request, OutputSink& out) const
 {
-    return realiseAndPack(dc, request, out,
-                          [](GlyphSource& glyphs, const WriteRequest& r, OutputSink& o) { return pack(glyphs, r, o); });
+    return realiseAndPack(dc, request, out, &PsfWriter::pack);
 }
 
 WriteProblem PsfWriter::pack(GlyphSource& source, const WriteRequest& request, OutputSink& out)

@@ -14,25 +14,16 @@
 
 namespace gdi::ft {
 
-struct FcPatternDeleter {
-    void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
+// Fontconfig's objects, each owned with the call that destroys it.
+template <auto Destroy>
+struct FcReleaser {
+    template <class T>
+    void operator()(T* object) const { Destroy(object); }
 };
-using FcPatternPtr = std::unique_ptr<FcPattern, FcPatternDeleter>;
-
-struct FcObjectSetDeleter {
-    void operator()(FcObjectSet* set) const { FcObjectSetDestroy(set); }
-};
-using FcObjectSetPtr = std::unique_ptr<FcObjectSet, FcObjectSetDeleter>;
-
-struct FcConfigDeleter {
-    void operator()(FcConfig* config) const { FcConfigDestroy(config); }
-};
-using FcConfigPtr = std::unique_ptr<FcConfig, FcConfigDeleter>;
-
-struct FcFontSetDeleter {
-    void operator()(FcFontSet* set) const { FcFontSetDestroy(set); }
-};
-using FcFontSetPtr = std::unique_ptr<FcFontSet, FcFontSetDeleter>;
+using FcPatternPtr = std::unique_ptr<FcPattern, FcReleaser<FcPatternDestroy>>;
+using FcObjectSetPtr = std::unique_ptr<FcObjectSet, FcReleaser<FcObjectSetDestroy>>;
+using FcConfigPtr = std::unique_ptr<FcConfig, FcReleaser<FcConfigDestroy>>;
+using FcFontSetPtr = std::unique_ptr<FcFontSet, FcReleaser<FcFontSetDestroy>>;
 
 // The process-wide fontconfig configuration, loaded once (FONTCONFIG_FILE chooses it) and only
 // read afterwards, which fontconfig allows from any thread; null if it cannot be loaded. Every
