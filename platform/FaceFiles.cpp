@@ -133,7 +133,8 @@ FacePtr openFrom(std::shared_ptr<FaceSource> source, const FT_Open_Args& args, i
 FacePtr openFace(const std::string& file, int faceIndex)
 {
     auto source = std::make_shared<FaceSource>();
-    source->fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not waiting on a FIFO or device put where a font file was listed: it is refused just below.
+    source->fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat info {};
     if (source->fd < 0 || ::fstat(source->fd, &info) != 0 || !S_ISREG(info.st_mode))
         return nullptr;
@@ -157,13 +158,6 @@ FacePtr openBytes(std::shared_ptr<const FileBytes> bytes, int faceIndex)
     args.memory_base = source->bytes->data();
     args.memory_size = static_cast<FT_Long>(source->bytes->size());
     return openFrom(std::move(source), args, faceIndex);
-}
-
-std::string cutName(std::string name)
-{
-    if (name.size() > LF_FACESIZE - 1)
-        name.resize(LF_FACESIZE - 1);
-    return name;
 }
 
 // Whether bytes read from a listed face's file still hold that face, which the list names: an

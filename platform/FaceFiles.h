@@ -42,12 +42,6 @@ using SizePtr = std::unique_ptr<FT_SizeRec_, SizeDeleter>;
 // errors rather than a fault. Null when FreeType cannot read it.
 FacePtr openFace(const std::string& file, int faceIndex);
 
-// Faces for drawing are opened from the whole file in memory (SharedFace::get): the file mapped
-// (or, failing that, a copy of it). A file truncated under a mapped face never faults the program;
-// its reads find zeros, and sourceChanged() tells. With `listed`, the face the font list read from
-// the file: a file that changed since is read again and must still hold that face (family and
-// style), else the face is refused with the reason.
-
 // Keeps a listed face's file as it is now while the hold lives: faces opened from it meanwhile, on
 // any thread, read these bytes, even once the file has been replaced (if they were written over in
 // place, sourceChanged() tells). So every size of a font in a run comes from one version of its
@@ -63,6 +57,9 @@ inline bool sourceChanged(const FacePtr& face) { return !sourceChange(face).empt
 // A face opened once and shared by every font realised from it on one thread. Whoever changes the
 // face's state (active size, charmap) and reads what depends on it holds lock() for the whole of
 // it, so a font handed to another thread stays safe to use; uncontended, the lock costs little.
+// Faces for drawing are opened from the whole file in memory: the file mapped (or, failing that, a
+// copy of it). A file truncated under a mapped face never faults the program; its reads find
+// zeros, and sourceChange() tells.
 class SharedFace {
 public:
     // The calling thread's face of (file, index), loaded on first use and kept while fonts use it;
@@ -70,8 +67,10 @@ public:
     // another (point font, rendering font, the next size) do not reopen the file. Each thread gets
     // a face of its own: faces are never shared between threads that each realise fonts.
     // A face is opened again when the bytes fonts draw from are no longer those it read (the file
-    // changed, or a hold keeps another version); `listed` as said above. A failure when the file
-    // cannot be read, no longer holds the listed face, or FreeType cannot read the face.
+    // changed, or a hold keeps another version). With `listed`, the face the font list read from
+    // the file: a file that changed since is read again and must still hold that face (family and
+    // style). A failure when the file cannot be read, no longer holds the listed face, or FreeType
+    // cannot read the face.
     static qf::Result<std::shared_ptr<SharedFace>> get(const std::string& file, int faceIndex,
                                                        const FaceInfo* listed = nullptr);
 

@@ -28,17 +28,6 @@ namespace gdi {
 
 namespace {
 
-constexpr size_t kMaxFamily = LF_FACESIZE - 1;
-constexpr size_t kMaxStyle = LF_FACESIZE - 1;
-constexpr size_t kMaxFullName = LF_FULLFACESIZE - 1;
-
-std::string cut(std::string s, size_t n)
-{
-    if (s.size() > n)
-        s.resize(n);
-    return s;
-}
-
 bool hasOutlines(FT_Face face)
 {
     FT_ULong length = 0;
@@ -65,9 +54,10 @@ qf::Result<FaceInfo> readFace(const std::string& file, int faceIndex)
     const ft::DesignMetrics m = ft::readDesignMetrics(face.get());
 
     FaceInfo info;
-    info.family = cut(names.family, kMaxFamily);
-    info.style = cut(names.style, kMaxStyle);
-    info.fullName = cut(names.fullName, kMaxFullName);
+    // As GDI's records hold them: family and style as face names, the full name in its own field.
+    info.family = ft::cutName(names.family);
+    info.style = ft::cutName(names.style);
+    info.fullName = ft::cutName(names.fullName, LF_FULLFACESIZE - 1);
     info.postscriptName = names.postscriptName;
     info.file = file;
     info.faceIndex = faceIndex;

@@ -6,6 +6,7 @@
 #include FT_TRUETYPE_TAGS_H
 
 #include <cstdlib>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -164,43 +165,35 @@ bool vdmxLookup(const uint8_t* t, size_t size, int64_t height, VdmxEntry* entry)
 {
     if (!t || size < 6 || height == 0)
         return false;
-    // Offsets and counts come from the table: every field is read through a bounded reader.
+    // Offsets and counts come from the table: every field is read through a bounded reader, and a
+    // read past its end (its error sticks) ends the lookup.
     qf::ByteReader in(std::span<const uint8_t>(t, size));
-    auto u16 = [&](size_t at) -> int { return in.holds(at, 2) ? static_cast<int>(in.seek(at).be16("VDMX")) : -1; };
-    auto s16 = [&](size_t at) -> int { return static_cast<int16_t>(static_cast<uint16_t>(u16(at))); };
-    auto u8 = [&](size_t at) { return static_cast<uint8_t>(in.seek(at).u8("VDMX")); };
-    const int numRatios = u16(4);
+    const auto numRatios = static_cast<size_t>(in.seek(4).be16("numRatios"));
     // Ratio records (bCharSet, xRatio, yStartRatio, yEndRatio) follow the header, then one 16-bit
     // group offset per ratio. GDI takes the first record for a 1:1 device (or the catch-all 0:0)
     // and passes over records for the "no subset" character set.
-    long groupOffset = -1;
-    for (int i = 0; i < numRatios; ++i) {
-        const size_t at = 6 + 4 * static_cast<size_t>(i);
-        if (at + 4 > size)
+    std::optional<size_t> group;
+    for (size_t i = 0; i < numRatios && !group; ++i) {
+        in.seek(6 + 4 * i);
+        const uint32_t charset = in.u8("bCharSet"), x = in.u8("xRatio"), yStart = in.u8("yStartRatio"),
+                       yEnd = in.u8("yEndRatio");
+        if (!in.ok())
             return false;
-        const uint8_t charset = u8(at), x = u8(at + 1), yStart = u8(at + 2), yEnd = u8(at + 3);
-        if (charset == 0)
-            continue;
-        if ((x == 0 && yStart == 0 && yEnd == 0) || (x == 1 && yStart <= 1 && yEnd >= 1)) {
-            groupOffset = u16(6 + 4 * static_cast<size_t>(numRatios) + 2 * static_cast<size_t>(i));
-            break;
-        }
+        if (charset != 0 && ((x == 0 && yStart == 0 && yEnd == 0) || (x == 1 && yStart <= 1 && yEnd >= 1)))
+            group = in.seek(6 + 4 * numRatios + 2 * i).be16("offset");
     }
-    if (groupOffset < 0)
+    if (!group || !in.ok())
         return false;
-    const auto group = static_cast<size_t>(groupOffset);
-    const int records = u16(group);
-    if (records < 0 || group + 4 > size)
+    const int records = static_cast<int>(in.seek(*group).be16("recs"));
+    const int startSize = static_cast<int>(in.u8("startsz")), endSize = static_cast<int>(in.u8("endsz"));
+    if (!in.ok())
         return false;
-    const int startSize = u8(group + 2), endSize = u8(group + 3);
     auto record = [&](int i, VdmxEntry* e) {
-        const size_t at = group + 4 + 6 * static_cast<size_t>(i);
-        if (at + 6 > size)
-            return false;
-        e->ppem = u16(at);
-        e->yMax = s16(at + 2);
-        e->yMin = s16(at + 4);
-        return true;
+        in.seek(*group + 4 + 6 * static_cast<size_t>(i));
+        e->ppem = static_cast<int>(in.be16("yPelHeight"));
+        e->yMax = in.sbe16("yMax");
+        e->yMin = in.sbe16("yMin");
+        return in.ok();
     };
     VdmxEntry e;
     if (height > 0) {

@@ -15,7 +15,8 @@ namespace gdi::ft {
 
 namespace {
 
-// Decodes UTF-16 (from big-endian bytes) into code points; false on a broken surrogate pair.
+// Reads UTF-16 units from big-endian bytes; false on an odd length (surrogates are judged by
+// whoever converts the units).
 bool decodeUtf16Be(const FT_Byte* bytes, FT_UInt length, std::u16string* out)
 {
     if (length % 2 != 0)
@@ -166,15 +167,13 @@ std::array<uint32_t, 2> codePageRanges(FT_Face face)
 std::vector<int> faceCharsets(FT_Face face, bool symbol)
 {
     std::set<int> sets;
-    const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
-    const bool haveRanges = os2 && os2->version != 0xFFFF && os2->version >= 1 &&
-                            (os2->ulCodePageRange1 != 0 || os2->ulCodePageRange2 != 0);
-    if (haveRanges) {
+    const std::array<uint32_t, 2> ranges = codePageRanges(face);
+    if (ranges[0] != 0 || ranges[1] != 0) {
         for (const CharsetProbes& p : kCharsetProbes)
-            if (os2->ulCodePageRange1 & (1u << charsetSignatureBit(static_cast<unsigned>(p.charset))))
+            if (ranges[0] & (1u << charsetSignatureBit(static_cast<unsigned>(p.charset))))
                 sets.insert(p.charset);
         // Bits 48 to 63 of the 64-bit range are the MS-DOS code pages (437, 850, 852, 866, ...).
-        if (os2->ulCodePageRange2 & 0xFFFF0000u)
+        if (ranges[1] & 0xFFFF0000u)
             sets.insert(OEM_CHARSET);
     } else if (FT_Select_Charmap(face, FT_ENCODING_UNICODE) == 0) {
         for (const CharsetProbes& p : kCharsetProbes)

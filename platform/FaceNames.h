@@ -3,6 +3,8 @@
 // Only platform/*.cpp include this header.
 #pragma once
 
+#include "platform/gdi.h"
+
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
@@ -33,6 +35,14 @@ std::array<uint32_t, 2> codePageRanges(FT_Face face);
 
 // Upper-casing of cp1252 bytes for case-insensitive name comparison.
 bool sameName(std::string_view a, std::string_view b);
+
+// A name as GDI's records hold it: at most `most` bytes (a face name's 31 by default).
+inline std::string cutName(std::string name, size_t most = LF_FACESIZE - 1)
+{
+    if (name.size() > most)
+        name.resize(most);
+    return name;
+}
 int compareNames(std::string_view a, std::string_view b);
 
 }  // namespace gdi::ft

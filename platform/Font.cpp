@@ -277,20 +277,26 @@ const FaceInfo* matchFace(const LOGFONT& lf)
     const FaceInfo* face =
         FontCatalog::instance().match(name, lf.lfWeight, lf.lfItalic != 0, lf.lfCharSet, lf.lfPitchAndFamily);
     if (!face)
-        lastFailureHere() = {"no font is installed to stand in for it", {}, ansiToUtf8(name), {}};
+        lastFailureHere() = {"no font is installed to stand in for it", {}, faceNameUtf8(lf), {}};
     return face;
 }
 
-// The thread's last failure: the face's file could not give what was asked of it.
-std::nullptr_t failedFile(const FaceInfo& face, const LOGFONT& lf, std::string why)
+// The thread's last failure: the face's file could not give what was asked of it (what and the
+// cause under it as the file layer said them, the file and the font named).
+std::nullptr_t failedFile(const FaceInfo& face, const LOGFONT& lf, const qf::Failure& failure)
 {
-    lastFailureHere() = {std::move(why), face.file, ansiToUtf8(std::string(lf.lfFaceName, strnlen(lf.lfFaceName, LF_FACESIZE))), {}};
+    lastFailureHere() = {failure.what, face.file, faceNameUtf8(lf), failure.cause};
     return nullptr;
 }
 
 }  // namespace
 
 const qf::Failure& Font::lastFailure() { return lastFailureHere(); }
+
+std::string faceNameUtf8(const LOGFONT& lf)
+{
+    return ansiToUtf8(std::string_view(lf.lfFaceName, strnlen(lf.lfFaceName, LF_FACESIZE)));
+}
 
 std::shared_ptr<const void> Font::holdFile(const LOGFONT& lf)
 {
@@ -299,7 +305,7 @@ std::shared_ptr<const void> Font::holdFile(const LOGFONT& lf)
         return nullptr;
     auto hold = ft::holdFaceFile(*info);
     if (!hold)
-        return failedFile(*info, lf, hold.failure().reason());
+        return failedFile(*info, lf, hold.failure());
     return *hold;
 }
 
@@ -311,7 +317,7 @@ std::shared_ptr<Font> Font::createFontIndirect(const LOGFONT& lf)
     auto impl = std::make_unique<Impl>();
     auto shared = ft::SharedFace::get(info->file, info->faceIndex, info);
     if (!shared)
-        return failedFile(*info, lf, shared.failure().reason());
+        return failedFile(*info, lf, shared.failure());
     impl->shared = std::move(*shared);
     impl->lf = lf;
     impl->face = *info;
@@ -368,7 +374,7 @@ qf::Status Font::checkFile() const
     if (change.empty())
         return qf::Status();
     return qf::Failure{"the font file changed while it was being read", impl_->face.file,
-                       ansiToUtf8(std::string_view(impl_->lf.lfFaceName, strnlen(impl_->lf.lfFaceName, LF_FACESIZE))),
+                       faceNameUtf8(impl_->lf),
                        std::move(change)};
 }
 

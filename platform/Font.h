@@ -56,4 +56,7 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// The face name a logical font asks for, in UTF-8 (the record holds its cp1252 bytes).
+std::string faceNameUtf8(const LOGFONT& lf);
+
 }  // namespace gdi

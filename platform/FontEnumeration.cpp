@@ -110,9 +110,7 @@ std::vector<Family> families(const FontCatalog& catalog)
 // The styles a face name selects: its family's, or the face with that full name.
 std::vector<const FaceInfo*> stylesOf(const FontCatalog& catalog, const char* name)
 {
-    std::string key(name, strnlen(name, LF_FACESIZE));
-    if (key.size() > LF_FACESIZE - 1)
-        key.resize(LF_FACESIZE - 1);
+    const std::string key = ft::cutName(std::string(name, strnlen(name, LF_FACESIZE)));
     std::vector<const FaceInfo*> styles;
     for (const FaceInfo& f : catalog.family(key))
         styles.push_back(&f);

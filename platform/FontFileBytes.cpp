@@ -117,7 +117,12 @@ qf::Result<std::shared_ptr<const FileBytes>> FileBytes::read(const std::string& 
     if (fd < 0)
         return fail("its file cannot be opened", std::strerror(errno));
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fail("its file cannot be read", std::strerror(error));
+    }
+    if (!S_ISREG(info.st_mode) || info.st_size <= 0 ||
         static_cast<uint64_t>(info.st_size) > kMaxFontFile) {
         ::close(fd);
         return fail(S_ISREG(info.st_mode) ? "its file is empty or too large" : "its file is not a regular file");

@@ -40,7 +40,7 @@ GlyphRasteriser::~GlyphRasteriser()
 qf::Status GlyphRasteriser::realise(const gdi::LOGFONT& font, int32_t pointSize, int32_t resolutionX,
                                     int32_t resolutionY)
 {
-    const std::string faceName = gdi::ansiToUtf8(std::string_view(font.lfFaceName, strnlen(font.lfFaceName, gdi::LF_FACESIZE)));
+    const std::string faceName = gdi::faceNameUtf8(font);
     auto refuse = [&](std::string why) { return qf::Failure{std::move(why), {}, faceName, {}}; };
     if (pointSize < 1 || pointSize > kMaxPointSize)
         return refuse("point size " + std::to_string(pointSize) + " is outside 1 to " +

@@ -104,8 +104,9 @@ TEST(RenderRealise, RenderingFontFromThePointFontsMetrics)
 {
     ASSERT_TRUE(testFontsInstalled());
     // 12 points of Liberation Sans at 96 dpi: an ascent of 14 pixels and an average width of 9.
-    // The font drawn from is that ascent scaled to the target's vertical resolution, made wider
-    // or narrower only where the target's aspect differs from the screen's.
+    // The font drawn from is that ascent scaled to the target's vertical resolution; its width is
+    // the face's own (0) when the target's horizontal resolution is the screen's or the target is
+    // square, and the average width scaled to it otherwise.
     struct Case {
         int resX, resY;
         int lfHeight, lfWidth;       // the rendering font asked for
