@@ -231,8 +231,9 @@ WriteProblem BdfWriter::packUnicode(GlyphSource& glyphs, const WriteRequest& req
     }
     Line().text("ENDFONT").into(text);
     if (!text.ok()) {
+        const uint64_t cap = out.cap();  // the streamed cap; clearing puts back the held one
         out.clear();
-        return Refusal(request)("the BDF text would exceed " + std::to_string(out.cap() >> 20) + " MiB");
+        return Refusal(request)("the BDF text would exceed " + std::to_string(cap >> 20) + " MiB");
     }
     return {};
 }

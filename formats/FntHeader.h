@@ -43,6 +43,15 @@ constexpr size_t offsetOf(std::string_view name)
     throw "no such FNT header field";
 }
 
+// How many bytes a field of the 2.0 header takes.
+constexpr size_t widthOf(std::string_view name)
+{
+    for (const Field& field : kHeaderFields)
+        if (field.name == name)
+            return field.width;
+    throw "no such FNT header field";
+}
+
 constexpr size_t sizeOf(const Field* first, const Field* last)
 {
     size_t size = 0;
@@ -56,6 +65,7 @@ inline constexpr size_t kHeader3Size = kHeaderSize + sizeOf(std::begin(kHeader3F
 static_assert(kHeaderSize == 118, "a 2.0 header is 118 bytes");
 static_assert(kHeader3Size == 148, "a 3.0 header is 148 bytes");
 
+inline constexpr size_t kDfVersion = offsetOf("dfVersion");
 inline constexpr size_t kDfSize = offsetOf("dfSize");
 inline constexpr size_t kDfType = offsetOf("dfType");
 inline constexpr size_t kDfPoints = offsetOf("dfPoints");

@@ -21,7 +21,7 @@ constexpr uint32_t kVersion3 = 0x0300;
 constexpr uint64_t kHeader2 = fnt::kHeaderSize;
 constexpr uint64_t kHeader3 = fnt::kHeader3Size;
 // FreeType reads the 3.0 header's 148 bytes whatever the version says.
-constexpr uint64_t kFreeTypeHeaderRead = 148;
+constexpr uint64_t kFreeTypeHeaderRead = fnt::kHeader3Size;
 // A 2.0 font lives in one 16-bit segment: its character table holds 16-bit offsets.
 constexpr uint64_t kSegment = 65536;
 // No real face or device name comes near this (Windows keeps 32 bytes of a face name); a longer
@@ -36,30 +36,6 @@ constexpr uint32_t kVariablePitch = 0x01;
 constexpr uint32_t kFlagFixed = 0x0001;
 constexpr uint32_t kFlagOneColour = 0x0010;
 constexpr uint32_t kFlagsColour = 0x0020 | 0x0040 | 0x0080;
-
-// Header field offsets, from the start of the font.
-constexpr uint64_t kAtVersion = fnt::offsetOf("dfVersion");
-constexpr uint64_t kAtSize = fnt::offsetOf("dfSize");
-constexpr uint64_t kAtType = fnt::offsetOf("dfType");
-constexpr uint64_t kAtPoints = fnt::offsetOf("dfPoints");
-constexpr uint64_t kAtVertRes = fnt::offsetOf("dfVertRes");
-constexpr uint64_t kAtHorizRes = fnt::offsetOf("dfHorizRes");
-constexpr uint64_t kAtAscent = fnt::offsetOf("dfAscent");
-constexpr uint64_t kAtInternalLeading = fnt::offsetOf("dfInternalLeading");
-constexpr uint64_t kAtWeight = fnt::offsetOf("dfWeight");
-constexpr uint64_t kAtPixWidth = fnt::offsetOf("dfPixWidth");
-constexpr uint64_t kAtPixHeight = fnt::offsetOf("dfPixHeight");
-constexpr uint64_t kAtPitchAndFamily = fnt::offsetOf("dfPitchAndFamily");
-constexpr uint64_t kAtAvgWidth = fnt::offsetOf("dfAvgWidth");
-constexpr uint64_t kAtMaxWidth = fnt::offsetOf("dfMaxWidth");
-constexpr uint64_t kAtFirstChar = fnt::offsetOf("dfFirstChar");
-constexpr uint64_t kAtDefaultChar = fnt::offsetOf("dfDefaultChar");
-constexpr uint64_t kAtBreakChar = fnt::offsetOf("dfBreakChar");
-constexpr uint64_t kAtWidthBytes = fnt::offsetOf("dfWidthBytes");
-constexpr uint64_t kAtDevice = fnt::offsetOf("dfDevice");
-constexpr uint64_t kAtFace = fnt::offsetOf("dfFace");
-constexpr uint64_t kAtBitsOffset = fnt::offsetOf("dfBitsOffset");
-constexpr uint64_t kAtFlags = fnt::kDfFlags;
 
 struct Header {
     uint32_t version = 0;
@@ -257,7 +233,7 @@ bool FntCheck::readHeader()
                            hex(kVersion2, 4) + ") and 3.0 (" + hex(kVersion3, 4) + ") only";
         if (h_.version == 0x0100)
             text += " (1.0 fonts are older still: convert them)";
-        error("dfVersion", kAtVersion, std::move(text));
+        error("dfVersion", fnt::kDfVersion, std::move(text));
         return false;
     }
     const bool v3 = h_.version == kVersion3;
@@ -319,18 +295,18 @@ void FntCheck::checkSize()
     limitText_ = offset_ + given_ == file_.size() ? "the end of the file (" + byteAt(file_.size()) + ")"
                                                   : "the end of the font's resource (" + byteAt(offset_ + given_) + ")";
     if (h_.size < headerSize_) {
-        error("dfSize", kAtSize,
+        error("dfSize", fnt::kDfSize,
               "is " + num(h_.size) + ", less than the " + num(headerSize_) +
                   "-byte header; FreeType refuses a font of that size");
         return;
     }
     if (h_.size > inFile) {
-        error("dfSize", kAtSize,
+        error("dfSize", fnt::kDfSize,
               "is " + num(h_.size) + " bytes, but the file ends " + num(inFile) +
                   " bytes after the font's start; FreeType loads dfSize bytes and refuses a font the file cannot "
                   "hold");
     } else if (h_.size > given_) {
-        warning("dfSize", kAtSize,
+        warning("dfSize", fnt::kDfSize,
                 "is " + num(h_.size) + " bytes, more than the " + num(given_) +
                     " bytes of the font's resource; Windows loads only the resource's bytes");
     } else {
@@ -338,7 +314,7 @@ void FntCheck::checkSize()
         limitText_ = "the end of the font (dfSize " + num(h_.size) + ", " + byteAt(offset_ + h_.size) + ")";
     }
     if (h_.version == kVersion2 && h_.size > kSegment)
-        warning("dfSize", kAtSize,
+        warning("dfSize", fnt::kDfSize,
                 "is " + num(h_.size) + " bytes; a 2.0 font can address only its first " + num(kSegment) +
                     " bytes (its character table holds 16-bit offsets)");
 }
@@ -346,24 +322,24 @@ void FntCheck::checkSize()
 void FntCheck::checkMetrics()
 {
     if (h_.type & kTypeVector)
-        error("dfType", kAtType,
+        error("dfType", fnt::kDfType,
               "is " + hex(h_.type, 4) +
                   ": bit 0 marks a vector font, which FreeType refuses and Windows draws as strokes; a raster "
                   "font has it clear");
     if (h_.pixHeight == 0)
-        error("dfPixHeight", kAtPixHeight, "is 0; FreeType refuses a font with no pixel height");
+        error("dfPixHeight", fnt::kDfPixHeight, "is 0; FreeType refuses a font with no pixel height");
     if (h_.ascent > h_.pixHeight)
-        error("dfAscent", kAtAscent,
+        error("dfAscent", fnt::kDfAscent,
               "is " + num(h_.ascent) + ", more than dfPixHeight (" + num(h_.pixHeight) +
                   "); the baseline would lie below the character cell and the descent come out negative");
     if (h_.internalLeading > h_.pixHeight)
-        warning("dfInternalLeading", kAtInternalLeading,
+        warning("dfInternalLeading", fnt::kDfInternalLeading,
                 "is " + num(h_.internalLeading) + ", more than dfPixHeight (" + num(h_.pixHeight) +
                     "); the em height Windows derives from them comes out negative");
     if (h_.points == 0)
-        warning("dfPoints", kAtPoints, "is 0; readers list the font at a size of 0 points");
+        warning("dfPoints", fnt::kDfPoints, "is 0; readers list the font at a size of 0 points");
     if (h_.vertRes == 0 || h_.horizRes == 0)
-        warning(h_.vertRes == 0 ? "dfVertRes" : "dfHorizRes", h_.vertRes == 0 ? kAtVertRes : kAtHorizRes,
+        warning(h_.vertRes == 0 ? "dfVertRes" : "dfHorizRes", h_.vertRes == 0 ? fnt::kDfVertRes : fnt::kDfHorizRes,
                 "is 0; FreeType takes 72 dpi instead");
     if (h_.points != 0 && h_.vertRes != 0 && h_.pixHeight != 0) {
         // FreeType's nominal size: points at the vertical resolution, in whole pixels; one above the
@@ -371,26 +347,26 @@ void FntCheck::checkMetrics()
         const uint64_t size = uint64_t{h_.points} << 6;
         const uint64_t ppem = ((size * h_.vertRes + 36) / 72 + 32) & ~uint64_t{63};
         if (ppem > (uint64_t{h_.pixHeight} << 6))
-            warning("dfPoints", kAtPoints,
+            warning("dfPoints", fnt::kDfPoints,
                     num(h_.points) + " points at " + num(h_.vertRes) + " dpi make an em of " + num(ppem >> 6) +
                         " pixels, more than the font's height (dfPixHeight " + num(h_.pixHeight) +
                         "); FreeType takes the point size for wrong and lists the font at " + num(h_.pixHeight) +
                         " pixels per em instead");
     }
     if (h_.weight > 1000)
-        warning("dfWeight", kAtWeight, "is " + num(h_.weight) + "; weights run from 1 to 1000 (400 regular, 700 bold)");
+        warning("dfWeight", fnt::kDfWeight, "is " + num(h_.weight) + "; weights run from 1 to 1000 (400 regular, 700 bold)");
     if (h_.version == kVersion3) {
         if (h_.flags & kFlagsColour)
-            error("dfFlags", kAtFlags,
+            error("dfFlags", fnt::kDfFlags,
                   "is " + hex(h_.flags, 8) +
                       ": a colour font (16-colour, 256-colour or RGB bitmaps); FreeType reads every bitmap as 1 bit "
                       "per pixel and draws it wrongly");
         else if (!(h_.flags & kFlagOneColour))
-            warning("dfFlags", kAtFlags,
+            warning("dfFlags", fnt::kDfFlags,
                     "is " + hex(h_.flags, 8) + ": no colour depth is set; a monochrome font sets DFF_1COLOR (0x10)");
     }
     if (h_.firstChar > h_.lastChar) {
-        error("dfFirstChar", kAtFirstChar,
+        error("dfFirstChar", fnt::kDfFirstChar,
               "is " + charName(h_.firstChar) + ", above dfLastChar " + charName(h_.lastChar) +
                   "; FreeType refuses a font with no characters");
         return;
@@ -399,13 +375,13 @@ void FntCheck::checkMetrics()
     charactersKnown_ = true;
     // dfDefaultChar and dfBreakChar count from dfFirstChar.
     if (h_.defaultChar >= characters_)
-        error("dfDefaultChar", kAtDefaultChar,
+        error("dfDefaultChar", fnt::kDfDefaultChar,
               "is " + num(h_.defaultChar) + " (character " + charName((h_.firstChar + h_.defaultChar) & 0xFF) +
                   "), but the font's " + num(characters_) + " characters count 0 to " + num(characters_ - 1) +
                   " from dfFirstChar; FreeType takes the table entry it names as the missing-character glyph and "
                   "reads a wrong one");
     if (h_.breakChar >= characters_)
-        warning("dfBreakChar", kAtBreakChar,
+        warning("dfBreakChar", fnt::kDfBreakChar,
                 "is " + num(h_.breakChar) + " (character " + charName((h_.firstChar + h_.breakChar) & 0xFF) +
                     "), but the font's " + num(characters_) + " characters count 0 to " + num(characters_ - 1) +
                     " from dfFirstChar; Windows justifies text at a character the font does not have");
@@ -435,12 +411,12 @@ void FntCheck::checkCharacters()
     checkWidthFields(widths);
     checkWidthBytes(widths, table);
     if (h_.bitsOffset < tableEnd || h_.bitsOffset > limit_)
-        warning("dfBitsOffset", kAtBitsOffset,
+        warning("dfBitsOffset", fnt::kDfBitsOffset,
                 "is " + num(h_.bitsOffset) + " (" + fileByte(h_.bitsOffset) + "), not between the end of the character table (" +
                     fileByte(tableEnd) + ") and " + limitText_ + "; readers find bitmaps by the table, but tools that "
                     "copy the bitmaps from dfBitsOffset get the wrong bytes");
     else if (h_.version == kVersion2 && h_.bitsOffset >= kSegment)
-        error("dfBitsOffset", kAtBitsOffset,
+        error("dfBitsOffset", fnt::kDfBitsOffset,
               "is " + num(h_.bitsOffset) + ", past the " + num(kSegment) + " bytes a 2.0 font can address");
 }
 
@@ -527,33 +503,33 @@ void FntCheck::checkWidthFields(const CharacterWidths& w)
     const std::string range = monospaced ? "every character is " + num(maxWidth) + " pixels wide"
                                          : "the characters are " + num(minWidth) + " to " + num(maxWidth) + " pixels wide";
     if (h_.pixWidth != 0 && !monospaced)
-        warning("dfPixWidth", kAtPixWidth,
+        warning("dfPixWidth", fnt::kDfPixWidth,
                 "is " + num(h_.pixWidth) + ", which marks a fixed-pitch font, but " + range +
                     "; Windows takes the font for fixed-pitch (a proportional font has dfPixWidth 0)");
     else if (h_.pixWidth != 0 && h_.pixWidth != maxWidth)
-        warning("dfPixWidth", kAtPixWidth, "is " + num(h_.pixWidth) + ", but " + range);
+        warning("dfPixWidth", fnt::kDfPixWidth, "is " + num(h_.pixWidth) + ", but " + range);
     if (!monospaced && !(h_.pitchAndFamily & kVariablePitch))
-        warning("dfPitchAndFamily", kAtPitchAndFamily,
+        warning("dfPitchAndFamily", fnt::kDfPitchAndFamily,
                 "is " + hex(h_.pitchAndFamily, 2) + ": bit 0 (variable pitch) is clear, so Windows reports a "
                 "fixed-pitch font, but " + range);
     if (h_.version == kVersion3 && !monospaced && (h_.flags & kFlagFixed))
-        warning("dfFlags", kAtFlags, "is " + hex(h_.flags, 8) + ": DFF_FIXED (0x1) is set, but " + range);
+        warning("dfFlags", fnt::kDfFlags, "is " + hex(h_.flags, 8) + ": DFF_FIXED (0x1) is set, but " + range);
     if (monospaced && h_.avgWidth != maxWidth)
-        warning("dfAvgWidth", kAtAvgWidth,
+        warning("dfAvgWidth", fnt::kDfAvgWidth,
                 "is " + num(h_.avgWidth) + ", but " + range + " (a fixed-pitch font's average is its width)");
     else if (!monospaced && (h_.avgWidth < minNonZero || h_.avgWidth > maxWidth))
-        warning("dfAvgWidth", kAtAvgWidth,
+        warning("dfAvgWidth", fnt::kDfAvgWidth,
                 "is " + num(h_.avgWidth) + ", outside the characters' widths (" +
                     num(minNonZero == UINT64_MAX ? 0 : minNonZero) + " to " + num(maxWidth) + " pixels" +
                     (w.hasX ? ", 'X' " + num(w.xWidth) : std::string()) + ")");
     // FreeType calls a font fixed-width when dfAvgWidth equals dfMaxWidth, and fontconfig lists
     // it as monospaced or not by that.
     if (monospaced && h_.avgWidth == maxWidth && h_.maxWidth != h_.avgWidth)
-        warning("dfMaxWidth", kAtMaxWidth,
+        warning("dfMaxWidth", fnt::kDfMaxWidth,
                 "is " + num(h_.maxWidth) + ", but " + range + "; FreeType marks a font fixed-width only when "
                 "dfAvgWidth equals dfMaxWidth, so it reports this monospaced font as proportional");
     else if (!monospaced && h_.avgWidth == h_.maxWidth)
-        warning("dfMaxWidth", kAtMaxWidth,
+        warning("dfMaxWidth", fnt::kDfMaxWidth,
                 "equals dfAvgWidth (" + num(h_.avgWidth) + "), but " + range +
                     "; FreeType takes a font whose average and maximum widths agree for fixed-width");
 }
@@ -570,7 +546,7 @@ void FntCheck::checkWidthBytes(const CharacterWidths& w, const uint8_t* table)
     auto even = [](uint64_t value) { return value + (value & 1); };
     const uint64_t stated = h_.widthBytes;
     if (stated != withBlank && stated != even(withBlank) && stated != withoutBlank && stated != even(withoutBlank))
-        warning("dfWidthBytes", kAtWidthBytes,
+        warning("dfWidthBytes", fnt::kDfWidthBytes,
                 "is " + num(stated) + ", but the bitmaps have " + num(withBlank) +
                     " byte columns in all (one per 8 pixels of each character's width, the padding blank's "
                     "included), so " + num(even(withBlank)) + " was expected");
@@ -593,19 +569,19 @@ void FntCheck::checkFace()
 {
     const uint64_t face = h_.face;
     if (face >= h_.size && h_.size >= headerSize_) {
-        error("dfFace", kAtFace,
+        error("dfFace", fnt::kDfFace,
               "is " + num(face) + ", not inside the font's " + num(h_.size) +
                   " bytes (dfSize); FreeType refuses a font whose face name lies outside it");
         return;
     }
     if (face >= limit_) {
-        error("dfFace", kAtFace, "is " + num(face) + " (" + fileByte(face) + "), past " + limitText_);
+        error("dfFace", fnt::kDfFace, "is " + num(face) + " (" + fileByte(face) + "), past " + limitText_);
         return;
     }
     uint64_t end = 0;
     if (!findNul(face, end)) {
         const bool capped = limit_ - face > kNameSearch;
-        error("dfFace", kAtFace,
+        error("dfFace", fnt::kDfFace,
               capped ? "names a face name at " + fileByte(face) + " with no NUL in its first " + num(kNameSearch) +
                            " bytes; a face name is a short zero-terminated string"
                      : "names a face name at " + fileByte(face) + " that runs to " + limitText_ +
@@ -616,16 +592,16 @@ void FntCheck::checkFace()
     }
     faceName_ = printable(file_.subspan(static_cast<size_t>(offset_ + face), static_cast<size_t>(end - face)));
     if (end == face)
-        warning("dfFace", kAtFace, "names an empty face name at " + fileByte(face) + "; no application can choose the font by name");
+        warning("dfFace", fnt::kDfFace, "names an empty face name at " + fileByte(face) + "; no application can choose the font by name");
     if (charactersKnown_) {
         const uint64_t tableEnd = headerSize_ + (characters_ + 1) * entrySize_;
         if (face < tableEnd)
-            warning("dfFace", kAtFace,
+            warning("dfFace", fnt::kDfFace,
                     "is " + num(face) + " (" + fileByte(face) + "), inside the header and character table (which end at " +
                         fileByte(tableEnd) + ")");
     }
     if (h_.version == kVersion2 && end + 1 > kSegment)
-        error("dfFace", kAtFace,
+        error("dfFace", fnt::kDfFace,
               "names a face name ending " + num(end + 1) + " bytes into the font, past the " + num(kSegment) +
                   " bytes a 2.0 font can address");
 }
@@ -636,12 +612,12 @@ void FntCheck::checkDevice()
         return;
     uint64_t end = 0;
     if (h_.device >= limit_)
-        warning("dfDevice", kAtDevice, "is " + num(h_.device) + " (" + fileByte(h_.device) + "), past " + limitText_ +
+        warning("dfDevice", fnt::kDfDevice, "is " + num(h_.device) + " (" + fileByte(h_.device) + "), past " + limitText_ +
                                            "; a display font has 0 here");
     else if (!findNul(h_.device, end))
-        warning("dfDevice", kAtDevice, "names a device name at " + fileByte(h_.device) + " with no NUL after it");
+        warning("dfDevice", fnt::kDfDevice, "names a device name at " + fileByte(h_.device) + " with no NUL after it");
     else if (h_.version == kVersion2 && h_.device >= kSegment)
-        error("dfDevice", kAtDevice,
+        error("dfDevice", fnt::kDfDevice,
               "is " + num(h_.device) + ", past the " + num(kSegment) + " bytes a 2.0 font can address");
 }
 
@@ -677,7 +653,7 @@ void checkFnt(std::span<const uint8_t> bytes, CheckReport& report)
     const uint64_t size = uint64_t{bytes[2]} | uint64_t{bytes[3]} << 8 | uint64_t{bytes[4]} << 16 |
                           uint64_t{bytes[5]} << 24;
     if (size >= (version == kVersion3 ? kHeader3 : kHeader2) && size < bytes.size())
-        report.warning("dfSize (" + byteAt(kAtSize) + ")",
+        report.warning("dfSize (" + byteAt(fnt::kDfSize) + ")",
                        "is " + num(size) + ", but the file is " + num(bytes.size()) + " bytes; the " +
                            num(bytes.size() - size) + " bytes after the font are ignored");
 }

@@ -3,6 +3,7 @@
 // libraries are read as far as FreeType reads them: their RT_FONT resources. Each font inside is
 // checked by the FNT reader at its place in the file.
 #include "formats/FileCheck.h"
+#include "formats/FntHeader.h"
 #include "formats/FntReader.h"
 #include "platform/ByteReader.h"
 
@@ -29,7 +30,7 @@ constexpr uint32_t kMaxAlignShift = 16;
 constexpr uint64_t kNameEntry = 12;          // an NE resource entry
 constexpr uint64_t kDirectoryFixed = 113;    // a font directory entry's copy of the FNT header
 constexpr uint64_t kNameSearch = 1024;
-constexpr uint64_t kFntHeader2 = 118;
+constexpr uint64_t kFntHeader2 = fnt::kHeaderSize;
 
 std::string hex(uint64_t value, int digits)
 {
@@ -409,24 +410,19 @@ void NeCheck::compareDirectoryEntry(const std::string& entryWhere, std::span<con
     const uint64_t font = places_[fontIndex].offset;
     if (font + kFntHeader2 > bytes_.size())
         return;
-    struct Field {
-        const char* name;
-        uint64_t at;
-        int width;
-    };
-    static constexpr Field kFields[] = {{"dfVersion", 0, 2},    {"dfType", 66, 2},       {"dfPoints", 68, 2},
-                                        {"dfVertRes", 70, 2},   {"dfHorizRes", 72, 2},   {"dfAscent", 74, 2},
-                                        {"dfItalic", 80, 1},    {"dfWeight", 83, 2},     {"dfCharSet", 85, 1},
-                                        {"dfPixWidth", 86, 2},  {"dfPixHeight", 88, 2},  {"dfPitchAndFamily", 90, 1},
-                                        {"dfAvgWidth", 91, 2},  {"dfMaxWidth", 93, 2},   {"dfFirstChar", 95, 1},
-                                        {"dfLastChar", 96, 1}};
+    static constexpr std::string_view kFields[] = {
+        "dfVersion", "dfType",     "dfPoints",   "dfVertRes",   "dfHorizRes", "dfAscent",
+        "dfItalic",  "dfWeight",   "dfCharSet",  "dfPixWidth",  "dfPixHeight", "dfPitchAndFamily",
+        "dfAvgWidth", "dfMaxWidth", "dfFirstChar", "dfLastChar"};
     std::string differing;
-    for (const Field& field : kFields) {
-        if (std::memcmp(fixed.data() + field.at, bytes_.data() + font + field.at, static_cast<size_t>(field.width)) != 0)
-            differing += (differing.empty() ? "" : ", ") + std::string(field.name);
+    for (const std::string_view field : kFields) {
+        const size_t at = fnt::offsetOf(field);
+        if (std::memcmp(fixed.data() + at, bytes_.data() + font + at, fnt::widthOf(field)) != 0)
+            differing += (differing.empty() ? "" : ", ") + std::string(field);
     }
     // The directory may cut a long face name short.
-    const uint64_t fontFace = font + (uint64_t{le16At(bytes_, font + 105)} | uint64_t{le16At(bytes_, font + 107)} << 16);
+    const uint64_t fontFace =
+        font + (uint64_t{le16At(bytes_, font + fnt::kDfFace)} | uint64_t{le16At(bytes_, font + fnt::kDfFace + 2)} << 16);
     uint64_t fontFaceLength = 0;
     const bool fontHasFace = stringAt(bytes_, fontFace, bytes_.size(), fontFaceLength);
     if (fontHasFace) {

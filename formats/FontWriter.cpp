@@ -202,16 +202,15 @@ void OutputSink::clear()
 namespace {
 
 // What the writer made, read back by the reader --check uses: a file that reader finds an error
-// in would be misread or refused by the programs it is made for, so it is not written. Returns
-// the reason, or an empty string.
-std::string readBack(const OutputSink& out)
+// in would be misread or refused by the programs it is made for, so it is not written. A streamed
+// file's pages are let go as the reader passes them.
+qf::Status readBack(const OutputSink& out)
 {
-    const CheckReport report = out.streamed()
-                                   ? checkFontFile({out.data(), out.size()}, [&](size_t at) { out.releaseBefore(at); })
-                                   : checkFontFile({out.data(), out.size()});
-    return report.hasError() ? "the file made does not read back soundly (" + report.firstError() +
-                                   "), so it was not written"
-                             : std::string();
+    const CheckReport report = checkFontFile({out.data(), out.size()}, [&](size_t at) { out.releaseBefore(at); });
+    if (report.hasError())
+        return qf::Failure{"the file made does not read back soundly (" + report.firstError() +
+                           "), so it was not written"};
+    return qf::Status();
 }
 
 }  // namespace
@@ -222,9 +221,9 @@ WriteProblem writeSafely(const FontWriter& writer, gdi::DeviceContext& dc, const
     try {
         WriteProblem problem = writer.write(dc, request, out);
         if (problem.kind == WriteProblem::Kind::None) {
-            if (std::string why = readBack(out); !why.empty()) {
+            if (const qf::Status sound = readBack(out); !sound) {
                 out.clear();
-                return Refusal(request)(why);
+                return Refusal(request)(sound.failure().reason());
             }
         }
         return problem;
@@ -242,9 +241,9 @@ WriteProblem buildSafely(const LibraryBuilder& builder, std::span<const OutputSi
     try {
         WriteProblem problem = builder.build(images, out);
         if (problem.kind == WriteProblem::Kind::None) {
-            if (std::string why = readBack(out); !why.empty()) {
+            if (const qf::Status sound = readBack(out); !sound) {
                 out.clear();
-                return WriteProblem::refused(why);
+                return WriteProblem::refused(sound.failure().reason());
             }
         }
         return problem;

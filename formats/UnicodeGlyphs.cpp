@@ -50,16 +50,19 @@ size_t likelyBits(const gdi::TEXTMETRIC& tm, size_t count, uint64_t maxBytes)
     return static_cast<size_t>(std::min({perGlyph * count, maxBytes, kMostReserved}));
 }
 
-// Room for `count` glyphs, asked for at once.
-void reserveFor(Drawn& drawn, const gdi::TEXTMETRIC& tm, size_t count, uint64_t maxBytes)
+// Room for `count` of the size's `ofAll` glyphs, asked for at once: a stretch of a size split
+// across threads takes its share of what the whole size would.
+void reserveFor(Drawn& drawn, const gdi::TEXTMETRIC& tm, size_t count, size_t ofAll, uint64_t maxBytes)
 {
     drawn.glyphs.reserve(count);
     prefault(drawn.glyphs.data(), drawn.glyphs.capacity() * sizeof(UnicodeGlyph));
-    drawn.bits.reserve(likelyBits(tm, count, maxBytes));
+    const uint64_t share = ofAll > 0 ? uint64_t{likelyBits(tm, ofAll, maxBytes)} * count / ofAll : 0;
+    drawn.bits.reserve(static_cast<size_t>(share));
     // The estimate may run well past what is drawn (a face with one very wide character): only
-    // its start is made resident ahead.
-    constexpr size_t kPrefaultedAtMost = size_t{8} << 20;
-    prefault(drawn.bits.data(), std::min(drawn.bits.capacity(), kPrefaultedAtMost));
+    // its start is made resident ahead, at most 8 MiB for the whole size.
+    constexpr uint64_t kPrefaultedAtMost = uint64_t{8} << 20;
+    const uint64_t resident = ofAll > 0 ? kPrefaultedAtMost * count / ofAll : 0;
+    prefault(drawn.bits.data(), static_cast<size_t>(std::min<uint64_t>(drawn.bits.capacity(), resident)));
 }
 
 // Draws slots into drawn, counting their pixels' bytes in `total` (shared by the threads drawing
@@ -136,7 +139,7 @@ bool drawSplit(GlyphSource& source, const WriteRequest& request, const Layout& a
         for (size_t i; !over.load(std::memory_order_relaxed) && (i = next.fetch_add(1)) < stretches;) {
             const size_t first = i * kStretch;
             const auto slots = std::span(entries).subspan(first, std::min(kStretch, entries.size() - first));
-            reserveFor(parts[i], out.metrics, slots.size(), maxBytes);
+            reserveFor(parts[i], out.metrics, slots.size(), entries.size(), maxBytes);
             if (!drawSlots(on, slots, at, total, maxBytes, columns, parts[i]))
                 over = true;
         }
@@ -239,7 +242,7 @@ WriteProblem drawUnicodeGlyphs(GlyphSource& source, const WriteRequest& request,
         std::atomic<uint64_t> total{0};
         std::vector<uint8_t> columns;  // scratch of the ink search
         Drawn drawn;
-        reserveFor(drawn, tm, repertoire.entries.size(), maxBytes);
+        reserveFor(drawn, tm, repertoire.entries.size(), repertoire.entries.size(), maxBytes);
         const bool fits = drawSlots(source, repertoire.entries, at, total, maxBytes, columns, drawn);
         source.finish();
         if (!fits)

@@ -177,12 +177,9 @@ public:
                                                      settings.codePageIndex);
             // The run's own thread draws its share of the characters too.
             helpers_ = std::make_unique<CharacterHelpers>();
-            for (int i = 1; i < settings.jobs; ++i) {
-                auto dc = std::make_unique<gdi::DeviceContext>();
-                dc->setResolution(settings.deviceDpiX, settings.deviceDpiY);
-                CodePageTable::prepareDeviceContext(settings.codePageIndex, *dc);
-                helpers_->contexts.push_back(std::move(dc));
-            }
+            for (int i = 1; i < settings.jobs; ++i)
+                helpers_->contexts.push_back(
+                    makeRunContext(settings.deviceDpiX, settings.deviceDpiY, settings.codePageIndex));
         }
     }
 
@@ -299,6 +296,8 @@ private:
                                request.repertoire->entries.size() >= kCharactersSplitFrom;
         if (font.splitCharacters)
             request.helpers = helpers_.get();
+        else if (workers_)
+            font.firstJob = workers_->add(writerFor(format_.format), font.request, sizes_);
         return font;
     }
 
@@ -316,10 +315,7 @@ private:
             const size_t index = scanned_++;
             if (!fonts[index].selected || !writtenWithoutAsking(fonts[index]))
                 continue;
-            ReadyFont font = prepare(index);
-            if (!font.splitCharacters)
-                font.firstJob = workers_->add(writerFor(format_.format), font.request, sizes_);
-            ahead_.push_back(std::move(font));
+            ahead_.push_back(prepare(index));
         }
     }
 
@@ -348,8 +344,6 @@ private:
             result_.warnings.push_back(std::move(warning));
             host_.warning(result_.warnings.back());
         }
-        if (workers_ && !font.splitCharacters && !font.firstJob)
-            font.firstJob = workers_->add(writerFor(format_.format), font.request, sizes_);
 
         inked_ = 0;
         const size_t writtenBefore = result_.written.size();

@@ -7,15 +7,19 @@
 
 namespace qf {
 
+std::unique_ptr<gdi::DeviceContext> makeRunContext(int deviceDpiX, int deviceDpiY, int codePageIndex)
+{
+    auto dc = std::make_unique<gdi::DeviceContext>();
+    dc->setResolution(deviceDpiX, deviceDpiY);
+    CodePageTable::prepareDeviceContext(codePageIndex, *dc);
+    return dc;
+}
+
 SizeWorkers::SizeWorkers(int count, int deviceDpiX, int deviceDpiY, int codePageIndex)
     : window_(static_cast<size_t>(count) * 2)
 {
-    for (int i = 0; i < count; ++i) {
-        auto dc = std::make_unique<gdi::DeviceContext>();
-        dc->setResolution(deviceDpiX, deviceDpiY);
-        CodePageTable::prepareDeviceContext(codePageIndex, *dc);
-        contexts_.push_back(std::move(dc));
-    }
+    for (int i = 0; i < count; ++i)
+        contexts_.push_back(makeRunContext(deviceDpiX, deviceDpiY, codePageIndex));
     for (size_t i = 0; i < contexts_.size(); ++i)
         threads_.emplace_back([this, context = contexts_[i].get(), largestFirst = i == 0] {
             work(*context, largestFirst);
@@ -78,6 +82,7 @@ void SizeWorkers::recycle(size_t job)
     std::lock_guard lock(mutex_);
     OutputSink image = std::move(jobs_[job].result->image);
     jobs_[job].result.reset();
+    jobs_[job].request = WriteRequest{};  // its name and characters are not needed again
     if (spare_.size() < threads_.size()) {
         image.clear();
         spare_.push_back(std::move(image));

@@ -24,6 +24,10 @@ class DeviceContext;
 
 namespace qf {
 
+// A device context set up as the run's own (its resolution and OEM code page), for a thread that
+// draws for the run.
+std::unique_ptr<gdi::DeviceContext> makeRunContext(int deviceDpiX, int deviceDpiY, int codePageIndex);
+
 struct RenderedSize {
     WriteProblem problem;
     OutputSink image;
