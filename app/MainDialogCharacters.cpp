@@ -22,7 +22,7 @@ namespace qf {
 
 namespace {
 
-// 3316 as "3,316", whatever the locale: the label reads as the batch front end's summary does.
+// 3316 as "3,316", whatever the locale, so the count reads the same on every system.
 QString Grouped(size_t n)
 {
     QString digits = QString::number(n);
@@ -137,7 +137,9 @@ void MainDialog::UpdateCharacterCount(const std::optional<gdi::LOGFONT>& font, c
     } else if (font) {
         const int row = runCodePageIndex();
         std::string key(reinterpret_cast<const char*>(&*font), sizeof(gdi::LOGFONT));
-        key += '\n' + m_charactersText.toStdString() + '\n' + std::to_string(m_format) + '\n' + std::to_string(row);
+        // The name too: the label names the font, and a rename changes nothing else.
+        key += '\n' + m_charactersText.toStdString() + '\n' + std::to_string(m_format) + '\n' + std::to_string(row) +
+               '\n' + name;
         if (key != countedKey_) {
             // As the run resolves a font's characters: the entry takes the code page's character
             // set unless it asks for the default one.

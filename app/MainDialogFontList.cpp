@@ -175,6 +175,9 @@ void MainDialog::CommitRename(int position, const QString& text)
     m_fontList->insertString(position, QString());
     ShowEntry(position, static_cast<size_t>(index));
     m_fontList->setCurrentPosition(position);
+    // The name goes into the files: the character count names it, and the target view judges the
+    // sizes with it.
+    ShowInPreview();
 }
 
 }  // namespace qf

@@ -7,7 +7,8 @@
 #               default threads against -j 1
 #   memory:     the whole repertoire at 72 points as BDF: its size and the run's peak resident memory
 # Usage: compare-scale.sh PATH/TO/quenfold-cli [ROUNDS] [FACES-FOLDER]
-#   (needs libfreetype-dev, fonts-wqy-zenhei, python3-fonttools; FACES-FOLDER is made when missing)
+#   (needs libfreetype-dev, fonts-wqy-zenhei, python3-fonttools, time; FACES-FOLDER is made when
+#   missing)
 # Goals: repertoire -j 1 / floor <= 1.15, default threads / floor <= 1.0, PCF and OTB within 10 % of
 # BDF; collection default / -j 1 <= 0.9; memory: the file past 64 MiB written, peak below 128 MiB.
 set -euo pipefail
@@ -21,7 +22,12 @@ printf '<?xml version="1.0"?><fontconfig><dir>%s</dir><cachedir>%s/cache</cached
 if [ -z "$faces" ]; then faces="$work/faces"; fi
 [ -f "$faces/fonts.conf" ] || /usr/bin/python3 "$here/make-installed-faces.py" "$faces" 300
 mkdir -p "$work/out"
-ms() { local t0 t1; t0=$(date +%s%N); "$@" >/dev/null 2>&1 || true; t1=$(date +%s%N); echo $(( (t1 - t0) / 1000000 )); }
+# A run that fails would time as a fast one: the script stops instead.
+ms() {
+  local t0 t1; t0=$(date +%s%N)
+  "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
+  t1=$(date +%s%N); echo $(( (t1 - t0) / 1000000 ))
+}
 q() { FONTCONFIG_FILE="$work/wqy.conf" "$cli" -q --chars all -s 12 -o "$work/out" "$@" "WenQuanYi Zen Hei"; }
 coll() { FONTCONFIG_FILE="$faces/fonts.conf" "$cli" -q -f bdf -s 12 -o "$work/out" "$@" all; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", a/b}'; }
@@ -49,6 +55,7 @@ rm -rf "$work/out"; mkdir -p "$work/out"
 FONTCONFIG_FILE="$work/wqy.conf" /usr/bin/time -v "$cli" -q -f bdf --chars all -s 72 -o "$work/out" \
   "WenQuanYi Zen Hei" 2> "$work/time.txt" || true
 peak=$(awk -F': ' '/Maximum resident/ {print $2}' "$work/time.txt")
+[ -n "$peak" ] || { echo "no peak memory measured (is /usr/bin/time installed?)" >&2; exit 1; }
 size=$(stat -c %s "$work/out/WenQuanYi Zen Hei_72.bdf" 2>/dev/null || echo 0)
 echo "memory: 72 pt BDF $((size / 1048576)) MiB written, peak resident $((peak / 1024)) MiB"
 grep -i "not written" "$work/time.txt" || true

@@ -619,7 +619,7 @@ void TargetView::render(QImage& canvas) const
         drawCaption(captionRect(static_cast<int>(i)), line.error.empty() && !refused ? kCaption : kError, caption(i));
         if (!line.error.empty() || line.height <= 0)
             continue;
-        if (place.cellTop + line.height * m < visible.top())
+        if (place.cellTop + (line.height + place.below) * m < visible.top())  // ink may reach below the cell
             continue;
 
         p.setWorldTransform(devicePixels);

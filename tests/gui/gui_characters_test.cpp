@@ -128,6 +128,10 @@ TEST(GuiCharacters, CountsTheCurrentFontsCharactersAndNamesTextItCannotRead)
     // U+0378 is no character at all, so no face maps it; overlapping items count once.
     TypeCharacters(*dialog, QStringLiteral("U+0041-U+0043, U+0042, u+0378"));
     EXPECT_EQ(CountText(*dialog), QStringLiteral("3 of 4 characters in ") + name);
+    // Renamed, the font is counted under its new name.
+    dialog->CommitRename(dialog->m_fontList->currentPosition(), QStringLiteral("Renamed Face"));
+    EXPECT_EQ(CountText(*dialog), QStringLiteral("3 of 4 characters in Renamed Face"));
+    dialog->CommitRename(dialog->m_fontList->currentPosition(), name);
     // The code page's characters by default, counted for a Unicode-only format.
     TypeCharacters(*dialog, QString());
     EXPECT_TRUE(CountText(*dialog).endsWith(QStringLiteral(" characters in ") + name)) << CountText(*dialog).toStdString();
